@@ -1,0 +1,51 @@
+#pragma once
+
+#include <source_location>
+#include <stdexcept>
+#include <string>
+#include <utility>
+
+// Where the most recent throw on this thread happened: the source file's base name and the line.
+// The fatal report shows it; it is not part of any exception object.
+struct throw_location_t {
+    const char* file = "";
+    unsigned line = 0;
+};
+
+const throw_location_t& last_throw_location() noexcept;
+void record_throw_location(const std::source_location& at) noexcept;
+
+// Every throw in the program goes through here so that the location is always recorded.
+template <class E>
+[[noreturn]] void raise(E&& error, const std::source_location& at = std::source_location::current()) {
+    record_throw_location(at);
+    throw std::forward<E>(error);
+}
+
+// A failed system call: the errno value and, when the call concerned a path, that path.
+// The text is "path: message" (or the message alone), the usual POSIX form.
+class os_exception : public std::runtime_error {
+public:
+    explicit os_exception(int code);
+    os_exception(int code, std::string path);
+
+    int code() const noexcept { return code_; }
+    const std::string& path() const noexcept { return path_; }
+
+private:
+    int code_;
+    std::string path_;
+};
+
+[[noreturn]] void throw_os_error(int code, const std::string& path = {},
+                                 const std::source_location& at = std::source_location::current());
+
+// An error shown to the user in the error box, after which the program goes on.
+class nonfatal_error : public std::runtime_error {
+public:
+    explicit nonfatal_error(const std::string& text) : std::runtime_error(text) {}
+    explicit nonfatal_error(const std::runtime_error& cause) : std::runtime_error(cause.what()) {}
+};
+
+// The system's message for an errno value, without a trailing line break.
+std::string system_error_text(int code);

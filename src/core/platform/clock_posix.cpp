@@ -1,0 +1,74 @@
+#include "platform/clock.h"
+
+#include <atomic>
+#include <locale.h>
+#include <memory>
+#include <time.h>
+
+namespace {
+constexpr std::int64_t not_pinned = INT64_MIN;
+std::atomic<std::int64_t> pinned_time{not_pinned};
+
+// The C library's own locale, so month and day names are English whatever LC_TIME says.
+locale_t c_locale() {
+    static const locale_t locale = ::newlocale(LC_ALL_MASK, "C", static_cast<locale_t>(nullptr));
+    return locale;
+}
+
+// C libraries differ in %c, %x and %X; the program always produces these forms.
+std::string expand_composites(std::string_view format) {
+    std::string out;
+    out.reserve(format.size());
+    for (std::size_t i = 0; i < format.size(); ++i) {
+        if (format[i] != '%' || i + 1 == format.size()) {
+            out.push_back(format[i]);
+            continue;
+        }
+        const char c = format[++i];
+        if (c == 'c') out += "%m/%d/%y %H:%M:%S";
+        else if (c == 'x') out += "%m/%d/%y";
+        else if (c == 'X') out += "%H:%M:%S";
+        else out.append({'%', c});
+    }
+    return out;
+}
+}  // namespace
+
+std::int64_t current_time() {
+    const std::int64_t pinned = pinned_time.load(std::memory_order_relaxed);
+    return pinned != not_pinned ? pinned : static_cast<std::int64_t>(::time(nullptr));
+}
+
+void pin_current_time(std::optional<std::int64_t> seconds) {
+    pinned_time.store(seconds.value_or(not_pinned), std::memory_order_relaxed);
+}
+
+std::optional<std::tm> local_time(std::int64_t seconds) {
+    ::tzset();  // a changed TZ takes effect, as with localtime
+    const time_t t = static_cast<time_t>(seconds);
+    std::tm result;
+    if (::localtime_r(&t, &result) == nullptr) return std::nullopt;
+    return result;
+}
+
+std::optional<std::tm> universal_time(std::int64_t seconds) {
+    const time_t t = static_cast<time_t>(seconds);
+    std::tm result;
+    if (::gmtime_r(&t, &result) == nullptr) return std::nullopt;
+    return result;
+}
+
+std::string format_calendar_time(std::string_view format, const std::tm& time) {
+    constexpr std::size_t kept = 511;
+    const std::string expanded = expand_composites(format);
+    if (expanded.empty()) return {};
+    // strftime gives 0 both for "did not fit" and for an empty result: grow the buffer
+    // until the text surely fits, then keep the first 511 bytes.
+    const std::size_t limit = expanded.size() * 128 + 1024;
+    for (std::size_t capacity = kept + 1;; capacity *= 4) {
+        auto buffer = std::make_unique_for_overwrite<char[]>(capacity);
+        const std::size_t n = ::strftime_l(buffer.get(), capacity, expanded.c_str(), &time, c_locale());
+        if (n > 0) return std::string(buffer.get(), n < kept ? n : kept);
+        if (capacity >= limit) return {};
+    }
+}

@@ -1,0 +1,50 @@
+#include "platform/file.h"
+
+#include "base/exceptions.h"
+
+#include <cerrno>
+#include <exception>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+File::File(const std::string& path, access_t access) : path_(path) {
+    // O_NONBLOCK keeps a FIFO opened by mistake from hanging the run; regular files ignore it.
+    const int flags = access == access_t::read ? O_RDONLY | O_NONBLOCK | O_CLOEXEC
+                                               : O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC;
+    do {
+        fd_ = ::open(path.c_str(), flags, 0666);
+    } while (fd_ < 0 && errno == EINTR);
+    if (fd_ < 0) throw_os_error(errno, path_);
+}
+
+File::~File() {
+    if (fd_ >= 0) ::close(fd_);
+}
+
+void File::write(const void* data, std::size_t size) {
+    auto* p = static_cast<const char*>(data);
+    while (size > 0) {
+        const ssize_t written = ::write(fd_, p, size);
+        if (written < 0) {
+            if (errno == EINTR) continue;
+            throw_os_error(errno, path_);
+        }
+        p += written;
+        size -= static_cast<std::size_t>(written);
+    }
+}
+
+std::uint64_t File::size() const {
+    struct stat st;
+    if (::fstat(fd_, &st) != 0) throw_os_error(errno, path_);
+    return static_cast<std::uint64_t>(st.st_size);
+}
+
+void File::close() {
+    if (fd_ < 0) return;
+    const int fd = fd_;
+    fd_ = -1;
+    // After a failed close the descriptor is gone on Linux; retrying could close another file.
+    if (::close(fd) != 0 && errno != EINTR) throw_os_error(errno, path_);
+}

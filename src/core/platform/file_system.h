@@ -1,0 +1,37 @@
+#pragma once
+
+#include "platform/file_mapping.h"
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+enum class file_kind_t { regular, directory, other };
+
+// What the walk and fsize/flastmod need to know of a path, read without opening it.
+struct file_status_t {
+    file_kind_t kind = file_kind_t::other;
+    std::uint64_t size = 0;
+    std::int64_t modified = 0;  // seconds since 1970-01-01 00:00 UTC
+    file_identity_t identity;
+    bool is_link = false;        // the path itself is a symbolic link (only from stat_entry)
+};
+
+// Follows symbolic links; throws os_exception naming the path on failure.
+file_status_t stat_path(const std::string& path);
+// Like stat_path, but also reports whether the path itself is a symbolic link.
+file_status_t stat_entry(const std::string& path);
+// nullopt when nothing exists at the path (ENOENT); other failures throw.
+std::optional<file_status_t> try_stat_path(const std::string& path);
+
+// Creates one directory; an existing entry of that name (EEXIST) is accepted.
+void make_directory(const std::string& path);
+// Creates a directory and any missing parents.
+void make_directories(const std::string& path);
+
+// Copies content, permission bits and modification time, replacing an existing file.
+// The data moves through the kernel (copy_file_range) where it can.
+void copy_file(const std::string& source, const std::string& destination);
+
+// The path with every link, "." and ".." resolved; the path must exist.
+std::string real_path(const std::string& path);

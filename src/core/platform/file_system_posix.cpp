@@ -1,0 +1,117 @@
+#include "platform/file_system.h"
+
+#include "base/exceptions.h"
+#include "platform/file.h"
+
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <memory>
+#include <sys/sendfile.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+constexpr std::size_t copy_chunk = 1 << 16;
+
+file_status_t to_status(const struct stat& st) {
+    file_status_t status;
+    status.kind = S_ISREG(st.st_mode)   ? file_kind_t::regular
+                  : S_ISDIR(st.st_mode) ? file_kind_t::directory
+                                        : file_kind_t::other;
+    status.size = static_cast<std::uint64_t>(st.st_size);
+    status.modified = static_cast<std::int64_t>(st.st_mtim.tv_sec);
+    status.identity = {static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino)};
+    return status;
+}
+
+// Moves the rest of in to out inside the kernel; false when this pair of files cannot.
+bool copy_in_kernel(int in, int out, const std::string& path) {
+    bool first = true;
+    for (;;) {
+        const ssize_t n = ::copy_file_range(in, nullptr, out, nullptr, 1 << 30, 0);
+        if (n > 0) {
+            first = false;
+            continue;
+        }
+        if (n == 0) return true;
+        if (errno == EINTR) continue;
+        if (first && (errno == EXDEV || errno == ENOSYS || errno == EINVAL || errno == EOPNOTSUPP)) break;
+        throw_os_error(errno, path);
+    }
+    for (std::uint64_t done = 0;;) {
+        const ssize_t n = ::sendfile(out, in, nullptr, 1 << 30);
+        if (n > 0) {
+            done += static_cast<std::uint64_t>(n);
+            continue;
+        }
+        if (n == 0) return true;
+        if (errno == EINTR) continue;
+        if (done == 0 && (errno == EINVAL || errno == ENOSYS)) return false;
+        throw_os_error(errno, path);
+    }
+}
+}  // namespace
+
+file_status_t stat_path(const std::string& path) {
+    struct stat st;
+    if (::stat(path.c_str(), &st) != 0) throw_os_error(errno, path);
+    return to_status(st);
+}
+
+file_status_t stat_entry(const std::string& path) {
+    struct stat st;
+    if (::lstat(path.c_str(), &st) != 0) throw_os_error(errno, path);
+    if (!S_ISLNK(st.st_mode)) return to_status(st);
+    file_status_t status = stat_path(path);
+    status.is_link = true;
+    return status;
+}
+
+std::optional<file_status_t> try_stat_path(const std::string& path) {
+    struct stat st;
+    if (::stat(path.c_str(), &st) == 0) return to_status(st);
+    if (errno == ENOENT) return std::nullopt;
+    throw_os_error(errno, path);
+}
+
+void make_directory(const std::string& path) {
+    if (::mkdir(path.c_str(), 0777) != 0 && errno != EEXIST) throw_os_error(errno, path);
+}
+
+void make_directories(const std::string& path) {
+    for (std::size_t slash = path.find('/', 1); slash != std::string::npos; slash = path.find('/', slash + 1))
+        make_directory(path.substr(0, slash));
+    make_directory(path);
+}
+
+void copy_file(const std::string& source, const std::string& destination) {
+    File in(source, File::access_t::read);
+    struct stat st;
+    if (::fstat(in.native_handle(), &st) != 0) throw_os_error(errno, source);
+    if (!S_ISREG(st.st_mode)) throw_os_error(S_ISDIR(st.st_mode) ? EISDIR : EINVAL, source);
+
+    File out(destination, File::access_t::write);
+    if (!copy_in_kernel(in.native_handle(), out.native_handle(), destination)) {
+        auto buffer = std::make_unique_for_overwrite<char[]>(copy_chunk);
+        for (;;) {
+            const ssize_t n = ::read(in.native_handle(), buffer.get(), copy_chunk);
+            if (n < 0) {
+                if (errno == EINTR) continue;
+                throw_os_error(errno, source);
+            }
+            if (n == 0) break;
+            out.write(buffer.get(), static_cast<std::size_t>(n));
+        }
+    }
+    if (::fchmod(out.native_handle(), st.st_mode & 07777) != 0) throw_os_error(errno, destination);
+    const struct timespec times[2] = {st.st_atim, st.st_mtim};
+    if (::futimens(out.native_handle(), times) != 0) throw_os_error(errno, destination);
+    out.close();
+}
+
+std::string real_path(const std::string& path) {
+    std::unique_ptr<char, decltype(&std::free)> resolved(::realpath(path.c_str(), nullptr), &std::free);
+    if (!resolved) throw_os_error(errno, path);
+    return resolved.get();
+}

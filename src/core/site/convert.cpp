@@ -1,0 +1,99 @@
+#include "site/convert.h"
+
+#include "base/compile_log.h"
+#include "base/exceptions.h"
+#include "platform/clock.h"
+#include "platform/directory.h"
+#include "platform/file.h"
+#include "platform/file_system.h"
+#include "site/file_filter.h"
+#include "ssi/document_output.h"
+#include "ssi/preferences.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <optional>
+#include <stdexcept>
+#include <vector>
+
+namespace {
+// What one run carries down the tree.
+struct walk_t {
+    const SSIDirectoryPreferences& preferences;
+    CompileLogBase& log;
+    MyFileFilter filter;
+    file_identity_t destination;                  // never walked, should it lie inside the source
+    std::vector<file_identity_t> open_directories;  // the walk's path, to catch link loops
+};
+
+// A destination that is a hard link to the source would be truncated before being read.
+void refuse_same_file(const file_status_t& source, const std::string& source_path, const std::string& destination) {
+    const std::optional<file_status_t> existing = try_stat_path(destination);
+    if (existing && existing->identity == source.identity)
+        raise(std::runtime_error(destination + ": is the same file as " + source_path));
+}
+
+void walk_directory(walk_t& walk, const std::string& relative, const std::string& source,
+                    const std::string& destination) {
+    make_directory(destination);
+    Directory directory(source);
+    for (std::string name; directory.next(name);) {
+        if (walk.filter.should_skip(name)) continue;
+        const std::string source_path = source + "/" + name;
+        const std::string destination_path = destination + "/" + name;
+        const std::string relative_path = relative.empty() ? name : relative + "/" + name;
+        const file_status_t status = stat_entry(source_path);
+
+        if (status.kind == file_kind_t::directory) {
+            if (status.identity == walk.destination) continue;
+            auto& open = walk.open_directories;
+            if (std::find(open.begin(), open.end(), status.identity) != open.end())
+                raise(std::runtime_error("Directory loop: " + source_path));
+            open.push_back(status.identity);
+            walk_directory(walk, relative_path, source_path, destination_path);
+            open.pop_back();
+        } else if (status.kind == file_kind_t::other) {
+            // FIFOs, sockets and devices are never opened: reading one could hang the run.
+            walk.log.warning("Skipping " + relative_path + " (not a regular file)");
+        } else if (walk.filter.should_convert(name)) {
+            walk.log.message("Converting " + relative_path + "...");
+            refuse_same_file(status, source_path, destination_path);
+            SSIParser::State state;
+            state.last_modified = local_time(status.modified);
+            convert_file(source_path, destination_path, walk.preferences, state, walk.log);
+        } else {
+            walk.log.message("Copying " + relative_path + "...");
+            refuse_same_file(status, source_path, destination_path);
+            copy_file(source_path, destination_path);
+        }
+    }
+}
+
+bool contains(const std::string& outer, const std::string& inner) {
+    return inner == outer || outer == "/" || (inner.size() > outer.size() && inner.starts_with(outer) && inner[outer.size()] == '/');
+}
+}  // namespace
+
+void convert_directory(const std::string& relative, const std::string& source, const std::string& destination,
+                       const SSIDirectoryPreferences& preferences, CompileLogBase& log) {
+    const file_status_t source_status = stat_path(source);
+    if (source_status.kind != file_kind_t::directory) throw_os_error(ENOTDIR, source);
+    if (try_stat_path(destination) && contains(real_path(destination), real_path(source)))
+        raise(std::runtime_error("Destination directory must not contain the source directory"));
+    make_directory(destination);
+
+    walk_t walk{preferences, log, MyFileFilter(preferences), stat_path(destination).identity, {source_status.identity}};
+    walk_directory(walk, relative, source, destination);
+}
+
+void convert_file(const std::string& source, const std::string& destination,
+                  const SSIDirectoryPreferences& preferences, SSIParser::State& state, CompileLogBase& log) {
+    File output(destination, File::access_t::write);
+    {
+        DocumentOutput buffered(&output);
+        SSIParser parser(source, buffered, preferences, state, log);
+        parser.process();
+        buffered.flush();
+    }
+    output.close();
+}

@@ -1,0 +1,76 @@
+#include "site/file_filter.h"
+
+#include "platform/text.h"
+#include "ssi/preferences.h"
+
+#include <vector>
+
+namespace {
+// Characters as numbers: code points of valid UTF-8, and bytes of anything else moved above
+// the Unicode range so a stray byte never equals a real character.
+std::vector<char32_t> characters(std::string_view text) {
+    std::vector<char32_t> out;
+    out.reserve(text.size());
+    for (std::size_t i = 0; i < text.size();) {
+        char32_t c;
+        if (const std::size_t n = decode_utf8(text, i, c); n != 0) {
+            out.push_back(c >= U'A' && c <= U'Z' ? c + 32 : c);
+            i += n;
+        } else {
+            out.push_back(0x110000 + static_cast<unsigned char>(text[i]));
+            ++i;
+        }
+    }
+    return out;
+}
+}  // namespace
+
+MyFileFilter::MyFileFilter(const SSIDirectoryPreferences& preferences) {
+    add_masks(convert_masks, preferences.convert_filter);
+    add_masks(skip_masks, preferences.skip_filter);
+}
+
+void MyFileFilter::add_masks(mask_set_t& masks, std::string_view text) {
+    std::size_t i = 0;
+    while (i < text.size()) {
+        if (text[i] == ' ') {
+            ++i;
+            continue;
+        }
+        const std::size_t end = std::min(text.find(' ', i), text.size());
+        masks.emplace(text.substr(i, end - i));
+        i = end;
+    }
+}
+
+bool MyFileFilter::matches_any(const mask_set_t& masks, std::string_view name) {
+    for (const std::string& mask : masks)
+        if (match_mask(mask, name)) return true;
+    return false;
+}
+
+bool match_mask(std::string_view mask_text, std::string_view name_text) {
+    const std::vector<char32_t> mask = characters(mask_text);
+    const std::vector<char32_t> name = characters(name_text);
+    // Greedy matching that, on a mismatch, lets the latest star take one more character.
+    // Earlier stars never need to move again, which keeps this free of exponential backtracking
+    // and gives the same answers as trying every split.
+    std::size_t i = 0, j = 0;
+    std::size_t star = mask.size(), star_j = 0;
+    while (j < name.size()) {
+        if (i < mask.size() && mask[i] == U'*') {
+            star = i++;
+            star_j = j;
+        } else if (i < mask.size() && (mask[i] == U'?' || mask[i] == name[j])) {
+            ++i;
+            ++j;
+        } else if (star != mask.size()) {
+            i = star + 1;
+            j = ++star_j;
+        } else {
+            return false;
+        }
+    }
+    while (i < mask.size() && mask[i] == U'*') ++i;
+    return i == mask.size();
+}

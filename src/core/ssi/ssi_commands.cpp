@@ -1,0 +1,47 @@
+#include "ssi/ssi_parser.h"
+
+#include "base/compile_log.h"
+#include "base/exceptions.h"
+#include "platform/text.h"
+
+const SSIParser::command_table_t& SSIParser::commands() {
+    static const command_table_t table{
+        {u"break", {&SSIParser::do_break, {}, {}}},
+        {u"config", {&SSIParser::do_config, {}, {u"sizefmt", u"timefmt"}}},
+        {u"echo", {&SSIParser::do_echo, {u"var"}, {}}},
+        {u"flastmod", {&SSIParser::do_flastmod, {}, {u"file", u"virtual"}}},
+        {u"fsize", {&SSIParser::do_fsize, {}, {u"file", u"virtual"}}},
+        {u"include", {&SSIParser::do_include, {}, {u"file", u"virtual"}}},
+        {u"set", {&SSIParser::do_set, {u"var", u"value"}, {}}},
+    };
+    return table;
+}
+
+void SSIParser::init_commands() { commands(); }
+
+void SSIParser::execute_command(const Command& command) {
+    const auto entry = commands().find(command.name);
+    if (entry == commands().end()) {
+        log_->warning("Unknown SSI command: " + to_narrow(command.name));
+        return;
+    }
+    const command_info_t& info = entry->second;
+    try {
+        for (const auto& [name, value] : command.arguments) {
+            if (!info.required.contains(name) && !info.optional.contains(name))
+                log_->warning("Unsupported argument '" + to_narrow(name) + "' in command '" +
+                              to_narrow(command.name) + "'");
+        }
+        for (const auto& name : info.required) {
+            if (!command.arguments.contains(name)) {
+                log_->error("Missing required argument '" + to_narrow(name) + "' in command '" +
+                            to_narrow(command.name) + "'");
+                raise(ssi_command_exception{});
+            }
+        }
+        info.handler(*this, command);
+    } catch (const ssi_command_exception&) {
+    }
+}
+
+void SSIParser::do_break(SSIParser&, const Command&) { raise(ssi_break_exception{}); }

@@ -1,0 +1,129 @@
+#pragma once
+
+#include "platform/file_mapping.h"
+
+#include <cstdint>
+#include <ctime>
+#include <exception>
+#include <map>
+#include <optional>
+#include <set>
+#include <string>
+#include <string_view>
+#include <vector>
+
+class CompileLogBase;
+class DocumentOutput;
+struct SSIParserPreferences;
+
+// A handler gives up on a directive after logging why; the dispatcher drops it.
+struct ssi_command_exception : std::exception {};
+// A break directive ends the document that holds it.
+struct ssi_break_exception : std::exception {};
+// A directive ran past the end of the document.
+struct eof_exception : std::exception {};
+
+// Converts one SSI document: copies its text to the output unchanged and replaces each
+// directive by what its command produces, in the document's own encoding. Owns the
+// document's bytes; borrows the output, preferences, state and log, which must outlive it.
+class SSIParser {
+public:
+    using variables_t = std::map<std::u16string, std::u16string>;
+    enum class size_format_t : unsigned char { bytes = 0, abbrev = 1 };
+
+    // What a top-level document shares with everything it includes, at any depth.
+    struct State {
+        variables_t variables;
+        std::optional<std::tm> last_modified;  // the top-level document's, local time
+        std::vector<file_identity_t> open_documents;  // the include chain, to catch cycles
+    };
+
+    // One parsed directive.
+    struct Command {
+        std::u16string name;
+        std::map<std::u16string, std::u16string> arguments;
+    };
+
+    using handler_t = void (*)(SSIParser&, const Command&);
+    struct command_info_t {
+        handler_t handler;
+        std::set<std::u16string> required;
+        std::set<std::u16string> optional;
+    };
+    using command_table_t = std::map<std::u16string, command_info_t>;
+
+    // The command table, built once on first use and only read afterwards.
+    static const command_table_t& commands();
+    static void init_commands();
+
+    SSIParser(const std::string& path, DocumentOutput& output, const SSIParserPreferences& preferences,
+              State& state, CompileLogBase& log);
+    // A document already in memory; relative paths resolve against directory.
+    SSIParser(std::string_view document, std::string directory, DocumentOutput& output,
+              const SSIParserPreferences& preferences, State& state, CompileLogBase& log);
+    SSIParser(const SSIParser&) = delete;
+    SSIParser& operator=(const SSIParser&) = delete;
+    ~SSIParser();
+
+    // Converts the whole document. Returns after its end, a break and an unexpected end of
+    // the document; failures of the file system pass through.
+    void process();
+    // Writes directive output in the document's encoding.
+    void write(std::u16string_view text);
+
+private:
+    void store_server_software();
+    void detect_encoding();
+    void walk();
+    bool find_directive();
+    void parse_command(Command& command);
+    void read_identifier(std::u16string& identifier);
+    void skip_spaces();
+    void execute_command(const Command& command);
+
+    char16_t get_char();
+    void unget_char() noexcept { current_ -= unit_size_; }
+    char16_t peek_char(std::size_t n) const;
+    char16_t char_at(const unsigned char* position) const noexcept;
+
+    static void do_break(SSIParser& parser, const Command& command);
+    static void do_config(SSIParser& parser, const Command& command);
+    static void do_echo(SSIParser& parser, const Command& command);
+    static void do_flastmod(SSIParser& parser, const Command& command);
+    static void do_fsize(SSIParser& parser, const Command& command);
+    static void do_include(SSIParser& parser, const Command& command);
+    static void do_set(SSIParser& parser, const Command& command);
+    static std::string resolve_path(const SSIParser& parser, const Command& command);
+
+    const SSIParserPreferences* preferences_;
+    CompileLogBase* log_;
+    std::string directory_;
+    std::optional<FileMapping> source_;
+    DocumentOutput* output_;
+    bool wide_ = false;
+    int unit_size_ = 1;
+    const unsigned char* begin_ = nullptr;
+    const unsigned char* current_ = nullptr;
+    const unsigned char* end_ = nullptr;
+    std::u16string time_format_;
+    size_format_t size_format_ = size_format_t::abbrev;
+    State* state_;
+    bool in_chain_ = false;
+};
+
+// The engine's white space: tab, line feed, form feed, carriage return, space and U+200B.
+constexpr bool is_space(char16_t c) noexcept {
+    return c == u'\t' || c == u'\n' || c == u'\f' || c == u'\r' || c == u' ' || c == u'\x200B';
+}
+constexpr bool is_alpha(char16_t c) noexcept { return (c >= u'a' && c <= u'z') || (c >= u'A' && c <= u'Z'); }
+
+// The stored value of a variable, or "(none)".
+std::u16string lookup_variable(const SSIParser::variables_t& variables, std::u16string_view name);
+// Replaces $name and ${name} references in an argument value; \$ is a literal $.
+std::u16string expand_variables(std::u16string_view value, const SSIParser::variables_t& variables);
+
+inline constexpr std::u16string_view default_time_format = u"%a, %d-%b-%Y %H:%M:%S";
+// A date in the given strftime format; a time that could not be broken down prints as "".
+std::u16string format_time(std::u16string_view format, const std::optional<std::tm>& time);
+// A size as an exact count ("bytes") or abbreviated with one cut-off decimal and k or M.
+std::u16string format_size(std::uint64_t size, SSIParser::size_format_t format);

@@ -1,0 +1,71 @@
+#include "ssi/ssi_parser.h"
+
+#include "platform/clock.h"
+#include "platform/text.h"
+#include "version.h"
+
+namespace {
+constexpr bool is_name_char(char16_t c) noexcept { return is_alpha(c) || c == u'_'; }
+}  // namespace
+
+std::u16string lookup_variable(const SSIParser::variables_t& variables, std::u16string_view name) {
+    const auto found = variables.find(std::u16string(name));
+    return found != variables.end() ? found->second : std::u16string(u"(none)");
+}
+
+std::u16string expand_variables(std::u16string_view value, const SSIParser::variables_t& variables) {
+    std::u16string result;
+    result.reserve(value.size());
+    for (std::size_t i = 0; i < value.size();) {
+        const char16_t c = value[i];
+        if (c == u'\\' && i + 1 < value.size() && value[i + 1] == u'$') {
+            result.push_back(u'$');
+            i += 2;
+        } else if (c != u'$') {
+            result.push_back(c);
+            ++i;
+        } else if (i + 1 == value.size()) {
+            result.push_back(u'$');
+            ++i;
+        } else if (value[i + 1] == u'{') {
+            std::size_t j = i + 2;
+            for (int depth = 1; j < value.size(); ++j) {
+                if (value[j] == u'{') ++depth;
+                if (value[j] == u'}' && --depth == 0) break;
+            }
+            if (j == value.size()) {
+                result.append(value.substr(i));
+                break;
+            }
+            const std::u16string name = expand_variables(value.substr(i + 2, j - i - 2), variables);
+            result += lookup_variable(variables, name);
+            i = j + 1;
+        } else {
+            std::size_t j = i + 1;
+            while (j < value.size() && is_name_char(value[j])) ++j;
+            result += lookup_variable(variables, value.substr(i + 1, j - i - 1));
+            i = j;
+        }
+    }
+    return result;
+}
+
+void SSIParser::store_server_software() {
+    state_->variables[u"SERVER_SOFTWARE"] = to_wide(orrinfold::product_name);
+}
+
+void SSIParser::do_set(SSIParser& parser, const Command& command) {
+    parser.state_->variables[command.arguments.at(u"var")] = command.arguments.at(u"value");
+}
+
+void SSIParser::do_echo(SSIParser& parser, const Command& command) {
+    const std::u16string& name = command.arguments.at(u"var");
+    if (name == u"DATE_GMT")
+        parser.write(format_time(parser.time_format_, universal_time(current_time())));
+    else if (name == u"DATE_LOCAL")
+        parser.write(format_time(parser.time_format_, local_time(current_time())));
+    else if (name == u"LAST_MODIFIED")
+        parser.write(format_time(parser.time_format_, parser.state_->last_modified));
+    else
+        parser.write(lookup_variable(parser.state_->variables, name));
+}
