@@ -1,0 +1,35 @@
+# Thin targets over CMake. BUILD picks the build folder, CMAKE_FLAGS adds configure options.
+BUILD ?= build
+CMAKE_FLAGS ?=
+
+.PHONY: all deps configure build test demo bench sanitize clean
+
+all: build
+
+deps:
+	@sh scripts/install-deps.sh
+
+configure: deps
+	cmake -S . -B $(BUILD) $(CMAKE_FLAGS)
+
+build: configure
+	cmake --build $(BUILD) -j2
+
+test: build
+	ctest --test-dir $(BUILD) --output-on-failure -j2
+
+# Converts the bundled example site into $(BUILD)/demo and prints the log.
+demo: build
+	rm -rf $(BUILD)/demo
+	./$(BUILD)/orrinfold --virtual-root examples/site examples/site $(BUILD)/demo
+
+bench: build
+	./$(BUILD)/bench/engine_bench
+	./$(BUILD)/bench/site_bench
+
+# The whole test suite under AddressSanitizer and UndefinedBehaviorSanitizer.
+sanitize:
+	$(MAKE) test BUILD=build-sanitize CMAKE_FLAGS="-DCMAKE_BUILD_TYPE=Debug -DORRINFOLD_SANITIZE='address;undefined' -DORRINFOLD_BUILD_BENCH=OFF $(CMAKE_FLAGS)"
+
+clean:
+	rm -rf build build-sanitize

@@ -1,0 +1,14 @@
+#!/bin/sh
+# Installs the Debian packages the build and the tests need, only those that are missing.
+set -e
+packages="cmake g++ make libgtest-dev libcli11-dev"
+missing=""
+for package in $packages; do
+    dpkg -s "$package" >/dev/null 2>&1 || missing="$missing $package"
+done
+[ -z "$missing" ] && exit 0
+sudo=""
+[ "$(id -u)" -ne 0 ] && sudo=sudo
+echo "Installing:$missing"
+$sudo apt-get update
+DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y $missing
