@@ -24,6 +24,7 @@ struct walk_t {
     MyFileFilter filter;
     file_identity_t destination;                  // never walked, should it lie inside the source
     std::vector<file_identity_t> open_directories;  // the walk's path, to catch link loops
+    conversion_control_t* control;
 };
 
 // A destination that is a hard link to the source would be truncated before being read.
@@ -55,6 +56,8 @@ void walk_directory(walk_t& walk, const std::string& relative, const std::string
         } else if (status.kind == file_kind_t::other) {
             // FIFOs, sockets and devices are never opened: reading one could hang the run.
             walk.log.warning("Skipping " + relative_path + " (not a regular file)");
+        } else if (walk.control != nullptr && walk.control->cancel.load()) {
+            raise(conversion_cancelled());
         } else if (walk.filter.should_convert(name)) {
             walk.log.message("Converting " + relative_path + "...");
             refuse_same_file(status, source_path, destination_path);
@@ -66,7 +69,30 @@ void walk_directory(walk_t& walk, const std::string& relative, const std::string
             refuse_same_file(status, source_path, destination_path);
             copy_file(source_path, destination_path);
         }
+        if (status.kind == file_kind_t::regular && walk.control != nullptr) ++walk.control->files_done;
     }
+}
+
+// The same decisions as walk_directory, counting instead of doing.
+std::uint64_t count_directory(const MyFileFilter& filter, const file_identity_t& destination,
+                              std::vector<file_identity_t>& open, const std::string& source) {
+    std::uint64_t count = 0;
+    Directory directory(source);
+    for (std::string name; directory.next(name);) {
+        if (filter.should_skip(name)) continue;
+        const std::string path = source + "/" + name;
+        const std::optional<file_status_t> status = try_stat_path(path);
+        if (!status) continue;
+        if (status->kind == file_kind_t::regular) {
+            ++count;
+        } else if (status->kind == file_kind_t::directory && !(status->identity == destination) &&
+                   std::find(open.begin(), open.end(), status->identity) == open.end()) {
+            open.push_back(status->identity);
+            count += count_directory(filter, destination, open, path);
+            open.pop_back();
+        }
+    }
+    return count;
 }
 
 bool contains(const std::string& outer, const std::string& inner) {
@@ -75,15 +101,28 @@ bool contains(const std::string& outer, const std::string& inner) {
 }  // namespace
 
 void convert_directory(const std::string& relative, const std::string& source, const std::string& destination,
-                       const SSIDirectoryPreferences& preferences, CompileLogBase& log) {
+                       const SSIDirectoryPreferences& preferences, CompileLogBase& log,
+                       conversion_control_t* control) {
     const file_status_t source_status = stat_path(source);
     if (source_status.kind != file_kind_t::directory) throw_os_error(ENOTDIR, source);
     if (try_stat_path(destination) && contains(real_path(destination), real_path(source)))
         raise(std::runtime_error("Destination directory must not contain the source directory"));
     make_directory(destination);
 
-    walk_t walk{preferences, log, MyFileFilter(preferences), stat_path(destination).identity, {source_status.identity}};
+    walk_t walk{preferences, log, MyFileFilter(preferences), stat_path(destination).identity,
+                {source_status.identity}, control};
     walk_directory(walk, relative, source, destination);
+}
+
+std::uint64_t count_files(const std::string& source, const std::string& destination,
+                          const SSIDirectoryPreferences& preferences) {
+    try {
+        const std::optional<file_status_t> target = try_stat_path(destination);
+        std::vector<file_identity_t> open{stat_path(source).identity};
+        return count_directory(MyFileFilter(preferences), target ? target->identity : file_identity_t{}, open, source);
+    } catch (const std::runtime_error&) {
+        return 0;  // the run itself reports what cannot be read
+    }
 }
 
 void convert_file(const std::string& source, const std::string& destination,
