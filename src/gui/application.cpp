@@ -1,0 +1,63 @@
+#include "application.h"
+
+#include "error_report.h"
+#include "main_window.h"
+#include "options_dialog.h"
+#include "settings.h"
+#include "ssi/preferences.h"
+#include "ssi/ssi_parser.h"
+#include "version.h"
+
+#include <QApplication>
+#include <QCommandLineParser>
+#include <QTextStream>
+
+namespace {
+bool save_picture(QWidget& widget, const QString& file) {
+    widget.show();
+    QApplication::processEvents();
+    if (widget.grab().save(file, "PNG")) return true;
+    QTextStream(stderr) << "orrinfold-gui: cannot write " << file << "\n";
+    return false;
+}
+}  // namespace
+
+int run_gui(int argc, char** argv) {
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("orrinfold-gui"));
+    QApplication::setApplicationVersion(QString::fromLatin1(orrinfold::version));
+    try {
+        QCommandLineParser options;
+        options.setApplicationDescription(
+            QStringLiteral("Orrinfold: turns a web site written with Server Side Includes into a static site."));
+        options.addHelpOption();
+        options.addVersionOption();
+        const QCommandLineOption screenshot(QStringLiteral("screenshot"),
+                                            QStringLiteral("Render the main window to a PNG file and exit."),
+                                            QStringLiteral("FILE"));
+        const QCommandLineOption screenshot_options(
+            QStringLiteral("screenshot-options"), QStringLiteral("Render the options dialog to a PNG file and exit."),
+            QStringLiteral("FILE"));
+        options.addOption(screenshot);
+        options.addOption(screenshot_options);
+        options.process(app);
+
+        QSettings store = settings::open();
+        settings::record_version(store);
+        init_preferences();
+        settings::load_current(store, app_preferences);
+        SSIParser::init_commands();
+
+        MainWindow window;
+        if (options.isSet(screenshot)) return save_picture(window, options.value(screenshot)) ? 0 : 1;
+        if (options.isSet(screenshot_options)) {
+            OptionsDialog dialog(&window);
+            return save_picture(dialog, options.value(screenshot_options)) ? 0 : 1;
+        }
+        window.show();
+        return QApplication::exec();
+    } catch (...) {
+        report_exception(std::current_exception());
+        return 1;
+    }
+}

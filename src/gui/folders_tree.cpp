@@ -1,0 +1,185 @@
+#include "folders_tree.h"
+
+#include "platform/directory.h"
+#include "platform/file_system.h"
+#include "user_prompts.h"
+
+#include <QDir>
+#include <QHeaderView>
+#include <QStandardItemModel>
+
+#include <functional>
+#include <vector>
+
+namespace {
+constexpr int path_role = Qt::UserRole + 1;    // the folder's path as bytes
+constexpr int loaded_role = Qt::UserRole + 2;  // subfolders have been read
+
+std::string path_of(const QStandardItem* item) { return item->data(path_role).toByteArray().toStdString(); }
+
+std::string child_path(const std::string& parent, const std::string& name) {
+    return parent.ends_with('/') ? parent + name : parent + "/" + name;
+}
+
+// Whether path lies at or below folder.
+bool is_within(const std::string& path, const std::string& folder) {
+    if (path == folder) return true;
+    const std::string prefix = folder.ends_with('/') ? folder : folder + "/";
+    return path.starts_with(prefix);
+}
+}  // namespace
+
+FoldersTree::FoldersTree(QWidget* parent) : QTreeView(parent), model_(new QStandardItemModel(this)) {
+    setModel(model_);
+    setHeaderHidden(true);
+    setEditTriggers(QAbstractItemView::NoEditTriggers);
+    setSelectionMode(QAbstractItemView::SingleSelection);
+    setUniformRowHeights(true);
+    connect(this, &QTreeView::expanded, this, [this](const QModelIndex& index) { load(model_->itemFromIndex(index)); });
+    connect(selectionModel(), &QItemSelectionModel::currentChanged, this, [this] { emit selection_changed(); });
+    reload();
+}
+
+QStandardItem* FoldersTree::add_folder(QStandardItem* parent, const std::string& path, const QString& label) {
+    auto* item = new QStandardItem(label);
+    item->setData(QByteArray::fromStdString(path), path_role);
+    item->setData(false, loaded_role);
+    item->setToolTip(QString::fromStdString(path));
+    // A placeholder gives every folder an expand button until its subfolders are read.
+    item->appendRow(new QStandardItem);
+    parent->appendRow(item);
+    return item;
+}
+
+void FoldersTree::load(QStandardItem* item) {
+    if (item == nullptr || item->data(loaded_role).toBool()) return;
+    const std::string folder = path_of(item);
+    std::vector<std::string> subfolders;
+    try {
+        Directory directory(folder);
+        for (std::string name; directory.next(name);) {
+            if (name.starts_with('.')) continue;
+            const std::string path = child_path(folder, name);
+            try {
+                if (stat_path(path).kind == file_kind_t::directory) subfolders.push_back(name);
+            } catch (const std::runtime_error&) {
+                // A broken link or an unreadable entry is simply not a folder to offer.
+            }
+        }
+    } catch (const std::runtime_error& e) {
+        collapse(item->index());
+        user_prompts::show_error(QString::fromStdString(e.what()));
+        return;
+    }
+    item->removeRows(0, item->rowCount());
+    for (const std::string& name : subfolders)
+        add_folder(item, child_path(folder, name), QString::fromStdString(name));
+    item->setData(true, loaded_role);
+}
+
+bool FoldersTree::has_selection() const { return selected_item() != nullptr; }
+
+QStandardItem* FoldersTree::selected_item() const {
+    const QModelIndex current = currentIndex();
+    return current.isValid() ? model_->itemFromIndex(current) : nullptr;
+}
+
+std::string FoldersTree::selected_path() const {
+    const QStandardItem* item = selected_item();
+    if (item == nullptr) throw no_selection();
+    return path_of(item);
+}
+
+bool FoldersTree::top_level_selected() const {
+    const QStandardItem* item = selected_item();
+    return item != nullptr && item->parent() == nullptr;
+}
+
+QStandardItem* FoldersTree::find_loaded(const std::string& path) const {
+    // Prefer the most specific top-level item (the home folder over "/").
+    QStandardItem* best = nullptr;
+    for (int row = 0; row < model_->rowCount(); ++row) {
+        QStandardItem* root = model_->item(row);
+        if (is_within(path, path_of(root)) && (best == nullptr || path_of(root).size() > path_of(best).size()))
+            best = root;
+    }
+    QStandardItem* item = best;
+    while (item != nullptr && path_of(item) != path) {
+        QStandardItem* next = nullptr;
+        if (item->data(loaded_role).toBool())
+            for (int row = 0; row < item->rowCount() && next == nullptr; ++row)
+                if (is_within(path, path_of(item->child(row)))) next = item->child(row);
+        item = next;
+    }
+    return item;
+}
+
+bool FoldersTree::select_path(const std::string& path) {
+    QStandardItem* best = find_loaded(path);
+    // Open folders from the deepest loaded one down to the target.
+    for (QStandardItem* item = best; item != nullptr && path_of(item) != path;) {
+        load(item);
+        expand(item->index());
+        QStandardItem* next = nullptr;
+        for (int row = 0; row < item->rowCount() && next == nullptr; ++row)
+            if (is_within(path, path_of(item->child(row)))) next = item->child(row);
+        if (next == nullptr) return false;
+        item = best = next;
+    }
+    if (best == nullptr || path_of(best) != path) return false;
+    setCurrentIndex(best->index());
+    scrollTo(best->index());
+    return true;
+}
+
+void FoldersTree::refresh_path(const std::string& path) {
+    QStandardItem* item = find_loaded(path);
+    if (item == nullptr || !item->data(loaded_role).toBool()) return;
+    // Keep what was open below it.
+    std::vector<std::string> open;
+    std::function<void(QStandardItem*)> collect = [&](QStandardItem* parent) {
+        for (int row = 0; row < parent->rowCount(); ++row) {
+            QStandardItem* child = parent->child(row);
+            if (isExpanded(child->index())) open.push_back(path_of(child));
+            if (child->data(loaded_role).toBool()) collect(child);
+        }
+    };
+    collect(item);
+    const bool was_expanded = isExpanded(item->index());
+    item->setData(false, loaded_role);
+    load(item);
+    if (was_expanded) expand(item->index());
+    for (const std::string& folder : open)
+        if (QStandardItem* child = find_loaded(folder)) {
+            load(child);
+            expand(child->index());
+        }
+}
+
+void FoldersTree::reload() {
+    std::vector<std::string> open;
+    std::function<void(QStandardItem*)> collect = [&](QStandardItem* parent) {
+        for (int row = 0; row < parent->rowCount(); ++row) {
+            QStandardItem* child = parent->child(row);
+            if (child->data(loaded_role).toBool() && isExpanded(child->index())) {
+                open.push_back(path_of(child));
+                collect(child);
+            }
+        }
+    };
+    collect(model_->invisibleRootItem());
+    const std::string selected = has_selection() ? selected_path() : std::string();
+
+    model_->clear();
+    const std::string home = QDir::homePath().toStdString();
+    add_folder(model_->invisibleRootItem(), home, QString::fromStdString(home));
+    if (home != "/") add_folder(model_->invisibleRootItem(), "/", QStringLiteral("/"));
+
+    for (const std::string& folder : open)
+        if (QStandardItem* item = find_loaded(folder)) {
+            load(item);
+            expand(item->index());
+        }
+    if (!selected.empty()) select_path(selected);
+    emit selection_changed();
+}

@@ -1,0 +1,47 @@
+#pragma once
+
+#include <QTreeView>
+
+#include <stdexcept>
+#include <string>
+
+class QStandardItem;
+class QStandardItemModel;
+
+// A tree of folders only, with two top-level items: the user's home folder and "/".
+// A folder's subfolders are read the first time it is expanded; hidden folders are left out.
+// An error while reading a folder is shown in the error box and the folder stays closed.
+class FoldersTree : public QTreeView {
+    Q_OBJECT
+public:
+    class no_selection : public std::runtime_error {
+    public:
+        no_selection() : std::runtime_error("Cannot get selection in tree view") {}
+    };
+
+    explicit FoldersTree(QWidget* parent = nullptr);
+
+    bool has_selection() const;
+    // The selected folder's path; throws no_selection when nothing is selected.
+    std::string selected_path() const;
+    // Whether the selection is one of the two top-level items.
+    bool top_level_selected() const;
+
+    // Shows and selects a folder, opening the folders above it; false when it is not in the tree.
+    bool select_path(const std::string& path);
+    // Reads a loaded folder's subfolders again (after one was created, renamed or removed).
+    void refresh_path(const std::string& path);
+    // Reads every loaded folder again, keeping what was open and selected where it still exists.
+    void reload();
+
+signals:
+    void selection_changed();
+
+private:
+    QStandardItem* add_folder(QStandardItem* parent, const std::string& path, const QString& label);
+    void load(QStandardItem* item);
+    QStandardItem* find_loaded(const std::string& path) const;
+    QStandardItem* selected_item() const;
+
+    QStandardItemModel* model_;
+};

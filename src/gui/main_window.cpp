@@ -1,0 +1,364 @@
+#include "main_window.h"
+
+#include "base/exceptions.h"
+#include "error_report.h"
+#include "folders_tree.h"
+#include "gui_compile_log.h"
+#include "logo.h"
+#include "options_dialog.h"
+#include "platform/file_system.h"
+#include "settings.h"
+#include "site/convert.h"
+#include "ssi/preferences.h"
+#include "user_prompts.h"
+#include "version.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QListWidget>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QShortcut>
+#include <QThread>
+#include <QTimer>
+#include <QToolButton>
+#include <QVBoxLayout>
+
+// What one conversion run shares between the window and its worker thread.
+struct MainWindow::run_t {
+    conversion_control_t control;
+    std::atomic<std::uint64_t> files_found{0};
+    std::exception_ptr error;
+    QThread* thread = nullptr;
+};
+
+namespace {
+QPushButton* make_button(const QString& caption, const char* name, QWidget* parent) {
+    auto* button = new QPushButton(caption, parent);
+    button->setObjectName(name);
+    return button;
+}
+
+bool is_directory(const std::string& path) {
+    try {
+        const auto status = try_stat_path(path);
+        return status && status->kind == file_kind_t::directory;
+    } catch (const std::runtime_error&) {
+        return false;
+    }
+}
+
+std::string parent_of(const std::string& path) {
+    const std::size_t slash = path.rfind('/');
+    return slash == 0 ? std::string("/") : path.substr(0, slash);
+}
+
+std::string name_of(const std::string& path) { return path.substr(path.rfind('/') + 1); }
+
+QString text(const std::string& bytes) { return QString::fromUtf8(bytes.data(), static_cast<qsizetype>(bytes.size())); }
+
+// A name made only of spaces (or nothing) gets the message; any other is used exactly as typed.
+bool usable_name(const QString& name) {
+    if (name.count(QChar(' ')) != name.size()) return true;
+    user_prompts::show_error(QStringLiteral("Directory name must be not empty!"));
+    return false;
+}
+}  // namespace
+
+MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent), log_(new GUICompileLog(this)) {
+    setWindowTitle(QString::fromLatin1(orrinfold::product_name));
+    setObjectName("main_window");
+    auto* central = new QWidget(this);
+    setCentralWidget(central);
+
+    auto* source_group = new QGroupBox(QStringLiteral("Directory with web-site to convert"), central);
+    source_group->setObjectName("source_group");
+    source_tree_ = new FoldersTree(source_group);
+    source_tree_->setObjectName("source_tree");
+    (new QVBoxLayout(source_group))->addWidget(source_tree_);
+
+    auto* destination_group = new QGroupBox(QStringLiteral("Destination directory"), central);
+    destination_group->setObjectName("destination_group");
+    destination_tree_ = new FoldersTree(destination_group);
+    destination_tree_->setObjectName("destination_tree");
+    new_button_ = make_button(QStringLiteral("&New..."), "new_button", destination_group);
+    rename_button_ = make_button(QStringLiteral("&Rename..."), "rename_button", destination_group);
+    delete_button_ = make_button(QStringLiteral("&Delete..."), "delete_button", destination_group);
+    logo_button_ = new QToolButton(destination_group);
+    logo_button_->setObjectName("logo_button");
+    logo_button_->setIcon(product_logo());
+    logo_button_->setIconSize(QSize(62, 132));
+    logo_button_->setAutoRaise(true);
+    logo_button_->setToolTip(QStringLiteral("About Orrinfold"));
+    auto* folder_buttons = new QVBoxLayout;
+    for (QWidget* w : {static_cast<QWidget*>(new_button_), static_cast<QWidget*>(rename_button_),
+                       static_cast<QWidget*>(delete_button_)})
+        folder_buttons->addWidget(w);
+    folder_buttons->addSpacing(12);
+    folder_buttons->addWidget(logo_button_, 0, Qt::AlignHCenter);
+    folder_buttons->addStretch();
+    auto* destination_layout = new QHBoxLayout(destination_group);
+    destination_layout->addWidget(destination_tree_, 1);
+    destination_layout->addLayout(folder_buttons);
+
+    auto* log_group = new QGroupBox(QStringLiteral("Conversion log"), central);
+    log_group->setObjectName("log_group");
+    log_list_ = new QListWidget(log_group);
+    log_list_->setObjectName("log_list");
+    progress_bar_ = new QProgressBar(log_group);
+    progress_bar_->setObjectName("progress_bar");
+    progress_bar_->setFormat(QStringLiteral("%v of %m files"));
+    progress_bar_->setRange(0, 1);
+    progress_bar_->setValue(0);
+    progress_bar_->setTextVisible(false);
+    auto* log_layout = new QVBoxLayout(log_group);
+    log_layout->addWidget(log_list_);
+    log_layout->addWidget(progress_bar_);
+
+    convert_button_ = make_button(QStringLiteral("&Convert!"), "convert_button", central);
+    cancel_button_ = make_button(QStringLiteral("Cancel"), "cancel_button", central);
+    options_button_ = make_button(QStringLiteral("&Options..."), "options_button", central);
+    help_button_ = make_button(QStringLiteral("&Help"), "help_button", central);
+    exit_button_ = make_button(QStringLiteral("E&xit"), "exit_button", central);
+    auto* command_buttons = new QHBoxLayout;
+    command_buttons->addStretch();
+    for (QPushButton* b : {convert_button_, cancel_button_, options_button_, help_button_, exit_button_})
+        command_buttons->addWidget(b);
+    command_buttons->addStretch();
+
+    auto* layout = new QGridLayout(central);
+    layout->addWidget(source_group, 0, 0);
+    layout->addWidget(destination_group, 0, 1);
+    layout->addWidget(log_group, 1, 0, 1, 2);
+    layout->addLayout(command_buttons, 2, 0, 1, 2);
+    layout->setColumnStretch(0, 3);
+    layout->setColumnStretch(1, 4);
+    layout->setRowStretch(0, 3);
+    layout->setRowStretch(1, 2);
+    resize(820, 620);
+
+    QWidget* order[] = {source_tree_, destination_tree_, new_button_,  rename_button_, delete_button_, logo_button_,
+                        log_list_,    convert_button_,   cancel_button_, options_button_, help_button_, exit_button_};
+    for (std::size_t i = 0; i + 1 < std::size(order); ++i) setTabOrder(order[i], order[i + 1]);
+
+    for (QPushButton* b : {convert_button_, cancel_button_, new_button_, rename_button_, delete_button_})
+        b->setEnabled(false);
+
+    progress_timer_ = new QTimer(this);
+    progress_timer_->setInterval(100);
+    connect(progress_timer_, &QTimer::timeout, this, &MainWindow::update_progress);
+    connect(log_, &GUICompileLog::line_written, this, &MainWindow::add_log_line);
+    connect(source_tree_, &FoldersTree::selection_changed, this, [this] { guarded([this] { update_buttons(); }); });
+    connect(destination_tree_, &FoldersTree::selection_changed, this,
+            [this] { guarded([this] { update_buttons(); }); });
+    connect(convert_button_, &QPushButton::clicked, this, [this] { guarded([this] { convert(); }); });
+    connect(cancel_button_, &QPushButton::clicked, this, &MainWindow::cancel);
+    connect(new_button_, &QPushButton::clicked, this, [this] { guarded([this] { new_folder(); }); });
+    connect(rename_button_, &QPushButton::clicked, this, [this] { guarded([this] { rename_folder(); }); });
+    connect(delete_button_, &QPushButton::clicked, this, [this] { guarded([this] { delete_folder(); }); });
+    connect(options_button_, &QPushButton::clicked, this, [this] { guarded([this] { show_options(); }); });
+    connect(help_button_, &QPushButton::clicked, this, [this] { guarded([this] { show_help(); }); });
+    connect(logo_button_, &QToolButton::clicked, this, [this] { guarded([this] { show_about(); }); });
+    connect(exit_button_, &QPushButton::clicked, this, &QWidget::close);
+    auto* reload_shortcut = new QShortcut(QKeySequence(Qt::Key_F5), this);
+    connect(reload_shortcut, &QShortcut::activated, this, [this] { guarded([this] { reload_trees(); }); });
+    auto* help_shortcut = new QShortcut(QKeySequence(Qt::Key_F1), this);
+    connect(help_shortcut, &QShortcut::activated, this, [this] { guarded([this] { show_help(); }); });
+}
+
+MainWindow::~MainWindow() {
+    if (run_) {
+        run_->control.cancel = true;
+        run_->thread->wait();
+        delete run_->thread;
+    }
+}
+
+template <class Command>
+void MainWindow::guarded(Command&& command) {
+    try {
+        command();
+    } catch (const nonfatal_error& e) {
+        user_prompts::show_error(QString::fromStdString(e.what()));
+    } catch (const std::exception&) {
+        report_exception(std::current_exception());
+        QApplication::exit(1);
+    }
+}
+
+void MainWindow::update_buttons() {
+    const bool source_ok = source_tree_->has_selection() && is_directory(source_tree_->selected_path());
+    const bool destination_ok =
+        destination_tree_->has_selection() && is_directory(destination_tree_->selected_path());
+    const bool changeable = destination_ok && !destination_tree_->top_level_selected() &&
+                            QFileInfo(text(parent_of(destination_tree_->selected_path()))).isWritable();
+    convert_button_->setEnabled(source_ok && destination_ok && !is_converting());
+    new_button_->setEnabled(destination_ok);
+    rename_button_->setEnabled(changeable && !is_converting());
+    delete_button_->setEnabled(changeable && !is_converting());
+}
+
+void MainWindow::add_log_line(const QString& line) {
+    log_list_->addItem(line);
+    log_list_->scrollToBottom();
+}
+
+void MainWindow::convert() {
+    if (is_converting()) return;
+    log_list_->clear();
+    const std::string source = source_tree_->selected_path();
+    const std::string destination = destination_tree_->selected_path();
+    const SSIDirectoryPreferences preferences = app_preferences;
+
+    run_ = std::make_unique<run_t>();
+    run_t* run = run_.get();
+    GUICompileLog* log = log_;
+    run->thread = QThread::create([run, log, source, destination, preferences] {
+        try {
+            run->files_found = count_files(source, destination, preferences);
+            convert_directory("", source, destination, preferences, *log, &run->control);
+        } catch (...) {
+            run->error = std::current_exception();
+        }
+    });
+    connect(run->thread, &QThread::finished, this, &MainWindow::finish_run, Qt::QueuedConnection);
+    progress_bar_->setRange(0, 0);
+    progress_bar_->setTextVisible(true);
+    progress_timer_->start();
+    cancel_button_->setEnabled(true);
+    update_buttons();
+    run->thread->start();
+}
+
+void MainWindow::cancel() {
+    if (run_) run_->control.cancel = true;
+}
+
+void MainWindow::update_progress() {
+    if (!run_) return;
+    const auto found = static_cast<int>(std::min<std::uint64_t>(run_->files_found, INT_MAX));
+    const auto done = static_cast<int>(std::min<std::uint64_t>(run_->control.files_done, INT_MAX));
+    if (found > 0) progress_bar_->setRange(0, found);
+    progress_bar_->setValue(std::min(done, found));
+}
+
+void MainWindow::finish_run() {
+    run_->thread->wait();
+    update_progress();
+    progress_timer_->stop();
+    std::unique_ptr<run_t> run = std::move(run_);
+    delete run->thread;
+    if (progress_bar_->maximum() == 0) progress_bar_->setRange(0, 1);
+    cancel_button_->setEnabled(false);
+    guarded([this, &run] {
+        update_buttons();
+        if (!run->error) {
+            progress_bar_->setValue(progress_bar_->maximum());
+            log_->message("Finished!");
+            return;
+        }
+        try {
+            std::rethrow_exception(run->error);
+        } catch (const conversion_cancelled& e) {
+            log_->message(e.what());
+        } catch (const std::runtime_error& e) {
+            ::raise(nonfatal_error(e));
+        }
+    });
+    emit conversion_finished();
+}
+
+void MainWindow::new_folder() {
+    const std::string parent = destination_tree_->selected_path();
+    QString name;
+    if (!user_prompts::ask_text(this, QStringLiteral("Create new directory"), QStringLiteral("Directory name:"), name))
+        return;
+    if (!usable_name(name)) return;
+    const std::string path = (parent.ends_with('/') ? parent : parent + "/") + name.toStdString();
+    try {
+        if (try_stat_path(path)) throw_os_error(EEXIST, path);
+        make_directory(path);
+    } catch (const std::runtime_error&) {
+        ::raise(nonfatal_error("Cannot create directory"));
+    }
+    try {
+        source_tree_->refresh_path(parent);
+        destination_tree_->refresh_path(parent);
+        destination_tree_->select_path(path);
+    } catch (const std::runtime_error& e) {
+        ::raise(nonfatal_error(e));
+    }
+}
+
+void MainWindow::rename_folder() {
+    const std::string path = destination_tree_->selected_path();
+    const std::string parent = parent_of(path);
+    QString name = text(name_of(path));
+    if (!user_prompts::ask_text(this, QStringLiteral("Rename directory"), QStringLiteral("Directory name:"), name))
+        return;
+    if (!usable_name(name) || name.toStdString() == name_of(path)) return;
+    const std::string renamed = (parent.ends_with('/') ? parent : parent + "/") + name.toStdString();
+    try {
+        rename_path(path, renamed);
+    } catch (const std::runtime_error& e) {
+        ::raise(nonfatal_error(std::string("Cannot rename directory\n\n") + e.what()));
+    }
+    source_tree_->refresh_path(parent);
+    destination_tree_->refresh_path(parent);
+    destination_tree_->select_path(renamed);
+}
+
+void MainWindow::delete_folder() {
+    const std::string path = destination_tree_->selected_path();
+    if (!user_prompts::confirm(this, QStringLiteral("Delete directory"),
+                               QStringLiteral("Delete the folder %1 and everything in it?").arg(text(path))))
+        return;
+    // The trash keeps a way back where the desktop has one.
+    if (!QFile::moveToTrash(text(path)) && !QDir(text(path)).removeRecursively())
+        ::raise(nonfatal_error("Cannot delete directory " + path));
+    const std::string parent = parent_of(path);
+    source_tree_->refresh_path(parent);
+    destination_tree_->refresh_path(parent);
+    destination_tree_->select_path(parent);
+}
+
+void MainWindow::show_options() {
+    OptionsDialog dialog(this);
+    dialog.exec();
+}
+
+void MainWindow::show_help() {
+    QSettings store = settings::open();
+    const QString index = settings::help_index(store);
+    if (index.isEmpty())
+        ::raise(nonfatal_error("Cannot find the help pages (help/index.shtml) in the program's folder"));
+    if (!user_prompts::open_file(index)) ::raise(nonfatal_error("Cannot open the help page " + index.toStdString()));
+}
+
+void MainWindow::show_about() {
+    user_prompts::show_information(
+        this, QStringLiteral("About Orrinfold"),
+        QStringLiteral("%1\n\nTurns a web site written with Server Side Includes into a plain static site.")
+            .arg(QString::fromLatin1(orrinfold::product_name)));
+}
+
+void MainWindow::reload_trees() {
+    source_tree_->reload();
+    destination_tree_->reload();
+}
+
+void MainWindow::closeEvent(QCloseEvent* event) {
+    if (run_) {
+        // Stops after the current file; the run's end is then reported as cancelled.
+        run_->control.cancel = true;
+        run_->thread->wait();
+        finish_run();
+    }
+    event->accept();
+}

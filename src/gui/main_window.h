@@ -1,0 +1,72 @@
+#pragma once
+
+#include <QMainWindow>
+
+#include <exception>
+#include <memory>
+
+class FoldersTree;
+class GUICompileLog;
+class QListWidget;
+class QProgressBar;
+class QPushButton;
+class QThread;
+class QTimer;
+class QToolButton;
+
+// The main window: the source and destination folder trees, the folder commands, the
+// conversion log and the command buttons. A conversion runs on a worker thread; the window
+// only starts it, shows its lines and progress, and reports how it ended.
+class MainWindow : public QMainWindow {
+    Q_OBJECT
+public:
+    explicit MainWindow(QWidget* parent = nullptr);
+    ~MainWindow() override;
+
+    bool is_converting() const { return run_ != nullptr; }
+
+signals:
+    // A run ended, well or not; the log and the buttons are up to date.
+    void conversion_finished();
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    struct run_t;
+
+    void update_buttons();
+    void convert();
+    void cancel();
+    void finish_run();
+    void update_progress();
+    void new_folder();
+    void rename_folder();
+    void delete_folder();
+    void show_options();
+    void show_help();
+    void show_about();
+    void reload_trees();
+    void add_log_line(const QString& text);
+    // Runs a command: a non-fatal error goes to the error box and the program goes on;
+    // anything else is reported and ends the program with exit code 1.
+    template <class Command>
+    void guarded(Command&& command);
+
+    FoldersTree* source_tree_;
+    FoldersTree* destination_tree_;
+    QPushButton* new_button_;
+    QPushButton* rename_button_;
+    QPushButton* delete_button_;
+    QToolButton* logo_button_;
+    QListWidget* log_list_;
+    QProgressBar* progress_bar_;
+    QPushButton* convert_button_;
+    QPushButton* cancel_button_;
+    QPushButton* options_button_;
+    QPushButton* help_button_;
+    QPushButton* exit_button_;
+    QTimer* progress_timer_;
+    GUICompileLog* log_;
+    std::unique_ptr<run_t> run_;
+};

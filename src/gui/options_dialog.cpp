@@ -1,0 +1,142 @@
+#include "options_dialog.h"
+
+#include "configurations_dialog.h"
+#include "settings.h"
+#include "ssi/preferences.h"
+#include "user_prompts.h"
+
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+namespace {
+QPushButton* make_button(const QString& caption, const char* name, QWidget* parent) {
+    auto* button = new QPushButton(caption, parent);
+    button->setObjectName(name);
+    button->setAutoDefault(false);
+    return button;
+}
+
+QLineEdit* make_edit(const char* name, QWidget* parent) {
+    auto* edit = new QLineEdit(parent);
+    edit->setObjectName(name);
+    return edit;
+}
+
+QString text(const std::string& bytes) { return QString::fromUtf8(bytes.data(), static_cast<qsizetype>(bytes.size())); }
+}  // namespace
+
+OptionsDialog::OptionsDialog(QWidget* parent) : QDialog(parent) {
+    setWindowTitle(QStringLiteral("Orrinfold Options"));
+    setObjectName("options_dialog");
+
+    auto* root_group = new QGroupBox(QStringLiteral("Virtual root directory"), this);
+    root_edit_ = make_edit("root_edit", root_group);
+    auto* select_button = make_button(QStringLiteral("&Select..."), "select_button", root_group);
+    auto* root_layout = new QHBoxLayout(root_group);
+    root_layout->addWidget(root_edit_, 1);
+    root_layout->addWidget(select_button);
+
+    auto* filter_group = new QGroupBox(QStringLiteral("Filters for files and directories"), this);
+    auto* convert_label = new QLabel(QStringLiteral("Convert:"), filter_group);
+    convert_edit_ = make_edit("convert_edit", filter_group);
+    convert_label->setBuddy(convert_edit_);
+    auto* skip_label = new QLabel(QStringLiteral("Skip:"), filter_group);
+    skip_edit_ = make_edit("skip_edit", filter_group);
+    skip_label->setBuddy(skip_edit_);
+    auto* default_button = make_button(QStringLiteral("&Default"), "default_button", filter_group);
+    auto* filter_layout = new QGridLayout(filter_group);
+    filter_layout->addWidget(convert_label, 0, 0);
+    filter_layout->addWidget(skip_label, 0, 1);
+    filter_layout->addWidget(convert_edit_, 1, 0);
+    filter_layout->addWidget(skip_edit_, 1, 1);
+    filter_layout->addWidget(default_button, 1, 2);
+
+    auto* ok_button = make_button(QStringLiteral("OK"), "ok_button", this);
+    ok_button->setDefault(true);
+    auto* cancel_button = make_button(QStringLiteral("Cancel"), "cancel_button", this);
+    auto* save_button = make_button(QStringLiteral("Sa&ve..."), "save_button", this);
+    auto* load_button = make_button(QStringLiteral("&Load..."), "load_button", this);
+    auto* buttons = new QHBoxLayout;
+    for (QPushButton* b : {ok_button, cancel_button, save_button, load_button}) buttons->addWidget(b);
+    buttons->addStretch();
+
+    auto* layout = new QVBoxLayout(this);
+    layout->addWidget(root_group);
+    layout->addWidget(filter_group);
+    layout->addLayout(buttons);
+    setMinimumWidth(560);
+
+    QWidget* order[] = {root_edit_, select_button, convert_edit_, skip_edit_, default_button,
+                        ok_button,  cancel_button, save_button,   load_button};
+    for (std::size_t i = 0; i + 1 < std::size(order); ++i) setTabOrder(order[i], order[i + 1]);
+
+    connect(select_button, &QPushButton::clicked, this, &OptionsDialog::select_root);
+    connect(default_button, &QPushButton::clicked, this, &OptionsDialog::restore_defaults);
+    connect(ok_button, &QPushButton::clicked, this, &OptionsDialog::accept);
+    connect(cancel_button, &QPushButton::clicked, this, &OptionsDialog::reject);
+    connect(save_button, &QPushButton::clicked, this, &OptionsDialog::save_configuration);
+    connect(load_button, &QPushButton::clicked, this, &OptionsDialog::load_configuration);
+
+    fill_fields(app_preferences);
+    root_edit_->setFocus();
+}
+
+void OptionsDialog::fill_fields(const SSIDirectoryPreferences& preferences) {
+    convert_edit_->setText(text(preferences.convert_filter));
+    skip_edit_->setText(text(preferences.skip_filter));
+    root_edit_->setText(text(preferences.virtual_root));
+}
+
+SSIDirectoryPreferences OptionsDialog::fields() const {
+    SSIDirectoryPreferences preferences;
+    preferences.virtual_root = root_edit_->text().toStdString();
+    preferences.convert_filter = convert_edit_->text().toStdString();
+    preferences.skip_filter = skip_edit_->text().toStdString();
+    return preferences;
+}
+
+void OptionsDialog::accept() {
+    app_preferences = fields();
+    QSettings store = settings::open();
+    settings::save_current(store, app_preferences);
+    QDialog::accept();
+}
+
+void OptionsDialog::select_root() {
+    const QString folder =
+        user_prompts::choose_directory(this, QStringLiteral("Select virtual root directory"), root_edit_->text());
+    if (!folder.isEmpty()) root_edit_->setText(folder);
+}
+
+void OptionsDialog::restore_defaults() {
+    convert_edit_->setText(QString::fromLatin1(default_convert_filter));
+    skip_edit_->setText(QString::fromLatin1(default_skip_filter));
+}
+
+void OptionsDialog::save_configuration() {
+    QSettings store = settings::open();
+    ConfigurationsDialog dialog(this, store, QStringLiteral("Save configuration"));
+    if (dialog.exec() != QDialog::Accepted) return;
+    const QString name = dialog.chosen_name();
+    if (settings::has_configuration(store, name) &&
+        !user_prompts::confirm(this, QStringLiteral("Save configuration"),
+                               QStringLiteral("Replace the configuration \"%1\"?").arg(name)))
+        return;
+    settings::save_configuration(store, name, fields());
+}
+
+void OptionsDialog::load_configuration() {
+    QSettings store = settings::open();
+    ConfigurationsDialog dialog(this, store, QStringLiteral("Load configuration"));
+    if (dialog.exec() != QDialog::Accepted) return;
+    if (!settings::has_configuration(store, dialog.chosen_name())) {
+        user_prompts::show_error(QStringLiteral("No configuration named \"%1\"").arg(dialog.chosen_name()));
+        return;
+    }
+    fill_fields(settings::load_configuration(store, dialog.chosen_name()));
+}

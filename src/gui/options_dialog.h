@@ -1,0 +1,30 @@
+#pragma once
+
+#include <QDialog>
+
+class QLineEdit;
+class QPushButton;
+struct SSIDirectoryPreferences;
+
+// Edits the virtual root and the two mask lists. OK stores them into app_preferences and
+// the settings; Save and Load keep named configurations.
+class OptionsDialog : public QDialog {
+    Q_OBJECT
+public:
+    explicit OptionsDialog(QWidget* parent = nullptr);
+
+    void fill_fields(const SSIDirectoryPreferences& preferences);
+    SSIDirectoryPreferences fields() const;
+
+    void accept() override;
+
+private:
+    void select_root();
+    void restore_defaults();
+    void save_configuration();
+    void load_configuration();
+
+    QLineEdit* root_edit_;
+    QLineEdit* convert_edit_;
+    QLineEdit* skip_edit_;
+};

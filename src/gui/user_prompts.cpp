@@ -1,0 +1,52 @@
+#include "user_prompts.h"
+
+#include "input_box.h"
+
+#include <QDesktopServices>
+#include <QFileDialog>
+#include <QMessageBox>
+#include <QUrl>
+
+namespace user_prompts {
+
+hooks_t& hooks() {
+    static hooks_t instance;
+    return instance;
+}
+
+void show_error(const QString& text) {
+    if (hooks().message) return hooks().message(error_caption, text);
+    QMessageBox box(QMessageBox::Critical, error_caption, text, QMessageBox::Ok);
+    box.exec();
+}
+
+void show_information(QWidget* parent, const QString& caption, const QString& text) {
+    if (hooks().message) return hooks().message(caption, text);
+    QMessageBox::information(parent, caption, text);
+}
+
+bool ask_text(QWidget* parent, const QString& caption, const QString& prompt, QString& text) {
+    if (hooks().ask_text) return hooks().ask_text(caption, prompt, text);
+    InputBox box(parent, caption, prompt, text);
+    if (box.exec() != QDialog::Accepted) return false;
+    text = box.text();
+    return true;
+}
+
+bool confirm(QWidget* parent, const QString& caption, const QString& text) {
+    if (hooks().confirm) return hooks().confirm(caption, text);
+    return QMessageBox::question(parent, caption, text, QMessageBox::Yes | QMessageBox::No, QMessageBox::No) ==
+           QMessageBox::Yes;
+}
+
+QString choose_directory(QWidget* parent, const QString& title, const QString& start) {
+    if (hooks().choose_directory) return hooks().choose_directory(title);
+    return QFileDialog::getExistingDirectory(parent, title, start);
+}
+
+bool open_file(const QString& path) {
+    if (hooks().open_file) return hooks().open_file(path);
+    return QDesktopServices::openUrl(QUrl::fromLocalFile(path));
+}
+
+}  // namespace user_prompts

@@ -1,0 +1,34 @@
+#pragma once
+
+#include <QString>
+#include <functional>
+
+class QWidget;
+
+// Every modal question and message of the desktop program goes through here, so that tests
+// can answer them (as a user would) instead of blocking on a dialog.
+namespace user_prompts {
+
+// The error box: caption "ORRIN: Error", the text alone.
+void show_error(const QString& text);
+void show_information(QWidget* parent, const QString& caption, const QString& text);
+// The input box; false when the user cancels. text holds the initial text, then the answer.
+bool ask_text(QWidget* parent, const QString& caption, const QString& prompt, QString& text);
+bool confirm(QWidget* parent, const QString& caption, const QString& text);
+// An empty result means the user cancelled.
+QString choose_directory(QWidget* parent, const QString& title, const QString& start);
+bool open_file(const QString& path);
+
+// Test hooks: when set, they run instead of the dialog.
+struct hooks_t {
+    std::function<void(const QString& caption, const QString& text)> message;
+    std::function<bool(const QString& caption, const QString& prompt, QString& text)> ask_text;
+    std::function<bool(const QString& caption, const QString& text)> confirm;
+    std::function<QString(const QString& title)> choose_directory;
+    std::function<bool(const QString& path)> open_file;
+};
+hooks_t& hooks();
+
+inline const QString error_caption = QStringLiteral("ORRIN: Error");
+
+}  // namespace user_prompts
