@@ -1,7 +1,7 @@
 #!/bin/sh
 # Installs the Debian packages the build and the tests need, only those that are missing.
 set -e
-packages="cmake g++ make libgtest-dev libcli11-dev"
+packages="cmake g++ make libgtest-dev libcli11-dev qt6-base-dev"
 missing=""
 for package in $packages; do
     dpkg -s "$package" >/dev/null 2>&1 || missing="$missing $package"

@@ -1,0 +1,132 @@
+#include "recording_log.h"
+#include "ssi/document_output.h"
+#include "ssi/preferences.h"
+#include "ssi/ssi_parser.h"
+#include "temp_tree.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace {
+
+// The same text as a UTF-16 document: each byte becomes one code unit, behind a byte order mark.
+std::string as_utf16(std::string_view bytes) {
+    std::u16string units;
+    for (const char b : bytes) units.push_back(static_cast<unsigned char>(b));
+    return utf16le(units);
+}
+
+struct result_t {
+    std::string output;
+    std::vector<std::string> log;  // "warning: ..." or "error: ...": the kind matters here
+};
+
+result_t run(std::string_view document) {
+    RecordingLog log;
+    DocumentOutput output;
+    SSIParser::State state;
+    const SSIParserPreferences preferences;
+    SSIParser parser(document, ".", output, preferences, state, log);
+    parser.process();
+    result_t result{output.text(), {}};
+    for (const RecordingLog::line_t& line : log.lines()) {
+        const char* kind = line.kind == RecordingLog::kind_t::error     ? "error: "
+                           : line.kind == RecordingLog::kind_t::warning ? "warning: "
+                                                                        : "message: ";
+        result.log.push_back(kind + line.text);
+    }
+    return result;
+}
+
+struct case_t {
+    const char* name;
+    std::string_view document;
+    std::string_view output;
+    std::vector<std::string> log;
+};
+
+void expect_cases(const std::vector<case_t>& cases) {
+    for (const case_t& c : cases) {
+        SCOPED_TRACE(c.name);
+        const result_t narrow = run(c.document);
+        EXPECT_EQ(narrow.output, c.output) << "8-bit";
+        EXPECT_EQ(narrow.log, c.log) << "8-bit";
+        const result_t wide = run(as_utf16(c.document));
+        EXPECT_EQ(wide.output, as_utf16(c.output)) << "UTF-16";
+        EXPECT_EQ(wide.log, c.log) << "UTF-16";
+    }
+}
+
+}  // namespace
+
+TEST(CommandDispatch, UnknownCommandsAreSkipped) {
+    expect_cases({
+        {"name differs in case", R"(a<!--#Include virtual="a.inc" -->b)", "ab",
+         {"warning: Unknown SSI command: Include"}},
+        {"arguments of an unknown command are not checked", R"(<!--#exec cmd="ls" -->)", "",
+         {"warning: Unknown SSI command: exec"}},
+        {"name stops at the first non-letter", R"(<!--#echo2 var="x" -->)", "",
+         {"error: Non-alpha symbol in argument name", "error: Expected identifier", "error: Expected '='",
+          "warning: Unsupported argument '' in command 'echo'",
+          "error: Missing required argument 'var' in command 'echo'"}},
+    });
+}
+
+TEST(CommandDispatch, UnsupportedArgumentsWarnInNameOrderAndTheCommandRuns) {
+    expect_cases({
+        {"one unsupported argument", R"(<!--#set var="x" value="1" --><!--#echo var="x" encoding="none" -->)", "1",
+         {"warning: Unsupported argument 'encoding' in command 'echo'"}},
+        {"upper case sorts before lower case",
+         R"(<!--#set var="x" value="1" --><!--#echo zeta="1" var="x" beta="2" Gamma="3" Alpha="4" -->)", "1",
+         {"warning: Unsupported argument 'Alpha' in command 'echo'",
+          "warning: Unsupported argument 'Gamma' in command 'echo'",
+          "warning: Unsupported argument 'beta' in command 'echo'",
+          "warning: Unsupported argument 'zeta' in command 'echo'"}},
+        {"argument names are case-sensitive", R"(<!--#set var="y" value="2" --><!--#echo Var="x" var="y" -->)", "2",
+         {"warning: Unsupported argument 'Var' in command 'echo'"}},
+        {"config", R"(<!--#config errmsg="oops" -->)", "",
+         {"warning: Unsupported argument 'errmsg' in command 'config'"}},
+    });
+}
+
+TEST(CommandDispatch, MissingRequiredArgumentAbandonsTheDirective) {
+    expect_cases({
+        {"echo without var", "a<!--#echo -->b", "ab", {"error: Missing required argument 'var' in command 'echo'"}},
+        {"set without value sets nothing", R"(<!--#set var="x" --><!--#echo var="x" -->)", "(none)",
+         {"error: Missing required argument 'value' in command 'set'"}},
+        {"set without var", R"(<!--#set value="1" -->)", "",
+         {"error: Missing required argument 'var' in command 'set'"}},
+        {"only the first missing name, in name order", "<!--#set -->", "",
+         {"error: Missing required argument 'value' in command 'set'"}},
+        {"warnings come before the error", R"(<!--#set x="1" Var="a" -->)", "",
+         {"warning: Unsupported argument 'Var' in command 'set'",
+          "warning: Unsupported argument 'x' in command 'set'",
+          "error: Missing required argument 'value' in command 'set'"}},
+    });
+}
+
+TEST(CommandDispatch, CommandsWithoutRequiredArguments) {
+    expect_cases({
+        {"config without arguments", "a<!--#config -->b", "ab", {}},
+        {"include without arguments", "a<!--#include -->b", "ab", {"error: Missing 'file' or 'virtual' argument"}},
+        {"fsize without arguments", "<!--#fsize -->", "", {"error: Missing 'file' or 'virtual' argument"}},
+        {"flastmod without arguments", "<!--#flastmod -->", "", {"error: Missing 'file' or 'virtual' argument"}},
+        {"include with both", R"(<!--#include file="a" virtual="b" -->)", "",
+         {"error: Both 'file' and 'virtual' arguments"}},
+        {"include with file", R"(<!--#include file="a" -->)", "",
+         {"error: 'file' argument is not supported (only 'virtual')"}},
+    });
+}
+
+TEST(CommandDispatch, BreakDropsTheRestOfTheDocument) {
+    expect_cases({
+        {"break", R"(a<!--#break -->b<!--#echo var="x" -->c<!--#bogus -->)", "a", {}},
+        {"break with an argument still breaks", R"(a<!--#break now="1" -->b)", "a",
+         {"warning: Unsupported argument 'now' in command 'break'"}},
+        {"output before the break stays", R"(<!--#set var="x" value="1" -->[<!--#echo var="x" --><!--#break -->])",
+         "[1", {}},
+    });
+}

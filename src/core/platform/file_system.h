@@ -33,5 +33,8 @@ void make_directories(const std::string& path);
 // The data moves through the kernel (copy_file_range) where it can.
 void copy_file(const std::string& source, const std::string& destination);
 
+// Renames a file or folder; an existing entry at the new path is an error (EEXIST), never replaced.
+void rename_path(const std::string& from, const std::string& to);
+
 // The path with every link, "." and ".." resolved; the path must exist.
 std::string real_path(const std::string& path);

@@ -6,6 +6,8 @@
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
+#include <cstdio>
+#include <fcntl.h>
 #include <memory>
 #include <sys/sendfile.h>
 #include <sys/stat.h>
@@ -108,6 +110,15 @@ void copy_file(const std::string& source, const std::string& destination) {
     const struct timespec times[2] = {st.st_atim, st.st_mtim};
     if (::futimens(out.native_handle(), times) != 0) throw_os_error(errno, destination);
     out.close();
+}
+
+void rename_path(const std::string& from, const std::string& to) {
+    if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) != 0) {
+        // Some file systems cannot promise "no replace"; check by hand there.
+        if (errno != EINVAL && errno != ENOSYS) throw_os_error(errno, to);
+        if (try_stat_path(to)) throw_os_error(EEXIST, to);
+        if (::rename(from.c_str(), to.c_str()) != 0) throw_os_error(errno, from);
+    }
 }
 
 std::string real_path(const std::string& path) {
