@@ -58,13 +58,15 @@ int run_cli(const std::vector<std::string>& args, std::ostream& out, std::ostrea
                    std::string("Masks of files and folders to leave out (default \"") + default_skip_filter + "\")")
         ->option_text("MASKS");
     app.add_flag("-q,--quiet", quiet, "Print only errors and warnings, no progress lines");
-    app.add_option("SOURCE", source, "Folder holding the site")->required();
-    app.add_option("DEST", destination, "Folder that receives the static site")->required();
+    // Checked after parsing, so that a mistyped option is named before a missing folder.
+    app.add_option("SOURCE", source, "Folder holding the site");
+    app.add_option("DEST", destination, "Folder that receives the static site");
 
     std::vector<const char*> argv{"orrinfold"};
     for (const std::string& arg : args) argv.push_back(arg.c_str());
     try {
         app.parse(static_cast<int>(argv.size()), argv.data());
+        if (source.empty() || destination.empty()) throw CLI::RequiredError(source.empty() ? "SOURCE" : "DEST");
     } catch (const CLI::ParseError& e) {
         if (e.get_exit_code() == 0) {  // --help or --version
             out << (e.get_name() == "CallForVersion" ? std::string(e.what()) + "\n" : app.help());
