@@ -79,8 +79,10 @@ int run_cli(const std::vector<std::string>& args, std::ostream& out, std::ostrea
     SSIParser::init_commands();
     StreamLog log(out, quiet);
     try {
-        // A missing destination cannot hold the source, so creating it first is safe.
-        if (!try_stat_path(destination)) make_directories(destination);
+        // A missing destination cannot hold the source, so creating it first is safe; a
+        // source that is no folder is reported by the run without leaving a new folder behind.
+        if (stat_path(source).kind == file_kind_t::directory && !try_stat_path(destination))
+            make_directories(destination);
         convert_directory("", source, destination, preferences, log);
         log.message("Finished!");
         return 0;
