@@ -95,40 +95,43 @@ bool FoldersTree::top_level_selected() const {
     return item != nullptr && item->parent() == nullptr;
 }
 
-QStandardItem* FoldersTree::find_loaded(const std::string& path) const {
-    // Prefer the most specific top-level item (the home folder over "/").
-    QStandardItem* best = nullptr;
+QStandardItem* FoldersTree::deepest_loaded(const std::string& path) const {
+    // Start from the most specific top-level item (the home folder over "/").
+    QStandardItem* item = nullptr;
     for (int row = 0; row < model_->rowCount(); ++row) {
         QStandardItem* root = model_->item(row);
-        if (is_within(path, path_of(root)) && (best == nullptr || path_of(root).size() > path_of(best).size()))
-            best = root;
+        if (is_within(path, path_of(root)) && (item == nullptr || path_of(root).size() > path_of(item).size()))
+            item = root;
     }
-    QStandardItem* item = best;
-    while (item != nullptr && path_of(item) != path) {
+    while (item != nullptr && path_of(item) != path && item->data(loaded_role).toBool()) {
         QStandardItem* next = nullptr;
-        if (item->data(loaded_role).toBool())
-            for (int row = 0; row < item->rowCount() && next == nullptr; ++row)
-                if (is_within(path, path_of(item->child(row)))) next = item->child(row);
+        for (int row = 0; row < item->rowCount() && next == nullptr; ++row)
+            if (is_within(path, path_of(item->child(row)))) next = item->child(row);
+        if (next == nullptr) break;
         item = next;
     }
     return item;
 }
 
+QStandardItem* FoldersTree::find_loaded(const std::string& path) const {
+    QStandardItem* item = deepest_loaded(path);
+    return item != nullptr && path_of(item) == path ? item : nullptr;
+}
+
 bool FoldersTree::select_path(const std::string& path) {
-    QStandardItem* best = find_loaded(path);
     // Open folders from the deepest loaded one down to the target.
-    for (QStandardItem* item = best; item != nullptr && path_of(item) != path;) {
+    QStandardItem* item = deepest_loaded(path);
+    while (item != nullptr && path_of(item) != path) {
         load(item);
         expand(item->index());
         QStandardItem* next = nullptr;
         for (int row = 0; row < item->rowCount() && next == nullptr; ++row)
             if (is_within(path, path_of(item->child(row)))) next = item->child(row);
-        if (next == nullptr) return false;
-        item = best = next;
+        item = next;
     }
-    if (best == nullptr || path_of(best) != path) return false;
-    setCurrentIndex(best->index());
-    scrollTo(best->index());
+    if (item == nullptr) return false;
+    setCurrentIndex(item->index());
+    scrollTo(item->index());
     return true;
 }
 

@@ -40,6 +40,8 @@ signals:
 private:
     QStandardItem* add_folder(QStandardItem* parent, const std::string& path, const QString& label);
     void load(QStandardItem* item);
+    // The loaded item nearest to path on the way down to it (the folder itself when loaded).
+    QStandardItem* deepest_loaded(const std::string& path) const;
     QStandardItem* find_loaded(const std::string& path) const;
     QStandardItem* selected_item() const;
 
