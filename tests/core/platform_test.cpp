@@ -1,13 +1,14 @@
 #include "base/exceptions.h"
 #include "platform/directory.h"
 #include "platform/file.h"
-#include "platform/file_mapping.h"
+#include "platform/document_file.h"
 #include "platform/file_system.h"
 #include "temp_tree.h"
 
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <sys/stat.h>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -144,36 +145,45 @@ TEST(Directory, MissingDirectoryNamesThePath) {
     }
 }
 
-TEST(FileMapping, HoldsTheWholeDocumentWhateverItsSize) {
+TEST(DocumentFile, ReadsTheWholeDocumentWhateverItsSize) {
     TempTree t;
-    for (const std::size_t size : {std::size_t{0}, std::size_t{1}, std::size_t{256 * 1024 - 1},
-                                   std::size_t{256 * 1024}, std::size_t{1024 * 1024 + 5}}) {
+    for (const std::size_t size : {std::size_t{0}, std::size_t{1}, std::size_t{1024 * 1024 + 5}}) {
         SCOPED_TRACE(size);
         const std::string content = patterned(size);
         const std::string path = t.write("doc" + std::to_string(size), content);
-        const FileMapping mapping(path);
-        ASSERT_EQ(mapping.length(), size);
-        EXPECT_EQ(std::string(reinterpret_cast<const char*>(mapping.data()), mapping.length()), content);
-        EXPECT_EQ(mapping.identity(), stat_path(path).identity);
+        DocumentFile document(path);
+        ASSERT_EQ(document.status().size, size);
+        std::string read(size + 1, '\0');
+        read.resize(document.read(read.data(), read.size()));
+        EXPECT_EQ(read, content);
+        EXPECT_EQ(document.status().identity, stat_path(path).identity);
     }
 }
 
-TEST(FileMapping, IdentityTellsFilesApartAndSeesThroughLinks) {
+TEST(DocumentFile, IdentityTellsFilesApartAndSeesThroughLinks) {
     TempTree t;
     const std::string a = t.write("a", "same");
     const std::string b = t.write("b", "same");
     ASSERT_EQ(::link(a.c_str(), t.path("hard").c_str()), 0);
     ASSERT_EQ(::symlink("a", t.path("soft").c_str()), 0);
-    EXPECT_NE(FileMapping(a).identity(), FileMapping(b).identity());
-    EXPECT_EQ(FileMapping(a).identity(), FileMapping(t.path("hard")).identity());
-    EXPECT_EQ(FileMapping(a).identity(), FileMapping(t.path("soft")).identity());
+    const auto identity = [](const std::string& path) { return DocumentFile(path).status().identity; };
+    EXPECT_NE(identity(a), identity(b));
+    EXPECT_EQ(identity(a), identity(t.path("hard")));
+    EXPECT_EQ(identity(a), identity(t.path("soft")));
 }
 
-TEST(FileMapping, RefusesAFolderAndAMissingFile) {
+TEST(DocumentFile, RefusesAFolderAFifoAndAMissingFile) {
     TempTree t;
     t.make_dir("folder");
-    EXPECT_EQ(catch_os_error([&] { FileMapping(t.path("folder")); }).code(), EISDIR);
-    EXPECT_EQ(catch_os_error([&] { FileMapping(t.path("missing")); }).path(), t.path("missing"));
+    ASSERT_EQ(::mkfifo(t.path("fifo").c_str(), 0600), 0);
+    EXPECT_EQ(catch_os_error([&] { DocumentFile(t.path("folder")); }).code(), EISDIR);
+    EXPECT_EQ(catch_os_error([&] { DocumentFile(t.path("missing")); }).path(), t.path("missing"));
+    try {
+        DocumentFile fifo(t.path("fifo"));
+        ADD_FAILURE() << "a FIFO was opened as a document";
+    } catch (const std::runtime_error& e) {
+        EXPECT_EQ(std::string(e.what()), t.path("fifo") + ": not a regular file");
+    }
 }
 
 TEST(FileSystem, StatAndDirectoryCreation) {

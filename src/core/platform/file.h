@@ -16,6 +16,8 @@ public:
     File& operator=(const File&) = delete;
     ~File();
 
+    // Reads up to size bytes; fewer only at the end of the file, 0 there.
+    std::size_t read(void* data, std::size_t size);
     // Writes every byte, looping on short writes; a failure throws and names the file.
     void write(const void* data, std::size_t size);
     std::uint64_t size() const;

@@ -22,6 +22,21 @@ File::~File() {
     if (fd_ >= 0) ::close(fd_);
 }
 
+std::size_t File::read(void* data, std::size_t size) {
+    auto* p = static_cast<char*>(data);
+    std::size_t done = 0;
+    while (done < size) {
+        const ssize_t n = ::read(fd_, p + done, size - done);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            throw_os_error(errno, path_);
+        }
+        if (n == 0) break;
+        done += static_cast<std::size_t>(n);
+    }
+    return done;
+}
+
 void File::write(const void* data, std::size_t size) {
     auto* p = static_cast<const char*>(data);
     while (size > 0) {

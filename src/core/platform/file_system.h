@@ -1,10 +1,17 @@
 #pragma once
 
-#include "platform/file_mapping.h"
-
 #include <cstdint>
 #include <optional>
 #include <string>
+
+class File;
+
+// Which file a path leads to, so that include chains and walks can tell a file they already hold.
+struct file_identity_t {
+    std::uint64_t device = 0;
+    std::uint64_t inode = 0;
+    bool operator==(const file_identity_t&) const = default;
+};
 
 enum class file_kind_t { regular, directory, other };
 
@@ -13,9 +20,15 @@ struct file_status_t {
     file_kind_t kind = file_kind_t::other;
     std::uint64_t size = 0;
     std::int64_t modified = 0;  // seconds since 1970-01-01 00:00 UTC
+    long modified_nanoseconds = 0;
     file_identity_t identity;
     bool is_link = false;        // the path itself is a symbolic link (only from stat_entry)
 };
+
+// The status of an open file.
+file_status_t stat_file(const File& file);
+// Documents are regular files: a folder throws EISDIR, anything else a "not a regular file" error.
+void require_regular_file(const file_status_t& status, const std::string& path);
 
 // Follows symbolic links; throws os_exception naming the path on failure.
 file_status_t stat_path(const std::string& path);
@@ -25,7 +38,8 @@ file_status_t stat_entry(const std::string& path);
 std::optional<file_status_t> try_stat_path(const std::string& path);
 
 // Creates one directory; an existing entry of that name (EEXIST) is accepted.
-void make_directory(const std::string& path);
+// True when the directory was created now.
+bool make_directory(const std::string& path);
 // Creates a directory and any missing parents.
 void make_directories(const std::string& path);
 

@@ -8,7 +8,9 @@
 #include <cstdlib>
 #include <cstdio>
 #include <fcntl.h>
+#include <algorithm>
 #include <memory>
+#include <stdexcept>
 #include <sys/sendfile.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -23,37 +25,47 @@ file_status_t to_status(const struct stat& st) {
                                         : file_kind_t::other;
     status.size = static_cast<std::uint64_t>(st.st_size);
     status.modified = static_cast<std::int64_t>(st.st_mtim.tv_sec);
+    status.modified_nanoseconds = st.st_mtim.tv_nsec;
     status.identity = {static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino)};
     return status;
 }
 
-// Moves the rest of in to out inside the kernel; false when this pair of files cannot.
-bool copy_in_kernel(int in, int out, const std::string& path) {
-    bool first = true;
-    for (;;) {
-        const ssize_t n = ::copy_file_range(in, nullptr, out, nullptr, 1 << 30, 0);
-        if (n > 0) {
-            first = false;
-            continue;
-        }
-        if (n == 0) return true;
-        if (errno == EINTR) continue;
-        if (first && (errno == EXDEV || errno == ENOSYS || errno == EINVAL || errno == EOPNOTSUPP)) break;
-        throw_os_error(errno, path);
-    }
-    for (std::uint64_t done = 0;;) {
-        const ssize_t n = ::sendfile(out, in, nullptr, 1 << 30);
+// Moves size bytes from in to out inside the kernel; false when this pair of files cannot.
+// Stopping at the size seen at opening saves the call that would only report the end.
+bool copy_in_kernel(int in, int out, std::uint64_t size, const std::string& path) {
+    bool use_sendfile = false;
+    for (std::uint64_t done = 0; done < size;) {
+        const auto chunk = static_cast<std::size_t>(std::min<std::uint64_t>(size - done, 1 << 30));
+        const ssize_t n = use_sendfile ? ::sendfile(out, in, nullptr, chunk)
+                                       : ::copy_file_range(in, nullptr, out, nullptr, chunk, 0);
         if (n > 0) {
             done += static_cast<std::uint64_t>(n);
             continue;
         }
-        if (n == 0) return true;
+        if (n == 0) break;  // the file shrank meanwhile: what there was is copied
         if (errno == EINTR) continue;
-        if (done == 0 && (errno == EINVAL || errno == ENOSYS)) return false;
+        if (done == 0 && !use_sendfile &&
+            (errno == EXDEV || errno == ENOSYS || errno == EINVAL || errno == EOPNOTSUPP)) {
+            use_sendfile = true;
+            continue;
+        }
+        if (done == 0 && use_sendfile && (errno == EINVAL || errno == ENOSYS)) return false;
         throw_os_error(errno, path);
     }
+    return true;
 }
 }  // namespace
+
+file_status_t stat_file(const File& file) {
+    struct stat st;
+    if (::fstat(file.native_handle(), &st) != 0) throw_os_error(errno, file.path());
+    return to_status(st);
+}
+
+void require_regular_file(const file_status_t& status, const std::string& path) {
+    if (status.kind == file_kind_t::directory) throw_os_error(EISDIR, path);
+    if (status.kind != file_kind_t::regular) raise(std::runtime_error(path + ": not a regular file"));
+}
 
 file_status_t stat_path(const std::string& path) {
     struct stat st;
@@ -77,8 +89,10 @@ std::optional<file_status_t> try_stat_path(const std::string& path) {
     throw_os_error(errno, path);
 }
 
-void make_directory(const std::string& path) {
-    if (::mkdir(path.c_str(), 0777) != 0 && errno != EEXIST) throw_os_error(errno, path);
+bool make_directory(const std::string& path) {
+    if (::mkdir(path.c_str(), 0777) == 0) return true;
+    if (errno != EEXIST) throw_os_error(errno, path);
+    return false;
 }
 
 void make_directories(const std::string& path) {
@@ -94,7 +108,7 @@ void copy_file(const std::string& source, const std::string& destination) {
     if (!S_ISREG(st.st_mode)) throw_os_error(S_ISDIR(st.st_mode) ? EISDIR : EINVAL, source);
 
     File out(destination, File::access_t::write);
-    if (!copy_in_kernel(in.native_handle(), out.native_handle(), destination)) {
+    if (!copy_in_kernel(in.native_handle(), out.native_handle(), static_cast<std::uint64_t>(st.st_size), destination)) {
         auto buffer = std::make_unique_for_overwrite<char[]>(copy_chunk);
         for (;;) {
             const ssize_t n = ::read(in.native_handle(), buffer.get(), copy_chunk);

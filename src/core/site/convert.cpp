@@ -7,6 +7,7 @@
 #include "platform/file.h"
 #include "platform/file_system.h"
 #include "site/file_filter.h"
+#include "ssi/document_cache.h"
 #include "ssi/document_output.h"
 #include "ssi/preferences.h"
 
@@ -25,10 +26,14 @@ struct walk_t {
     file_identity_t destination;                  // never walked, should it lie inside the source
     std::vector<file_identity_t> open_directories;  // the walk's path, to catch link loops
     conversion_control_t* control;
+    DocumentCache cache;
 };
 
 // A destination that is a hard link to the source would be truncated before being read.
-void refuse_same_file(const file_status_t& source, const std::string& source_path, const std::string& destination) {
+// A folder created by this run holds nothing yet, so its files need no look.
+void refuse_same_file(bool fresh_folder, const file_status_t& source, const std::string& source_path,
+                      const std::string& destination) {
+    if (fresh_folder) return;
     const std::optional<file_status_t> existing = try_stat_path(destination);
     if (existing && existing->identity == source.identity)
         raise(std::runtime_error(destination + ": is the same file as " + source_path));
@@ -36,7 +41,7 @@ void refuse_same_file(const file_status_t& source, const std::string& source_pat
 
 void walk_directory(walk_t& walk, const std::string& relative, const std::string& source,
                     const std::string& destination) {
-    make_directory(destination);
+    const bool fresh = make_directory(destination);
     Directory directory(source);
     for (std::string name; directory.next(name);) {
         if (walk.filter.should_skip(name)) continue;
@@ -60,13 +65,14 @@ void walk_directory(walk_t& walk, const std::string& relative, const std::string
             raise(conversion_cancelled());
         } else if (walk.filter.should_convert(name)) {
             walk.log.message("Converting " + relative_path + "...");
-            refuse_same_file(status, source_path, destination_path);
+            refuse_same_file(fresh, status, source_path, destination_path);
             SSIParser::State state;
             state.last_modified = local_time(status.modified);
+            state.cache = &walk.cache;
             convert_file(source_path, destination_path, walk.preferences, state, walk.log);
         } else {
             walk.log.message("Copying " + relative_path + "...");
-            refuse_same_file(status, source_path, destination_path);
+            refuse_same_file(fresh, status, source_path, destination_path);
             copy_file(source_path, destination_path);
         }
         if (status.kind == file_kind_t::regular && walk.control != nullptr) ++walk.control->files_done;
@@ -110,7 +116,7 @@ void convert_directory(const std::string& relative, const std::string& source, c
     make_directory(destination);
 
     walk_t walk{preferences, log, MyFileFilter(preferences), stat_path(destination).identity,
-                {source_status.identity}, control};
+                {source_status.identity}, control, {}};
     walk_directory(walk, relative, source, destination);
 }
 

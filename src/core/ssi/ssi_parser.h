@@ -1,11 +1,12 @@
 #pragma once
 
-#include "platform/file_mapping.h"
+#include "platform/document_file.h"
 
 #include <cstdint>
 #include <ctime>
 #include <exception>
 #include <map>
+#include <memory>
 #include <optional>
 #include <set>
 #include <string>
@@ -13,6 +14,7 @@
 #include <vector>
 
 class CompileLogBase;
+class DocumentCache;
 class DocumentOutput;
 struct SSIParserPreferences;
 
@@ -24,8 +26,9 @@ struct ssi_break_exception : std::exception {};
 struct eof_exception : std::exception {};
 
 // Converts one SSI document: copies its text to the output unchanged and replaces each
-// directive by what its command produces, in the document's own encoding. Owns the
-// document's bytes; borrows the output, preferences, state and log, which must outlive it.
+// directive by what its command produces, in the document's own encoding. Reads the
+// document through a window (all of it when small); borrows the output, preferences, state
+// and log, which must outlive it.
 class SSIParser {
 public:
     using variables_t = std::map<std::u16string, std::u16string>;
@@ -36,6 +39,7 @@ public:
         variables_t variables;
         std::optional<std::tm> last_modified;  // the top-level document's, local time
         std::vector<file_identity_t> open_documents;  // the include chain, to catch cycles
+        DocumentCache* cache = nullptr;  // included documents kept for the run, when given
     };
 
     // One parsed directive.
@@ -72,6 +76,10 @@ public:
     void write(std::u16string_view text);
 
 private:
+    void open_document(const std::string& path);
+    void fill_window();
+    bool refill();
+    bool available(std::size_t bytes);
     void store_server_software();
     void detect_encoding();
     void walk();
@@ -83,7 +91,7 @@ private:
 
     char16_t get_char();
     void unget_char() noexcept { current_ -= unit_size_; }
-    char16_t peek_char(std::size_t n) const;
+    char16_t peek_char(std::size_t n);
     char16_t char_at(const unsigned char* position) const noexcept;
 
     static void do_break(SSIParser& parser, const Command& command);
@@ -98,7 +106,15 @@ private:
     const SSIParserPreferences* preferences_;
     CompileLogBase* log_;
     std::string directory_;
-    std::optional<FileMapping> source_;
+    // The document's bytes from offset_ on are in [begin_, end_); while complete_ is false
+    // more come from file_ into window_. A cached document is held whole in held_.
+    std::optional<DocumentFile> file_;
+    std::shared_ptr<const std::string> held_;
+    std::unique_ptr<unsigned char[]> window_;
+    std::size_t capacity_ = 0;
+    std::uint64_t size_ = 0;
+    std::uint64_t offset_ = 0;
+    bool complete_ = true;
     DocumentOutput* output_;
     bool wide_ = false;
     int unit_size_ = 1;

@@ -7,54 +7,11 @@
 
 #include <algorithm>
 #include <cstring>
-#include <stdexcept>
 
 namespace {
 constexpr unsigned char opener_8bit[] = {'<', '!', '-', '-', '#'};
 constexpr unsigned char opener_utf16[] = {'<', 0, '!', 0, '-', 0, '-', 0, '#', 0};
-
-std::string directory_of(const std::string& path) {
-    const std::size_t slash = path.rfind('/');
-    return slash == std::string::npos ? std::string(".") : path.substr(0, slash);
-}
 }  // namespace
-
-SSIParser::SSIParser(const std::string& path, DocumentOutput& output, const SSIParserPreferences& preferences,
-                     State& state, CompileLogBase& log)
-    : preferences_(&preferences),
-      log_(&log),
-      directory_(directory_of(path)),
-      output_(&output),
-      time_format_(default_time_format),
-      state_(&state) {
-    source_.emplace(path);
-    // POSIX lets a file be opened while it is open, so an include cycle is caught by identity.
-    auto& chain = state.open_documents;
-    if (std::find(chain.begin(), chain.end(), source_->identity()) != chain.end())
-        raise(std::runtime_error("Include cycle: " + path + " is already being processed"));
-    chain.push_back(source_->identity());
-    in_chain_ = true;
-    begin_ = current_ = source_->data();
-    end_ = begin_ + source_->length();
-    store_server_software();
-}
-
-SSIParser::SSIParser(std::string_view document, std::string directory, DocumentOutput& output,
-                     const SSIParserPreferences& preferences, State& state, CompileLogBase& log)
-    : preferences_(&preferences),
-      log_(&log),
-      directory_(std::move(directory)),
-      output_(&output),
-      time_format_(default_time_format),
-      state_(&state) {
-    begin_ = current_ = reinterpret_cast<const unsigned char*>(document.data());
-    end_ = begin_ + document.size();
-    store_server_software();
-}
-
-SSIParser::~SSIParser() {
-    if (in_chain_) state_->open_documents.pop_back();
-}
 
 void SSIParser::process() {
     try {
@@ -69,12 +26,11 @@ void SSIParser::process() {
 }
 
 void SSIParser::detect_encoding() {
-    const std::size_t size = static_cast<std::size_t>(end_ - begin_);
     wide_ = false;
-    if (size >= 2) {
+    if (available(2)) {
         const unsigned mark = begin_[0] | (begin_[1] << 8u);
         if (mark == 0xFEFF) {
-            if (size % 2 != 0) log_->error("Odd sized Unicode file");
+            if (size_ % 2 != 0) log_->error("Odd sized Unicode file");
             wide_ = true;
         } else if (mark == 0xFFFE) {
             log_->error("Unicode is reversed");
@@ -87,33 +43,42 @@ void SSIParser::walk() {
     for (;;) {
         // Reading the lone last byte of an odd-sized UTF-16 document steps one byte past the end.
         current_ = std::min(current_, end_);
-        const unsigned char* stretch = current_;
-        const bool found = find_directive();
-        output_->write(stretch, static_cast<std::size_t>(current_ - stretch));
-        if (!found) return;
+        if (!find_directive()) return;
         Command command;
         parse_command(command);
         execute_command(command);
     }
 }
 
+// Copies the text up to the next opener (or the end) to the output and leaves current_ on it.
 bool SSIParser::find_directive() {
     const unsigned char* opener = wide_ ? opener_utf16 : opener_8bit;
     const std::size_t length = wide_ ? sizeof opener_utf16 : sizeof opener_8bit;
-    const unsigned char* from = current_;
-    while (static_cast<std::size_t>(end_ - from) >= length) {
-        const void* hit = ::memmem(from, static_cast<std::size_t>(end_ - from), opener, length);
-        if (hit == nullptr) break;
-        const auto* position = static_cast<const unsigned char*>(hit);
-        // In a UTF-16 document only whole code units count.
-        if (!wide_ || (position - begin_) % 2 == 0) {
-            current_ = position;
-            return true;
+    for (;;) {
+        for (const unsigned char* from = current_; static_cast<std::size_t>(end_ - from) >= length;) {
+            const void* hit = ::memmem(from, static_cast<std::size_t>(end_ - from), opener, length);
+            if (hit == nullptr) break;
+            const auto* position = static_cast<const unsigned char*>(hit);
+            // In a UTF-16 document only whole code units from the start of the file count.
+            if (!wide_ || (offset_ + static_cast<std::uint64_t>(position - begin_)) % 2 == 0) {
+                output_->write(current_, static_cast<std::size_t>(position - current_));
+                current_ = position;
+                return true;
+            }
+            from = position + 1;
         }
-        from = position + 1;
+        if (complete_) {
+            output_->write(current_, static_cast<std::size_t>(end_ - current_));
+            current_ = end_;
+            return false;
+        }
+        // Hold back what could be the start of an opener cut by the window's end.
+        const std::size_t held_back = std::min(length - 1, static_cast<std::size_t>(end_ - current_));
+        const unsigned char* safe = end_ - held_back;
+        output_->write(current_, static_cast<std::size_t>(safe - current_));
+        current_ = safe;
+        refill();
     }
-    current_ = end_;
-    return false;
 }
 
 void SSIParser::parse_command(Command& command) {
@@ -169,26 +134,6 @@ void SSIParser::skip_spaces() {
     while (is_space(get_char())) {
     }
     unget_char();
-}
-
-char16_t SSIParser::char_at(const unsigned char* position) const noexcept {
-    if (!wide_) return widen_byte(*position);
-    // A lone last byte of an odd-sized UTF-16 document is read with a zero high byte.
-    const unsigned high = position + 1 < end_ ? position[1] : 0u;
-    return static_cast<char16_t>(position[0] | (high << 8u));
-}
-
-char16_t SSIParser::get_char() {
-    if (current_ >= end_) raise(eof_exception{});
-    const char16_t c = char_at(current_);
-    current_ += unit_size_;
-    return c;
-}
-
-char16_t SSIParser::peek_char(std::size_t n) const {
-    const std::size_t offset = n * static_cast<std::size_t>(unit_size_);
-    if (offset >= static_cast<std::size_t>(end_ - current_)) raise(eof_exception{});
-    return char_at(current_ + offset);
 }
 
 void SSIParser::write(std::u16string_view text) {
