@@ -10,13 +10,25 @@
 
 #include <QApplication>
 #include <QCommandLineParser>
+#include <QPainter>
 #include <QTextStream>
 
 namespace {
+// The widget as shown, under a title strip carrying its caption (a grab has no window frame).
 bool save_picture(QWidget& widget, const QString& file) {
     widget.show();
     QApplication::processEvents();
-    if (widget.grab().save(file, "PNG")) return true;
+    const QPixmap content = widget.grab();
+    const int title_height = widget.fontMetrics().height() + 12;
+    QPixmap picture(content.width(), content.height() + title_height);
+    picture.fill(widget.palette().color(QPalette::Window));
+    QPainter painter(&picture);
+    painter.fillRect(0, 0, picture.width(), title_height, widget.palette().color(QPalette::Dark));
+    painter.setPen(widget.palette().color(QPalette::BrightText));
+    painter.drawText(QRect(10, 0, picture.width() - 20, title_height), Qt::AlignVCenter, widget.windowTitle());
+    painter.drawPixmap(0, title_height, content);
+    painter.end();
+    if (picture.save(file, "PNG")) return true;
     QTextStream(stderr) << "orrinfold-gui: cannot write " << file << "\n";
     return false;
 }
