@@ -22,32 +22,6 @@ struct pinned_clock {
     ~pinned_clock() { pin_current_time(std::nullopt); }
 };
 
-std::string as_utf16(std::string_view bytes) {
-    std::u16string units;
-    for (const char b : bytes) units.push_back(static_cast<unsigned char>(b));
-    return utf16le(units);
-}
-
-struct case_t {
-    const char* name;
-    std::string_view document;
-    std::string_view output;
-    std::vector<std::string> log;
-};
-
-void expect_cases(const std::vector<case_t>& cases, const SSIParserPreferences& preferences = {},
-                  const std::string& directory = ".") {
-    for (const case_t& c : cases) {
-        SCOPED_TRACE(c.name);
-        const engine_result_t narrow = run_engine(c.document, preferences, directory);
-        EXPECT_EQ(narrow.output, c.output) << "8-bit";
-        EXPECT_EQ(narrow.log, c.log) << "8-bit";
-        const engine_result_t wide = run_engine(as_utf16(c.document), preferences, directory);
-        EXPECT_EQ(wide.output, as_utf16(c.output)) << "UTF-16";
-        EXPECT_EQ(wide.log, c.log) << "UTF-16";
-    }
-}
-
 std::tm sample_tm() { return *universal_time(sample_time); }
 
 }  // namespace
@@ -134,7 +108,7 @@ TEST(FormatTime, EnglishNamesWhateverTheLocale) {
 
 TEST(ConfigDirective, TimeFormat) {
     const pinned_clock clock(sample_time);
-    expect_cases({
+    expect_engine_cases({
         {"applies from the directive on",
          R"(<!--#echo var="DATE_GMT" -->|<!--#config timefmt="%Y" -->)"
          R"(<!--#echo var="DATE_GMT" -->|<!--#echo var="DATE_LOCAL" -->)",
@@ -161,7 +135,7 @@ TEST(ConfigDirective, SizeFormat) {
                                  R"(<!--#config sizefmt="Bytes" --><!--#fsize virtual="f" -->|)"
                                  R"(<!--#config sizefmt="abbrev" --><!--#fsize virtual="f" -->|)"
                                  R"(<!--#config sizefmt="" --><!--#fsize virtual="f" -->)";
-    expect_cases({{"bytes, abbrev and rejected values", document, "1.5k|1536|1536|1.5k|1.5k",
+    expect_engine_cases({{"bytes, abbrev and rejected values", document, "1.5k|1536|1536|1.5k|1.5k",
                    {"Incorrect size format", "Incorrect size format"}}},
                  {}, tree.path());
 }

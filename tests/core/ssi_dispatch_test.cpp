@@ -1,7 +1,4 @@
-#include "recording_log.h"
-#include "ssi/document_output.h"
-#include "ssi/preferences.h"
-#include "ssi/ssi_parser.h"
+#include "run_engine.h"
 #include "temp_tree.h"
 
 #include <gtest/gtest.h>
@@ -12,53 +9,8 @@
 
 namespace {
 
-// The same text as a UTF-16 document: each byte becomes one code unit, behind a byte order mark.
-std::string as_utf16(std::string_view bytes) {
-    std::u16string units;
-    for (const char b : bytes) units.push_back(static_cast<unsigned char>(b));
-    return utf16le(units);
-}
-
-struct result_t {
-    std::string output;
-    std::vector<std::string> log;  // "warning: ..." or "error: ...": the kind matters here
-};
-
-result_t run(std::string_view document) {
-    RecordingLog log;
-    DocumentOutput output;
-    SSIParser::State state;
-    const SSIParserPreferences preferences;
-    SSIParser parser(document, ".", output, preferences, state, log);
-    parser.process();
-    result_t result{output.text(), {}};
-    for (const RecordingLog::line_t& line : log.lines()) {
-        const char* kind = line.kind == RecordingLog::kind_t::error     ? "error: "
-                           : line.kind == RecordingLog::kind_t::warning ? "warning: "
-                                                                        : "message: ";
-        result.log.push_back(kind + line.text);
-    }
-    return result;
-}
-
-struct case_t {
-    const char* name;
-    std::string_view document;
-    std::string_view output;
-    std::vector<std::string> log;
-};
-
-void expect_cases(const std::vector<case_t>& cases) {
-    for (const case_t& c : cases) {
-        SCOPED_TRACE(c.name);
-        const result_t narrow = run(c.document);
-        EXPECT_EQ(narrow.output, c.output) << "8-bit";
-        EXPECT_EQ(narrow.log, c.log) << "8-bit";
-        const result_t wide = run(as_utf16(c.document));
-        EXPECT_EQ(wide.output, as_utf16(c.output)) << "UTF-16";
-        EXPECT_EQ(wide.log, c.log) << "UTF-16";
-    }
-}
+// Warnings and errors are told apart here: the kind of each line matters.
+void expect_cases(const std::vector<engine_case_t>& cases) { expect_engine_cases(cases, {}, ".", true); }
 
 }  // namespace
 

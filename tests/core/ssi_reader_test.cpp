@@ -25,11 +25,6 @@ void expect_same_as_in_memory(const std::string& document) {
     EXPECT_EQ(read_file(t.path("out.shtml")), expected.output);
     EXPECT_EQ(log.texts(), expected.log);
 }
-
-std::string utf16(const std::string& ascii, bool bom) {
-    std::u16string units(ascii.begin(), ascii.end());
-    return utf16le(units, bom);
-}
 }  // namespace
 
 TEST(DocumentReading, DirectivesAcrossTheWindowEdgeConvertAsInMemory) {
@@ -39,7 +34,7 @@ TEST(DocumentReading, DirectivesAcrossTheWindowEdgeConvertAsInMemory) {
         const std::string text = std::string(at, 'a') + directive + std::string(window / 2, 'b') + directive + "end";
         expect_same_as_in_memory(text);
         // In UTF-16 every unit is two bytes, so the edge falls at other places of the directive.
-        expect_same_as_in_memory(utf16(text.substr(1), true));
+        expect_same_as_in_memory(as_utf16(text.substr(1), true));
     }
 }
 
@@ -63,9 +58,9 @@ TEST(DocumentReading, LongDirectivesAndOddEndsConvertAsInMemory) {
 
 TEST(DocumentReading, Utf16OpenerAtAnOddOffsetIsNotADirectivePastTheWindow) {
     // An 8-bit opener shifted by one byte reads as an opener only at odd offsets.
-    std::string document = utf16(std::string(window / 2 + 3, 'a'), true);
+    std::string document = as_utf16(std::string(window / 2 + 3, 'a'), true);
     document += std::string("x<\0!\0-\0-\0#\0e\0c\0h\0o\0 \0-\0-\0>\0", 27);
-    document += utf16("<!--#echo var=\"q\" -->z", false);
+    document += as_utf16("<!--#echo var=\"q\" -->z", false);
     expect_same_as_in_memory(document);
     expect_same_as_in_memory(document + "o");  // odd-sized
 }

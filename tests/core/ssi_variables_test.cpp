@@ -41,31 +41,6 @@ struct zone_guard {
     }
 };
 
-std::string as_utf16(std::string_view bytes) {
-    std::u16string units;
-    for (const char b : bytes) units.push_back(static_cast<unsigned char>(b));
-    return utf16le(units);
-}
-
-struct case_t {
-    const char* name;
-    std::string_view document;
-    std::string_view output;
-    std::vector<std::string> log = {};
-};
-
-void expect_cases(const std::vector<case_t>& cases) {
-    for (const case_t& c : cases) {
-        SCOPED_TRACE(c.name);
-        const engine_result_t narrow = run_engine(c.document);
-        EXPECT_EQ(narrow.output, c.output) << "8-bit";
-        EXPECT_EQ(narrow.log, c.log) << "8-bit";
-        const engine_result_t wide = run_engine(as_utf16(c.document));
-        EXPECT_EQ(wide.output, as_utf16(c.output)) << "UTF-16";
-        EXPECT_EQ(wide.log, c.log) << "UTF-16";
-    }
-}
-
 }  // namespace
 
 TEST(VariableExpansion, References) {
@@ -110,7 +85,7 @@ TEST(VariableExpansion, References) {
 }
 
 TEST(Variables, SetAndEcho) {
-    expect_cases({
+    expect_engine_cases({
         {"unset variable", R"(<!--#echo var="NOTSET" -->|<!--#set var="y" value="[$NOTSET]" --><!--#echo var="y" -->)",
          "(none)|[(none)]"},
         {"empty value is not (none)", R"(<!--#set var="e" value="" -->[<!--#echo var="e" -->])", "[]"},
@@ -142,7 +117,7 @@ TEST(Variables, SetAndEcho) {
 
 TEST(Variables, DatesComeFromTheClock) {
     const pinned_clock clock(sample_time);
-    expect_cases({
+    expect_engine_cases({
         {"default format", R"(<!--#echo var="DATE_GMT" -->|<!--#echo var="DATE_LOCAL" -->)",
          "Sun, 06-Dec-2026 01:24:53|Sun, 06-Dec-2026 01:24:53"},
         {"zone names", R"(<!--#config timefmt="%H %Z" --><!--#echo var="DATE_GMT" -->|<!--#echo var="DATE_LOCAL" -->)",

@@ -3,13 +3,43 @@
 #include "recording_log.h"
 #include "ssi/document_output.h"
 #include "ssi/ssi_parser.h"
+#include "temp_tree.h"
+
+#include <gtest/gtest.h>
 
 engine_result_t run_engine(std::string_view document, const SSIParserPreferences& preferences,
-                           const std::string& directory) {
+                           const std::string& directory, bool log_kinds) {
     RecordingLog log;
     DocumentOutput output;
     SSIParser::State state;
     SSIParser parser(document, directory, output, preferences, state, log);
     parser.process();
-    return {output.text(), log.texts()};
+    engine_result_t result{output.text(), {}};
+    for (const RecordingLog::line_t& line : log.lines()) {
+        const char* kind = !log_kinds                                      ? ""
+                           : line.kind == RecordingLog::kind_t::error     ? "error: "
+                           : line.kind == RecordingLog::kind_t::warning ? "warning: "
+                                                                          : "message: ";
+        result.log.push_back(kind + line.text);
+    }
+    return result;
+}
+
+std::string as_utf16(std::string_view bytes, bool bom) {
+    std::u16string units;
+    for (const char b : bytes) units.push_back(static_cast<unsigned char>(b));
+    return utf16le(units, bom);
+}
+
+void expect_engine_cases(const std::vector<engine_case_t>& cases, const SSIParserPreferences& preferences,
+                         const std::string& directory, bool log_kinds) {
+    for (const engine_case_t& c : cases) {
+        SCOPED_TRACE(c.name);
+        const engine_result_t narrow = run_engine(c.document, preferences, directory, log_kinds);
+        EXPECT_EQ(narrow.output, c.output) << "8-bit";
+        EXPECT_EQ(narrow.log, c.log) << "8-bit";
+        const engine_result_t wide = run_engine(as_utf16(c.document), preferences, directory, log_kinds);
+        EXPECT_EQ(wide.output, as_utf16(c.output)) << "UTF-16";
+        EXPECT_EQ(wide.log, c.log) << "UTF-16";
+    }
 }

@@ -7,9 +7,26 @@
 #include <vector>
 
 // Runs the SSI engine over an in-memory document, with relative paths taken from directory.
+// With log_kinds each log line starts with "error: ", "warning: " or "message: ".
 struct engine_result_t {
     std::string output;
     std::vector<std::string> log;
 };
 engine_result_t run_engine(std::string_view document, const SSIParserPreferences& preferences = {},
-                           const std::string& directory = ".");
+                           const std::string& directory = ".", bool log_kinds = false);
+
+// The same text as a UTF-16 document: each byte becomes one code unit, behind a byte order mark.
+std::string as_utf16(std::string_view bytes, bool bom = true);
+
+// One row of a directive table: a document with the output and the log lines it must give.
+struct engine_case_t {
+    const char* name;
+    std::string_view document;
+    std::string_view output;
+    std::vector<std::string> log = {};
+};
+
+// Runs every row as an 8-bit and as a UTF-16 document; both must give the row's output
+// (in their own encoding) and the same log.
+void expect_engine_cases(const std::vector<engine_case_t>& cases, const SSIParserPreferences& preferences = {},
+                         const std::string& directory = ".", bool log_kinds = false);
