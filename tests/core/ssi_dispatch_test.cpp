@@ -1,5 +1,4 @@
 #include "run_engine.h"
-#include "temp_tree.h"
 
 #include <gtest/gtest.h>
 
