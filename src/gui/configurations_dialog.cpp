@@ -15,7 +15,6 @@ ConfigurationsDialog::ConfigurationsDialog(QWidget* parent, QSettings& store, co
     setObjectName("configurations_dialog");
     name_list_ = new QListWidget(this);
     name_list_->setObjectName("name_list");
-    name_list_->setSortingEnabled(true);
     name_edit_ = new QLineEdit(this);
     name_edit_->setObjectName("name_edit");
     auto* ok_button = new QPushButton(QStringLiteral("OK"), this);

@@ -36,7 +36,12 @@ FoldersTree::FoldersTree(QWidget* parent) : QTreeView(parent), model_(new QStand
     setSelectionMode(QAbstractItemView::SingleSelection);
     setUniformRowHeights(true);
     connect(this, &QTreeView::expanded, this, [this](const QModelIndex& index) { load(model_->itemFromIndex(index)); });
-    connect(selectionModel(), &QItemSelectionModel::currentChanged, this, [this] { emit selection_changed(); });
+    // The current item is the selection: Qt may make an item current on focus without
+    // highlighting it, and a folder the user cannot see as chosen must not count as chosen.
+    connect(selectionModel(), &QItemSelectionModel::currentChanged, this, [this](const QModelIndex& current) {
+        if (current.isValid()) selectionModel()->select(current, QItemSelectionModel::ClearAndSelect);
+        emit selection_changed();
+    });
     reload();
 }
 

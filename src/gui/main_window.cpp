@@ -96,6 +96,7 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent), log_(new GUICompi
     logo_button_->setIconSize(QSize(62, 132));
     logo_button_->setAutoRaise(true);
     logo_button_->setToolTip(QStringLiteral("About Orrinfold"));
+    logo_button_->setFocusPolicy(Qt::NoFocus);  // a picture, not a stop on the Tab key's way
     auto* folder_buttons = new QVBoxLayout;
     for (QWidget* w : {static_cast<QWidget*>(new_button_), static_cast<QWidget*>(rename_button_),
                        static_cast<QWidget*>(delete_button_)})
@@ -143,8 +144,9 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent), log_(new GUICompi
     layout->setRowStretch(1, 2);
     resize(820, 620);
 
-    QWidget* order[] = {source_tree_, destination_tree_, new_button_,  rename_button_, delete_button_, logo_button_,
-                        log_list_,    convert_button_,   cancel_button_, options_button_, help_button_, exit_button_};
+    QWidget* order[] = {source_tree_,    destination_tree_, new_button_,      rename_button_, delete_button_,
+                        log_list_,       convert_button_,   cancel_button_,   options_button_, help_button_,
+                        exit_button_};
     for (std::size_t i = 0; i + 1 < std::size(order); ++i) setTabOrder(order[i], order[i + 1]);
 
     for (QPushButton* b : {convert_button_, cancel_button_, new_button_, rename_button_, delete_button_})
@@ -249,6 +251,7 @@ void MainWindow::update_progress() {
 }
 
 void MainWindow::finish_run() {
+    if (!run_) return;  // a close during the run has already finished it
     run_->thread->wait();
     update_progress();
     progress_timer_->stop();
@@ -357,6 +360,7 @@ void MainWindow::closeEvent(QCloseEvent* event) {
     if (run_) {
         // Stops after the current file; the run's end is then reported as cancelled.
         run_->control.cancel = true;
+        disconnect(run_->thread, &QThread::finished, this, &MainWindow::finish_run);
         run_->thread->wait();
         finish_run();
     }
