@@ -1,6 +1,7 @@
 #include "base/exceptions.h"
 #include "error_report.h"
 #include "folders_tree.h"
+#include "gui_test_support.h"
 #include "main_window.h"
 #include "settings.h"
 #include "ssi/preferences.h"
@@ -10,14 +11,12 @@
 
 #include <QApplication>
 #include <QDir>
-#include <QFile>
 #include <QGroupBox>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QSignalSpy>
-#include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 #include <QToolButton>
@@ -76,12 +75,7 @@ class MainWindowTest : public QObject {
     Q_OBJECT
 
     std::unique_ptr<MainWindow> window_;
-    QStringList shown_;    // every message box, as "caption | text"
-    QStringList asked_;    // every input box, as "caption | prompt | initial text"
-    QStringList answers_;  // what the user types into the next input boxes; none left means Cancel
-    QStringList confirmations_;
-    bool confirm_answer_ = false;
-    QStringList opened_;
+    ScriptedPrompts prompts_;
 
     template <class W = QPushButton>
     W* widget(const char* name) const {
@@ -138,28 +132,7 @@ private slots:
     void init() {
         init_preferences();
         settings::open().clear();
-        shown_.clear();
-        asked_.clear();
-        answers_.clear();
-        confirmations_.clear();
-        opened_.clear();
-        auto& hooks = user_prompts::hooks();
-        hooks = {};
-        hooks.message = [this](const QString& caption, const QString& text) { shown_ << caption + " | " + text; };
-        hooks.ask_text = [this](const QString& caption, const QString& prompt, QString& text) {
-            asked_ << caption + " | " + prompt + " | " + text;
-            if (answers_.isEmpty()) return false;
-            text = answers_.takeFirst();
-            return true;
-        };
-        hooks.confirm = [this](const QString& caption, const QString&) {
-            confirmations_ << caption;
-            return confirm_answer_;
-        };
-        hooks.open_file = [this](const QString& path) {
-            opened_ << path;
-            return true;
-        };
+        prompts_.install();
         window_ = std::make_unique<MainWindow>();
         window_->show();
         QVERIFY(QTest::qWaitForWindowActive(window_.get()));
@@ -167,7 +140,7 @@ private slots:
 
     void cleanup() {
         window_.reset();
-        user_prompts::hooks() = {};
+        ScriptedPrompts::uninstall();
     }
 
     void shows_captions_and_starts_with_commands_disabled() {
@@ -261,7 +234,7 @@ private slots:
         QCOMPARE(progress->text(), QStringLiteral("3 of 3 files"));
         QCOMPARE(enabled_commands(), (QStringList{"convert_button", "new_button", "rename_button", "delete_button"}));
         QVERIFY(!widget("cancel_button")->isEnabled());
-        QCOMPARE(shown_, QStringList{});
+        QCOMPARE(prompts_.shown, QStringList{});
     }
 
     void failed_conversion_shows_the_error_and_goes_on() {
@@ -274,14 +247,15 @@ private slots:
         QVERIFY(choose(destination(), t.path("dst")));
 
         convert();
-        QCOMPARE(shown_, QStringList{"ORRIN: Error | " + q(t.path("src/missing.inc")) + ": No such file or directory"});
+        QCOMPARE(prompts_.shown,
+                 QStringList{"ORRIN: Error | " + q(t.path("src/missing.inc")) + ": No such file or directory"});
         QCOMPARE(log_lines(), (QStringList{"Copying 0.gif...", "Converting a.shtml..."}));
         QCOMPARE(read_tree(t.path("dst")), (Tree{{"0.gif", "0"}, {"a.shtml", ""}}));
         QVERIFY(!widget("cancel_button")->isEnabled());
 
         t.write("src/missing.inc", "M");
         convert();
-        QCOMPARE(shown_.size(), 1);
+        QCOMPARE(prompts_.shown.size(), 1);
         QCOMPARE(log_lines(),
                  (QStringList{"Copying 0.gif...", "Converting a.shtml...", "Copying z.gif...", "Finished!"}));
     }
@@ -296,7 +270,7 @@ private slots:
         QCOMPARE(log.last(), QStringLiteral("Conversion cancelled"));
         QCOMPARE(read_tree(t.path("dst")).size() + 1, std::size_t(log.size()));
         QVERIFY(log.size() < 1000);
-        QCOMPARE(shown_, QStringList{});
+        QCOMPARE(prompts_.shown, QStringList{});
         QCOMPARE(enabled_commands(), (QStringList{"convert_button", "new_button", "rename_button", "delete_button"}));
     }
 
@@ -323,18 +297,18 @@ private slots:
         for (const row_t& row : rows) {
             qInfo() << row.name;
             QVERIFY(choose(destination(), t.path("dst")));
-            shown_.clear();
-            asked_.clear();
-            answers_ = row.typed;
+            prompts_.shown.clear();
+            prompts_.asked.clear();
+            prompts_.answers = row.typed;
             click("new_button");
-            QCOMPARE(asked_, QStringList{"Create new directory | Directory name: | "});
-            QCOMPARE(shown_, row.shown);
+            QCOMPARE(prompts_.asked, QStringList{"Create new directory | Directory name: | "});
+            QCOMPARE(prompts_.shown, row.shown);
             QCOMPARE(QDir(q(t.path("dst"))).entryList(QDir::Dirs | QDir::NoDotAndDotDot), row.folders);
             QCOMPARE(subfolders(source(), t.path("dst")), row.folders);
         }
         // The destination shows the new folder selected, though dst was never opened there.
         QVERIFY(choose(destination(), t.path("dst")));
-        answers_ = QStringList{"new"};
+        prompts_.answers = QStringList{"new"};
         click("new_button");
         QCOMPARE(subfolders(destination(), t.path("dst")), (QStringList{" a ", "new", "x"}));
         QCOMPARE(selected(destination()), q(t.path("dst/new")));
@@ -347,27 +321,27 @@ private slots:
         t.make_dir("dst/other");
         QVERIFY(choose(destination(), t.path("dst/old")));
 
-        answers_ = QStringList{"other"};
+        prompts_.answers = QStringList{"other"};
         click("rename_button");
-        QCOMPARE(shown_, QStringList{"ORRIN: Error | Cannot rename directory\n\n" + q(t.path("dst/other")) +
-                                     ": File exists"});
-        answers_ = QStringList{"new"};
+        QCOMPARE(prompts_.shown, QStringList{"ORRIN: Error | Cannot rename directory\n\n" + q(t.path("dst/other")) +
+                                             ": File exists"});
+        prompts_.answers = QStringList{"new"};
         click("rename_button");
-        QCOMPARE(asked_.last(), QStringLiteral("Rename directory | Directory name: | old"));
+        QCOMPARE(prompts_.asked.last(), QStringLiteral("Rename directory | Directory name: | old"));
         QCOMPARE(read_tree(t.path("dst")), (Tree{{"new", "<dir>"}, {"new/inner", "<dir>"}, {"other", "<dir>"}}));
         QCOMPARE(subfolders(destination(), t.path("dst")), (QStringList{"new", "other"}));
         QCOMPARE(selected(destination()), q(t.path("dst/new")));
 
-        confirm_answer_ = false;
+        prompts_.confirm_answer = false;
         click("delete_button");
         QCOMPARE(read_tree(t.path("dst")), (Tree{{"new", "<dir>"}, {"new/inner", "<dir>"}, {"other", "<dir>"}}));
-        confirm_answer_ = true;
+        prompts_.confirm_answer = true;
         click("delete_button");
-        QCOMPARE(confirmations_, (QStringList{"Delete directory", "Delete directory"}));
+        QCOMPARE(prompts_.confirmations, (QStringList{"Delete directory", "Delete directory"}));
         QCOMPARE(read_tree(t.path("dst")), (Tree{{"other", "<dir>"}}));
         QCOMPARE(subfolders(destination(), t.path("dst")), QStringList{"other"});
         QCOMPARE(selected(destination()), q(t.path("dst")));
-        QCOMPARE(shown_.size(), 1);
+        QCOMPARE(prompts_.shown.size(), 1);
     }
 
     void f5_reloads_both_trees() {
@@ -386,7 +360,7 @@ private slots:
             QVERIFY(tree->isExpanded(folder_index(tree, q(t.path("src")))));
         }
         QCOMPARE(selected(source()), q(t.path("src/x")));
-        QCOMPARE(shown_, QStringList{});
+        QCOMPARE(prompts_.shown, QStringList{});
     }
 
     void folder_that_cannot_be_opened_shows_the_error() {
@@ -398,38 +372,38 @@ private slots:
         QTest::keyClick(source(), Qt::Key_Right);
         t.write("src/gone", "now a file");
         QTest::keyClick(source(), Qt::Key_Right);
-        QCOMPARE(shown_, (QStringList{"ORRIN: Error | " + q(t.path("src/gone")) + ": No such file or directory",
-                                      "ORRIN: Error | " + q(t.path("src/gone")) + ": Not a directory"}));
+        QCOMPARE(prompts_.shown, (QStringList{"ORRIN: Error | " + q(t.path("src/gone")) + ": No such file or directory",
+                                              "ORRIN: Error | " + q(t.path("src/gone")) + ": Not a directory"}));
         QVERIFY(!source()->isExpanded(source()->currentIndex()));
 
         t.make_dir("src/ok/inner");
         QTest::keyClick(window_.get(), Qt::Key_F5);
         QVERIFY(choose(source(), t.path("src/ok/inner")));
         QCOMPARE(subfolders(source(), t.path("src")), QStringList{"ok"});
-        QCOMPARE(shown_.size(), 2);
+        QCOMPARE(prompts_.shown.size(), 2);
     }
 
     void help_opens_the_index_page_and_logo_shows_about() {
         click("help_button");
-        QCOMPARE(shown_,
+        QCOMPARE(prompts_.shown,
                  QStringList{"ORRIN: Error | Cannot find the help pages (help/index.shtml) in the program's folder"});
-        QCOMPARE(opened_, QStringList{});
+        QCOMPARE(prompts_.opened, QStringList{});
 
         TempTree t;
         const QString index = q(t.write("prog/help/index.shtml", "<html>"));
         settings::open().setValue("prog_dir", q(t.path("prog")));
         click("help_button");
         QTest::keyClick(window_.get(), Qt::Key_F1);
-        QCOMPARE(opened_, (QStringList{index, index}));
+        QCOMPARE(prompts_.opened, (QStringList{index, index}));
 
         user_prompts::hooks().open_file = [](const QString&) { return false; };
         click("help_button");
-        QCOMPARE(shown_.last(), "ORRIN: Error | Cannot open the help page " + index);
+        QCOMPARE(prompts_.shown.last(), "ORRIN: Error | Cannot open the help page " + index);
 
-        shown_.clear();
+        prompts_.shown.clear();
         QTest::mouseClick(widget<QToolButton>("logo_button"), Qt::LeftButton);
-        QCOMPARE(shown_.size(), 1);
-        QVERIFY2(shown_[0].startsWith("About Orrinfold | Orrinfold 1.15\n"), qPrintable(shown_[0]));
+        QCOMPARE(prompts_.shown.size(), 1);
+        QVERIFY2(prompts_.shown[0].startsWith("About Orrinfold | Orrinfold 1.15\n"), qPrintable(prompts_.shown[0]));
     }
 
     void options_persist_across_starts() {
@@ -505,26 +479,10 @@ private slots:
         QVERIFY(!window_->is_converting());
         QCoreApplication::processEvents();  // the run's own end notice arrives late
         QCOMPARE(finished.count(), 1);
-        QCOMPARE(shown_, QStringList{});
+        QCOMPARE(prompts_.shown, QStringList{});
     }
 };
 
-// Settings, the trash and the trees' home folder live in a fresh folder, set before
-// QApplication so that nothing has read the real ones yet. TMPDIR puts each test's
-// TempTree under that home, where the trees can reach it.
-int main(int argc, char** argv) {
-    QTemporaryDir sandbox(QDir::tempPath() + "/orrinfold-gui-test-XXXXXX");
-    if (!sandbox.isValid()) return 1;
-    for (const char* variable : {"HOME", "XDG_CONFIG_HOME", "XDG_DATA_HOME", "XDG_RUNTIME_DIR"}) {
-        const QString folder = sandbox.filePath(QString::fromLatin1(variable).toLower());
-        QDir().mkpath(folder);
-        QFile::setPermissions(folder, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-        qputenv(variable, folder.toLocal8Bit());
-    }
-    qputenv("TMPDIR", qgetenv("HOME"));
-    QApplication app(argc, argv);
-    MainWindowTest test;
-    return QTest::qExec(&test, argc, argv);
-}
+int main(int argc, char** argv) { return run_isolated<MainWindowTest>(argc, argv); }
 
 #include "main_window_test.moc"

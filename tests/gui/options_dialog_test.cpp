@@ -1,16 +1,13 @@
+#include "gui_test_support.h"
 #include "options_dialog.h"
 #include "settings.h"
 #include "ssi/preferences.h"
-#include "user_prompts.h"
 
 #include <QApplication>
 #include <QDialog>
-#include <QDir>
-#include <QFile>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPushButton>
-#include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 
@@ -61,13 +58,7 @@ class OptionsDialogTest : public QObject {
     Q_OBJECT
 
     std::unique_ptr<OptionsDialog> dialog_;
-    QStringList shown_;    // every message box, as "caption | text"
-    QStringList asked_;    // every input box, as "caption | prompt | initial text"
-    QStringList answers_;  // what the user types into the next input boxes; none left means Cancel
-    QStringList confirmations_;
-    bool confirm_answer_ = false;
-    QStringList chooser_titles_;
-    QString chosen_folder_;  // empty: the chooser is cancelled
+    ScriptedPrompts prompts_;
     bool configurations_shown_ = false;
 
     QString fields() const {
@@ -113,34 +104,13 @@ private slots:
     void init() {
         init_preferences();
         settings::open().clear();
-        shown_.clear();
-        asked_.clear();
-        answers_.clear();
-        confirmations_.clear();
-        chooser_titles_.clear();
-        auto& hooks = user_prompts::hooks();
-        hooks = {};
-        hooks.message = [this](const QString& caption, const QString& text) { shown_ << caption + " | " + text; };
-        hooks.ask_text = [this](const QString& caption, const QString& prompt, QString& text) {
-            asked_ << caption + " | " + prompt + " | " + text;
-            if (answers_.isEmpty()) return false;
-            text = answers_.takeFirst();
-            return true;
-        };
-        hooks.confirm = [this](const QString& caption, const QString&) {
-            confirmations_ << caption;
-            return confirm_answer_;
-        };
-        hooks.choose_directory = [this](const QString& title) {
-            chooser_titles_ << title;
-            return chosen_folder_;
-        };
+        prompts_.install();
         open_dialog();
     }
 
     void cleanup() {
         dialog_.reset();
-        user_prompts::hooks() = {};
+        ScriptedPrompts::uninstall();
     }
 
     void shows_the_current_preferences() {
@@ -188,13 +158,14 @@ private slots:
 
     void select_puts_the_chosen_folder_into_the_root() {
         type(dialog_.get(), "root_edit", "/srv/typed");
-        chosen_folder_.clear();
+        prompts_.chosen_folder.clear();
         click(dialog_.get(), "select_button");
         QCOMPARE(fields(), QStringLiteral("/srv/typed | *.shtml *.shtm *.sht | *.inc include"));
-        chosen_folder_ = "/srv/chosen";
+        prompts_.chosen_folder = "/srv/chosen";
         click(dialog_.get(), "select_button");
         QCOMPARE(fields(), QStringLiteral("/srv/chosen | *.shtml *.shtm *.sht | *.inc include"));
-        QCOMPARE(chooser_titles_, (QStringList{"Select virtual root directory", "Select virtual root directory"}));
+        QCOMPARE(prompts_.chooser_titles,
+                 (QStringList{"Select virtual root directory", "Select virtual root directory"}));
     }
 
     void save_and_load_named_configurations() {
@@ -215,13 +186,13 @@ private slots:
 
         // Saving over a name asks first.
         type_fields("/c", "*.c", "skip-c");
-        confirm_answer_ = false;
+        prompts_.confirm_answer = false;
         save_as("beta");
         QCOMPARE(stored("beta"), QStringLiteral("/b | *.b | skip-b"));
-        confirm_answer_ = true;
+        prompts_.confirm_answer = true;
         save_as("beta");
         QCOMPARE(stored("beta"), QStringLiteral("/c | *.c | skip-c"));
-        QCOMPARE(confirmations_, (QStringList{"Save configuration", "Save configuration"}));
+        QCOMPARE(prompts_.confirmations, (QStringList{"Save configuration", "Save configuration"}));
 
         // An empty name is refused and the dialog stays open.
         bool stayed_open = false;
@@ -232,7 +203,7 @@ private slots:
             click(configurations, "cancel_button");
         });
         QVERIFY(stayed_open);
-        QCOMPARE(shown_, QStringList{"ORRIN: Error | Configuration name must be not empty!"});
+        QCOMPARE(prompts_.shown, QStringList{"ORRIN: Error | Configuration name must be not empty!"});
 
         QStringList names;
         with_configurations("load_button", [&names](QWidget* configurations) {
@@ -247,7 +218,7 @@ private slots:
             type(configurations, "name_edit", "nothing");
             click(configurations, "ok_button");
         });
-        QCOMPARE(shown_.last(), QStringLiteral("ORRIN: Error | No configuration named \"nothing\""));
+        QCOMPARE(prompts_.shown.last(), QStringLiteral("ORRIN: Error | No configuration named \"nothing\""));
         QCOMPARE(fields(), QStringLiteral("/a | *.a | skip-a"));
         QCOMPARE(joined(app_preferences), QStringLiteral(" | *.shtml *.shtm *.sht | *.inc include"));
         // Sorted as the stored names are, letter case aside.
@@ -271,16 +242,16 @@ private slots:
             note();
             pick(configurations, "one");
             note();
-            answers_ = QStringList{"three"};
+            prompts_.answers = QStringList{"three"};
             click(configurations, "rename_button");
             note();
             pick(configurations, "two");
-            answers_ = QStringList{"three"};
+            prompts_.answers = QStringList{"three"};
             click(configurations, "rename_button");
-            confirm_answer_ = false;
+            prompts_.confirm_answer = false;
             click(configurations, "delete_button");
             note();
-            confirm_answer_ = true;
+            prompts_.confirm_answer = true;
             click(configurations, "delete_button");
             note();
             click(configurations, "cancel_button");
@@ -288,10 +259,10 @@ private slots:
         QVERIFY(configurations_shown_);
         QCOMPARE(steps, (QStringList{"one,two [] --", "one,two [one] RD", "three,two [three] --", "three,two [two] RD",
                                      "three [] --"}));
-        QCOMPARE(asked_, (QStringList{"Rename configuration | Configuration name: | one",
-                                      "Rename configuration | Configuration name: | two"}));
-        QCOMPARE(shown_, QStringList{"ORRIN: Error | A configuration named \"three\" exists already"});
-        QCOMPARE(confirmations_, (QStringList{"Delete configuration", "Delete configuration"}));
+        QCOMPARE(prompts_.asked, (QStringList{"Rename configuration | Configuration name: | one",
+                                               "Rename configuration | Configuration name: | two"}));
+        QCOMPARE(prompts_.shown, QStringList{"ORRIN: Error | A configuration named \"three\" exists already"});
+        QCOMPARE(prompts_.confirmations, (QStringList{"Delete configuration", "Delete configuration"}));
         QSettings store = settings::open();
         QCOMPARE(settings::configuration_names(store), QStringList{"three"});
         QCOMPARE(stored("three"), QStringLiteral("/1 | *.1 | s1"));
@@ -299,20 +270,6 @@ private slots:
     }
 };
 
-// Settings live in a fresh folder, set before QApplication so that nothing has read the
-// real ones yet.
-int main(int argc, char** argv) {
-    QTemporaryDir sandbox(QDir::tempPath() + "/orrinfold-gui-test-XXXXXX");
-    if (!sandbox.isValid()) return 1;
-    for (const char* variable : {"HOME", "XDG_CONFIG_HOME", "XDG_DATA_HOME", "XDG_RUNTIME_DIR"}) {
-        const QString folder = sandbox.filePath(QString::fromLatin1(variable).toLower());
-        QDir().mkpath(folder);
-        QFile::setPermissions(folder, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-        qputenv(variable, folder.toLocal8Bit());
-    }
-    QApplication app(argc, argv);
-    OptionsDialogTest test;
-    return QTest::qExec(&test, argc, argv);
-}
+int main(int argc, char** argv) { return run_isolated<OptionsDialogTest>(argc, argv); }
 
 #include "options_dialog_test.moc"
