@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/document_file.h"
+#include "platform/text.h"
 
 #include <cstdint>
 #include <ctime>
@@ -89,10 +90,22 @@ private:
     void skip_spaces();
     void execute_command(const Command& command);
 
-    char16_t get_char();
+    // Inside the window a character costs a few instructions; the edge goes out of line.
+    char16_t get_char() {
+        if (end_ - current_ < unit_size_) return get_char_at_edge();
+        const char16_t c = char_at(current_);
+        current_ += unit_size_;
+        return c;
+    }
+    char16_t get_char_at_edge();
     void unget_char() noexcept { current_ -= unit_size_; }
     char16_t peek_char(std::size_t n);
-    char16_t char_at(const unsigned char* position) const noexcept;
+    char16_t char_at(const unsigned char* position) const noexcept {
+        if (!wide_) return widen_byte(*position);
+        // A lone last byte of an odd-sized UTF-16 document is read with a zero high byte.
+        const unsigned high = position + 1 < end_ ? position[1] : 0u;
+        return static_cast<char16_t>(position[0] | (high << 8u));
+    }
 
     static void do_break(SSIParser& parser, const Command& command);
     static void do_config(SSIParser& parser, const Command& command);

@@ -129,15 +129,8 @@ bool SSIParser::available(std::size_t bytes) {
     return true;
 }
 
-char16_t SSIParser::char_at(const unsigned char* position) const noexcept {
-    if (!wide_) return widen_byte(*position);
-    // A lone last byte of an odd-sized UTF-16 document is read with a zero high byte.
-    const unsigned high = position + 1 < end_ ? position[1] : 0u;
-    return static_cast<char16_t>(position[0] | (high << 8u));
-}
-
-char16_t SSIParser::get_char() {
-    if (current_ + unit_size_ > end_) available(static_cast<std::size_t>(unit_size_));
+char16_t SSIParser::get_char_at_edge() {
+    available(static_cast<std::size_t>(unit_size_));
     if (current_ >= end_) raise(eof_exception{});
     const char16_t c = char_at(current_);
     current_ += unit_size_;
