@@ -22,7 +22,6 @@ struct file_status_t {
     std::int64_t modified = 0;  // seconds since 1970-01-01 00:00 UTC
     long modified_nanoseconds = 0;
     file_identity_t identity;
-    bool is_link = false;        // the path itself is a symbolic link (only from stat_entry)
 };
 
 // The status of an open file.
@@ -32,8 +31,6 @@ void require_regular_file(const file_status_t& status, const std::string& path);
 
 // Follows symbolic links; throws os_exception naming the path on failure.
 file_status_t stat_path(const std::string& path);
-// Like stat_path, but also reports whether the path itself is a symbolic link.
-file_status_t stat_entry(const std::string& path);
 // nullopt when nothing exists at the path (ENOENT); other failures throw.
 std::optional<file_status_t> try_stat_path(const std::string& path);
 

@@ -73,15 +73,6 @@ file_status_t stat_path(const std::string& path) {
     return to_status(st);
 }
 
-file_status_t stat_entry(const std::string& path) {
-    struct stat st;
-    if (::lstat(path.c_str(), &st) != 0) throw_os_error(errno, path);
-    if (!S_ISLNK(st.st_mode)) return to_status(st);
-    file_status_t status = stat_path(path);
-    status.is_link = true;
-    return status;
-}
-
 std::optional<file_status_t> try_stat_path(const std::string& path) {
     struct stat st;
     if (::stat(path.c_str(), &st) == 0) return to_status(st);

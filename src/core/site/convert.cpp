@@ -48,7 +48,7 @@ void walk_directory(walk_t& walk, const std::string& relative, const std::string
         const std::string source_path = source + "/" + name;
         const std::string destination_path = destination + "/" + name;
         const std::string relative_path = relative.empty() ? name : relative + "/" + name;
-        const file_status_t status = stat_entry(source_path);
+        const file_status_t status = stat_path(source_path);  // links are followed
 
         if (status.kind == file_kind_t::directory) {
             if (status.identity == walk.destination) continue;
