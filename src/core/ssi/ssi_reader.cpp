@@ -51,7 +51,8 @@ SSIParser::~SSIParser() {
 }
 
 void SSIParser::open_document(const std::string& path) {
-    DocumentCache* cache = state_->cache;
+    // Only included documents are kept: a top-level page is read once per run anyway.
+    DocumentCache* cache = state_->open_documents.empty() ? nullptr : state_->cache;
     // With a cache, one stat tells whether the kept copy is still the file.
     const file_status_t status = cache != nullptr ? stat_path(path) : file_.emplace(path).status();
     require_regular_file(status, path);
