@@ -8,6 +8,10 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <csignal>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
 #include <sys/stat.h>
 #include <cstring>
 #include <string>
@@ -69,6 +73,34 @@ TEST(File, WriteKeepsEveryByteOfALargeBuffer) {
     EXPECT_EQ(out.size(), content.size());
     out.close();
     EXPECT_EQ(read_file(t.path("big")), content);
+}
+
+TEST(File, ShortWriteGoesOnAndReportsWhatStopsIt) {
+    // A file size limit makes the kernel accept only part of a write: the rest must not be
+    // dropped silently. The limit is set in a child process so the test runner keeps its own.
+    TempTree t;
+    const std::string path = t.path("limited");
+    const pid_t child = ::fork();
+    ASSERT_NE(child, -1);
+    if (child == 0) {
+        const rlimit limit{1000, 1000};
+        ::setrlimit(RLIMIT_FSIZE, &limit);
+        ::signal(SIGXFSZ, SIG_IGN);
+        const std::string content(5000, 'x');
+        int result = 1;
+        try {
+            File out(path, File::access_t::write);
+            out.write(content.data(), content.size());
+        } catch (const os_exception& e) {
+            result = e.code() == EFBIG && e.path() == path ? 0 : 2;
+        }
+        ::_exit(result);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0) << "1: the write reported success, 2: the wrong error";
+    EXPECT_EQ(read_file(path), std::string(1000, 'x'));
 }
 
 TEST(File, WriteReplacesAnExistingFile) {
