@@ -1,6 +1,7 @@
 // Throughput of the SSI engine on three large documents, next to plain copies of the
 // directive-free one, all in memory-backed files so the disk does not set the pace.
 #include "base/compile_log.h"
+#include "scratch_folder.h"
 #include "platform/file_system.h"
 #include "site/convert.h"
 #include "ssi/preferences.h"
@@ -27,33 +28,6 @@
 namespace {
 constexpr std::size_t mib = 1024 * 1024;
 constexpr int runs = 5;
-
-// A fresh folder under /dev/shm (or the temporary folder where there is none), removed at exit.
-class ScratchFolder {
-public:
-    ScratchFolder() {
-        const std::string parents[] = {"/dev/shm", std::filesystem::temp_directory_path().string()};
-        for (const std::string& parent : parents) {
-            std::string pattern = parent + "/orrinfold-engine-XXXXXX";
-            if (::mkdtemp(pattern.data()) != nullptr) {
-                path_ = pattern;
-                return;
-            }
-        }
-        throw std::system_error(errno, std::generic_category(), "mkdtemp");
-    }
-    ScratchFolder(const ScratchFolder&) = delete;
-    ScratchFolder& operator=(const ScratchFolder&) = delete;
-    ~ScratchFolder() {
-        std::error_code ignored;
-        std::filesystem::remove_all(path_, ignored);
-    }
-
-    std::string path(const std::string& name) const { return path_ + "/" + name; }
-
-private:
-    std::string path_;
-};
 
 // Counts the engine's log lines: every document here should convert without one.
 class CountingLog : public CompileLogBase {
@@ -156,7 +130,7 @@ void print_line(const char* name, std::uintmax_t size, double seconds, const std
 }
 
 void run() {
-    const ScratchFolder scratch;
+    const ScratchFolder scratch("orrinfold-engine");
     const std::string plain = scratch.path("plain.shtml");
     const std::string dense = scratch.path("dense.shtml");
     const std::string wide = scratch.path("utf16.shtml");

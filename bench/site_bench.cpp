@@ -1,6 +1,7 @@
 // Converts a generated site of about 5,000 files with convert_directory and compares the time
 // with `cp -r` of the same tree. Everything lives under /dev/shm so the disk does not set the pace.
 #include "base/compile_log.h"
+#include "scratch_folder.h"
 #include "site/convert.h"
 #include "ssi/preferences.h"
 
@@ -29,33 +30,6 @@ constexpr int topics = 5;             // folders per section; each holds pages a
 constexpr int pages_per_topic = 20;   // 2,000 pages
 constexpr int assets_per_topic = 30;  // 3,000 other files
 constexpr const char* asset_kinds[] = {"css", "js", "img"};
-
-// A fresh folder under /dev/shm (or the temporary folder where there is none), removed at exit.
-class ScratchFolder {
-public:
-    ScratchFolder() {
-        const std::string parents[] = {"/dev/shm", fs::temp_directory_path().string()};
-        for (const std::string& parent : parents) {
-            std::string pattern = parent + "/orrinfold-site-XXXXXX";
-            if (::mkdtemp(pattern.data()) != nullptr) {
-                path_ = pattern;
-                return;
-            }
-        }
-        throw std::system_error(errno, std::generic_category(), "mkdtemp");
-    }
-    ScratchFolder(const ScratchFolder&) = delete;
-    ScratchFolder& operator=(const ScratchFolder&) = delete;
-    ~ScratchFolder() {
-        std::error_code ignored;
-        fs::remove_all(path_, ignored);
-    }
-
-    std::string path(const std::string& name) const { return path_ + "/" + name; }
-
-private:
-    std::string path_;
-};
 
 // Writes progress lines to a stream that drops them, as the command-line program would to
 // a redirected output, and counts what it is given so a broken site cannot go unnoticed.
@@ -174,7 +148,7 @@ void print_line(const char* name, const site_t& site, double seconds) {
 }
 
 void run() {
-    const ScratchFolder scratch;
+    const ScratchFolder scratch("orrinfold-site");
     const std::string source = scratch.path("site");
     const site_t site = generate_site(source);
     std::printf("site: %d pages + %d other files (%.1f MiB) in %d folders under %s, best of %d runs\n", site.pages,
