@@ -81,8 +81,9 @@ std::string utf16_chunk() {
         u"<!--#set var=\"who\" value=\"Sternfreunde\" --><!--#set var=\"greeting\" value=\"Grüße, ${who}\" -->"
         u"<h1><!--#echo var=\"greeting\" --></h1>\n";
     while (text.size() < 2000)
-        text += u"<p>Välkommen! Καλώς ήρθατε! Bienvenue à tous les amis des étoiles, "
-                u"le club se réunit chaque mois sur la colline.</p>\n";
+        text +=
+            u"<p>Välkommen! Καλώς ήρθατε! Bienvenue à tous les amis des étoiles, "
+            u"le club se réunit chaque mois sur la colline.</p>\n";
     return utf16le(text);
 }
 

@@ -44,8 +44,7 @@ int run_cli(const std::vector<std::string>& args, std::ostream& out, std::ostrea
     std::string source, destination;
     bool quiet = false;
 
-    CLI::App app("Orrinfold: turns a web site written with Server Side Includes into a static site.",
-                 "orrinfold");
+    CLI::App app("Orrinfold: turns a web site written with Server Side Includes into a static site.", "orrinfold");
     app.footer(help_footer);
     app.set_version_flag("--version", std::string(orrinfold::product_name));
     app.add_option("--virtual-root", preferences.virtual_root,

@@ -47,9 +47,9 @@ int run_gui(int argc, char** argv) {
         const QCommandLineOption screenshot(QStringLiteral("screenshot"),
                                             QStringLiteral("Render the main window to a PNG file and exit."),
                                             QStringLiteral("FILE"));
-        const QCommandLineOption screenshot_options(
-            QStringLiteral("screenshot-options"), QStringLiteral("Render the options dialog to a PNG file and exit."),
-            QStringLiteral("FILE"));
+        const QCommandLineOption screenshot_options(QStringLiteral("screenshot-options"),
+                                                    QStringLiteral("Render the options dialog to a PNG file and exit."),
+                                                    QStringLiteral("FILE"));
         options.addOption(screenshot);
         options.addOption(screenshot_options);
         options.process(app);

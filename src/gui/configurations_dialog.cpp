@@ -85,9 +85,8 @@ void ConfigurationsDialog::rename_selected() {
 
 void ConfigurationsDialog::delete_selected() {
     const QString name = name_list_->currentItem() != nullptr ? name_list_->currentItem()->text() : QString();
-    if (name.isEmpty() ||
-        !user_prompts::confirm(this, QStringLiteral("Delete configuration"),
-                               QStringLiteral("Delete the configuration \"%1\"?").arg(name)))
+    if (name.isEmpty() || !user_prompts::confirm(this, QStringLiteral("Delete configuration"),
+                                                 QStringLiteral("Delete the configuration \"%1\"?").arg(name)))
         return;
     settings::remove_configuration(store_, name);
     fill_list();

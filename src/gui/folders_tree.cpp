@@ -77,8 +77,7 @@ void FoldersTree::load(QStandardItem* item) {
         return;
     }
     item->removeRows(0, item->rowCount());
-    for (const std::string& name : subfolders)
-        add_folder(item, child_path(folder, name), QString::fromStdString(name));
+    for (const std::string& name : subfolders) add_folder(item, child_path(folder, name), QString::fromStdString(name));
     item->setData(true, loaded_role);
 }
 

@@ -144,9 +144,8 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent), log_(new GUICompi
     layout->setRowStretch(1, 2);
     resize(820, 620);
 
-    QWidget* order[] = {source_tree_,    destination_tree_, new_button_,      rename_button_, delete_button_,
-                        log_list_,       convert_button_,   cancel_button_,   options_button_, help_button_,
-                        exit_button_};
+    QWidget* order[] = {source_tree_,    destination_tree_, new_button_,     rename_button_, delete_button_, log_list_,
+                        convert_button_, cancel_button_,    options_button_, help_button_,   exit_button_};
     for (std::size_t i = 0; i + 1 < std::size(order); ++i) setTabOrder(order[i], order[i + 1]);
 
     for (QPushButton* b : {convert_button_, cancel_button_, new_button_, rename_button_, delete_button_})
@@ -196,8 +195,7 @@ void MainWindow::guarded(Command&& command) {
 
 void MainWindow::update_buttons() {
     const bool source_ok = source_tree_->has_selection() && is_directory(source_tree_->selected_path());
-    const bool destination_ok =
-        destination_tree_->has_selection() && is_directory(destination_tree_->selected_path());
+    const bool destination_ok = destination_tree_->has_selection() && is_directory(destination_tree_->selected_path());
     const bool changeable = destination_ok && !destination_tree_->top_level_selected() &&
                             QFileInfo(text(parent_of(destination_tree_->selected_path()))).isWritable();
     convert_button_->setEnabled(source_ok && destination_ok && !is_converting());

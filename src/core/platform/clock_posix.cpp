@@ -25,10 +25,14 @@ std::string expand_composites(std::string_view format) {
             continue;
         }
         const char c = format[++i];
-        if (c == 'c') out += "%m/%d/%y %H:%M:%S";
-        else if (c == 'x') out += "%m/%d/%y";
-        else if (c == 'X') out += "%H:%M:%S";
-        else out.append({'%', c});
+        if (c == 'c')
+            out += "%m/%d/%y %H:%M:%S";
+        else if (c == 'x')
+            out += "%m/%d/%y";
+        else if (c == 'X')
+            out += "%H:%M:%S";
+        else
+            out.append({'%', c});
     }
     return out;
 }

@@ -36,8 +36,8 @@ bool copy_in_kernel(int in, int out, std::uint64_t size, const std::string& path
     bool use_sendfile = false;
     for (std::uint64_t done = 0; done < size;) {
         const auto chunk = static_cast<std::size_t>(std::min<std::uint64_t>(size - done, 1 << 30));
-        const ssize_t n = use_sendfile ? ::sendfile(out, in, nullptr, chunk)
-                                       : ::copy_file_range(in, nullptr, out, nullptr, chunk, 0);
+        const ssize_t n =
+            use_sendfile ? ::sendfile(out, in, nullptr, chunk) : ::copy_file_range(in, nullptr, out, nullptr, chunk, 0);
         if (n > 0) {
             done += static_cast<std::uint64_t>(n);
             continue;

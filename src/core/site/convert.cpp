@@ -23,7 +23,7 @@ struct walk_t {
     const SSIDirectoryPreferences& preferences;
     CompileLogBase& log;
     MyFileFilter filter;
-    file_identity_t destination;                  // never walked, should it lie inside the source
+    file_identity_t destination;                    // never walked, should it lie inside the source
     std::vector<file_identity_t> open_directories;  // the walk's path, to catch link loops
     conversion_control_t* control;
     DocumentCache cache;
@@ -102,21 +102,21 @@ std::uint64_t count_directory(const MyFileFilter& filter, const file_identity_t&
 }
 
 bool contains(const std::string& outer, const std::string& inner) {
-    return inner == outer || outer == "/" || (inner.size() > outer.size() && inner.starts_with(outer) && inner[outer.size()] == '/');
+    return inner == outer || outer == "/" ||
+           (inner.size() > outer.size() && inner.starts_with(outer) && inner[outer.size()] == '/');
 }
 }  // namespace
 
 void convert_directory(const std::string& relative, const std::string& source, const std::string& destination,
-                       const SSIDirectoryPreferences& preferences, CompileLogBase& log,
-                       conversion_control_t* control) {
+                       const SSIDirectoryPreferences& preferences, CompileLogBase& log, conversion_control_t* control) {
     const file_status_t source_status = stat_path(source);
     if (source_status.kind != file_kind_t::directory) throw_os_error(ENOTDIR, source);
     if (try_stat_path(destination) && contains(real_path(destination), real_path(source)))
         raise(std::runtime_error("Destination directory must not contain the source directory"));
     make_directory(destination);
 
-    walk_t walk{preferences, log, MyFileFilter(preferences), stat_path(destination).identity,
-                {source_status.identity}, control, {}};
+    walk_t walk{preferences, log, MyFileFilter(preferences), stat_path(destination).identity, {source_status.identity},
+                control,     {}};
     walk_directory(walk, relative, source, destination);
 }
 
@@ -131,8 +131,8 @@ std::uint64_t count_files(const std::string& source, const std::string& destinat
     }
 }
 
-void convert_file(const std::string& source, const std::string& destination,
-                  const SSIDirectoryPreferences& preferences, SSIParser::State& state, CompileLogBase& log) {
+void convert_file(const std::string& source, const std::string& destination, const SSIDirectoryPreferences& preferences,
+                  SSIParser::State& state, CompileLogBase& log) {
     File output(destination, File::access_t::write);
     {
         DocumentOutput buffered(&output);

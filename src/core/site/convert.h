@@ -38,5 +38,5 @@ std::uint64_t count_files(const std::string& source, const std::string& destinat
                           const SSIDirectoryPreferences& preferences);
 
 // Converts one document into a new or truncated output file.
-void convert_file(const std::string& source, const std::string& destination,
-                  const SSIDirectoryPreferences& preferences, SSIParser::State& state, CompileLogBase& log);
+void convert_file(const std::string& source, const std::string& destination, const SSIDirectoryPreferences& preferences,
+                  SSIParser::State& state, CompileLogBase& log);

@@ -10,7 +10,8 @@ std::shared_ptr<const std::string> DocumentCache::find(const std::string& path, 
     return found->second.text;
 }
 
-void DocumentCache::store(const std::string& path, const file_status_t& status, std::shared_ptr<const std::string> text) {
+void DocumentCache::store(const std::string& path, const file_status_t& status,
+                          std::shared_ptr<const std::string> text) {
     if (text->size() > max_document) return;
     if (const auto found = entries_.find(path); found != entries_.end()) {
         total_ -= found->second.text->size();

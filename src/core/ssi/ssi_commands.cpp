@@ -29,8 +29,8 @@ void SSIParser::execute_command(const Command& command) {
     try {
         for (const auto& [name, value] : command.arguments) {
             if (!info.required.contains(name) && !info.optional.contains(name))
-                log_->warning("Unsupported argument '" + to_narrow(name) + "' in command '" +
-                              to_narrow(command.name) + "'");
+                log_->warning("Unsupported argument '" + to_narrow(name) + "' in command '" + to_narrow(command.name) +
+                              "'");
         }
         for (const auto& name : info.required) {
             if (!command.arguments.contains(name)) {

@@ -38,9 +38,9 @@ public:
     // What a top-level document shares with everything it includes, at any depth.
     struct State {
         variables_t variables;
-        std::optional<std::tm> last_modified;  // the top-level document's, local time
+        std::optional<std::tm> last_modified;         // the top-level document's, local time
         std::vector<file_identity_t> open_documents;  // the include chain, to catch cycles
-        DocumentCache* cache = nullptr;  // included documents kept for the run, when given
+        DocumentCache* cache = nullptr;               // included documents kept for the run, when given
     };
 
     // One parsed directive.
@@ -61,8 +61,8 @@ public:
     static const command_table_t& commands();
     static void init_commands();
 
-    SSIParser(const std::string& path, DocumentOutput& output, const SSIParserPreferences& preferences,
-              State& state, CompileLogBase& log);
+    SSIParser(const std::string& path, DocumentOutput& output, const SSIParserPreferences& preferences, State& state,
+              CompileLogBase& log);
     // A document already in memory; relative paths resolve against directory.
     SSIParser(std::string_view document, std::string directory, DocumentOutput& output,
               const SSIParserPreferences& preferences, State& state, CompileLogBase& log);

@@ -50,9 +50,7 @@ std::u16string expand_variables(std::u16string_view value, const SSIParser::vari
     return result;
 }
 
-void SSIParser::store_server_software() {
-    state_->variables[u"SERVER_SOFTWARE"] = to_wide(orrinfold::product_name);
-}
+void SSIParser::store_server_software() { state_->variables[u"SERVER_SOFTWARE"] = to_wide(orrinfold::product_name); }
 
 void SSIParser::do_set(SSIParser& parser, const Command& command) {
     parser.state_->variables[command.arguments.at(u"var")] = command.arguments.at(u"value");
