@@ -353,6 +353,7 @@ TEST(ConvertDirectory, SourceAndDestinationProblemsNameThePath) {
         {"source is a file", t.path("plain"), t.path("out2"), t.path("plain") + ": Not a directory", Log{}},
         {"destination under a file", t.path("src"), t.path("plain/out"), t.path("plain/out") + ": Not a directory",
          Log{}},
+        {"destination is a file", t.path("src"), t.path("plain"), t.path("plain") + ": Not a directory", Log{}},
         {"a file where a folder should be", t.path("src"), t.path("dst"),
          t.path("dst/sub/x.txt") + ": Not a directory",
          Log{message("Converting b.shtml..."), message("Copying sub/x.txt...")}},

@@ -114,8 +114,10 @@ void convert_directory(const std::string& relative, const std::string& source, c
     if (try_stat_path(destination) && contains(real_path(destination), real_path(source)))
         raise(std::runtime_error("Destination directory must not contain the source directory"));
     make_directory(destination);
+    const file_status_t destination_status = stat_path(destination);
+    if (destination_status.kind != file_kind_t::directory) throw_os_error(ENOTDIR, destination);
 
-    walk_t walk{preferences, log, MyFileFilter(preferences), stat_path(destination).identity, {source_status.identity},
+    walk_t walk{preferences, log, MyFileFilter(preferences), destination_status.identity, {source_status.identity},
                 control,     {}};
     walk_directory(walk, relative, source, destination);
 }
