@@ -1,6 +1,7 @@
 #include "platform/clock.h"
 #include "run_engine.h"
 #include "ssi/ssi_parser.h"
+#include "pinned_time.h"
 #include "temp_tree.h"
 
 #include <gtest/gtest.h>
@@ -16,11 +17,6 @@ namespace {
 
 // Sun, 06-Dec-2026 01:24:53 UTC.
 constexpr std::int64_t sample_time = 1796520293;
-
-struct pinned_clock {
-    explicit pinned_clock(std::int64_t seconds) { pin_current_time(seconds); }
-    ~pinned_clock() { pin_current_time(std::nullopt); }
-};
 
 std::tm sample_tm() { return *universal_time(sample_time); }
 

@@ -6,6 +6,7 @@
 #include "ssi/document_output.h"
 #include "ssi/preferences.h"
 #include "ssi/ssi_parser.h"
+#include "pinned_time.h"
 #include "temp_tree.h"
 
 #include <gtest/gtest.h>
@@ -28,25 +29,6 @@ void set_mtime(const std::string& path, std::int64_t seconds) {
     ASSERT_EQ(::utimensat(AT_FDCWD, path.c_str(), times, 0), 0) << path;
 }
 
-// Sets TZ for one test and puts the previous value back.
-class zone_guard {
-public:
-    explicit zone_guard(const char* zone) {
-        if (const char* old = std::getenv("TZ")) old_ = old;
-        ::setenv("TZ", zone, 1);
-        ::tzset();
-    }
-    ~zone_guard() {
-        if (old_)
-            ::setenv("TZ", old_->c_str(), 1);
-        else
-            ::unsetenv("TZ");
-        ::tzset();
-    }
-
-private:
-    std::optional<std::string> old_;
-};
 }  // namespace
 
 TEST(FileInfo, SizeAndTimeOfFiles) {

@@ -1,6 +1,7 @@
 #include "platform/clock.h"
 #include "run_engine.h"
 #include "ssi/ssi_parser.h"
+#include "pinned_time.h"
 #include "temp_tree.h"
 
 #include <gtest/gtest.h>
@@ -18,28 +19,6 @@ namespace {
 
 // Sun, 06-Dec-2026 01:24:53 UTC.
 constexpr std::int64_t sample_time = 1796520293;
-
-// Pins the clock for one test and gives the real clock back, whatever the test's outcome.
-struct pinned_clock {
-    explicit pinned_clock(std::int64_t seconds) { pin_current_time(seconds); }
-    ~pinned_clock() { pin_current_time(std::nullopt); }
-};
-
-// Sets TZ for one test and puts the old value back.
-struct zone_guard {
-    std::optional<std::string> saved;
-    explicit zone_guard(const char* zone) {
-        if (const char* old = std::getenv("TZ")) saved = old;
-        ::setenv("TZ", zone, 1);
-    }
-    ~zone_guard() {
-        if (saved)
-            ::setenv("TZ", saved->c_str(), 1);
-        else
-            ::unsetenv("TZ");
-        ::tzset();
-    }
-};
 
 }  // namespace
 
