@@ -126,27 +126,6 @@ TEST(FileInfo, WorksOnTheDocumentBeingProcessedAndItsIncluder) {
     EXPECT_EQ(log.texts(), std::vector<std::string>{});
 }
 
-TEST(FileInfo, ArgumentErrorsAreLoggedAndTheRunGoesOn) {
-    TempTree t;
-    t.write("a.txt", "a");
-    struct row_t {
-        const char* document;
-        const char* message;
-    };
-    const row_t rows[] = {
-        {"[<!--#fsize file=\"a.txt\" -->]", "'file' argument is not supported (only 'virtual')"},
-        {"[<!--#flastmod file=\"a.txt\" -->]", "'file' argument is not supported (only 'virtual')"},
-        {"[<!--#fsize -->]", "Missing 'file' or 'virtual' argument"},
-        {"[<!--#flastmod virtual=\"a.txt\" file=\"a.txt\" -->]", "Both 'file' and 'virtual' arguments"},
-    };
-    for (const row_t& row : rows) {
-        SCOPED_TRACE(row.document);
-        const engine_result_t result = run_engine(row.document, {}, t.path());
-        EXPECT_EQ(result.output, "[]");
-        EXPECT_EQ(result.log, std::vector<std::string>{row.message});
-    }
-}
-
 TEST(FileInfo, MissingFileEndsTheRunAndKeepsTheOutputSoFar) {
     TempTree t;
     t.write("src/star1.txt", "x");

@@ -106,6 +106,7 @@ TEST(Include, ZeroWidthSpaceIsABlankInAUtf16Document) {
     EXPECT_EQ(result.log, std::vector<std::string>{});
 }
 
+// include, fsize and flastmod name their file the same way, and reject the same arguments.
 TEST(Include, ArgumentErrorsAreLoggedAndTheRunGoesOn) {
     TempTree t;
     t.write("a.inc", "A");
@@ -119,12 +120,13 @@ TEST(Include, ArgumentErrorsAreLoggedAndTheRunGoesOn) {
         {" virtual=\"a.inc\" file=\"a.inc\"", "Both 'file' and 'virtual' arguments"},
         {" file=\"a.inc\"", "'file' argument is not supported (only 'virtual')"},
     };
-    for (const row_t& row : rows) {
-        SCOPED_TRACE(row.arguments);
-        const engine_result_t result =
-            run_engine(std::string("[<!--#include") + row.arguments + " -->]", {}, t.path());
-        EXPECT_EQ(result.output, "[]");
-        EXPECT_EQ(result.log, std::vector<std::string>{row.message});
+    for (const std::string command : {"include", "fsize", "flastmod"}) {
+        for (const row_t& row : rows) {
+            SCOPED_TRACE(command + row.arguments);
+            const engine_result_t result = run_engine("[<!--#" + command + row.arguments + " -->]", {}, t.path());
+            EXPECT_EQ(result.output, "[]");
+            EXPECT_EQ(result.log, std::vector<std::string>{row.message});
+        }
     }
 }
 
