@@ -17,10 +17,6 @@ constexpr int loaded_role = Qt::UserRole + 2;  // subfolders have been read
 
 std::string path_of(const QStandardItem* item) { return item->data(path_role).toByteArray().toStdString(); }
 
-std::string child_path(const std::string& parent, const std::string& name) {
-    return parent.ends_with('/') ? parent + name : parent + "/" + name;
-}
-
 // Whether path lies at or below folder.
 bool is_within(const std::string& path, const std::string& folder) {
     if (path == folder) return true;
@@ -28,6 +24,10 @@ bool is_within(const std::string& path, const std::string& folder) {
     return path.starts_with(prefix);
 }
 }  // namespace
+
+std::string child_path(const std::string& parent, const std::string& name) {
+    return parent.ends_with('/') ? parent + name : parent + "/" + name;
+}
 
 FoldersTree::FoldersTree(QWidget* parent) : QTreeView(parent), model_(new QStandardItemModel(this)) {
     setModel(model_);

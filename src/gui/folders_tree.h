@@ -8,6 +8,9 @@
 class QStandardItem;
 class QStandardItemModel;
 
+// The path of a folder's child: "/" and "/srv/" take no second separator.
+std::string child_path(const std::string& parent, const std::string& name);
+
 // A tree of folders only, with two top-level items: the user's home folder and "/".
 // A folder's subfolders are read the first time it is expanded; hidden folders are left out.
 // An error while reading a folder is shown in the error box and the folder stays closed.

@@ -281,7 +281,7 @@ void MainWindow::new_folder() {
     if (!user_prompts::ask_text(this, QStringLiteral("Create new directory"), QStringLiteral("Directory name:"), name))
         return;
     if (!usable_name(name)) return;
-    const std::string path = (parent.ends_with('/') ? parent : parent + "/") + name.toStdString();
+    const std::string path = child_path(parent, name.toStdString());
     try {
         if (try_stat_path(path)) throw_os_error(EEXIST, path);
         make_directory(path);
@@ -304,7 +304,7 @@ void MainWindow::rename_folder() {
     if (!user_prompts::ask_text(this, QStringLiteral("Rename directory"), QStringLiteral("Directory name:"), name))
         return;
     if (!usable_name(name) || name.toStdString() == name_of(path)) return;
-    const std::string renamed = (parent.ends_with('/') ? parent : parent + "/") + name.toStdString();
+    const std::string renamed = child_path(parent, name.toStdString());
     try {
         rename_path(path, renamed);
     } catch (const std::runtime_error& e) {
