@@ -134,18 +134,11 @@ TEST(FileInfo, MissingFileEndsTheRunAndKeepsTheOutputSoFar) {
             SCOPED_TRACE(std::string(command) + " " + value);
             const std::string source =
                 t.write("src/page.shtml", std::string("before<!--#") + command + " virtual=\"" + value + "\" -->after");
-            RecordingLog log;
-            SSIParser::State state;
-            std::string error = "no failure";
-            try {
-                convert_file(source, t.path("out.shtml"), default_preferences(), state, log);
-            } catch (const os_exception& e) {
-                error = e.what();
-                EXPECT_EQ(e.path(), t.path("src/") + value);
-            }
-            EXPECT_EQ(error, t.path("src/") + value + ": No such file or directory");
+            const file_conversion_t run = convert_document(source, t.path("out.shtml"));
+            EXPECT_EQ(run.error_path, t.path("src/") + value);
+            EXPECT_EQ(run.error, t.path("src/") + value + ": No such file or directory");
             EXPECT_EQ(read_file(t.path("out.shtml")), "before");
-            EXPECT_EQ(log.texts(), std::vector<std::string>{});
+            EXPECT_EQ(run.log, std::vector<std::string>{});
         }
     }
 }

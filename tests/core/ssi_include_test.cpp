@@ -242,17 +242,10 @@ TEST(Include, FailureToOpenEndsTheRunAndKeepsTheOutputSoFar) {
         SCOPED_TRACE(row.name);
         const std::string source =
             t.write("src/page.shtml", row.before + "<!--#include virtual=\"" + row.value + "\" -->after");
-        RecordingLog log;
-        SSIParser::State state;
-        std::string error = "no failure";
-        try {
-            convert_file(source, t.path("out.shtml"), default_preferences(), state, log);
-        } catch (const os_exception& e) {
-            error = e.what();
-        }
-        EXPECT_EQ(error, row.error);
+        const file_conversion_t run = convert_document(source, t.path("out.shtml"));
+        EXPECT_EQ(run.error, row.error);
         EXPECT_EQ(read_file(t.path("out.shtml")), row.before);
-        EXPECT_EQ(log.texts(), std::vector<std::string>{});
-        EXPECT_EQ(state.open_documents, std::vector<file_identity_t>{});
+        EXPECT_EQ(run.log, std::vector<std::string>{});
+        EXPECT_EQ(run.open_documents, std::vector<file_identity_t>{});
     }
 }

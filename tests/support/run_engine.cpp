@@ -2,6 +2,8 @@
 
 #include "recording_log.h"
 #include "ssi/document_output.h"
+#include "base/exceptions.h"
+#include "site/convert.h"
 #include "ssi/ssi_parser.h"
 #include "temp_tree.h"
 
@@ -42,4 +44,19 @@ void expect_engine_cases(const std::vector<engine_case_t>& cases, const SSIParse
         EXPECT_EQ(wide.output, as_utf16(c.output)) << "UTF-16";
         EXPECT_EQ(wide.log, c.log) << "UTF-16";
     }
+}
+
+file_conversion_t convert_document(const std::string& source, const std::string& destination) {
+    file_conversion_t result;
+    RecordingLog log;
+    SSIParser::State state;
+    try {
+        convert_file(source, destination, default_preferences(), state, log);
+    } catch (const os_exception& e) {
+        result.error = e.what();
+        result.error_path = e.path();
+    }
+    result.log = log.texts();
+    result.open_documents = state.open_documents;
+    return result;
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/file_system.h"
 #include "ssi/preferences.h"
 
 #include <string>
@@ -30,3 +31,13 @@ struct engine_case_t {
 // (in their own encoding) and the same log.
 void expect_engine_cases(const std::vector<engine_case_t>& cases, const SSIParserPreferences& preferences = {},
                          const std::string& directory = ".", bool log_kinds = false);
+
+// Converts one document file into destination with convert_file and default preferences.
+// error is the text of the os_exception that ended it ("no failure" without one).
+struct file_conversion_t {
+    std::string error = "no failure";
+    std::string error_path;
+    std::vector<std::string> log;
+    std::vector<file_identity_t> open_documents;  // the include chain the run left behind
+};
+file_conversion_t convert_document(const std::string& source, const std::string& destination);
