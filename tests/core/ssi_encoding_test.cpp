@@ -10,28 +10,12 @@ using namespace std::string_literals;
 
 namespace {
 
-struct case_t {
-    const char* name;
-    std::string document;
-    std::string output;
-    std::vector<std::string> log;
-};
-
-void expect_cases(const std::vector<case_t>& cases) {
-    for (const case_t& c : cases) {
-        SCOPED_TRACE(c.name);
-        const engine_result_t result = run_engine(c.document);
-        EXPECT_EQ(result.output, c.output);
-        EXPECT_EQ(result.log, c.log);
-    }
-}
-
 const std::string echo_x = utf16le(u"<!--#echo var=\"x\" -->", false);
 
 }  // namespace
 
 TEST(DocumentEncoding, Utf16WithByteOrderMark) {
-    expect_cases({
+    expect_document_cases({
         {"directives work and echo writes code units",
          utf16le(u"a\u00E9<!--#set var=\"x\" value=\"\u20AC\U0001F600\" -->[<!--#echo var=\"x\" -->]"),
          utf16le(u"a\u00E9[\u20AC\U0001F600]"),
@@ -57,7 +41,7 @@ TEST(DocumentEncoding, Utf16WithByteOrderMark) {
 }
 
 TEST(DocumentEncoding, EverythingElseIsEightBit) {
-    expect_cases({
+    expect_document_cases({
         {"empty document", "", "", {}},
         {"one byte", "<", "<", {}},
         {"one high byte", "\xFF", "\xFF", {}},
@@ -76,7 +60,7 @@ TEST(DocumentEncoding, HighBytesRoundTripThroughVariables) {
     std::string high;
     for (int b = 0x80; b < 0x100; ++b) high.push_back(static_cast<char>(b));
     const std::string name = "caf\xC3\xA9\xE9";
-    expect_cases({
+    expect_document_cases({
         {"every high byte", "<!--#set var=\"x\" value=\"" + high + "\" -->[<!--#echo var=\"x\" -->]", "[" + high + "]",
          {}},
         {"through expansion", "<!--#set var=\"" + name + "\" value=\"\xE9\xFF\" --><!--#set var=\"y\" value=\"${" +

@@ -1,6 +1,4 @@
 #include "run_engine.h"
-#include "ssi/ssi_parser.h"
-#include "temp_tree.h"
 
 #include <gtest/gtest.h>
 
@@ -27,16 +25,6 @@ TEST(DirectiveSyntax, TextOutsideDirectivesIsCopiedByteForByte) {
     all_bytes.push_back('\0');
     const std::string document = all_bytes + "<!-- plain comment --> <!- #x <!--" + all_bytes;
     expect_engine_cases({{"every byte value", document, document, {}}});
-}
-
-TEST(DirectiveSyntax, CharacterClasses) {
-    for (char32_t c = 0; c <= 0xFFFF; ++c) {
-        const auto u = static_cast<char16_t>(c);
-        const bool space = c == 0x09 || c == 0x0A || c == 0x0C || c == 0x0D || c == 0x20 || c == 0x200B;
-        const bool alpha = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
-        ASSERT_EQ(is_space(u), space) << std::hex << static_cast<unsigned>(c);
-        ASSERT_EQ(is_alpha(u), alpha) << std::hex << static_cast<unsigned>(c);
-    }
 }
 
 TEST(DirectiveSyntax, OpenerAndCommandName) {

@@ -2,7 +2,6 @@
 
 #include "recording_log.h"
 #include "ssi/document_output.h"
-#include "base/exceptions.h"
 #include "site/convert.h"
 #include "ssi/ssi_parser.h"
 #include "temp_tree.h"
@@ -46,15 +45,27 @@ void expect_engine_cases(const std::vector<engine_case_t>& cases, const SSIParse
     }
 }
 
-file_conversion_t convert_document(const std::string& source, const std::string& destination) {
+void expect_document_cases(const std::vector<engine_case_t>& cases, const SSIParserPreferences& preferences,
+                           const std::string& directory) {
+    for (const engine_case_t& c : cases) {
+        SCOPED_TRACE(c.name);
+        const engine_result_t result = run_engine(c.document, preferences, directory);
+        EXPECT_EQ(result.output, c.output);
+        EXPECT_EQ(result.log, c.log);
+    }
+}
+
+file_conversion_t convert_document(const std::string& source, const std::string& destination,
+                                   const std::string& virtual_root) {
     file_conversion_t result;
     RecordingLog log;
     SSIParser::State state;
+    SSIDirectoryPreferences preferences = default_preferences();
+    preferences.virtual_root = virtual_root;
     try {
-        convert_file(source, destination, default_preferences(), state, log);
-    } catch (const os_exception& e) {
+        convert_file(source, destination, preferences, state, log);
+    } catch (const std::exception& e) {
         result.error = e.what();
-        result.error_path = e.path();
     }
     result.log = log.texts();
     result.open_documents = state.open_documents;

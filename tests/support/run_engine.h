@@ -21,9 +21,9 @@ std::string as_utf16(std::string_view bytes, bool bom = true);
 
 // One row of a directive table: a document with the output and the log lines it must give.
 struct engine_case_t {
-    const char* name;
-    std::string_view document;
-    std::string_view output;
+    std::string name;
+    std::string document;
+    std::string output;
     std::vector<std::string> log = {};
 };
 
@@ -31,13 +31,16 @@ struct engine_case_t {
 // (in their own encoding) and the same log.
 void expect_engine_cases(const std::vector<engine_case_t>& cases, const SSIParserPreferences& preferences = {},
                          const std::string& directory = ".", bool log_kinds = false);
+// Runs every row's document as it is, in its own encoding only.
+void expect_document_cases(const std::vector<engine_case_t>& cases, const SSIParserPreferences& preferences = {},
+                           const std::string& directory = ".");
 
 // Converts one document file into destination with convert_file and default preferences.
-// error is the text of the os_exception that ended it ("no failure" without one).
+// error is the text of the exception that ended it ("no failure" without one).
 struct file_conversion_t {
     std::string error = "no failure";
-    std::string error_path;
     std::vector<std::string> log;
     std::vector<file_identity_t> open_documents;  // the include chain the run left behind
 };
-file_conversion_t convert_document(const std::string& source, const std::string& destination);
+file_conversion_t convert_document(const std::string& source, const std::string& destination,
+                                   const std::string& virtual_root = {});
