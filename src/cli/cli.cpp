@@ -1,6 +1,7 @@
 #include "cli.h"
 
 #include "base/compile_log.h"
+#include "base/exceptions.h"
 #include "platform/file_system.h"
 #include "site/convert.h"
 #include "ssi/preferences.h"
@@ -12,7 +13,8 @@
 
 namespace {
 constexpr const char* usage_text =
-    "Usage: orrinfold [--virtual-root DIR] [--convert MASKS] [--skip MASKS] [-q] SOURCE DEST\n"
+    "Usage: orrinfold [--virtual-root DIR] [--convert MASKS] [--skip MASKS] [-q] [-k] [--werror] SOURCE DEST\n"
+    "       orrinfold --check [options] SOURCE\n"
     "       orrinfold --help | --version\n";
 
 constexpr const char* help_footer = R"(
@@ -34,8 +36,18 @@ relative to the folder of the document that names them.
   orrinfold --virtual-root ~/site ~/site ~/public
   makes virtual="/inc/menu.inc" read ~/site/inc/menu.inc from every page.
 
+Diagnostics: an error or warning in a document is printed the way compilers print
+them, with the document's path relative to SOURCE, the line and the column of the
+directive, and one note per include that led there:
+  news/a.shtml:12:5: error: Unknown SSI command: foo
+  inc/menu.inc:3:1: warning: Unsupported argument 'vr' in command 'echo'
+  news/a.shtml:2:1: note: included from here
+Each run ends with a summary: N documents converted, N files copied, N skipped;
+N errors, N warnings.
+
 Exit status: 0 when the run finished, 1 when it ended with an error (the error is
-printed on standard error; work done before it stays), 2 for a usage error.
+printed on standard error; work done before it stays), when -k let files fail, or
+with --werror when any error or warning was reported; 2 for a usage error.
 )";
 }  // namespace
 
@@ -56,16 +68,25 @@ int run_cli(const std::vector<std::string>& args, std::ostream& out, std::ostrea
     app.add_option("--skip", preferences.skip_filter,
                    std::string("Masks of files and folders to leave out (default \"") + default_skip_filter + "\")")
         ->option_text("MASKS");
-    app.add_flag("-q,--quiet", quiet, "Print only errors and warnings, no progress lines");
+    app.add_flag("-q,--quiet", quiet, "Print only errors, warnings and the summary, no progress lines");
+    app.add_flag("-k,--keep-going", preferences.keep_going,
+                 "When a file cannot be converted or copied, report it, remove its output and go on");
+    bool werror = false;
+    app.add_flag("--werror", werror, "Exit with status 1 when any error or warning was reported");
+    app.add_flag("--check", preferences.check,
+                 "Only check the site: convert into nothing, print diagnostics and the summary, and also "
+                 "warn about echo of unset variables, \"/\" paths without a virtual root and includes "
+                 "of files that are not text (DEST is not needed)");
     // Checked after parsing, so that a mistyped option is named before a missing folder.
     app.add_option("SOURCE", source, "Folder holding the site");
-    app.add_option("DEST", destination, "Folder that receives the static site");
+    app.add_option("DEST", destination, "Folder that receives the static site (with --check: left out of the walk)");
 
     std::vector<const char*> argv{"orrinfold"};
     for (const std::string& arg : args) argv.push_back(arg.c_str());
     try {
         app.parse(static_cast<int>(argv.size()), argv.data());
-        if (source.empty() || destination.empty()) throw CLI::RequiredError(source.empty() ? "SOURCE" : "DEST");
+        if (source.empty() || (destination.empty() && !preferences.check))
+            throw CLI::RequiredError(source.empty() ? "SOURCE" : "DEST");
     } catch (const CLI::ParseError& e) {
         if (e.get_exit_code() == 0) {  // --help or --version
             out << (e.get_name() == "CallForVersion" ? std::string(e.what()) + "\n" : app.help());
@@ -76,18 +97,29 @@ int run_cli(const std::vector<std::string>& args, std::ostream& out, std::ostrea
     }
 
     SSIParser::init_commands();
-    StreamLog log(out, quiet);
+    // A check reports every broken document rather than stopping at the first.
+    preferences.keep_going = preferences.keep_going || preferences.check;
+    StreamLog log(out, quiet || preferences.check);
+    conversion_control_t control;
     try {
         // A missing destination cannot hold the source, so creating it first is safe; a
         // source that is no folder is reported by the run without leaving a new folder behind.
-        if (stat_path(source).kind == file_kind_t::directory && !try_stat_path(destination))
+        if (!preferences.check && stat_path(source).kind == file_kind_t::directory && !try_stat_path(destination))
             make_directories(destination);
-        convert_directory("", source, destination, preferences, log);
-        log.message("Finished!");
-        return 0;
+        convert_directory("", source, destination, preferences, log, &control);
     } catch (const std::exception& e) {
+        log.summary(summary_text(control.summary, preferences.keep_going, preferences.check));
         out << std::flush;
-        err << "orrinfold: " << e.what() << "\n";
+        const auto* located = dynamic_cast<const located_error*>(&e);
+        err << "orrinfold: " << (located != nullptr ? to_string(located->where().at) + ": " : "") << e.what() << "\n";
+        if (located != nullptr)
+            for (const source_position_t& include : located->where().included_from)
+                err << to_string(include) << ": note: included from here\n";
         return 1;
     }
+    const run_summary_t& summary = control.summary;
+    log.summary(summary_text(summary, preferences.keep_going, preferences.check));
+    log.message("Finished!");
+    const bool failed = summary.failed_documents + summary.failed_copies > 0;
+    return failed || (werror && summary.errors + summary.warnings > 0) ? 1 : 0;
 }

@@ -27,17 +27,22 @@ TEST(Cli, RunsPrintProgressAndEndWithFinishedOrTheError) {
     TempTree t;
     t.write("src/a.shtml", "<!--#bogus --><!--#echo var=\"SERVER_SOFTWARE\" -->");
     t.write("src/b.txt", "b");
+    const std::string done = "1 document converted, 1 file copied, 0 skipped; 0 errors, 1 warning\n";
+    const std::string nothing = "0 documents converted, 0 files copied, 0 skipped; 0 errors, 0 warnings\n";
     const struct {
         std::vector<std::string> args;
         int code;
         std::string out, err;
     } rows[] = {
         {{t.path("src"), t.path("dst")}, 0,
-         "Converting a.shtml...\nUnknown SSI command: bogus\nCopying b.txt...\nFinished!\n", ""},
-        {{"-q", t.path("src"), t.path("dst")}, 0, "Unknown SSI command: bogus\n", ""},
-        {{"--quiet", t.path("src"), t.path()}, 1, "",
+         "Converting a.shtml...\na.shtml:1:1: warning: Unknown SSI command: bogus\nCopying b.txt...\n" + done +
+             "Finished!\n",
+         ""},
+        {{"-q", t.path("src"), t.path("dst")}, 0, "a.shtml:1:1: warning: Unknown SSI command: bogus\n" + done, ""},
+        {{"--quiet", t.path("src"), t.path()}, 1, nothing,
          "orrinfold: Destination directory must not contain the source directory\n"},
-        {{t.path("none"), t.path("dst2")}, 1, "", "orrinfold: " + t.path("none") + ": No such file or directory\n"},
+        {{t.path("none"), t.path("dst2")}, 1, nothing,
+         "orrinfold: " + t.path("none") + ": No such file or directory\n"},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.args.front());
@@ -58,8 +63,64 @@ TEST(Cli, OptionsReachTheConversion) {
     const cli_result_t result = run({"--convert", "*.htm  *.txt", "--skip", "*.shtml inc", "--virtual-root",
                                      t.path("site"), t.path("site"), t.path("out/deep")});
     EXPECT_EQ(result.code, 0);
-    EXPECT_EQ(result.out, "Converting pages/a.htm...\nFinished!\n");
+    EXPECT_EQ(result.out, "Converting pages/a.htm...\n1 document converted, 0 files copied, 2 skipped; 0 errors, "
+                          "0 warnings\nFinished!\n");
     EXPECT_EQ(read_tree(t.path("out")), (Tree{{"deep", "<dir>"}, {"deep/pages", "<dir>"}, {"deep/pages/a.htm", "M"}}));
+}
+
+// Diagnostics name the document under SOURCE, its line and column, and every include that led
+// there; -k goes on past a failed document and removes its output.
+TEST(Cli, LocatedDiagnosticsKeepGoingWerrorAndCheck) {
+    TempTree t;
+    t.write("src/a.shtml", "x\n <!--#include virtual=\"inc/one.inc\" -->");
+    t.write("src/inc/one.inc", "<!--#include virtual=\"two.inc\" -->");
+    t.write("src/inc/two.inc", "\n\n<!--#include virtual=\"three.inc\" -->");
+    t.write("src/inc/three.inc", "\xC3\xA9 <!--#echo vr=\"x\" -->");
+    t.write("src/b.shtml", "before <!--#include virtual=\"missing.inc\" -->");
+    t.write("src/c.txt", "c");
+    t.write("src/w.shtml", utf16le(u"\u00E9\n\U0001F600<!--#foo -->"));
+    const std::string missing = t.path("src/missing.inc") + ": No such file or directory";
+    const std::string chain = "inc/two.inc:3:1: note: included from here\n"
+                              "inc/one.inc:1:1: note: included from here\n"
+                              "a.shtml:2:2: note: included from here\n";
+
+    cli_result_t result = run({t.path("src"), t.path("stop")});
+    EXPECT_EQ(result.code, 1);
+    EXPECT_EQ(result.err, "orrinfold: b.shtml:1:8: " + missing + "\n");
+    EXPECT_EQ(read_file(t.path("stop/b.shtml")), "before ");
+
+    result = run({"-k", "-q", t.path("src"), t.path("dst")});
+    EXPECT_EQ(result.code, 1);
+    EXPECT_EQ(result.out, "inc/three.inc:1:3: warning: Unsupported argument 'vr' in command 'echo'\n" + chain +
+                              "inc/three.inc:1:3: error: Missing required argument 'var' in command 'echo'\n" + chain +
+                              "b.shtml:1:8: error: " + missing + "\n" + "w.shtml:2:2: warning: Unknown SSI command: foo\n"
+                              "2 documents converted, 1 file copied, 3 skipped; 2 errors, 2 warnings, "
+                              "1 document failed\n");
+    EXPECT_EQ(read_tree(t.path("dst")), (Tree{{"a.shtml", "x\n \n\n\xC3\xA9 "}, {"c.txt", "c"}, {"inc", "<dir>"},
+                                              {"w.shtml", utf16le(u"\u00E9\n\U0001F600")}}));
+
+    // Without failures the run exits 0, unless --werror finds errors or warnings.
+    t.write("src/b.shtml", "b");
+    EXPECT_EQ(run({"-q", t.path("src"), t.path("dst")}).code, 0);
+    EXPECT_EQ(run({"-q", "--werror", t.path("src"), t.path("dst")}).code, 1);
+    t.write("src/a.shtml", "a");
+    EXPECT_EQ(run({"-q", "--werror", t.path("src"), t.path("dst")}).code, 1);
+    t.write("src/w.shtml", "w");
+    EXPECT_EQ(run({"-q", "--werror", t.path("src"), t.path("dst")}).code, 0);
+
+    // A check writes nothing and warns about what silently gives wrong pages.
+    t.write("src/b.shtml", "<!--#echo var=\"unset\" --><!--#set var=\"x\" value=\"1\" --><!--#echo var=\"x\" -->\n"
+                           "<!--#include virtual=\"/c.txt\" --><!--#include virtual=\"logo.gif\" -->");
+    t.write("src/logo.gif", std::string("GIF89a\0\0", 8));
+    const Tree before = read_tree(t.path());
+    result = run({"--check", t.path("src")});
+    EXPECT_EQ(result.code, 0);
+    EXPECT_EQ(result.out, "b.shtml:1:1: warning: Variable 'unset' is not set: echo prints (none)\n"
+                          "b.shtml:2:1: warning: Path '/c.txt' starts with '/' but no virtual root is set: it is taken "
+                          "relative to the document\n"
+                          "b.shtml:2:34: warning: Included file is not text: " + t.path("src/logo.gif") + "\n"
+                          "3 documents checked, 2 files to copy, 3 skipped; 0 errors, 3 warnings, 0 documents failed\n");
+    EXPECT_EQ(read_tree(t.path()), before);
 }
 
 TEST(Cli, UsageErrorsExitWithTwoHelpAndVersionWithZero) {

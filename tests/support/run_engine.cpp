@@ -68,6 +68,7 @@ file_conversion_t convert_document(const std::string& source, const std::string&
         result.error = e.what();
     }
     result.log = log.texts();
+    result.locations = log.locations;
     result.open_documents = state.open_documents;
     return result;
 }

@@ -40,6 +40,7 @@ void expect_document_cases(const std::vector<engine_case_t>& cases, const SSIPar
 struct file_conversion_t {
     std::string error = "no failure";
     std::vector<std::string> log;
+    std::vector<std::string> locations;  // of the diagnostics, as RecordingLog keeps them
     std::vector<file_identity_t> open_documents;  // the include chain the run left behind
 };
 file_conversion_t convert_document(const std::string& source, const std::string& destination,

@@ -2,13 +2,48 @@
 
 #include <ostream>
 
+std::string to_string(const source_position_t& position) {
+    if (position.line == 0) return position.path;
+    return position.path + ":" + std::to_string(position.line) + ":" + std::to_string(position.column);
+}
+
 void CompileLogBase::output_line(const std::string&) {}
 void CompileLogBase::message(const std::string& text) { output_line(text); }
 void CompileLogBase::error(const std::string& text) { output_line(text); }
 void CompileLogBase::warning(const std::string& text) { output_line(text); }
+void CompileLogBase::summary(const std::string& text) { message(text); }
+
+void CompileLogBase::diagnostic(severity_t severity, const std::string& text, const diagnostic_location_t&) {
+    if (severity == severity_t::error)
+        error(text);
+    else
+        warning(text);
+}
 
 void StreamLog::output_line(const std::string& text) { out_ << text << '\n' << std::flush; }
 
 void StreamLog::message(const std::string& text) {
     if (!quiet_) output_line(text);
+}
+
+void StreamLog::diagnostic(severity_t severity, const std::string& text, const diagnostic_location_t& where) {
+    out_ << to_string(where.at) << (severity == severity_t::error ? ": error: " : ": warning: ") << text << '\n';
+    for (const source_position_t& include : where.included_from)
+        out_ << to_string(include) << ": note: included from here\n";
+    out_ << std::flush;
+}
+
+void CountingLog::error(const std::string& text) {
+    ++errors;
+    target_.error(text);
+}
+
+void CountingLog::warning(const std::string& text) {
+    ++warnings;
+    target_.warning(text);
+}
+
+void CountingLog::diagnostic(severity_t severity, const std::string& text, const diagnostic_location_t& where) {
+    ++(severity == severity_t::error ? errors : warnings);
+    target_.diagnostic(severity, text, where);
 }

@@ -1,10 +1,16 @@
 #pragma once
 
+#include "base/location.h"
+
+#include <cstdint>
 #include <iosfwd>
 #include <string>
 
-// The conversion log: one call, one line. The site walk and the SSI engine write to it;
-// progress, error and warning lines all reach the user as the bare text.
+enum class severity_t { error, warning };
+
+// The conversion log: one call, one line. The site walk and the SSI engine write to it.
+// Progress, error and warning lines reach a plain log as the bare text; a diagnostic from a
+// document also carries its location as data, for each front end to show its own way.
 class CompileLogBase {
 public:
     virtual ~CompileLogBase() = default;
@@ -13,18 +19,44 @@ public:
     virtual void message(const std::string& text);
     virtual void error(const std::string& text);
     virtual void warning(const std::string& text);
+    // By default the text alone goes on to error or warning.
+    virtual void diagnostic(severity_t severity, const std::string& text, const diagnostic_location_t& where);
+    // The line that sums a run up; by default a message.
+    virtual void summary(const std::string& text);
 };
 
 // Writes each line to a stream as it comes, followed by a line feed, and flushes it.
-// Quiet mode drops progress lines and keeps errors and warnings.
+// Diagnostics take the compilers' form, "path:line:column: error: text", with one
+// "note: included from here" line per include level. Quiet mode drops progress lines.
 class StreamLog : public CompileLogBase {
 public:
     explicit StreamLog(std::ostream& out, bool quiet = false) : out_(out), quiet_(quiet) {}
 
     void output_line(const std::string& text) override;
     void message(const std::string& text) override;
+    void diagnostic(severity_t severity, const std::string& text, const diagnostic_location_t& where) override;
+    void summary(const std::string& text) override { output_line(text); }
 
 private:
     std::ostream& out_;
     bool quiet_;
+};
+
+// Passes every line on to another log and counts the errors and warnings among them.
+class CountingLog : public CompileLogBase {
+public:
+    explicit CountingLog(CompileLogBase& target) : target_(target) {}
+
+    void output_line(const std::string& text) override { target_.output_line(text); }
+    void message(const std::string& text) override { target_.message(text); }
+    void error(const std::string& text) override;
+    void warning(const std::string& text) override;
+    void diagnostic(severity_t severity, const std::string& text, const diagnostic_location_t& where) override;
+    void summary(const std::string& text) override { target_.summary(text); }
+
+    std::uint64_t errors = 0;
+    std::uint64_t warnings = 0;
+
+private:
+    CompileLogBase& target_;
 };

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "base/location.h"
+
 #include <source_location>
 #include <stdexcept>
 #include <string>
@@ -49,3 +51,16 @@ public:
 
 // The system's message for an errno value, without a trailing line break.
 std::string system_error_text(int code);
+
+// A failure met inside a document (a missing or unreadable include, an include cycle, a
+// missing file for fsize or flastmod), with the location of the directive that met it.
+// The text is the failure's own.
+class located_error : public std::runtime_error {
+public:
+    located_error(const std::string& text, diagnostic_location_t where)
+        : std::runtime_error(text), where_(std::move(where)) {}
+    const diagnostic_location_t& where() const noexcept { return where_; }
+
+private:
+    diagnostic_location_t where_;
+};

@@ -18,6 +18,8 @@ public:
 
     // Reads up to size bytes; fewer only at the end of the file, 0 there.
     std::size_t read(void* data, std::size_t size);
+    // Moves the position for the next read.
+    void seek(std::uint64_t offset);
     // Writes every byte, looping on short writes; a failure throws and names the file.
     void write(const void* data, std::size_t size);
     std::uint64_t size() const;

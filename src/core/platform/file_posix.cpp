@@ -37,6 +37,10 @@ std::size_t File::read(void* data, std::size_t size) {
     return done;
 }
 
+void File::seek(std::uint64_t offset) {
+    if (::lseek(fd_, static_cast<off_t>(offset), SEEK_SET) < 0) throw_os_error(errno, path_);
+}
+
 void File::write(const void* data, std::size_t size) {
     auto* p = static_cast<const char*>(data);
     while (size > 0) {

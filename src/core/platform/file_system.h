@@ -44,6 +44,9 @@ void make_directories(const std::string& path);
 // The data moves through the kernel (copy_file_range) where it can.
 void copy_file(const std::string& source, const std::string& destination);
 
+// Removes a file, if there is one; used to take back an output that failed half-way.
+void remove_file(const std::string& path) noexcept;
+
 // Renames a file or folder; an existing entry at the new path is an error (EEXIST), never replaced.
 void rename_path(const std::string& from, const std::string& to);
 

@@ -131,3 +131,5 @@ std::string real_path(const std::string& path) {
     if (!resolved) throw_os_error(errno, path);
     return resolved.get();
 }
+
+void remove_file(const std::string& path) noexcept { ::unlink(path.c_str()); }

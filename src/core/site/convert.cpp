@@ -21,13 +21,38 @@ namespace {
 // What one run carries down the tree.
 struct walk_t {
     const SSIDirectoryPreferences& preferences;
-    CompileLogBase& log;
+    CountingLog log;
     MyFileFilter filter;
-    file_identity_t destination;                    // never walked, should it lie inside the source
+    std::optional<file_identity_t> destination;     // never walked, should it lie inside the source
     std::vector<file_identity_t> open_directories;  // the walk's path, to catch link loops
     conversion_control_t* control;
     DocumentCache cache;
+    std::string source;  // the site's folder, which diagnostics name documents under
+    std::string prefix;
+    run_summary_t summary;
 };
+
+// Converts or copies one file. With keep_going a failure is logged with its location (the
+// directive that met it, or the file itself) and the half-written output removed; the
+// caller then goes on. Returns whether the file was done.
+template <class Work>
+bool attempt(walk_t& walk, const std::string& relative_path, const std::string& source_path,
+             const std::string& destination_path, Work work) {
+    if (!walk.preferences.keep_going) {
+        work();
+        return true;
+    }
+    try {
+        work();
+        return true;
+    } catch (const located_error& e) {
+        walk.log.diagnostic(severity_t::error, e.what(), e.where());
+    } catch (const std::runtime_error& e) {
+        walk.log.diagnostic(severity_t::error, e.what(), {{relative_path, 0, 0, source_path}, {}});
+    }
+    if (!walk.preferences.check) remove_file(destination_path);
+    return false;
+}
 
 // A destination that is a hard link to the source would be truncated before being read.
 // A folder created by this run holds nothing yet, so its files need no look.
@@ -41,10 +66,13 @@ void refuse_same_file(bool fresh_folder, const file_status_t& source, const std:
 
 void walk_directory(walk_t& walk, const std::string& relative, const std::string& source,
                     const std::string& destination) {
-    const bool fresh = make_directory(destination);
+    const bool fresh = walk.preferences.check || make_directory(destination);
     Directory directory(source);
     for (std::string name; directory.next(name);) {
-        if (walk.filter.should_skip(name)) continue;
+        if (walk.filter.should_skip(name)) {
+            ++walk.summary.skipped;
+            continue;
+        }
         const std::string source_path = source + "/" + name;
         const std::string destination_path = destination + "/" + name;
         const std::string relative_path = relative.empty() ? name : relative + "/" + name;
@@ -61,26 +89,35 @@ void walk_directory(walk_t& walk, const std::string& relative, const std::string
         } else if (status.kind == file_kind_t::other) {
             // FIFOs, sockets and devices are never opened: reading one could hang the run.
             walk.log.warning("Skipping " + relative_path + " (not a regular file)");
+            ++walk.summary.skipped;
         } else if (walk.control != nullptr && walk.control->cancel.load()) {
             raise(conversion_cancelled());
         } else if (walk.filter.should_convert(name)) {
             walk.log.message("Converting " + relative_path + "...");
             refuse_same_file(fresh, status, source_path, destination_path);
-            SSIParser::State state;
-            state.last_modified = local_time(status.modified);
-            state.cache = &walk.cache;
-            convert_file(source_path, destination_path, walk.preferences, state, walk.log);
+            const bool done = attempt(walk, relative_path, source_path, destination_path, [&] {
+                SSIParser::State state;
+                state.last_modified = local_time(status.modified);
+                state.cache = &walk.cache;
+                state.site_folder = walk.source;
+                state.site_prefix = walk.prefix;
+                convert_file(source_path, destination_path, walk.preferences, state, walk.log);
+            });
+            ++(done ? walk.summary.documents : walk.summary.failed_documents);
         } else {
             walk.log.message("Copying " + relative_path + "...");
             refuse_same_file(fresh, status, source_path, destination_path);
-            copy_file(source_path, destination_path);
+            const bool done = attempt(walk, relative_path, source_path, destination_path, [&] {
+                if (!walk.preferences.check) copy_file(source_path, destination_path);
+            });
+            ++(done ? walk.summary.copies : walk.summary.failed_copies);
         }
         if (status.kind == file_kind_t::regular && walk.control != nullptr) ++walk.control->files_done;
     }
 }
 
 // The same decisions as walk_directory, counting instead of doing.
-std::uint64_t count_directory(const MyFileFilter& filter, const file_identity_t& destination,
+std::uint64_t count_directory(const MyFileFilter& filter, const std::optional<file_identity_t>& destination,
                               std::vector<file_identity_t>& open, const std::string& source) {
     std::uint64_t count = 0;
     Directory directory(source);
@@ -91,7 +128,7 @@ std::uint64_t count_directory(const MyFileFilter& filter, const file_identity_t&
         if (!status) continue;
         if (status->kind == file_kind_t::regular) {
             ++count;
-        } else if (status->kind == file_kind_t::directory && !(status->identity == destination) &&
+        } else if (status->kind == file_kind_t::directory && status->identity != destination &&
                    std::find(open.begin(), open.end(), status->identity) == open.end()) {
             open.push_back(status->identity);
             count += count_directory(filter, destination, open, path);
@@ -111,23 +148,54 @@ void convert_directory(const std::string& relative, const std::string& source, c
                        const SSIDirectoryPreferences& preferences, CompileLogBase& log, conversion_control_t* control) {
     const file_status_t source_status = stat_path(source);
     if (source_status.kind != file_kind_t::directory) throw_os_error(ENOTDIR, source);
-    if (try_stat_path(destination) && contains(real_path(destination), real_path(source)))
-        raise(std::runtime_error("Destination directory must not contain the source directory"));
-    make_directory(destination);
-    const file_status_t destination_status = stat_path(destination);
-    if (destination_status.kind != file_kind_t::directory) throw_os_error(ENOTDIR, destination);
+    std::optional<file_identity_t> destination_identity;
+    if (preferences.check) {
+        if (!destination.empty())
+            if (const auto status = try_stat_path(destination)) destination_identity = status->identity;
+    } else {
+        if (try_stat_path(destination) && contains(real_path(destination), real_path(source)))
+            raise(std::runtime_error("Destination directory must not contain the source directory"));
+        make_directory(destination);
+        const file_status_t destination_status = stat_path(destination);
+        if (destination_status.kind != file_kind_t::directory) throw_os_error(ENOTDIR, destination);
+        destination_identity = destination_status.identity;
+    }
 
-    walk_t walk{preferences, log, MyFileFilter(preferences), destination_status.identity, {source_status.identity},
-                control,     {}};
+    walk_t walk{preferences, CountingLog(log), MyFileFilter(preferences), destination_identity,
+                {source_status.identity}, control, {}, source, relative, {}};
+    // The summary reaches the caller also when the run stops.
+    struct publish_t {
+        walk_t& walk;
+        ~publish_t() {
+            walk.summary.errors = walk.log.errors;
+            walk.summary.warnings = walk.log.warnings;
+            if (walk.control != nullptr) walk.control->summary = walk.summary;
+        }
+    } publish{walk};
     walk_directory(walk, relative, source, destination);
+}
+
+std::string summary_text(const run_summary_t& summary, bool keep_going, bool check) {
+    const auto count = [](std::uint64_t n, const char* one, const char* many) {
+        return std::to_string(n) + " " + (n == 1 ? one : many);
+    };
+    std::string text = count(summary.documents, "document", "documents") + (check ? " checked, " : " converted, ") +
+                       count(summary.copies, "file", "files") + (check ? " to copy, " : " copied, ") +
+                       std::to_string(summary.skipped) +
+                       " skipped; " + count(summary.errors, "error", "errors") + ", " +
+                       count(summary.warnings, "warning", "warnings");
+    if (keep_going) text += ", " + count(summary.failed_documents, "document", "documents") + " failed";
+    if (summary.failed_copies > 0) text += ", " + count(summary.failed_copies, "copy", "copies") + " failed";
+    return text;
 }
 
 std::uint64_t count_files(const std::string& source, const std::string& destination,
                           const SSIDirectoryPreferences& preferences) {
     try {
-        const std::optional<file_status_t> target = try_stat_path(destination);
+        const std::optional<file_status_t> target = destination.empty() ? std::nullopt : try_stat_path(destination);
         std::vector<file_identity_t> open{stat_path(source).identity};
-        return count_directory(MyFileFilter(preferences), target ? target->identity : file_identity_t{}, open, source);
+        const std::optional<file_identity_t> excluded = target ? std::optional(target->identity) : std::nullopt;
+        return count_directory(MyFileFilter(preferences), excluded, open, source);
     } catch (const std::runtime_error&) {
         return 0;  // the run itself reports what cannot be read
     }
@@ -135,6 +203,11 @@ std::uint64_t count_files(const std::string& source, const std::string& destinat
 
 void convert_file(const std::string& source, const std::string& destination, const SSIDirectoryPreferences& preferences,
                   SSIParser::State& state, CompileLogBase& log) {
+    if (preferences.check) {
+        DocumentOutput nothing(nullptr, true);
+        SSIParser(source, nothing, preferences, state, log).process();
+        return;
+    }
     File output(destination, File::access_t::write);
     {
         DocumentOutput buffered(&output);

@@ -10,10 +10,28 @@
 class CompileLogBase;
 struct SSIDirectoryPreferences;
 
-// Lets another thread follow a run and stop it between two files.
+// What a run did, for the line that sums it up.
+struct run_summary_t {
+    std::uint64_t documents = 0;  // converted
+    std::uint64_t copies = 0;
+    std::uint64_t skipped = 0;  // entries left out by a Skip mask, and files that are not regular
+    std::uint64_t failed_documents = 0;
+    std::uint64_t failed_copies = 0;
+    std::uint64_t errors = 0;
+    std::uint64_t warnings = 0;
+};
+
+// "N documents converted, N files copied, N skipped; N errors, N warnings", with the failed
+// documents (and copies, when there are any) after it when the run keeps going past failures.
+// A check says "checked" and "to copy" instead.
+std::string summary_text(const run_summary_t& summary, bool keep_going, bool check = false);
+
+// Lets another thread follow a run and stop it between two files. The summary is filled as
+// the run goes, also when it stops; read it once the run has ended.
 struct conversion_control_t {
     std::atomic<bool> cancel{false};
     std::atomic<std::uint64_t> files_done{0};
+    run_summary_t summary;
 };
 
 // Ends a run that was asked to stop.
@@ -26,8 +44,11 @@ public:
 // directories are walked depth-first, files matching a Convert mask go through the SSI engine
 // and every other file is copied. One progress line per file, written before its work.
 // relative prefixes the log lines (empty for a whole site). The first failure ends the run
-// as an exception; what was done before it stays. The destination must not be or contain
-// the source; a destination inside the source is left out of the walk.
+// as an exception; what was done before it stays. With keep_going a failure to convert or
+// copy one file is logged instead, its output removed, and the run goes on; failures of the
+// walk itself still end it. The destination must not be or contain the source; a destination
+// inside the source is left out of the walk. A checking run writes nothing and needs no
+// destination (an empty one is allowed).
 void convert_directory(const std::string& relative, const std::string& source, const std::string& destination,
                        const SSIDirectoryPreferences& preferences, CompileLogBase& log,
                        conversion_control_t* control = nullptr);

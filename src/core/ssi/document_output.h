@@ -7,10 +7,11 @@ class File;
 
 // Where a document's output goes: collected and handed to the output file in large writes,
 // so that a page dense with directives does not cost a system call per directive.
-// Without a file everything stays in memory (the engine's in-memory entry).
+// Without a file everything stays in memory (the engine's in-memory entry), unless the
+// output is discarded (a run that only checks the site).
 class DocumentOutput {
 public:
-    explicit DocumentOutput(File* file = nullptr) : file_(file) {}
+    explicit DocumentOutput(File* file = nullptr, bool discard = false) : file_(file), discard_(discard) {}
     DocumentOutput(const DocumentOutput&) = delete;
     DocumentOutput& operator=(const DocumentOutput&) = delete;
     // Hands over whatever a failure left unwritten, so the file holds everything produced
@@ -25,5 +26,6 @@ public:
 
 private:
     File* file_;
+    bool discard_;
     std::string buffer_;
 };

@@ -22,19 +22,19 @@ void SSIParser::init_commands() { commands(); }
 void SSIParser::execute_command(const Command& command) {
     const auto entry = commands().find(command.name);
     if (entry == commands().end()) {
-        log_->warning("Unknown SSI command: " + to_narrow(command.name));
+        report(severity_t::warning, "Unknown SSI command: " + to_narrow(command.name));
         return;
     }
     const command_info_t& info = entry->second;
     try {
         for (const auto& [name, value] : command.arguments) {
             if (!info.required.contains(name) && !info.optional.contains(name))
-                log_->warning("Unsupported argument '" + to_narrow(name) + "' in command '" + to_narrow(command.name) +
+                report(severity_t::warning, "Unsupported argument '" + to_narrow(name) + "' in command '" + to_narrow(command.name) +
                               "'");
         }
         for (const auto& name : info.required) {
             if (!command.arguments.contains(name)) {
-                log_->error("Missing required argument '" + to_narrow(name) + "' in command '" +
+                report(severity_t::error, "Missing required argument '" + to_narrow(name) + "' in command '" +
                             to_narrow(command.name) + "'");
                 raise(ssi_command_exception{});
             }

@@ -13,7 +13,7 @@ void SSIParser::do_config(SSIParser& parser, const Command& command) {
         else if (found->second == u"abbrev")
             parser.size_format_ = size_format_t::abbrev;
         else
-            parser.log_->error("Incorrect size format");
+            parser.report(severity_t::error, "Incorrect size format");
     }
 }
 

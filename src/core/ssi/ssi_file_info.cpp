@@ -6,11 +6,13 @@
 // Both read the file's status without opening it, so they work on the document being converted.
 
 void SSIParser::do_fsize(SSIParser& parser, const Command& command) {
-    const file_status_t status = stat_path(resolve_path(parser, command));
+    file_status_t status;
+    parser.run_located([&] { status = stat_path(resolve_path(parser, command)); });
     parser.write(format_size(status.size, parser.size_format_));
 }
 
 void SSIParser::do_flastmod(SSIParser& parser, const Command& command) {
-    const file_status_t status = stat_path(resolve_path(parser, command));
+    file_status_t status;
+    parser.run_located([&] { status = stat_path(resolve_path(parser, command)); });
     parser.write(format_time(parser.time_format_, local_time(status.modified)));
 }

@@ -6,8 +6,10 @@
 #include "ssi/preferences.h"
 
 #include <algorithm>
+#include <optional>
+#include <stdexcept>
 
-std::string SSIParser::resolve_path(const SSIParser& parser, const Command& command) {
+std::string SSIParser::resolve_path(SSIParser& parser, const Command& command) {
     const auto file = command.arguments.find(u"file");
     const auto virtual_ = command.arguments.find(u"virtual");
     const bool has_file = file != command.arguments.end();
@@ -20,7 +22,7 @@ std::string SSIParser::resolve_path(const SSIParser& parser, const Command& comm
     else if (has_file)
         problem = "'file' argument is not supported (only 'virtual')";
     if (problem != nullptr) {
-        parser.log_->error(problem);
+        parser.report(severity_t::error, problem);
         raise(ssi_command_exception{});
     }
 
@@ -30,12 +32,29 @@ std::string SSIParser::resolve_path(const SSIParser& parser, const Command& comm
     // Site authors on Windows write either separator; this file system takes only '/'.
     std::replace(path.begin(), path.end(), '\\', '/');
     const std::string& root = parser.preferences_->virtual_root;
+    if (parser.preferences_->check && root.empty() && !value.empty() && value.front() == u'/')
+        parser.report(severity_t::warning, "Path '" + path + "' starts with '/' but no virtual root is set: it is "
+                                           "taken relative to the document");
     if (!root.empty() && !value.empty() && value.front() == u'/') return root + path;
     return parser.directory_ + "/" + path;
 }
 
 void SSIParser::do_include(SSIParser& parser, const Command& command) {
     const std::string path = resolve_path(parser, command);
-    SSIParser child(path, *parser.output_, *parser.preferences_, *parser.state_, *parser.log_);
-    child.process();
+    std::optional<SSIParser> child;
+    parser.run_located([&] { child.emplace(path, *parser.output_, *parser.preferences_, *parser.state_, *parser.log_); });
+    child->parent_ = &parser;
+    if (parser.preferences_->check && child->looks_binary())
+        parser.report(severity_t::warning, "Included file is not text: " + path);
+    child->process();
+}
+
+void SSIParser::run_located(const std::function<void()>& work) {
+    try {
+        work();
+    } catch (const located_error&) {
+        throw;
+    } catch (const std::runtime_error& e) {
+        raise(located_error(e.what(), location()));
+    }
 }

@@ -1,11 +1,13 @@
 #pragma once
 
+#include "base/location.h"
 #include "platform/document_file.h"
 #include "platform/text.h"
 
 #include <cstdint>
 #include <ctime>
 #include <exception>
+#include <functional>
 #include <map>
 #include <memory>
 #include <optional>
@@ -16,6 +18,7 @@
 
 class CompileLogBase;
 class DocumentCache;
+enum class severity_t;
 class DocumentOutput;
 struct SSIParserPreferences;
 
@@ -41,6 +44,9 @@ public:
         std::optional<std::tm> last_modified;         // the top-level document's, local time
         std::vector<file_identity_t> open_documents;  // the include chain, to catch cycles
         DocumentCache* cache = nullptr;               // included documents kept for the run, when given
+        // Diagnostics name documents under site_folder as site_prefix + the rest of the path.
+        std::string site_folder;
+        std::string site_prefix;
     };
 
     // One parsed directive.
@@ -75,6 +81,18 @@ public:
     void process();
     // Writes directive output in the document's encoding.
     void write(std::u16string_view text);
+    // Where the directive being executed stands, with the include directives that led here.
+    diagnostic_location_t location();
+
+    // A directive's position is worked out only when a diagnostic needs it, by counting from
+    // the last position worked out (or the start) of the document.
+    struct line_cursor_t {
+        std::uint64_t offset = 0;
+        std::uint64_t line = 1;
+        std::uint64_t column = 1;
+        int pending = 0;  // continuation bytes still expected of a UTF-8 character
+        void advance(const unsigned char* from, const unsigned char* to, bool wide) noexcept;
+    };
 
 private:
     void open_document(const std::string& path);
@@ -89,6 +107,12 @@ private:
     void read_identifier(std::u16string& identifier);
     void skip_spaces();
     void execute_command(const Command& command);
+    void report(severity_t severity, const std::string& text);
+    source_position_t position_of(std::uint64_t offset);
+    std::string display_path(const std::string& path) const;
+    bool looks_binary() const noexcept;
+    // Runs work; a failure of the file system in it becomes a located_error at this directive.
+    void run_located(const std::function<void()>& work);
 
     // Inside the window a character costs a few instructions; the edge goes out of line.
     char16_t get_char() {
@@ -114,11 +138,16 @@ private:
     static void do_fsize(SSIParser& parser, const Command& command);
     static void do_include(SSIParser& parser, const Command& command);
     static void do_set(SSIParser& parser, const Command& command);
-    static std::string resolve_path(const SSIParser& parser, const Command& command);
+    static std::string resolve_path(SSIParser& parser, const Command& command);
 
     const SSIParserPreferences* preferences_;
     CompileLogBase* log_;
+    std::string path_;  // empty for a document held in memory by its caller
     std::string directory_;
+    SSIParser* parent_ = nullptr;  // the document that includes this one
+    std::uint64_t directive_offset_ = 0;  // where the opener of the current directive starts
+    std::uint64_t text_start_ = 0;        // past a byte order mark
+    line_cursor_t cursor_;
     // The document's bytes from offset_ on are in [begin_, end_); while complete_ is false
     // more come from file_ into window_. A cached document is held whole in held_.
     std::optional<DocumentFile> file_;

@@ -24,6 +24,7 @@ SSIParser::SSIParser(const std::string& path, DocumentOutput& output, const SSIP
                      State& state, CompileLogBase& log)
     : preferences_(&preferences),
       log_(&log),
+      path_(path),
       directory_(directory_of(path)),
       output_(&output),
       time_format_(default_time_format),

@@ -21,7 +21,7 @@ void SSIParser::process() {
         } catch (const ssi_break_exception&) {
         }
     } catch (const eof_exception&) {
-        log_->error("Unexpected end of file");
+        report(severity_t::error, "Unexpected end of file");
     }
 }
 
@@ -30,13 +30,17 @@ void SSIParser::detect_encoding() {
     if (available(2)) {
         const unsigned mark = begin_[0] | (begin_[1] << 8u);
         if (mark == 0xFEFF) {
-            if (size_ % 2 != 0) log_->error("Odd sized Unicode file");
+            if (size_ % 2 != 0) report(severity_t::error, "Odd sized Unicode file");
             wide_ = true;
         } else if (mark == 0xFFFE) {
-            log_->error("Unicode is reversed");
+            report(severity_t::error, "Unicode is reversed");
         }
     }
     unit_size_ = wide_ ? 2 : 1;
+    if (wide_ || (available(2) && begin_[0] == 0xFF && begin_[1] == 0xFE))
+        text_start_ = 2;
+    else if (available(3) && begin_[0] == 0xEF && begin_[1] == 0xBB && begin_[2] == 0xBF)
+        text_start_ = 3;
 }
 
 void SSIParser::walk() {
@@ -63,6 +67,7 @@ bool SSIParser::find_directive() {
             if (!wide_ || (offset_ + static_cast<std::uint64_t>(position - begin_)) % 2 == 0) {
                 output_->write(current_, static_cast<std::size_t>(position - current_));
                 current_ = position;
+                directive_offset_ = offset_ + static_cast<std::uint64_t>(position - begin_);
                 return true;
             }
             from = position + 1;
@@ -90,16 +95,16 @@ void SSIParser::parse_command(Command& command) {
         char16_t c = get_char();
         if (c == u'-') {
             if (get_char() == u'-' && get_char() == u'>') return;
-            log_->error("Bad end of command");
+            report(severity_t::error, "Bad end of command");
             return;
         }
-        if (!is_alpha(c)) log_->error("Non-alpha symbol in argument name");
+        if (!is_alpha(c)) report(severity_t::error, "Non-alpha symbol in argument name");
         unget_char();
         std::u16string name;
         read_identifier(name);
 
         skip_spaces();
-        if (get_char() != u'=') log_->error("Expected '='");
+        if (get_char() != u'=') report(severity_t::error, "Expected '='");
 
         skip_spaces();
         const char16_t quote = get_char();
@@ -119,7 +124,7 @@ void SSIParser::parse_command(Command& command) {
             }
         }
         if (!command.arguments.try_emplace(std::move(name), expand_variables(raw, state_->variables)).second)
-            log_->error("Duplicated arguments");
+            report(severity_t::error, "Duplicated arguments");
     }
 }
 
@@ -127,7 +132,7 @@ void SSIParser::read_identifier(std::u16string& identifier) {
     const std::size_t before = identifier.size();
     for (char16_t c = get_char(); is_alpha(c); c = get_char()) identifier.push_back(c);
     unget_char();
-    if (identifier.size() == before) log_->error("Expected identifier");
+    if (identifier.size() == before) report(severity_t::error, "Expected identifier");
 }
 
 void SSIParser::skip_spaces() {

@@ -1,7 +1,9 @@
 #include "ssi/ssi_parser.h"
 
+#include "base/compile_log.h"
 #include "platform/clock.h"
 #include "platform/text.h"
+#include "ssi/preferences.h"
 #include "version.h"
 
 namespace {
@@ -64,6 +66,9 @@ void SSIParser::do_echo(SSIParser& parser, const Command& command) {
         parser.write(format_time(parser.time_format_, local_time(current_time())));
     else if (name == u"LAST_MODIFIED")
         parser.write(format_time(parser.time_format_, parser.state_->last_modified));
-    else
+    else {
+        if (parser.preferences_->check && !parser.state_->variables.contains(name))
+            parser.report(severity_t::warning, "Variable '" + to_narrow(name) + "' is not set: echo prints (none)");
         parser.write(lookup_variable(parser.state_->variables, name));
+    }
 }
