@@ -39,8 +39,8 @@ relative to the folder of the document that names them.
 Diagnostics: an error or warning in a document is printed the way compilers print
 them, with the document's path relative to SOURCE, the line and the column of the
 directive, and one note per include that led there:
-  news/a.shtml:12:5: error: Unknown SSI command: foo
-  inc/menu.inc:3:1: warning: Unsupported argument 'vr' in command 'echo'
+  news/a.shtml:12:5: warning: Unknown SSI command: foo
+  inc/menu.inc:3:1: error: Missing required argument 'var' in command 'echo'
   news/a.shtml:2:1: note: included from here
 Each run ends with a summary: N documents converted, N files copied, N skipped;
 N errors, N warnings.

@@ -21,10 +21,14 @@
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
+#include <QLabel>
+#include <QPainter>
 #include <QListWidget>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QShortcut>
+#include <QStyle>
+#include <QStyledItemDelegate>
 #include <QThread>
 #include <QTimer>
 #include <QToolButton>
@@ -36,9 +40,42 @@ struct MainWindow::run_t {
     std::atomic<std::uint64_t> files_found{0};
     std::exception_ptr error;
     QThread* thread = nullptr;
+    bool keep_going = false;
 };
 
 namespace {
+// Log items of diagnostics keep their location and the document to open.
+constexpr int location_role = Qt::UserRole;
+constexpr int file_role = Qt::UserRole + 1;
+
+// Paints a log line as usual, then its location, when it has one, in grey after the text.
+class LogLineDelegate : public QStyledItemDelegate {
+public:
+    using QStyledItemDelegate::QStyledItemDelegate;
+
+    void paint(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const override {
+        QStyledItemDelegate::paint(painter, option, index);
+        const QString location = index.data(location_role).toString();
+        if (location.isEmpty()) return;
+        QStyleOptionViewItem item = option;
+        initStyleOption(&item, index);
+        const QStyle* style = item.widget != nullptr ? item.widget->style() : QApplication::style();
+        const QRect text = style->subElementRect(QStyle::SE_ItemViewItemText, &item, item.widget);
+        const int used = item.fontMetrics.horizontalAdvance(item.text + QStringLiteral("    "));
+        painter->save();
+        painter->setPen(option.palette.color(QPalette::Disabled, QPalette::Text));
+        painter->drawText(text.adjusted(used, 0, 0, 0), Qt::AlignVCenter | Qt::AlignLeft, location);
+        painter->restore();
+    }
+
+    QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override {
+        QSize size = QStyledItemDelegate::sizeHint(option, index);
+        const QString location = index.data(location_role).toString();
+        if (!location.isEmpty()) size.rwidth() += option.fontMetrics.horizontalAdvance(QStringLiteral("    ") + location);
+        return size;
+    }
+};
+
 QPushButton* make_button(const QString& caption, const char* name, QWidget* parent) {
     auto* button = new QPushButton(caption, parent);
     button->setObjectName(name);
@@ -112,15 +149,19 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent), log_(new GUICompi
     log_group->setObjectName("log_group");
     log_list_ = new QListWidget(log_group);
     log_list_->setObjectName("log_list");
+    log_list_->setItemDelegate(new LogLineDelegate(log_list_));
     progress_bar_ = new QProgressBar(log_group);
     progress_bar_->setObjectName("progress_bar");
     progress_bar_->setFormat(QStringLiteral("%v of %m files"));
     progress_bar_->setRange(0, 1);
     progress_bar_->setValue(0);
     progress_bar_->setTextVisible(false);
+    status_label_ = new QLabel(log_group);
+    status_label_->setObjectName("status_label");
     auto* log_layout = new QVBoxLayout(log_group);
     log_layout->addWidget(log_list_);
     log_layout->addWidget(progress_bar_);
+    log_layout->addWidget(status_label_);
 
     convert_button_ = make_button(QStringLiteral("&Convert!"), "convert_button", central);
     cancel_button_ = make_button(QStringLiteral("Cancel"), "cancel_button", central);
@@ -155,6 +196,9 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent), log_(new GUICompi
     progress_timer_->setInterval(100);
     connect(progress_timer_, &QTimer::timeout, this, &MainWindow::update_progress);
     connect(log_, &GUICompileLog::line_written, this, &MainWindow::add_log_line);
+    connect(log_, &GUICompileLog::diagnostic_written, this, &MainWindow::add_diagnostic);
+    connect(log_list_, &QListWidget::itemActivated, this,
+            [this](QListWidgetItem* item) { guarded([this, item] { open_log_item(item); }); });
     connect(source_tree_, &FoldersTree::selection_changed, this, [this] { guarded([this] { update_buttons(); }); });
     connect(destination_tree_, &FoldersTree::selection_changed, this,
             [this] { guarded([this] { update_buttons(); }); });
@@ -209,15 +253,47 @@ void MainWindow::add_log_line(const QString& line) {
     log_list_->scrollToBottom();
 }
 
+// An error or warning: the engine's text, marked, with its location beside it.
+void MainWindow::add_diagnostic(const QString& text, bool is_error, const QString& location, const QString& file) {
+    auto* item = new QListWidgetItem(
+        style()->standardIcon(is_error ? QStyle::SP_MessageBoxCritical : QStyle::SP_MessageBoxWarning), text);
+    item->setData(location_role, location);
+    item->setData(file_role, file);
+    if (!location.isEmpty()) item->setToolTip(location);
+    log_list_->addItem(item);
+    log_list_->scrollToBottom();
+    ++(is_error ? errors_ : warnings_);
+    update_status();
+}
+
+void MainWindow::update_status() {
+    const auto count = [](int n, const char* one, const char* many) {
+        return QString::number(n) + QLatin1Char(' ') + QLatin1String(n == 1 ? one : many);
+    };
+    status_label_->setText(count(errors_, "error", "errors") + QStringLiteral(", ") +
+                           count(warnings_, "warning", "warnings"));
+}
+
+// Double-click (or Enter) on a diagnostic opens its document in the desktop's editor.
+void MainWindow::open_log_item(QListWidgetItem* item) {
+    const QString file = item->data(file_role).toString();
+    if (file.isEmpty()) return;
+    if (!user_prompts::open_file(QFileInfo(file).absoluteFilePath()))
+        ::raise(nonfatal_error("Cannot open " + file.toStdString()));
+}
+
 void MainWindow::convert() {
     if (is_converting()) return;
     log_list_->clear();
+    errors_ = warnings_ = 0;
+    update_status();
     const std::string source = source_tree_->selected_path();
     const std::string destination = destination_tree_->selected_path();
     const SSIDirectoryPreferences preferences = app_preferences;
 
     run_ = std::make_unique<run_t>();
     run_t* run = run_.get();
+    run->keep_going = preferences.keep_going;
     GUICompileLog* log = log_;
     run->thread = QThread::create([run, log, source, destination, preferences] {
         try {
@@ -259,6 +335,7 @@ void MainWindow::finish_run() {
     cancel_button_->setEnabled(false);
     guarded([this, &run] {
         update_buttons();
+        log_->summary(summary_text(run->control.summary, run->keep_going));
         if (!run->error) {
             progress_bar_->setValue(progress_bar_->maximum());
             log_->message("Finished!");
@@ -268,7 +345,11 @@ void MainWindow::finish_run() {
             std::rethrow_exception(run->error);
         } catch (const conversion_cancelled& e) {
             log_->message(e.what());
+        } catch (const located_error& e) {
+            log_->diagnostic(severity_t::error, e.what(), e.where());
+            ::raise(nonfatal_error(e));
         } catch (const std::runtime_error& e) {
+            log_->error(e.what());
             ::raise(nonfatal_error(e));
         }
     });

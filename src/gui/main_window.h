@@ -7,7 +7,9 @@
 
 class FoldersTree;
 class GUICompileLog;
+class QLabel;
 class QListWidget;
+class QListWidgetItem;
 class QProgressBar;
 class QPushButton;
 class QThread;
@@ -48,6 +50,9 @@ private:
     void show_about();
     void reload_trees();
     void add_log_line(const QString& text);
+    void add_diagnostic(const QString& text, bool is_error, const QString& location, const QString& file);
+    void open_log_item(QListWidgetItem* item);
+    void update_status();
     // Runs a command: a non-fatal error goes to the error box and the program goes on;
     // anything else is reported and ends the program with exit code 1.
     template <class Command>
@@ -61,6 +66,9 @@ private:
     QToolButton* logo_button_;
     QListWidget* log_list_;
     QProgressBar* progress_bar_;
+    QLabel* status_label_;
+    int errors_ = 0;
+    int warnings_ = 0;
     QPushButton* convert_button_;
     QPushButton* cancel_button_;
     QPushButton* options_button_;

@@ -5,6 +5,7 @@
 #include "ssi/preferences.h"
 #include "user_prompts.h"
 
+#include <QCheckBox>
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
@@ -56,6 +57,9 @@ OptionsDialog::OptionsDialog(QWidget* parent) : QDialog(parent) {
     filter_layout->addWidget(skip_edit_, 1, 1);
     filter_layout->addWidget(default_button, 1, 2);
 
+    keep_going_check_ = new QCheckBox(QStringLiteral("&Keep going when a file fails (report it, remove its output)"), this);
+    keep_going_check_->setObjectName("keep_going_check");
+
     auto* ok_button = make_button(QStringLiteral("OK"), "ok_button", this);
     ok_button->setDefault(true);
     auto* cancel_button = make_button(QStringLiteral("Cancel"), "cancel_button", this);
@@ -68,11 +72,12 @@ OptionsDialog::OptionsDialog(QWidget* parent) : QDialog(parent) {
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(root_group);
     layout->addWidget(filter_group);
+    layout->addWidget(keep_going_check_);
     layout->addLayout(buttons);
     setMinimumWidth(560);
 
-    QWidget* order[] = {root_edit_, select_button, convert_edit_, skip_edit_, default_button,
-                        ok_button,  cancel_button, save_button,   load_button};
+    QWidget* order[] = {root_edit_,        select_button, convert_edit_, skip_edit_,  default_button,
+                        keep_going_check_, ok_button,     cancel_button, save_button, load_button};
     for (std::size_t i = 0; i + 1 < std::size(order); ++i) setTabOrder(order[i], order[i + 1]);
 
     connect(select_button, &QPushButton::clicked, this, &OptionsDialog::select_root);
@@ -90,6 +95,7 @@ void OptionsDialog::fill_fields(const SSIDirectoryPreferences& preferences) {
     convert_edit_->setText(text(preferences.convert_filter));
     skip_edit_->setText(text(preferences.skip_filter));
     root_edit_->setText(text(preferences.virtual_root));
+    keep_going_check_->setChecked(preferences.keep_going);
 }
 
 SSIDirectoryPreferences OptionsDialog::fields() const {
@@ -97,6 +103,7 @@ SSIDirectoryPreferences OptionsDialog::fields() const {
     preferences.virtual_root = root_edit_->text().toStdString();
     preferences.convert_filter = convert_edit_->text().toStdString();
     preferences.skip_filter = skip_edit_->text().toStdString();
+    preferences.keep_going = keep_going_check_->isChecked();
     return preferences;
 }
 

@@ -2,11 +2,12 @@
 
 #include <QDialog>
 
+class QCheckBox;
 class QLineEdit;
 class QPushButton;
 struct SSIDirectoryPreferences;
 
-// Edits the virtual root and the two mask lists. OK stores them into app_preferences and
+// Edits the virtual root, the two mask lists and whether a run keeps going past failed files. OK stores them into app_preferences and
 // the settings; Save and Load keep named configurations.
 class OptionsDialog : public QDialog {
     Q_OBJECT
@@ -27,4 +28,5 @@ private:
     QLineEdit* root_edit_;
     QLineEdit* convert_edit_;
     QLineEdit* skip_edit_;
+    QCheckBox* keep_going_check_;
 };

@@ -21,6 +21,7 @@ void write_group(QSettings& store, const QString& group, const SSIDirectoryPrefe
     store.setValue("virtual_root", text(preferences.virtual_root));
     store.setValue("convert_filter", text(preferences.convert_filter));
     store.setValue("skip_filter", text(preferences.skip_filter));
+    store.setValue("keep_going", preferences.keep_going);
     store.endGroup();
 }
 
@@ -29,6 +30,7 @@ void read_group(QSettings& store, const QString& group, SSIDirectoryPreferences&
     if (store.contains("virtual_root")) preferences.virtual_root = bytes(store.value("virtual_root"));
     if (store.contains("convert_filter")) preferences.convert_filter = bytes(store.value("convert_filter"));
     if (store.contains("skip_filter")) preferences.skip_filter = bytes(store.value("skip_filter"));
+    if (store.contains("keep_going")) preferences.keep_going = store.value("keep_going").toBool();
     store.endGroup();
 }
 

@@ -16,7 +16,7 @@ QSettings open();
 // Writes "version" when it is missing or differs from the program's version.
 void record_version(QSettings& store);
 
-// The three preferences of the group CurrentConfig; fields that were never stored keep their value.
+// The preferences of the group CurrentConfig; fields that were never stored keep their value.
 void load_current(QSettings& store, SSIDirectoryPreferences& preferences);
 void save_current(QSettings& store, const SSIDirectoryPreferences& preferences);
 

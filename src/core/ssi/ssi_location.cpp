@@ -66,7 +66,9 @@ std::string SSIParser::display_path(const std::string& path) const {
     const std::string& folder = state_->site_folder;
     if (folder.empty() || path.size() <= folder.size() || !path.starts_with(folder) || path[folder.size()] != '/')
         return path;
-    std::string rest = path.substr(folder.size() + 1);
+    const std::size_t name = path.find_first_not_of('/', folder.size());
+    if (name == std::string::npos) return path;
+    std::string rest = path.substr(name);
     // A path that climbs out of the folder with ".." lies outside it.
     int depth = 0;
     for (std::size_t from = 0; from <= rest.size() && depth >= 0;) {
