@@ -48,6 +48,7 @@ TEST(DocumentReading, LongDirectivesAndOddEndsConvertAsInMemory) {
         {"end of file inside a directive past the window", std::string(window + 7, 'a') + "<!--#echo var=\"x"},
         {"unquoted value that meets the closer at the edge",
          std::string(window - 13, 'a') + "<!--#echo var=x-->tail"},
+        {"closer's first dash the window's last byte", std::string(window - 16, 'a') + "<!--#echo var=x-->tail"},
         {"opener split at the edge but not a directive", std::string(window - 2, 'a') + "<!-- #echo -->"},
         // An 8-bit opener shifted by one byte reads as an opener only at odd offsets.
         {"UTF-16 opener at an odd offset past the window",
