@@ -108,7 +108,9 @@ int run_cli(const std::vector<std::string>& args, std::ostream& out, std::ostrea
             make_directories(destination);
         convert_directory("", source, destination, preferences, log, &control);
     } catch (const std::exception& e) {
-        log.summary(summary_text(control.summary, preferences.keep_going, preferences.check));
+        run_summary_t summary = control.summary;
+        ++summary.errors;  // the one that stopped the run
+        log.summary(summary_text(summary, preferences.keep_going, preferences.check));
         out << std::flush;
         const auto* located = dynamic_cast<const located_error*>(&e);
         err << "orrinfold: " << (located != nullptr ? to_string(located->where().at) + ": " : "") << e.what() << "\n";

@@ -22,8 +22,8 @@
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QLabel>
-#include <QPainter>
 #include <QListWidget>
+#include <QPainter>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QShortcut>
@@ -33,6 +33,8 @@
 #include <QTimer>
 #include <QToolButton>
 #include <QVBoxLayout>
+
+#include <functional>
 
 // What one conversion run shares between the window and its worker thread.
 struct MainWindow::run_t {
@@ -335,23 +337,33 @@ void MainWindow::finish_run() {
     cancel_button_->setEnabled(false);
     guarded([this, &run] {
         update_buttons();
-        log_->summary(summary_text(run->control.summary, run->keep_going));
-        if (!run->error) {
+        // The error that stopped the run counts in the summary and is its last line.
+        run_summary_t summary = run->control.summary;
+        std::function<void()> last_line = [this] {
             progress_bar_->setValue(progress_bar_->maximum());
             log_->message("Finished!");
-            return;
+        };
+        if (run->error) {
+            try {
+                std::rethrow_exception(run->error);
+            } catch (const conversion_cancelled& e) {
+                last_line = [this, text = std::string(e.what())] { log_->message(text); };
+            } catch (const located_error& e) {
+                ++summary.errors;
+                last_line = [this, e] {
+                    log_->diagnostic(severity_t::error, e.what(), e.where());
+                    ::raise(nonfatal_error(e));
+                };
+            } catch (const std::runtime_error& e) {
+                ++summary.errors;
+                last_line = [this, text = std::string(e.what())] {
+                    log_->error(text);
+                    ::raise(nonfatal_error(text));
+                };
+            }
         }
-        try {
-            std::rethrow_exception(run->error);
-        } catch (const conversion_cancelled& e) {
-            log_->message(e.what());
-        } catch (const located_error& e) {
-            log_->diagnostic(severity_t::error, e.what(), e.where());
-            ::raise(nonfatal_error(e));
-        } catch (const std::runtime_error& e) {
-            log_->error(e.what());
-            ::raise(nonfatal_error(e));
-        }
+        log_->summary(summary_text(summary, run->keep_going));
+        last_line();
     });
     emit conversion_finished();
 }

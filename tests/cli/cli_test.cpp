@@ -28,7 +28,7 @@ TEST(Cli, RunsPrintProgressAndEndWithFinishedOrTheError) {
     t.write("src/a.shtml", "<!--#bogus --><!--#echo var=\"SERVER_SOFTWARE\" -->");
     t.write("src/b.txt", "b");
     const std::string done = "1 document converted, 1 file copied, 0 skipped; 0 errors, 1 warning\n";
-    const std::string nothing = "0 documents converted, 0 files copied, 0 skipped; 0 errors, 0 warnings\n";
+    const std::string nothing = "0 documents converted, 0 files copied, 0 skipped; 1 error, 0 warnings\n";
     const struct {
         std::vector<std::string> args;
         int code;
