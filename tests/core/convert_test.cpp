@@ -38,11 +38,6 @@ run_t convert(const std::string& source, const std::string& destination,
     return {log.lines(), error};
 }
 
-void set_mtime(const std::string& path, std::int64_t seconds) {
-    const struct timespec times[2] = {{static_cast<time_t>(seconds), 0}, {static_cast<time_t>(seconds), 0}};
-    ASSERT_EQ(::utimensat(AT_FDCWD, path.c_str(), times, AT_SYMLINK_NOFOLLOW), 0) << path;
-}
-
 void make_link(const TempTree& t, const char* target, const char* at) {
     ASSERT_EQ(::symlink(target, t.path(at).c_str()), 0) << at;
 }

@@ -1,6 +1,8 @@
 #include "temp_tree.h"
 
 #include <cstdlib>
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -36,6 +38,12 @@ std::string TempTree::make_dir(std::string_view relative) const {
     const std::string full = path(relative);
     fs::create_directories(full);
     return full;
+}
+
+void set_mtime(const std::string& path, long long seconds) {
+    const struct timespec times[2] = {{static_cast<time_t>(seconds), 0}, {static_cast<time_t>(seconds), 0}};
+    if (::utimensat(AT_FDCWD, path.c_str(), times, AT_SYMLINK_NOFOLLOW) != 0)
+        throw std::runtime_error("cannot set the time of " + path);
 }
 
 std::string read_file(const std::string& path) {

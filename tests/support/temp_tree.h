@@ -29,6 +29,8 @@ using Tree = std::map<std::string, std::string>;
 Tree read_tree(const std::string& root);
 
 std::string read_file(const std::string& path);
+// Sets a file's access and modification times to seconds since 1970.
+void set_mtime(const std::string& path, long long seconds);
 
 // UTF-16 little-endian bytes of a text, with the byte order mark FF FE in front when bom.
 std::string utf16le(std::u16string_view text, bool bom = true);

@@ -1,0 +1,387 @@
+// The engine's rules on documents in memory: syntax, dispatch, encodings, variables and formats.
+#include "pinned_time.h"
+#include "platform/clock.h"
+#include "run_engine.h"
+#include "ssi/ssi_parser.h"
+#include "temp_tree.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <limits>
+#include <optional>
+#include <string>
+#include <vector>
+
+using namespace std::string_literals;
+
+namespace {
+// A character that cannot start an argument name costs three lines before the rest.
+const std::string non_alpha_argument[] = {"Non-alpha symbol in argument name", "Expected identifier", "Expected '='"};
+
+std::vector<std::string> after_non_alpha(std::vector<std::string> tail) {
+    std::vector<std::string> log(std::begin(non_alpha_argument), std::end(non_alpha_argument));
+    log.insert(log.end(), tail.begin(), tail.end());
+    return log;
+}
+
+// Warnings and errors are told apart here: the kind of each line matters.
+void expect_cases(const std::vector<engine_case_t>& cases) { expect_engine_cases(cases, {}, ".", true); }
+
+const std::string echo_x = utf16le(u"<!--#echo var=\"x\" -->", false);
+
+// Sun, 06-Dec-2026 01:24:53 UTC.
+constexpr std::int64_t sample_time = 1796520293;
+}  // namespace
+
+TEST(DirectiveSyntax, TextOutsideDirectivesIsCopiedByteForByte) {
+    std::string all_bytes;
+    for (int b = 1; b < 256; ++b) all_bytes.push_back(static_cast<char>(b));
+    all_bytes.push_back('\0');
+    const std::string document = all_bytes + "<!-- plain comment --> <!- #x <!--" + all_bytes;
+    expect_engine_cases({{"every byte value", document, document, {}}});
+}
+
+TEST(DirectiveSyntax, OpenerAndCommandName) {
+    expect_engine_cases({
+        {"opener with a space is plain text", R"(<!-- #echo var="x" -->)", R"(<!-- #echo var="x" -->)", {}},
+        {"partial opener at the end is text", "a <!--", "a <!--", {}},
+        {"names are case-sensitive", R"(a<!--#ECHO var="x" -->b)", "ab", {"Unknown SSI command: ECHO"}},
+        {"white space allowed around the name", "<!--#  echo\t\n\f\rvar=\"x\"\t\n\f\r-->", "(none)", {}},
+        {"vertical tab is not white space", "<!--#echo\vvar=\"x\" -->", "",
+         after_non_alpha({"Unsupported argument '' in command 'echo'",
+                          "Missing required argument 'var' in command 'echo'"})},
+        {"empty directive has an empty name", "a<!--#-->b", "ab", {"Expected identifier", "Unknown SSI command: "}},
+        {"opener inside a quoted value is part of it",
+         R"(<!--#set var="x" value="<!--#echo var='y' -->" --><!--#echo var="x" -->)", "<!--#echo var='y' -->", {}},
+    });
+}
+
+TEST(DirectiveSyntax, QuotedValues) {
+    expect_engine_cases({
+        {"spaces around = and single quotes keep inner spaces",
+         R"(<!--#set var = 'a b'   value =   "1" --><!--#echo var="a b" -->)", "1", {}},
+        {"each quote keeps the other",
+         R"(<!--#set var="x" value='say "hi"' --><!--#set var="y" value="it's" -->)"
+         R"(<!--#echo var="x" --><!--#echo var="y" -->)",
+         R"(say "hi"it's)", {}},
+        {"backslash does not escape the quote", R"(<!--#set var="x" value="a\" --><!--#echo var="x" -->)", R"(a\)", {}},
+        {"line breaks are kept", "<!--#set var=\"x\" value=\"a\r\nb\" --><!--#echo var=\"x\" -->", "a\r\nb", {}},
+        {"empty quoted value", R"(<!--#set var="x" value="" -->[<!--#echo var="x" -->])", "[]", {}},
+        {"no space needed between arguments", R"(<!--#set var="x"value="y"--><!--#echo var="x" -->)", "y", {}},
+    });
+}
+
+TEST(DirectiveSyntax, UnquotedValues) {
+    expect_engine_cases({
+        {"closer right after the value", "<!--#set var=x value=1--><!--#echo var=x-->", "1", {}},
+        {"value ends at the first space",
+         R"(<!--#set var=x value=a b="c" --><!--#echo var=x -->)", "a", {"Unsupported argument 'b' in command 'set'"}},
+        {"text after the space read as a name", "<!--#include file=a b.inc -->", "",
+         {"Expected '='", "Unsupported argument 'b' in command 'include'",
+          "'file' argument is not supported (only 'virtual')"}},
+        {"tab belongs to the value", "<!--#set var=x value=a\tb --><!--#echo var=x -->", "a\tb", {}},
+        {"line break before the closer is kept", "<!--#set var=x value=a\r\n--><!--#echo var=x -->", "a\r\n", {}},
+        {"quoted value before a line break is not", "<!--#set var=x value=\"a\"\r\n--><!--#echo var=x -->", "a", {}},
+        {"single dash inside a value", "<!--#set var=x value=a-b->c --><!--#echo var=x -->", "a-b->c", {}},
+        {"empty value swallows the closer", R"(<!--#echo var= -->text x="y" -->after)", "(none)after",
+         {"Unsupported argument 'x' in command 'echo'"}},
+    });
+}
+
+TEST(DirectiveSyntax, ErrorsAreLoggedAndTheDirectiveStillRuns) {
+    const std::string set_ab = R"(<!--#set var="a" value="1" --><!--#set var="b" value="2" -->)";
+    const std::string first_wins = set_ab + R"(<!--#echo var="a" var="b" -->)";
+    expect_engine_cases({
+        {"first duplicate wins", first_wins, "1", {"Duplicated arguments"}},
+        {"bad end after two dashes", R"(<!--#echo var="x" -- >rest)", "(none)>rest", {"Bad end of command"}},
+        {"bad end after one dash", R"(<!--#echo var="x" ->rest)", "(none)rest", {"Bad end of command"}},
+        {"digit at an argument position", R"(<!--#echo 5="x" var="y" -->)", "(none)",
+         after_non_alpha({"Unsupported argument '' in command 'echo'"})},
+        // The > is not a closer: the text after it is read as one more argument up to the next "-->".
+        {"closer of > alone", R"(<!--#echo var="x">text -->after)", "(none)after",
+         after_non_alpha({"Unsupported argument '' in command 'echo'"})},
+        {"later directives still run", R"(<!--#echo var="x" ->[<!--#echo var="SERVER_SOFTWARE" -->])",
+         "(none)[Orrinfold 1.15]", {"Bad end of command"}},
+    });
+}
+
+TEST(DirectiveSyntax, EndOfFileInsideADirectiveKeepsTheTextBeforeIt) {
+    const std::vector<std::string> eof{"Unexpected end of file"};
+    expect_engine_cases({
+        {"right after the opener", "a<!--#", "a", eof},
+        {"inside the name", "a<!--#ech", "a", eof},
+        {"after the name", "a<!--#echo ", "a", eof},
+        {"inside an argument name", "a<!--#echo va", "a", eof},
+        {"after =", "a<!--#echo var=", "a", eof},
+        {"inside a quoted value", "a<!--#echo var=\"x -->b", "a", eof},
+        {"inside an unquoted value", "a<!--#echo var=x", "a", eof},
+        {"unquoted value ending in a dash", "a<!--#echo var=x-", "a", eof},
+        {"unquoted value ending in two dashes", "a<!--#echo var=x--", "a", eof},
+        {"one dash of the closer", "a<!--#echo var=\"x\" -", "a", eof},
+        {"two dashes of the closer", "a<!--#echo var=\"x\" --", "a", eof},
+        {"after syntax errors", "a<!--#echo 5", "a", after_non_alpha({"Unexpected end of file"})},
+        {"earlier directives keep their output", R"([<!--#echo var="SERVER_SOFTWARE" -->]<!--#echo)",
+         "[Orrinfold 1.15]", eof},
+    });
+}
+
+TEST(CommandDispatch, UnknownCommandsAreSkipped) {
+    expect_cases({
+        {"name differs in case", R"(a<!--#Include virtual="a.inc" -->b)", "ab",
+         {"warning: Unknown SSI command: Include"}},
+        {"arguments of an unknown command are not checked", R"(<!--#exec cmd="ls" -->)", "",
+         {"warning: Unknown SSI command: exec"}},
+        {"name stops at the first non-letter", R"(<!--#echo2 var="x" -->)", "",
+         {"error: Non-alpha symbol in argument name", "error: Expected identifier", "error: Expected '='",
+          "warning: Unsupported argument '' in command 'echo'",
+          "error: Missing required argument 'var' in command 'echo'"}},
+    });
+}
+
+TEST(CommandDispatch, UnsupportedArgumentsWarnInNameOrderAndTheCommandRuns) {
+    expect_cases({
+        {"one unsupported argument", R"(<!--#set var="x" value="1" --><!--#echo var="x" encoding="none" -->)", "1",
+         {"warning: Unsupported argument 'encoding' in command 'echo'"}},
+        {"upper case sorts before lower case",
+         R"(<!--#set var="x" value="1" --><!--#echo zeta="1" var="x" beta="2" Gamma="3" Alpha="4" -->)", "1",
+         {"warning: Unsupported argument 'Alpha' in command 'echo'",
+          "warning: Unsupported argument 'Gamma' in command 'echo'",
+          "warning: Unsupported argument 'beta' in command 'echo'",
+          "warning: Unsupported argument 'zeta' in command 'echo'"}},
+        {"argument names are case-sensitive", R"(<!--#set var="y" value="2" --><!--#echo Var="x" var="y" -->)", "2",
+         {"warning: Unsupported argument 'Var' in command 'echo'"}},
+        {"config", R"(<!--#config errmsg="oops" -->)", "",
+         {"warning: Unsupported argument 'errmsg' in command 'config'"}},
+    });
+}
+
+TEST(CommandDispatch, MissingRequiredArgumentAbandonsTheDirective) {
+    expect_cases({
+        {"echo without var", "a<!--#echo -->b", "ab", {"error: Missing required argument 'var' in command 'echo'"}},
+        {"set without value sets nothing", R"(<!--#set var="x" --><!--#echo var="x" -->)", "(none)",
+         {"error: Missing required argument 'value' in command 'set'"}},
+        {"set without var", R"(<!--#set value="1" -->)", "",
+         {"error: Missing required argument 'var' in command 'set'"}},
+        {"only the first missing name, in name order", "<!--#set -->", "",
+         {"error: Missing required argument 'value' in command 'set'"}},
+        {"warnings come before the error", R"(<!--#set x="1" Var="a" -->)", "",
+         {"warning: Unsupported argument 'Var' in command 'set'",
+          "warning: Unsupported argument 'x' in command 'set'",
+          "error: Missing required argument 'value' in command 'set'"}},
+    });
+}
+
+// include, fsize and flastmod name their file the same way and reject the same arguments.
+TEST(CommandDispatch, CommandsWithoutRequiredArguments) {
+    std::vector<engine_case_t> cases{{"config without arguments", "a<!--#config -->b", "ab", {}}};
+    for (const std::string command : {"include", "fsize", "flastmod"}) {
+        cases.push_back({command, "a<!--#" + command + " -->b", "ab", {"error: Missing 'file' or 'virtual' argument"}});
+        cases.push_back({command, "<!--#" + command + " virtual=\"b\" file=\"a\" -->", "",
+                         {"error: Both 'file' and 'virtual' arguments"}});
+        cases.push_back({command, "<!--#" + command + " file=\"a\" -->", "",
+                         {"error: 'file' argument is not supported (only 'virtual')"}});
+    }
+    expect_cases(cases);
+}
+
+TEST(CommandDispatch, BreakDropsTheRestOfTheDocument) {
+    expect_cases({
+        {"break", R"(a<!--#break -->b<!--#echo var="x" -->c<!--#bogus -->)", "a", {}},
+        {"break with an argument still breaks", R"(a<!--#break now="1" -->b)", "a",
+         {"warning: Unsupported argument 'now' in command 'break'"}},
+        {"output before the break stays", R"(<!--#set var="x" value="1" -->[<!--#echo var="x" --><!--#break -->])",
+         "[1", {}},
+    });
+}
+
+TEST(DocumentEncoding, Utf16WithByteOrderMark) {
+    expect_document_cases({
+        {"directives work and echo writes code units",
+         utf16le(u"a\u00E9<!--#set var=\"x\" value=\"\u20AC\U0001F600\" -->[<!--#echo var=\"x\" -->]"),
+         utf16le(u"a\u00E9[\u20AC\U0001F600]"),
+         {}},
+        {"zero width space separates arguments", utf16le(u"<!--#echo\u200Bvar=\"x\"\u200B-->"), utf16le(u"(none)"), {}},
+        {"non-ASCII variable names", utf16le(u"<!--#set var=\"\u00E9\" value=\"1\" --><!--#echo var=\"\u00E9\" -->"),
+         utf16le(u"1"), {}},
+        {"byte order mark alone", "\xFF\xFE", "\xFF\xFE", {}},
+        {"odd size keeps the last byte", utf16le(u"a<!--#echo var=\"SERVER_SOFTWARE\" -->b") + "Z",
+         utf16le(u"aOrrinfold 1.15b") + "Z", {"Odd sized Unicode file"}},
+        {"odd size, byte order mark and one byte", "\xFF\xFE<", "\xFF\xFE<", {"Odd sized Unicode file"}},
+        // The lone last byte reads as a code unit with a zero high byte, here the > of the closer.
+        {"odd size, last byte closes a directive", utf16le(u"a<!--#echo var=\"x\" --") + ">", utf16le(u"a(none)"),
+         {"Odd sized Unicode file"}},
+        {"odd size, end of file in a directive", utf16le(u"a<!--#echo var=\"x") + "\"",
+         utf16le(u"a"), {"Odd sized Unicode file", "Unexpected end of file"}},
+        // Only whole code units count: the first opener starts at byte 3.
+        {"opener at an odd offset", "\xFF\xFE" "A"s + echo_x + "B"s + echo_x,
+         "\xFF\xFE" "A"s + echo_x + "B"s + utf16le(u"(none)", false), {}},
+        {"8-bit opener in a UTF-16 document", "\xFF\xFE<!--#echo var=\"x\" -->\n",
+         "\xFF\xFE<!--#echo var=\"x\" -->\n", {}},
+    });
+}
+
+TEST(DocumentEncoding, EverythingElseIsEightBit) {
+    expect_document_cases({
+        {"empty document", "", "", {}},
+        {"one byte", "<", "<", {}},
+        {"one high byte", "\xFF", "\xFF", {}},
+        {"UTF-8 byte order mark", "\xEF\xBB\xBF<!--#echo var=\"x\" -->", "\xEF\xBB\xBF(none)", {}},
+        {"UTF-16 without byte order mark", echo_x, echo_x, {}},
+        {"reversed byte order mark, UTF-16 text", "\xFE\xFF"s + echo_x, "\xFE\xFF"s + echo_x, {"Unicode is reversed"}},
+        {"reversed byte order mark, 8-bit text", "\xFE\xFF<!--#echo var=\"x\" -->", "\xFE\xFF(none)",
+         {"Unicode is reversed"}},
+        {"zero width space in UTF-8 is not white space", "<!--#echo\xE2\x80\x8Bvar=\"x\" -->", "",
+         {"Non-alpha symbol in argument name", "Expected identifier", "Expected '='",
+          "Unsupported argument '' in command 'echo'", "Missing required argument 'var' in command 'echo'"}},
+    });
+}
+
+TEST(DocumentEncoding, HighBytesRoundTripThroughVariables) {
+    std::string high;
+    for (int b = 0x80; b < 0x100; ++b) high.push_back(static_cast<char>(b));
+    const std::string name = "caf\xC3\xA9\xE9";
+    expect_document_cases({
+        {"every high byte", "<!--#set var=\"x\" value=\"" + high + "\" -->[<!--#echo var=\"x\" -->]", "[" + high + "]",
+         {}},
+        {"through expansion", "<!--#set var=\"" + name + "\" value=\"\xE9\xFF\" --><!--#set var=\"y\" value=\"${" +
+                                  name + "}-$x\" --><!--#echo var=\"y\" -->",
+         "\xE9\xFF-(none)", {}},
+        {"UTF-8 text", "<!--#set var=\"x\" value=\"\xE2\x82\xAC \xF0\x9F\x98\x80\" --><!--#echo var=\"x\" -->",
+         "\xE2\x82\xAC \xF0\x9F\x98\x80", {}},
+    });
+}
+
+TEST(VariableExpansion, References) {
+    const SSIParser::variables_t variables{{u"x", u"b"},      {u"b", u"bee"},     {u"ab", u"AB"},     {u"my_var", u"M"},
+                                           {u"", u"EMPTY"},   {u"ref", u"$x"},    {u"a b", u"spaced"}};
+    const struct {
+        std::u16string_view value, expected;
+    } cases[] = {
+        {u"plain text", u"plain text"}, {u"[$x$x]", u"[bb]"},     {u"$x.y", u"b.y"},       {u"$xy", u"(none)"},
+        {u"$my_var9", u"M9"},           {u"$-", u"EMPTY-"},       {u"$$x", u"EMPTYb"},     {u"\\$x", u"$x"},
+        {u"\\${x}", u"${x}"},           {u"a\\b\\", u"a\\b\\"},   {u"\\\\$x", u"\\$x"},    {u"cost: $", u"cost: $"},
+        {u"${x}y", u"by"},              {u"${a b}", u"spaced"},   {u"${}", u"EMPTY"},      {u"${x}}", u"b}"},
+        {u"${a${x}}", u"AB"},           {u"${${x}}", u"bee"},     {u"a${x${x}", u"a${x${x}"}, {u"$ref", u"$x"},
+        {u"$X", u"(none)"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::PrintToString(std::u16string(c.value)));
+        EXPECT_EQ(expand_variables(c.value, variables), c.expected);
+    }
+}
+
+TEST(Variables, SetAndEcho) {
+    const pinned_clock clock(sample_time);
+    expect_engine_cases({
+        {"unset variable", R"(<!--#echo var="NOTSET" -->|<!--#set var="y" value="[$NOTSET]" --><!--#echo var="y" -->)",
+         "(none)|[(none)]"},
+        {"empty value is not (none)", R"(<!--#set var="e" value="" -->[<!--#echo var="e" -->])", "[]"},
+        {"value expanded when set",
+         R"(<!--#set var="x" value="b" --><!--#set var="y" value="$x-$x" -->)"
+         R"(<!--#set var="x" value="c" --><!--#echo var="y" --><!--#echo var="x" -->)",
+         "b-bc"},
+        {"name from expansion", R"(<!--#set var="n" value="x" --><!--#set var="$n" value="1" --><!--#echo var="x" -->)",
+         "1"},
+        {"names are case-sensitive", R"(<!--#set var="x" value="lower" --><!--#echo var="X" -->)", "(none)"},
+        {"printed unescaped", R"(<!--#set var="h" value='<a href="x">&amp;</a>' --><!--#echo var="h" -->)",
+         R"(<a href="x">&amp;</a>)"},
+        {"server software can be read and replaced",
+         R"(<!--#set var="s" value="$SERVER_SOFTWARE" --><!--#echo var="s" -->|)"
+         R"(<!--#set var="SERVER_SOFTWARE" value="mine" --><!--#echo var="SERVER_SOFTWARE" -->)",
+         "Orrinfold 1.15|mine"},
+        {"dates come from the clock", R"(<!--#echo var="DATE_GMT" -->|<!--#echo var="DATE_LOCAL" -->)",
+         "Sun, 06-Dec-2026 01:24:53|Sun, 06-Dec-2026 01:24:53"},
+        {"special names are case-sensitive", R"(<!--#echo var="date_gmt" -->|<!--#echo var="Last_Modified" -->)",
+         "(none)|(none)"},
+        {"setting a date name hides nothing from echo",
+         R"(<!--#set var="DATE_GMT" value="z" --><!--#echo var="DATE_GMT" -->|)"
+         R"(<!--#set var="y" value="$DATE_LOCAL" --><!--#echo var="y" -->)",
+         "Sun, 06-Dec-2026 01:24:53|(none)"},
+        {"no modification time gives an empty date", R"([<!--#echo var="LAST_MODIFIED" -->])", "[]"},
+    });
+}
+
+TEST(Variables, LocalDateFollowsTheZoneAndOutOfRangeIsEmpty) {
+    {
+        const pinned_clock clock(sample_time);
+        const zone_guard zone("ABC-2");
+        const auto result = run_engine(R"(<!--#echo var="DATE_LOCAL" -->|<!--#config timefmt="%H:%M %Z" -->)"
+                                       R"(<!--#echo var="DATE_LOCAL" -->|<!--#echo var="DATE_GMT" -->)");
+        EXPECT_EQ(result.output, "Sun, 06-Dec-2026 03:24:53|03:24 ABC|01:24 GMT");
+    }
+    const pinned_clock clock(std::numeric_limits<std::int64_t>::max());
+    const auto result = run_engine(R"([<!--#echo var="DATE_GMT" -->|<!--#echo var="DATE_LOCAL" -->])");
+    EXPECT_EQ(result.output, "[|]");
+    EXPECT_EQ(result.log, std::vector<std::string>{});
+}
+
+TEST(FormatSize, AbbreviatedCutsOneDecimalBelowAHundredAndBytesArePlain) {
+    const struct {
+        std::uint64_t size;
+        std::u16string_view abbreviated;
+    } cases[] = {
+        {0, u"0.0k"},         {102, u"0.0k"},        {103, u"0.1k"},          {1023, u"0.9k"},
+        {1536, u"1.5k"},      {102399, u"99.9k"},    {102400, u"100k"},       {1048575, u"1023k"},
+        {1048576, u"1.0M"},   {104857599, u"99.9M"}, {104857600, u"100M"},    {4294967296, u"4096M"},
+        {5368709120, u"5120M"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.size);
+        EXPECT_EQ(format_size(c.size, SSIParser::size_format_t::abbrev), c.abbreviated);
+        EXPECT_EQ(format_size(c.size, SSIParser::size_format_t::bytes), to_decimal_w(c.size));
+    }
+}
+
+TEST(FormatTime, FixedCompositeFormsAndTheCut) {
+    const std::tm sample = *universal_time(sample_time);
+    std::u16string days_format, days;
+    for (int i = 0; i < 100; ++i) {
+        days_format += u"%A";
+        days += u"Sunday";
+    }
+    const struct {
+        std::u16string format, text;
+    } cases[] = {
+        {std::u16string(default_time_format), u"Sun, 06-Dec-2026 01:24:53"},
+        {u"%c|%x|%X", u"12/06/26 01:24:53|12/06/26|01:24:53"},
+        {u"%%c %%x", u"%c %x"},
+        {u"%A %B %b %p %I %j %w %y %Z %%", u"Sunday December Dec AM 01 340 0 26 GMT %"},
+        {u"at %H h, caf\u00E9", u"at 01 h, caf\u00E9"},
+        {u"", u""},
+        {std::u16string(600, u'a'), std::u16string(511, u'a')},
+        {days_format, days.substr(0, 511)},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::PrintToString(c.format.substr(0, 40)));
+        EXPECT_EQ(format_time(c.format, sample), c.text);
+    }
+    EXPECT_EQ(format_time(default_time_format, std::nullopt), u"");
+}
+
+TEST(ConfigDirective, TimeAndSizeFormats) {
+    const pinned_clock clock(sample_time);
+    TempTree tree;
+    tree.write("f", std::string(1536, 'x'));
+    expect_engine_cases(
+        {
+            {"time format applies from the directive on",
+             R"(<!--#echo var="DATE_GMT" -->|<!--#config timefmt="%Y" -->)"
+             R"(<!--#echo var="DATE_GMT" -->|<!--#echo var="DATE_LOCAL" -->)",
+             "Sun, 06-Dec-2026 01:24:53|2026|2026"},
+            {"empty time format prints empty dates", R"(<!--#config timefmt="" -->[<!--#echo var="DATE_GMT" -->])",
+             "[]"},
+            {"format from a variable",
+             R"(<!--#set var="f" value="%d.%m." --><!--#config timefmt="${f}%Y" --><!--#echo var="DATE_GMT" -->)",
+             "06.12.2026"},
+            {"bad size format keeps the time format",
+             R"(<!--#config timefmt="%Y" sizefmt="xx" --><!--#echo var="DATE_GMT" -->)", "2026",
+             {"Incorrect size format"}},
+            {"size formats, exact names only",
+             R"(<!--#fsize virtual="f" -->|<!--#config sizefmt="bytes" --><!--#fsize virtual="f" -->|)"
+             R"(<!--#config sizefmt="Bytes" --><!--#fsize virtual="f" -->|)"
+             R"(<!--#config sizefmt="abbrev" --><!--#fsize virtual="f" -->)",
+             "1.5k|1536|1536|1.5k", {"Incorrect size format"}},
+        },
+        {}, tree.path());
+}
