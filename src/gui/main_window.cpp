@@ -152,6 +152,7 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent), log_(new GUICompi
     log_list_ = new QListWidget(log_group);
     log_list_->setObjectName("log_list");
     log_list_->setItemDelegate(new LogLineDelegate(log_list_));
+    log_list_->setIconSize(QSize(16, 16));  // a mark the size of the text, not a picture
     progress_bar_ = new QProgressBar(log_group);
     progress_bar_->setObjectName("progress_bar");
     progress_bar_->setFormat(QStringLiteral("%v of %m files"));
