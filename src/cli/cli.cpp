@@ -114,9 +114,7 @@ int run_cli(const std::vector<std::string>& args, std::ostream& out, std::ostrea
         out << std::flush;
         const auto* located = dynamic_cast<const located_error*>(&e);
         err << "orrinfold: " << (located != nullptr ? to_string(located->where().at) + ": " : "") << e.what() << "\n";
-        if (located != nullptr)
-            for (const source_position_t& include : located->where().included_from)
-                err << to_string(include) << ": note: included from here\n";
+        if (located != nullptr) write_include_notes(err, located->where());
         return 1;
     }
     const run_summary_t& summary = control.summary;

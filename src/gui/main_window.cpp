@@ -73,7 +73,8 @@ public:
     QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override {
         QSize size = QStyledItemDelegate::sizeHint(option, index);
         const QString location = index.data(location_role).toString();
-        if (!location.isEmpty()) size.rwidth() += option.fontMetrics.horizontalAdvance(QStringLiteral("    ") + location);
+        if (!location.isEmpty())
+            size.rwidth() += option.fontMetrics.horizontalAdvance(QStringLiteral("    ") + location);
         return size;
     }
 };

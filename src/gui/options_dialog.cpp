@@ -57,7 +57,8 @@ OptionsDialog::OptionsDialog(QWidget* parent) : QDialog(parent) {
     filter_layout->addWidget(skip_edit_, 1, 1);
     filter_layout->addWidget(default_button, 1, 2);
 
-    keep_going_check_ = new QCheckBox(QStringLiteral("&Keep going when a file fails (report it, remove its output)"), this);
+    keep_going_check_ =
+        new QCheckBox(QStringLiteral("&Keep going when a file fails (report it, remove its output)"), this);
     keep_going_check_->setObjectName("keep_going_check");
 
     auto* ok_button = make_button(QStringLiteral("OK"), "ok_button", this);

@@ -7,8 +7,8 @@ class QLineEdit;
 class QPushButton;
 struct SSIDirectoryPreferences;
 
-// Edits the virtual root, the two mask lists and whether a run keeps going past failed files. OK stores them into app_preferences and
-// the settings; Save and Load keep named configurations.
+// Edits the virtual root, the two mask lists and whether a run keeps going past failed files. OK stores them into
+// app_preferences and the settings; Save and Load keep named configurations.
 class OptionsDialog : public QDialog {
     Q_OBJECT
 public:

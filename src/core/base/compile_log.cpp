@@ -7,6 +7,11 @@ std::string to_string(const source_position_t& position) {
     return position.path + ":" + std::to_string(position.line) + ":" + std::to_string(position.column);
 }
 
+void write_include_notes(std::ostream& out, const diagnostic_location_t& where) {
+    for (const source_position_t& include : where.included_from)
+        out << to_string(include) << ": note: included from here\n";
+}
+
 void CompileLogBase::output_line(const std::string&) {}
 void CompileLogBase::message(const std::string& text) { output_line(text); }
 void CompileLogBase::error(const std::string& text) { output_line(text); }
@@ -28,8 +33,7 @@ void StreamLog::message(const std::string& text) {
 
 void StreamLog::diagnostic(severity_t severity, const std::string& text, const diagnostic_location_t& where) {
     out_ << to_string(where.at) << (severity == severity_t::error ? ": error: " : ": warning: ") << text << '\n';
-    for (const source_position_t& include : where.included_from)
-        out_ << to_string(include) << ": note: included from here\n";
+    write_include_notes(out_, where);
     out_ << std::flush;
 }
 

@@ -8,6 +8,9 @@
 
 enum class severity_t { error, warning };
 
+// One "path:line:column: note: included from here" line per include that led to a diagnostic.
+void write_include_notes(std::ostream& out, const diagnostic_location_t& where);
+
 // The conversion log: one call, one line. The site walk and the SSI engine write to it.
 // Progress, error and warning lines reach a plain log as the bare text; a diagnostic from a
 // document also carries its location as data, for each front end to show its own way.

@@ -161,8 +161,16 @@ void convert_directory(const std::string& relative, const std::string& source, c
         destination_identity = destination_status.identity;
     }
 
-    walk_t walk{preferences, CountingLog(log), MyFileFilter(preferences), destination_identity,
-                {source_status.identity}, control, {}, source, relative, {}};
+    walk_t walk{preferences,
+                CountingLog(log),
+                MyFileFilter(preferences),
+                destination_identity,
+                {source_status.identity},
+                control,
+                {},
+                source,
+                relative,
+                {}};
     // The summary reaches the caller also when the run stops.
     struct publish_t {
         walk_t& walk;
@@ -181,9 +189,8 @@ std::string summary_text(const run_summary_t& summary, bool keep_going, bool che
     };
     std::string text = count(summary.documents, "document", "documents") + (check ? " checked, " : " converted, ") +
                        count(summary.copies, "file", "files") + (check ? " to copy, " : " copied, ") +
-                       std::to_string(summary.skipped) +
-                       " skipped; " + count(summary.errors, "error", "errors") + ", " +
-                       count(summary.warnings, "warning", "warnings");
+                       std::to_string(summary.skipped) + " skipped; " + count(summary.errors, "error", "errors") +
+                       ", " + count(summary.warnings, "warning", "warnings");
     if (keep_going) text += ", " + count(summary.failed_documents, "document", "documents") + " failed";
     if (summary.failed_copies > 0) text += ", " + count(summary.failed_copies, "copy", "copies") + " failed";
     return text;

@@ -29,13 +29,13 @@ void SSIParser::execute_command(const Command& command) {
     try {
         for (const auto& [name, value] : command.arguments) {
             if (!info.required.contains(name) && !info.optional.contains(name))
-                report(severity_t::warning, "Unsupported argument '" + to_narrow(name) + "' in command '" + to_narrow(command.name) +
-                              "'");
+                report(severity_t::warning,
+                       "Unsupported argument '" + to_narrow(name) + "' in command '" + to_narrow(command.name) + "'");
         }
         for (const auto& name : info.required) {
             if (!command.arguments.contains(name)) {
                 report(severity_t::error, "Missing required argument '" + to_narrow(name) + "' in command '" +
-                            to_narrow(command.name) + "'");
+                                              to_narrow(command.name) + "'");
                 raise(ssi_command_exception{});
             }
         }

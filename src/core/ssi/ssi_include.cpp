@@ -33,8 +33,9 @@ std::string SSIParser::resolve_path(SSIParser& parser, const Command& command) {
     std::replace(path.begin(), path.end(), '\\', '/');
     const std::string& root = parser.preferences_->virtual_root;
     if (parser.preferences_->check && root.empty() && !value.empty() && value.front() == u'/')
-        parser.report(severity_t::warning, "Path '" + path + "' starts with '/' but no virtual root is set: it is "
-                                           "taken relative to the document");
+        parser.report(severity_t::warning, "Path '" + path +
+                                               "' starts with '/' but no virtual root is set: it is "
+                                               "taken relative to the document");
     if (!root.empty() && !value.empty() && value.front() == u'/') return root + path;
     return parser.directory_ + "/" + path;
 }
@@ -42,7 +43,8 @@ std::string SSIParser::resolve_path(SSIParser& parser, const Command& command) {
 void SSIParser::do_include(SSIParser& parser, const Command& command) {
     const std::string path = resolve_path(parser, command);
     std::optional<SSIParser> child;
-    parser.run_located([&] { child.emplace(path, *parser.output_, *parser.preferences_, *parser.state_, *parser.log_); });
+    parser.run_located(
+        [&] { child.emplace(path, *parser.output_, *parser.preferences_, *parser.state_, *parser.log_); });
     child->parent_ = &parser;
     if (parser.preferences_->check && child->looks_binary())
         parser.report(severity_t::warning, "Included file is not text: " + path);

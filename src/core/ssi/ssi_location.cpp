@@ -41,29 +41,27 @@ void SSIParser::line_cursor_t::advance(const unsigned char* from, const unsigned
 
 source_position_t SSIParser::position_of(std::uint64_t offset) {
     if (offset < cursor_.offset || cursor_.offset < text_start_) cursor_ = {text_start_};
-    while (cursor_.offset < offset) {
-        const std::uint64_t window_end = offset_ + static_cast<std::uint64_t>(end_ - begin_);
-        if (cursor_.offset >= offset_ && offset <= window_end) {
-            cursor_.advance(begin_ + (cursor_.offset - offset_), begin_ + (offset - offset_), wide_);
-            break;
-        }
+    if (cursor_.offset >= offset) return {display_path(path_), cursor_.line, cursor_.column, path_};
+    if (cursor_.offset >= offset_ && offset <= offset_ + static_cast<std::uint64_t>(end_ - begin_)) {
+        cursor_.advance(begin_ + (cursor_.offset - offset_), begin_ + (offset - offset_), wide_);
+    } else {
         // The window has moved past the last position: read the stretch between from the file.
         File file(path_, File::access_t::read);
         file.seek(cursor_.offset);
         unsigned char chunk[64 * 1024];
         while (cursor_.offset < offset) {
-            const auto wanted = static_cast<std::size_t>(std::min<std::uint64_t>(sizeof chunk, offset - cursor_.offset));
+            const auto wanted =
+                static_cast<std::size_t>(std::min<std::uint64_t>(sizeof chunk, offset - cursor_.offset));
             const std::size_t got = file.read(chunk, wanted);
             if (got == 0) break;
             cursor_.advance(chunk, chunk + got, wide_);
         }
-        break;
     }
     return {display_path(path_), cursor_.line, cursor_.column, path_};
 }
 
 std::string SSIParser::display_path(const std::string& path) const {
-    const std::string& folder = state_->site_folder;
+    const std::string_view folder = state_->site_folder;
     if (folder.empty() || path.size() <= folder.size() || !path.starts_with(folder) || path[folder.size()] != '/')
         return path;
     const std::size_t name = path.find_first_not_of('/', folder.size());
@@ -78,7 +76,7 @@ std::string SSIParser::display_path(const std::string& path) const {
         from = slash + 1;
     }
     if (depth < 0) return path;
-    return state_->site_prefix.empty() ? rest : state_->site_prefix + "/" + rest;
+    return state_->site_prefix.empty() ? rest : std::string(state_->site_prefix) + "/" + rest;
 }
 
 diagnostic_location_t SSIParser::location() {

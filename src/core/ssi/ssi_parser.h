@@ -44,9 +44,10 @@ public:
         std::optional<std::tm> last_modified;         // the top-level document's, local time
         std::vector<file_identity_t> open_documents;  // the include chain, to catch cycles
         DocumentCache* cache = nullptr;               // included documents kept for the run, when given
-        // Diagnostics name documents under site_folder as site_prefix + the rest of the path.
-        std::string site_folder;
-        std::string site_prefix;
+        // Diagnostics name documents under site_folder as site_prefix + the rest of the path;
+        // both belong to the walk, which outlives every document.
+        std::string_view site_folder;
+        std::string_view site_prefix;
     };
 
     // One parsed directive.
@@ -144,7 +145,7 @@ private:
     CompileLogBase* log_;
     std::string path_;  // empty for a document held in memory by its caller
     std::string directory_;
-    SSIParser* parent_ = nullptr;  // the document that includes this one
+    SSIParser* parent_ = nullptr;         // the document that includes this one
     std::uint64_t directive_offset_ = 0;  // where the opener of the current directive starts
     std::uint64_t text_start_ = 0;        // past a byte order mark
     line_cursor_t cursor_;

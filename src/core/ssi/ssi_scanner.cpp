@@ -37,7 +37,7 @@ void SSIParser::detect_encoding() {
         }
     }
     unit_size_ = wide_ ? 2 : 1;
-    if (wide_ || (available(2) && begin_[0] == 0xFF && begin_[1] == 0xFE))
+    if (wide_)
         text_start_ = 2;
     else if (available(3) && begin_[0] == 0xEF && begin_[1] == 0xBB && begin_[2] == 0xBF)
         text_start_ = 3;
