@@ -9,13 +9,14 @@
 #include "version.h"
 
 #include <CLI/CLI.hpp>
+#include <cerrno>
 #include <ostream>
 
 namespace {
 constexpr const char* usage_text =
     "Usage: orrinfold [--virtual-root DIR] [--convert MASKS] [--skip MASKS] [-q] [-k] [--werror] SOURCE DEST\n"
     "       orrinfold --check [options] SOURCE\n"
-    "       orrinfold --help | --version\n";
+    "       orrinfold --help | -V, --version\n";
 
 constexpr const char* help_footer = R"(
 Orrinfold mirrors SOURCE into DEST. Documents whose names match a Convert mask go
@@ -27,14 +28,19 @@ are reported one line each and the run goes on; "Finished!" ends a good run.
 Masks: a list separated by spaces, each matched against a whole file or folder name
 (never a path), letters compared without regard to case. '*' matches any run of
 characters, '?' exactly one; a dot is an ordinary character. Skip is tested first.
+A repeated option adds its masks to the list; an empty list ('') matches nothing.
   --convert "*.shtml *.html"   converts both kinds of page
   --skip "*.inc include .git"  leaves out .inc files and folders named include or .git
+Folders named .git, .svn or .hg are copied like any other unless skipped; the run
+warns about each one.
 
 Virtual root: where <!--#include virtual="/..." --> (and fsize, flastmod) paths that
-start with "/" are looked up. Without it they, like all other paths, are taken
-relative to the folder of the document that names them.
-  orrinfold --virtual-root ~/site ~/site ~/public
-  makes virtual="/inc/menu.inc" read ~/site/inc/menu.inc from every page.
+start with "/" are looked up. By default it is SOURCE, the folder a web server would
+serve, so virtual="/inc/menu.inc" reads SOURCE/inc/menu.inc from every page.
+  orrinfold --virtual-root ~/www ~/www/blog ~/public   a site within a larger root
+  orrinfold --virtual-root '' site public             no root: every path, "/" ones
+                                                      too, is taken relative to the
+                                                      folder of its document
 
 Diagnostics: an error or warning in a document is printed the way compilers print
 them, with the document's path relative to SOURCE, the line and the column of the
@@ -49,24 +55,66 @@ Exit status: 0 when the run finished, 1 when it ended with an error (the error i
 printed on standard error; work done before it stays), when -k let files fail, or
 with --werror when any error or warning was reported; 2 for a usage error.
 )";
+
+// "--convert=" is an empty list (no masks), which the parser would otherwise read as an option
+// still waiting for its value; it is handed on as the option and an empty argument.
+std::vector<std::string> split_empty_values(const std::vector<std::string>& args) {
+    std::vector<std::string> split;
+    bool options = true;
+    for (const std::string& arg : args) {
+        if (options && (arg == "--convert=" || arg == "--skip=" || arg == "--virtual-root=")) {
+            split.push_back(arg.substr(0, arg.size() - 1));
+            split.emplace_back();
+            continue;
+        }
+        options = options && arg != "--";
+        split.push_back(arg);
+    }
+    return split;
+}
+
+std::string joined(const std::vector<std::string>& masks) {
+    std::string list;
+    for (const std::string& mask : masks) list += (list.empty() ? "" : " ") + mask;
+    return list;
+}
+
+// Ends the program's output: a log that could not be written is a failed run, as in coreutils.
+int finish(int code, std::ostream& out, std::ostream& err, int write_errno) {
+    errno = 0;
+    out.flush();
+    if (!out) {
+        err << "orrinfold: write error: " << system_error_text(write_errno != 0 ? write_errno : errno != 0 ? errno : EIO)
+            << "\n";
+        return 1;
+    }
+    return code;
+}
 }  // namespace
 
 int run_cli(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
     SSIDirectoryPreferences preferences = default_preferences();
+    preferences.root_remedy = "leave out --virtual-root '' to take them from SOURCE, or give a root with --virtual-root DIR";
     std::string source, destination;
+    std::vector<std::string> convert_masks, skip_masks;
     bool quiet = false;
 
     CLI::App app("Orrinfold: turns a web site written with Server Side Includes into a static site.", "orrinfold");
     app.footer(help_footer);
-    app.set_version_flag("--version", std::string(orrinfold::product_name));
+    app.set_version_flag("-V,--version", std::string(orrinfold::product_name));
     app.add_option("--virtual-root", preferences.virtual_root,
-                   "Folder that virtual paths starting with \"/\" are taken from")
+                   "Folder that virtual paths starting with \"/\" are taken from (default: SOURCE; '' for none, "
+                   "so that every path is taken relative to its document)")
         ->option_text("DIR");
-    app.add_option("--convert", preferences.convert_filter,
-                   std::string("Masks of documents to convert (default \"") + default_convert_filter + "\")")
+    app.add_option("--convert", convert_masks,
+                   std::string("Masks of documents to convert (default \"") + default_convert_filter +
+                       "\"; repeated options add up, '' converts nothing)")
+        ->allow_extra_args(false)
         ->option_text("MASKS");
-    app.add_option("--skip", preferences.skip_filter,
-                   std::string("Masks of files and folders to leave out (default \"") + default_skip_filter + "\")")
+    app.add_option("--skip", skip_masks,
+                   std::string("Masks of files and folders to leave out (default \"") + default_skip_filter +
+                       "\"; repeated options add up, '' skips nothing)")
+        ->allow_extra_args(false)
         ->option_text("MASKS");
     app.add_flag("-q,--quiet", quiet, "Print only errors, warnings and the summary, no progress lines");
     app.add_flag("-k,--keep-going", preferences.keep_going,
@@ -81,20 +129,27 @@ int run_cli(const std::vector<std::string>& args, std::ostream& out, std::ostrea
     app.add_option("SOURCE", source, "Folder holding the site");
     app.add_option("DEST", destination, "Folder that receives the static site (with --check: left out of the walk)");
 
+    const std::vector<std::string> arguments = split_empty_values(args);
     std::vector<const char*> argv{"orrinfold"};
-    for (const std::string& arg : args) argv.push_back(arg.c_str());
+    for (const std::string& arg : arguments) argv.push_back(arg.c_str());
     try {
         app.parse(static_cast<int>(argv.size()), argv.data());
         if (source.empty() || (destination.empty() && !preferences.check))
             throw CLI::RequiredError(source.empty() ? "SOURCE" : "DEST");
     } catch (const CLI::ParseError& e) {
         if (e.get_exit_code() == 0) {  // --help or --version
-            out << (e.get_name() == "CallForVersion" ? std::string(e.what()) + "\n" : app.help());
-            return 0;
+            errno = 0;
+            out << (e.get_name() == "CallForVersion" ? std::string(e.what()) + "\n" : app.help()) << std::flush;
+            return finish(0, out, err, out ? 0 : errno);
         }
         err << "orrinfold: " << e.what() << "\n" << usage_text << "Try 'orrinfold --help' for more.\n";
         return 2;
     }
+
+    if (app.count("--convert") > 0) preferences.convert_filter = joined(convert_masks);
+    if (app.count("--skip") > 0) preferences.skip_filter = joined(skip_masks);
+    // Like a web server, take "/"-paths from the folder being served unless told otherwise.
+    preferences.source_as_root = app.count("--virtual-root") == 0;
 
     SSIParser::init_commands();
     // A check reports every broken document rather than stopping at the first.
@@ -115,11 +170,11 @@ int run_cli(const std::vector<std::string>& args, std::ostream& out, std::ostrea
         const auto* located = dynamic_cast<const located_error*>(&e);
         err << "orrinfold: " << (located != nullptr ? to_string(located->where().at) + ": " : "") << e.what() << "\n";
         if (located != nullptr) write_include_notes(err, located->where());
-        return 1;
+        return finish(1, out, err, log.write_errno());
     }
     const run_summary_t& summary = control.summary;
     log.summary(summary_text(summary, preferences.keep_going, preferences.check));
     log.message("Finished!");
     const bool failed = summary.failed_documents + summary.failed_copies > 0;
-    return failed || (werror && summary.errors + summary.warnings > 0) ? 1 : 0;
+    return finish(failed || (werror && summary.errors + summary.warnings > 0) ? 1 : 0, out, err, log.write_errno());
 }

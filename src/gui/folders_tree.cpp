@@ -17,12 +17,6 @@ constexpr int loaded_role = Qt::UserRole + 2;  // subfolders have been read
 
 std::string path_of(const QStandardItem* item) { return item->data(path_role).toByteArray().toStdString(); }
 
-// Whether path lies at or below folder.
-bool is_within(const std::string& path, const std::string& folder) {
-    if (path == folder) return true;
-    const std::string prefix = folder.ends_with('/') ? folder : folder + "/";
-    return path.starts_with(prefix);
-}
 }  // namespace
 
 std::string child_path(const std::string& parent, const std::string& name) {
@@ -63,8 +57,8 @@ void FoldersTree::load(QStandardItem* item) {
     try {
         Directory directory(folder);
         for (std::string name; directory.next(name);) {
-            if (name.starts_with('.')) continue;
             const std::string path = child_path(folder, name);
+            if (name.starts_with('.') && !show_hidden_ && !revealed_.contains(path)) continue;
             try {
                 if (stat_path(path).kind == file_kind_t::directory) subfolders.push_back(name);
             } catch (const std::runtime_error&) {
@@ -104,13 +98,13 @@ QStandardItem* FoldersTree::deepest_loaded(const std::string& path) const {
     QStandardItem* item = nullptr;
     for (int row = 0; row < model_->rowCount(); ++row) {
         QStandardItem* root = model_->item(row);
-        if (is_within(path, path_of(root)) && (item == nullptr || path_of(root).size() > path_of(item).size()))
+        if (path_within(path, path_of(root)) && (item == nullptr || path_of(root).size() > path_of(item).size()))
             item = root;
     }
     while (item != nullptr && path_of(item) != path && item->data(loaded_role).toBool()) {
         QStandardItem* next = nullptr;
         for (int row = 0; row < item->rowCount() && next == nullptr; ++row)
-            if (is_within(path, path_of(item->child(row)))) next = item->child(row);
+            if (path_within(path, path_of(item->child(row)))) next = item->child(row);
         if (next == nullptr) break;
         item = next;
     }
@@ -123,14 +117,25 @@ QStandardItem* FoldersTree::find_loaded(const std::string& path) const {
 }
 
 bool FoldersTree::select_path(const std::string& path) {
+    // Hidden folders on the way are listed from now on.
+    for (std::size_t dot = path.find("/."); dot != std::string::npos; dot = path.find("/.", dot + 1))
+        revealed_.insert(path.substr(0, path.find('/', dot + 1)));
+    const auto child_towards = [&path](QStandardItem* parent) -> QStandardItem* {
+        for (int row = 0; row < parent->rowCount(); ++row)
+            if (path_within(path, path_of(parent->child(row)))) return parent->child(row);
+        return nullptr;
+    };
     // Open folders from the deepest loaded one down to the target.
     QStandardItem* item = deepest_loaded(path);
     while (item != nullptr && path_of(item) != path) {
         load(item);
+        QStandardItem* next = child_towards(item);
+        if (next == nullptr && item->data(loaded_role).toBool()) {  // read before the folder was revealed
+            item->setData(false, loaded_role);
+            load(item);
+            next = child_towards(item);
+        }
         expand(item->index());
-        QStandardItem* next = nullptr;
-        for (int row = 0; row < item->rowCount() && next == nullptr; ++row)
-            if (is_within(path, path_of(item->child(row)))) next = item->child(row);
         item = next;
     }
     if (item == nullptr) return false;
@@ -161,6 +166,12 @@ void FoldersTree::refresh_path(const std::string& path) {
             load(child);
             expand(child->index());
         }
+}
+
+void FoldersTree::set_show_hidden(bool show) {
+    if (show == show_hidden_) return;
+    show_hidden_ = show;
+    reload();
 }
 
 void FoldersTree::reload() {

@@ -2,6 +2,7 @@
 
 #include <QTreeView>
 
+#include <set>
 #include <stdexcept>
 #include <string>
 
@@ -12,7 +13,8 @@ class QStandardItemModel;
 std::string child_path(const std::string& parent, const std::string& name);
 
 // A tree of folders only, with two top-level items: the user's home folder and "/".
-// A folder's subfolders are read the first time it is expanded; hidden folders are left out.
+// A folder's subfolders are read the first time it is expanded; hidden folders are left out
+// unless shown, or chosen by path.
 // An error while reading a folder is shown in the error box and the folder stays closed.
 class FoldersTree : public QTreeView {
     Q_OBJECT
@@ -30,12 +32,14 @@ public:
     // Whether the selection is one of the two top-level items.
     bool top_level_selected() const;
 
-    // Shows and selects a folder, opening the folders above it; false when it is not in the tree.
+    // Shows and selects a folder, opening the folders above it, hidden ones too; false when it
+    // cannot be reached.
     bool select_path(const std::string& path);
     // Reads a loaded folder's subfolders again (after one was created, renamed or removed).
     void refresh_path(const std::string& path);
     // Reads every loaded folder again, keeping what was open and selected where it still exists.
     void reload();
+    void set_show_hidden(bool show);
 
 signals:
     void selection_changed();
@@ -49,4 +53,6 @@ private:
     QStandardItem* selected_item() const;
 
     QStandardItemModel* model_;
+    bool show_hidden_ = false;
+    std::set<std::string> revealed_;  // hidden folders chosen by path, listed from then on
 };

@@ -14,6 +14,8 @@
 #include "version.h"
 
 #include <QApplication>
+#include <QCheckBox>
+#include <QLineEdit>
 #include <QCloseEvent>
 #include <QDir>
 #include <QFile>
@@ -103,6 +105,19 @@ std::string name_of(const std::string& path) { return path.substr(path.rfind('/'
 
 QString text(const std::string& bytes) { return QString::fromUtf8(bytes.data(), static_cast<qsizetype>(bytes.size())); }
 
+// A folder tree under the line that shows its selected path and takes a typed or pasted one.
+FoldersTree* add_tree(QGroupBox* group, QLineEdit*& path_edit, const char* tree_name, const char* edit_name) {
+    path_edit = new QLineEdit(group);
+    path_edit->setObjectName(edit_name);
+    path_edit->setPlaceholderText(QStringLiteral("Type or paste a folder's path, then Enter (Ctrl+L)"));
+    auto* tree = new FoldersTree(group);
+    tree->setObjectName(tree_name);
+    QObject::connect(tree, &FoldersTree::selection_changed, path_edit, [tree, path_edit] {
+        path_edit->setText(tree->has_selection() ? text(tree->selected_path()) : QString());
+    });
+    return tree;
+}
+
 // A name made only of spaces (or nothing) gets the message; any other is used exactly as typed.
 bool usable_name(const QString& name) {
     if (name.count(QChar(' ')) != name.size()) return true;
@@ -119,14 +134,14 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent), log_(new GUICompi
 
     auto* source_group = new QGroupBox(QStringLiteral("Directory with web-site to convert"), central);
     source_group->setObjectName("source_group");
-    source_tree_ = new FoldersTree(source_group);
-    source_tree_->setObjectName("source_tree");
-    (new QVBoxLayout(source_group))->addWidget(source_tree_);
+    source_tree_ = add_tree(source_group, source_path_edit_, "source_tree", "source_path_edit");
+    auto* source_layout = new QVBoxLayout(source_group);
+    source_layout->addWidget(source_path_edit_);
+    source_layout->addWidget(source_tree_);
 
     auto* destination_group = new QGroupBox(QStringLiteral("Destination directory"), central);
     destination_group->setObjectName("destination_group");
-    destination_tree_ = new FoldersTree(destination_group);
-    destination_tree_->setObjectName("destination_tree");
+    destination_tree_ = add_tree(destination_group, destination_path_edit_, "destination_tree", "destination_path_edit");
     new_button_ = make_button(QStringLiteral("&New..."), "new_button", destination_group);
     rename_button_ = make_button(QStringLiteral("&Rename..."), "rename_button", destination_group);
     delete_button_ = make_button(QStringLiteral("&Delete..."), "delete_button", destination_group);
@@ -144,12 +159,17 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent), log_(new GUICompi
     folder_buttons->addSpacing(12);
     folder_buttons->addWidget(logo_button_, 0, Qt::AlignHCenter);
     folder_buttons->addStretch();
-    auto* destination_layout = new QHBoxLayout(destination_group);
-    destination_layout->addWidget(destination_tree_, 1);
-    destination_layout->addLayout(folder_buttons);
+    auto* destination_layout = new QGridLayout(destination_group);
+    destination_layout->addWidget(destination_path_edit_, 0, 0);
+    destination_layout->addWidget(destination_tree_, 1, 0);
+    destination_layout->addLayout(folder_buttons, 0, 1, 2, 1);
+    destination_layout->setColumnStretch(0, 1);
 
     auto* log_group = new QGroupBox(QStringLiteral("Conversion log"), central);
     log_group->setObjectName("log_group");
+    settings_label_ = new QLabel(log_group);
+    settings_label_->setObjectName("settings_label");
+    settings_label_->setTextInteractionFlags(Qt::TextSelectableByMouse);
     log_list_ = new QListWidget(log_group);
     log_list_->setObjectName("log_list");
     log_list_->setItemDelegate(new LogLineDelegate(log_list_));
@@ -163,6 +183,7 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent), log_(new GUICompi
     status_label_ = new QLabel(log_group);
     status_label_->setObjectName("status_label");
     auto* log_layout = new QVBoxLayout(log_group);
+    log_layout->addWidget(settings_label_);
     log_layout->addWidget(log_list_);
     log_layout->addWidget(progress_bar_);
     log_layout->addWidget(status_label_);
@@ -172,11 +193,15 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent), log_(new GUICompi
     options_button_ = make_button(QStringLiteral("&Options..."), "options_button", central);
     help_button_ = make_button(QStringLiteral("&Help"), "help_button", central);
     exit_button_ = make_button(QStringLiteral("E&xit"), "exit_button", central);
+    hidden_check_ = new QCheckBox(QStringLiteral("Show hidden &folders"), central);
+    hidden_check_->setObjectName("hidden_check");
     auto* command_buttons = new QHBoxLayout;
+    command_buttons->addWidget(hidden_check_);
     command_buttons->addStretch();
     for (QPushButton* b : {convert_button_, cancel_button_, options_button_, help_button_, exit_button_})
         command_buttons->addWidget(b);
     command_buttons->addStretch();
+    command_buttons->addSpacing(hidden_check_->sizeHint().width());  // keeps the buttons centred
 
     auto* layout = new QGridLayout(central);
     layout->addWidget(source_group, 0, 0);
@@ -189,8 +214,10 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent), log_(new GUICompi
     layout->setRowStretch(1, 2);
     resize(820, 620);
 
-    QWidget* order[] = {source_tree_,    destination_tree_, new_button_,     rename_button_, delete_button_, log_list_,
-                        convert_button_, cancel_button_,    options_button_, help_button_,   exit_button_};
+    QWidget* order[] = {source_path_edit_, source_tree_,   destination_path_edit_, destination_tree_,
+                        new_button_,       rename_button_, delete_button_,         log_list_,
+                        hidden_check_,     convert_button_, cancel_button_,        options_button_,
+                        help_button_,      exit_button_};
     for (std::size_t i = 0; i + 1 < std::size(order); ++i) setTabOrder(order[i], order[i + 1]);
 
     for (QPushButton* b : {convert_button_, cancel_button_, new_button_, rename_button_, delete_button_})
@@ -219,6 +246,22 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent), log_(new GUICompi
     connect(reload_shortcut, &QShortcut::activated, this, [this] { guarded([this] { reload_trees(); }); });
     auto* help_shortcut = new QShortcut(QKeySequence(Qt::Key_F1), this);
     connect(help_shortcut, &QShortcut::activated, this, [this] { guarded([this] { show_help(); }); });
+    for (const auto& [tree, edit] : {std::pair(source_tree_, source_path_edit_),
+                                     std::pair(destination_tree_, destination_path_edit_)})
+        connect(edit, &QLineEdit::returnPressed, this,
+                [this, tree, edit] { guarded([this, tree, edit] { go_to_typed_path(tree, edit); }); });
+    // As in file dialogs: the path line of the tree in use (the source tree's by default).
+    auto* path_shortcut = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_L), this);
+    connect(path_shortcut, &QShortcut::activated, this, [this] {
+        const bool destination = destination_tree_->hasFocus() || destination_path_edit_->hasFocus();
+        QLineEdit* edit = destination ? destination_path_edit_ : source_path_edit_;
+        edit->setFocus(Qt::ShortcutFocusReason);
+        edit->selectAll();
+    });
+    connect(hidden_check_, &QCheckBox::toggled, this, [this](bool show) { guarded([this, show] { show_hidden_folders(show); }); });
+    QSettings store = settings::open();
+    hidden_check_->setChecked(store.value("show_hidden", false).toBool());
+    show_settings();
 }
 
 MainWindow::~MainWindow() {
@@ -288,12 +331,16 @@ void MainWindow::open_log_item(QListWidgetItem* item) {
 
 void MainWindow::convert() {
     if (is_converting()) return;
+    const std::string source = source_tree_->selected_path();
+    const std::string destination = destination_tree_->selected_path();
+    SSIDirectoryPreferences preferences = app_preferences;
+    preferences.root_remedy = "tick \"Use the source folder as the virtual root\" in Options, or set a virtual root there";
+    if (!preferences.source_as_root && !preferences.virtual_root.empty() &&
+        !confirm_root(source, preferences.virtual_root))
+        return;
     log_list_->clear();
     errors_ = warnings_ = 0;
     update_status();
-    const std::string source = source_tree_->selected_path();
-    const std::string destination = destination_tree_->selected_path();
-    const SSIDirectoryPreferences preferences = app_preferences;
 
     run_ = std::make_unique<run_t>();
     run_t* run = run_.get();
@@ -328,6 +375,13 @@ void MainWindow::update_progress() {
     progress_bar_->setValue(std::min(done, found));
 }
 
+// After a run that failed or was refused, the bar shows nothing rather than a count that stopped.
+void MainWindow::reset_progress() {
+    progress_bar_->setRange(0, 1);
+    progress_bar_->setValue(0);
+    progress_bar_->setTextVisible(false);
+}
+
 void MainWindow::finish_run() {
     if (!run_) return;  // a close during the run has already finished it
     run_->thread->wait();
@@ -338,6 +392,7 @@ void MainWindow::finish_run() {
     if (progress_bar_->maximum() == 0) progress_bar_->setRange(0, 1);
     cancel_button_->setEnabled(false);
     guarded([this, &run] {
+        reload_trees();  // shows what the run created
         update_buttons();
         // The error that stopped the run counts in the summary and is its last line.
         run_summary_t summary = run->control.summary;
@@ -352,12 +407,14 @@ void MainWindow::finish_run() {
                 last_line = [this, text = std::string(e.what())] { log_->message(text); };
             } catch (const located_error& e) {
                 ++summary.errors;
+                reset_progress();
                 last_line = [this, e] {
                     log_->diagnostic(severity_t::error, e.what(), e.where());
                     ::raise(nonfatal_error(e));
                 };
             } catch (const std::runtime_error& e) {
                 ++summary.errors;
+                reset_progress();
                 last_line = [this, text = std::string(e.what())] {
                     log_->error(text);
                     ::raise(nonfatal_error(text));
@@ -426,7 +483,49 @@ void MainWindow::delete_folder() {
 
 void MainWindow::show_options() {
     OptionsDialog dialog(this);
-    dialog.exec();
+    if (dialog.exec() == QDialog::Accepted) show_settings();
+}
+
+// The settings a run would use, above the log: the virtual root is one for every site.
+void MainWindow::show_settings() {
+    const SSIDirectoryPreferences& preferences = app_preferences;
+    const auto masks = [](const std::string& list) {
+        return list.find_first_not_of(' ') == std::string::npos ? QStringLiteral("(none)") : text(list);
+    };
+    QString root = QStringLiteral("the source folder");
+    if (!preferences.source_as_root)
+        root = preferences.virtual_root.empty() ? QStringLiteral("none (\"/\" paths are taken relative to each document)")
+                                                : text(preferences.virtual_root);
+    settings_label_->setText(QStringLiteral("Virtual root: %1    Convert: %2    Skip: %3")
+                                 .arg(root, masks(preferences.convert_filter), masks(preferences.skip_filter)));
+}
+
+void MainWindow::show_hidden_folders(bool show) {
+    source_tree_->set_show_hidden(show);
+    destination_tree_->set_show_hidden(show);
+    QSettings store = settings::open();
+    store.setValue("show_hidden", show);
+}
+
+void MainWindow::go_to_typed_path(FoldersTree* tree, QLineEdit* edit) {
+    QString typed = edit->text().trimmed();
+    if (typed == QLatin1String("~") || typed.startsWith(QLatin1String("~/"))) typed.replace(0, 1, QDir::homePath());
+    const std::string path = QDir::cleanPath(QDir::current().absoluteFilePath(typed)).toStdString();
+    if (!is_directory(path) || !tree->select_path(path)) ::raise(nonfatal_error("No such folder: " + path));
+    tree->setFocus();
+}
+
+bool MainWindow::confirm_root(const std::string& source, const std::string& root) {
+    try {
+        if (path_within(real_path(source), real_path(root))) return true;
+    } catch (const std::runtime_error&) {
+        // A root that cannot be resolved holds nothing: asked about below.
+    }
+    return user_prompts::confirm(this, QStringLiteral("Virtual root"),
+                                 QStringLiteral("The folder %1 does not lie inside the virtual root %2, so paths "
+                                                "starting with \"/\" will be read from %2 (set in Options).\n\n"
+                                                "Convert anyway?")
+                                     .arg(text(source), text(root)));
 }
 
 void MainWindow::show_help() {

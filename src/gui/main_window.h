@@ -7,7 +7,9 @@
 
 class FoldersTree;
 class GUICompileLog;
+class QCheckBox;
 class QLabel;
+class QLineEdit;
 class QListWidget;
 class QListWidgetItem;
 class QProgressBar;
@@ -42,6 +44,7 @@ private:
     void cancel();
     void finish_run();
     void update_progress();
+    void reset_progress();
     void new_folder();
     void rename_folder();
     void delete_folder();
@@ -49,6 +52,11 @@ private:
     void show_help();
     void show_about();
     void reload_trees();
+    void go_to_typed_path(FoldersTree* tree, QLineEdit* edit);
+    void show_hidden_folders(bool show);
+    void show_settings();
+    // Asks before a run whose source folder lies outside the virtual root; false: do not run.
+    bool confirm_root(const std::string& source, const std::string& root);
     void add_log_line(const QString& text);
     void add_diagnostic(const QString& text, bool is_error, const QString& location, const QString& file);
     void open_log_item(QListWidgetItem* item);
@@ -60,6 +68,10 @@ private:
 
     FoldersTree* source_tree_;
     FoldersTree* destination_tree_;
+    QLineEdit* source_path_edit_;
+    QLineEdit* destination_path_edit_;
+    QCheckBox* hidden_check_;
+    QLabel* settings_label_;
     QPushButton* new_button_;
     QPushButton* rename_button_;
     QPushButton* delete_button_;

@@ -37,10 +37,13 @@ OptionsDialog::OptionsDialog(QWidget* parent) : QDialog(parent) {
 
     auto* root_group = new QGroupBox(QStringLiteral("Virtual root directory"), this);
     root_edit_ = make_edit("root_edit", root_group);
-    auto* select_button = make_button(QStringLiteral("&Select..."), "select_button", root_group);
-    auto* root_layout = new QHBoxLayout(root_group);
-    root_layout->addWidget(root_edit_, 1);
-    root_layout->addWidget(select_button);
+    select_button_ = make_button(QStringLiteral("&Select..."), "select_button", root_group);
+    source_root_check_ = new QCheckBox(QStringLiteral("&Use the source folder as the virtual root"), root_group);
+    source_root_check_->setObjectName("source_root_check");
+    auto* root_layout = new QGridLayout(root_group);
+    root_layout->addWidget(root_edit_, 0, 0);
+    root_layout->addWidget(select_button_, 0, 1);
+    root_layout->addWidget(source_root_check_, 1, 0, 1, 2);
 
     auto* filter_group = new QGroupBox(QStringLiteral("Filters for files and directories"), this);
     auto* convert_label = new QLabel(QStringLiteral("Convert:"), filter_group);
@@ -77,11 +80,16 @@ OptionsDialog::OptionsDialog(QWidget* parent) : QDialog(parent) {
     layout->addLayout(buttons);
     setMinimumWidth(560);
 
-    QWidget* order[] = {root_edit_,        select_button, convert_edit_, skip_edit_,  default_button,
-                        keep_going_check_, ok_button,     cancel_button, save_button, load_button};
+    QWidget* order[] = {root_edit_, select_button_,    source_root_check_, convert_edit_, skip_edit_, default_button,
+                        keep_going_check_, ok_button, cancel_button, save_button, load_button};
     for (std::size_t i = 0; i + 1 < std::size(order); ++i) setTabOrder(order[i], order[i + 1]);
 
-    connect(select_button, &QPushButton::clicked, this, &OptionsDialog::select_root);
+    connect(select_button_, &QPushButton::clicked, this, &OptionsDialog::select_root);
+    // The folder is kept, only unused, while each run's source folder is the root.
+    connect(source_root_check_, &QCheckBox::toggled, this, [this](bool checked) {
+        root_edit_->setEnabled(!checked);
+        select_button_->setEnabled(!checked);
+    });
     connect(default_button, &QPushButton::clicked, this, &OptionsDialog::restore_defaults);
     connect(ok_button, &QPushButton::clicked, this, &OptionsDialog::accept);
     connect(cancel_button, &QPushButton::clicked, this, &OptionsDialog::reject);
@@ -97,6 +105,7 @@ void OptionsDialog::fill_fields(const SSIDirectoryPreferences& preferences) {
     skip_edit_->setText(text(preferences.skip_filter));
     root_edit_->setText(text(preferences.virtual_root));
     keep_going_check_->setChecked(preferences.keep_going);
+    source_root_check_->setChecked(preferences.source_as_root);
 }
 
 SSIDirectoryPreferences OptionsDialog::fields() const {
@@ -105,6 +114,7 @@ SSIDirectoryPreferences OptionsDialog::fields() const {
     preferences.convert_filter = convert_edit_->text().toStdString();
     preferences.skip_filter = skip_edit_->text().toStdString();
     preferences.keep_going = keep_going_check_->isChecked();
+    preferences.source_as_root = source_root_check_->isChecked();
     return preferences;
 }
 

@@ -7,8 +7,9 @@ class QLineEdit;
 class QPushButton;
 struct SSIDirectoryPreferences;
 
-// Edits the virtual root, the two mask lists and whether a run keeps going past failed files. OK stores them into
-// app_preferences and the settings; Save and Load keep named configurations.
+// Edits the virtual root (a folder, or the source folder of each run), the two mask lists and whether a run keeps
+// going past failed files. OK stores them into app_preferences and the settings; Save and Load keep named
+// configurations.
 class OptionsDialog : public QDialog {
     Q_OBJECT
 public:
@@ -26,6 +27,8 @@ private:
     void load_configuration();
 
     QLineEdit* root_edit_;
+    QPushButton* select_button_;
+    QCheckBox* source_root_check_;
     QLineEdit* convert_edit_;
     QLineEdit* skip_edit_;
     QCheckBox* keep_going_check_;

@@ -22,6 +22,7 @@ void write_group(QSettings& store, const QString& group, const SSIDirectoryPrefe
     store.setValue("convert_filter", text(preferences.convert_filter));
     store.setValue("skip_filter", text(preferences.skip_filter));
     store.setValue("keep_going", preferences.keep_going);
+    store.setValue("source_as_root", preferences.source_as_root);
     store.endGroup();
 }
 
@@ -31,6 +32,7 @@ void read_group(QSettings& store, const QString& group, SSIDirectoryPreferences&
     if (store.contains("convert_filter")) preferences.convert_filter = bytes(store.value("convert_filter"));
     if (store.contains("skip_filter")) preferences.skip_filter = bytes(store.value("skip_filter"));
     if (store.contains("keep_going")) preferences.keep_going = store.value("keep_going").toBool();
+    if (store.contains("source_as_root")) preferences.source_as_root = store.value("source_as_root").toBool();
     store.endGroup();
 }
 

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <sstream>
 #include <unistd.h>
 #include <string>
@@ -55,17 +56,45 @@ TEST(Cli, RunsPrintProgressAndEndWithFinishedOrTheError) {
     EXPECT_NE(::access(t.path("dst2").c_str(), F_OK), 0);  // no folder left behind
 }
 
+// Mask options add up and may be empty; the virtual root is SOURCE unless given ('' for none).
 TEST(Cli, OptionsReachTheConversion) {
     TempTree t;
     t.write("site/inc/menu.txt", "M");
     t.write("site/pages/a.htm", "<!--#include virtual=\"/inc/menu.txt\" -->");
     t.write("site/pages/b.shtml", "b");
-    const cli_result_t result = run({"--convert", "*.htm  *.txt", "--skip", "*.shtml inc", "--virtual-root",
-                                     t.path("site"), t.path("site"), t.path("out/deep")});
-    EXPECT_EQ(result.code, 0);
-    EXPECT_EQ(result.out, "Converting pages/a.htm...\n1 document converted, 0 files copied, 2 skipped; 0 errors, "
-                          "0 warnings\nFinished!\n");
-    EXPECT_EQ(read_tree(t.path("out")), (Tree{{"deep", "<dir>"}, {"deep/pages", "<dir>"}, {"deep/pages/a.htm", "M"}}));
+    const std::string done = "Converting pages/a.htm...\n1 document converted, 0 files copied, 2 skipped; 0 errors, "
+                             "0 warnings\nFinished!\n";
+    const Tree converted{{"deep", "<dir>"}, {"deep/pages", "<dir>"}, {"deep/pages/a.htm", "M"}};
+    const struct {
+        std::vector<std::string> options;
+        std::string out;
+        Tree tree;
+    } rows[] = {
+        {{"--convert", "*.htm", "--convert", "*.txt", "--skip", "*.shtml inc"}, done, converted},
+        {{"--convert", "*.htm  *.txt", "--skip=*.shtml", "--skip", "inc", "--virtual-root", t.path("site")}, done,
+         converted},
+        {{"--convert=", "--skip", "", "--virtual-root="},
+         "Copying inc/menu.txt...\nCopying pages/a.htm...\nCopying pages/b.shtml...\n0 documents converted, 3 files "
+         "copied, 0 skipped; 0 errors, 0 warnings\nFinished!\n",
+         {{"deep", "<dir>"}, {"deep/inc", "<dir>"}, {"deep/inc/menu.txt", "M"}, {"deep/pages", "<dir>"},
+          {"deep/pages/a.htm", "<!--#include virtual=\"/inc/menu.txt\" -->"}, {"deep/pages/b.shtml", "b"}}},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.options.front());
+        std::vector<std::string> args = row.options;
+        args.insert(args.end(), {t.path("site"), t.path("out/deep")});
+        const cli_result_t result = run(args);
+        EXPECT_EQ(result.code, 0);
+        EXPECT_EQ(result.out, row.out);
+        EXPECT_EQ(read_tree(t.path("out")), row.tree);
+        std::filesystem::remove_all(t.path("out"));
+    }
+    // Without a root, a "/"-path that is not found says why and how to give one.
+    const cli_result_t result = run({"--convert", "*.htm", "--virtual-root", "", t.path("site"), t.path("out")});
+    EXPECT_EQ(result.err, "orrinfold: pages/a.htm:1:1: " + t.path("site/pages") +
+                              "//inc/menu.txt: No such file or directory (no virtual root is set, so paths starting "
+                              "with '/' are taken relative to the document; leave out --virtual-root '' to take "
+                              "them from SOURCE, or give a root with --virtual-root DIR)\n");
 }
 
 // Diagnostics name the document under SOURCE, its line and column, and every include that led
@@ -113,7 +142,7 @@ TEST(Cli, LocatedDiagnosticsKeepGoingWerrorAndCheck) {
                            "<!--#include virtual=\"/c.txt\" --><!--#include virtual=\"logo.gif\" -->");
     t.write("src/logo.gif", std::string("GIF89a\0\0", 8));
     const Tree before = read_tree(t.path());
-    result = run({"--check", t.path("src")});
+    result = run({"--check", "--virtual-root", "", t.path("src")});
     EXPECT_EQ(result.code, 0);
     EXPECT_EQ(result.out, "b.shtml:1:1: warning: Variable 'unset' is not set: echo prints (none)\n"
                           "b.shtml:2:1: warning: Path '/c.txt' starts with '/' but no virtual root is set: it is taken "
@@ -138,7 +167,22 @@ TEST(Cli, UsageErrorsExitWithTwoHelpAndVersionWithZero) {
     for (const char* text : {"--virtual-root", "--convert", "--skip", "--quiet", "SOURCE", "DEST", "Masks:",
                              "Virtual root:", "*.shtml *.shtm *.sht", "*.inc include", "Exit status"})
         EXPECT_NE(help.out.find(text), std::string::npos) << text;
-    const cli_result_t version = run({"--version"});
-    EXPECT_EQ(version.code, 0);
-    EXPECT_EQ(version.out, "Orrinfold 1.15\n");
+    for (const char* option : {"--version", "-V"}) {
+        const cli_result_t version = run({option});
+        EXPECT_EQ(version.code, 0);
+        EXPECT_EQ(version.out, "Orrinfold 1.15\n");
+    }
+    EXPECT_TRUE(run({"-qz", "a", "b"}).err.starts_with("orrinfold: The following argument was not expected: -z\n"));
+}
+
+// A log that cannot be written fails the run, as in coreutils.
+TEST(Cli, UnwritableOutputIsAWriteError) {
+    TempTree t;
+    t.write("src/a.txt", "a");
+    std::ostream unwritable(nullptr);
+    std::ostringstream err;
+    EXPECT_EQ(run_cli({"--version"}, unwritable, err), 1);
+    EXPECT_EQ(run_cli({t.path("src"), t.path("dst")}, unwritable, err), 1);
+    const std::string failed = "orrinfold: write error: Input/output error\n";
+    EXPECT_EQ(err.str(), failed + failed);
 }

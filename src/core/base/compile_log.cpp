@@ -1,5 +1,6 @@
 #include "base/compile_log.h"
 
+#include <cerrno>
 #include <ostream>
 
 std::string to_string(const source_position_t& position) {
@@ -25,16 +26,27 @@ void CompileLogBase::diagnostic(severity_t severity, const std::string& text, co
         warning(text);
 }
 
-void StreamLog::output_line(const std::string& text) { out_ << text << '\n' << std::flush; }
+void StreamLog::output_line(const std::string& text) {
+    errno = 0;
+    out_ << text << '\n';
+    flush();
+}
+
+// Called after each line, with errno cleared before the line was written.
+void StreamLog::flush() {
+    out_.flush();
+    if (out_.fail() && write_errno_ == 0) write_errno_ = errno;
+}
 
 void StreamLog::message(const std::string& text) {
     if (!quiet_) output_line(text);
 }
 
 void StreamLog::diagnostic(severity_t severity, const std::string& text, const diagnostic_location_t& where) {
+    errno = 0;
     out_ << to_string(where.at) << (severity == severity_t::error ? ": error: " : ": warning: ") << text << '\n';
     write_include_notes(out_, where);
-    out_ << std::flush;
+    flush();
 }
 
 void CountingLog::error(const std::string& text) {

@@ -40,9 +40,15 @@ public:
     void diagnostic(severity_t severity, const std::string& text, const diagnostic_location_t& where) override;
     void summary(const std::string& text) override { output_line(text); }
 
+    // The errno of the first line that could not be written (0: none failed, or no errno).
+    int write_errno() const noexcept { return write_errno_; }
+
 private:
+    void flush();
+
     std::ostream& out_;
     bool quiet_;
+    int write_errno_ = 0;
 };
 
 // Passes every line on to another log and counts the errors and warnings among them.

@@ -52,3 +52,6 @@ void rename_path(const std::string& from, const std::string& to);
 
 // The path with every link, "." and ".." resolved; the path must exist.
 std::string real_path(const std::string& path);
+
+// Whether path is folder or lies below it, compared as text ("/" holds every absolute path).
+bool path_within(const std::string& path, const std::string& folder);

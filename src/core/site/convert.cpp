@@ -83,6 +83,12 @@ void walk_directory(walk_t& walk, const std::string& relative, const std::string
             auto& open = walk.open_directories;
             if (std::find(open.begin(), open.end(), status.identity) != open.end())
                 raise(std::runtime_error("Directory loop: " + source_path));
+            // The default masks publish a repository's history with the site; say so once per folder.
+            if (name == ".git" || name == ".svn" || name == ".hg")
+                walk.log.diagnostic(severity_t::warning,
+                                    "Version-control folder " + name + " is published with the site; add " + name +
+                                        " to the Skip masks to leave it out",
+                                    {{relative_path, 0, 0, source_path}, {}});
             open.push_back(status.identity);
             walk_directory(walk, relative_path, source_path, destination_path);
             open.pop_back();
@@ -138,10 +144,6 @@ std::uint64_t count_directory(const MyFileFilter& filter, const std::optional<fi
     return count;
 }
 
-bool contains(const std::string& outer, const std::string& inner) {
-    return inner == outer || outer == "/" ||
-           (inner.size() > outer.size() && inner.starts_with(outer) && inner[outer.size()] == '/');
-}
 }  // namespace
 
 void convert_directory(const std::string& relative, const std::string& source, const std::string& destination,
@@ -153,7 +155,7 @@ void convert_directory(const std::string& relative, const std::string& source, c
         if (!destination.empty())
             if (const auto status = try_stat_path(destination)) destination_identity = status->identity;
     } else {
-        if (try_stat_path(destination) && contains(real_path(destination), real_path(source)))
+        if (try_stat_path(destination) && path_within(real_path(source), real_path(destination)))
             raise(std::runtime_error("Destination directory must not contain the source directory"));
         make_directory(destination);
         const file_status_t destination_status = stat_path(destination);
@@ -161,7 +163,13 @@ void convert_directory(const std::string& relative, const std::string& source, c
         destination_identity = destination_status.identity;
     }
 
-    walk_t walk{preferences,
+    SSIDirectoryPreferences effective = preferences;
+    if (preferences.source_as_root) {
+        effective.virtual_root = source;
+        while (effective.virtual_root.size() > 1 && effective.virtual_root.ends_with('/'))
+            effective.virtual_root.pop_back();
+    }
+    walk_t walk{effective,
                 CountingLog(log),
                 MyFileFilter(preferences),
                 destination_identity,

@@ -4,18 +4,23 @@
 
 // The settings the SSI engine reads: the folder that "/"-paths of include, fsize and flastmod
 // are taken from (empty: the site has no virtual root), and whether the run only checks the
-// site, warning also about what would silently give wrong pages.
+// site, warning also about what would silently give wrong pages. root_remedy tells the user
+// how to set a virtual root in the program at hand; it ends the error for a missing "/"-path
+// when there is none.
 struct SSIParserPreferences {
     std::string virtual_root;
     bool check = false;
+    std::string root_remedy = "set a virtual root";
 };
 
 // The settings of a site conversion: the engine's, plus the Convert and Skip mask lists
-// (masks separated by spaces), and whether a file that fails is reported and the run goes on.
+// (masks separated by spaces), whether a file that fails is reported and the run goes on, and
+// whether the folder being converted serves as the virtual root (virtual_root is then unused).
 struct SSIDirectoryPreferences : SSIParserPreferences {
     std::string convert_filter;
     std::string skip_filter;
     bool keep_going = false;
+    bool source_as_root = false;
 };
 
 inline constexpr const char* default_convert_filter = "*.shtml *.shtm *.sht";

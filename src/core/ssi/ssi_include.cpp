@@ -6,10 +6,11 @@
 #include "ssi/preferences.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <optional>
 #include <stdexcept>
 
-std::string SSIParser::resolve_path(SSIParser& parser, const Command& command) {
+SSIParser::resolved_path_t SSIParser::resolve_path(SSIParser& parser, const Command& command) {
     const auto file = command.arguments.find(u"file");
     const auto virtual_ = command.arguments.find(u"virtual");
     const bool has_file = file != command.arguments.end();
@@ -32,31 +33,39 @@ std::string SSIParser::resolve_path(SSIParser& parser, const Command& command) {
     // Site authors on Windows write either separator; this file system takes only '/'.
     std::replace(path.begin(), path.end(), '\\', '/');
     const std::string& root = parser.preferences_->virtual_root;
-    if (parser.preferences_->check && root.empty() && !value.empty() && value.front() == u'/')
+    const bool from_root = !value.empty() && value.front() == u'/';
+    if (parser.preferences_->check && root.empty() && from_root)
         parser.report(severity_t::warning, "Path '" + path +
                                                "' starts with '/' but no virtual root is set: it is "
                                                "taken relative to the document");
-    if (!root.empty() && !value.empty() && value.front() == u'/') return root + path;
-    return parser.directory_ + "/" + path;
+    if (!root.empty() && from_root) return {root + path};
+    return {parser.directory_ + "/" + path, from_root};
 }
 
 void SSIParser::do_include(SSIParser& parser, const Command& command) {
-    const std::string path = resolve_path(parser, command);
+    const resolved_path_t target = resolve_path(parser, command);
     std::optional<SSIParser> child;
-    parser.run_located(
-        [&] { child.emplace(path, *parser.output_, *parser.preferences_, *parser.state_, *parser.log_); });
+    parser.run_located(target, [&] {
+        child.emplace(target.path, *parser.output_, *parser.preferences_, *parser.state_, *parser.log_);
+    });
     child->parent_ = &parser;
     if (parser.preferences_->check && child->looks_binary())
-        parser.report(severity_t::warning, "Included file is not text: " + path);
+        parser.report(severity_t::warning, "Included file is not text: " + target.path);
     child->process();
 }
 
-void SSIParser::run_located(const std::function<void()>& work) {
+void SSIParser::run_located(const resolved_path_t& target, const std::function<void()>& work) {
     try {
         work();
     } catch (const located_error&) {
         throw;
     } catch (const std::runtime_error& e) {
-        raise(located_error(e.what(), location()));
+        std::string text = e.what();
+        const auto* failure = dynamic_cast<const os_exception*>(&e);
+        // The usual first-run mistake: a site written for a server's root, converted without one.
+        if (target.rootless && failure != nullptr && (failure->code() == ENOENT || failure->code() == ENOTDIR))
+            text += " (no virtual root is set, so paths starting with '/' are taken relative to the document; " +
+                    preferences_->root_remedy + ")";
+        raise(located_error(text, location()));
     }
 }

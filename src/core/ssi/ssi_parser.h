@@ -112,8 +112,15 @@ private:
     source_position_t position_of(std::uint64_t offset);
     std::string display_path(const std::string& path) const;
     bool looks_binary() const noexcept;
-    // Runs work; a failure of the file system in it becomes a located_error at this directive.
-    void run_located(const std::function<void()>& work);
+    // A path named by include, fsize or flastmod, and whether it starts with "/" but was taken
+    // relative to the document for want of a virtual root.
+    struct resolved_path_t {
+        std::string path;
+        bool rootless = false;
+    };
+    // Runs work on target; a failure of the file system in it becomes a located_error at this
+    // directive, which for a missing rootless path says why and how to set a root.
+    void run_located(const resolved_path_t& target, const std::function<void()>& work);
 
     // Inside the window a character costs a few instructions; the edge goes out of line.
     char16_t get_char() {
@@ -139,7 +146,7 @@ private:
     static void do_fsize(SSIParser& parser, const Command& command);
     static void do_include(SSIParser& parser, const Command& command);
     static void do_set(SSIParser& parser, const Command& command);
-    static std::string resolve_path(SSIParser& parser, const Command& command);
+    static resolved_path_t resolve_path(SSIParser& parser, const Command& command);
 
     const SSIParserPreferences* preferences_;
     CompileLogBase* log_;
