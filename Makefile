@@ -21,7 +21,7 @@ test: build
 # Converts the bundled example site into $(BUILD)/demo and prints the log.
 demo: build
 	rm -rf $(BUILD)/demo
-	./$(BUILD)/orrinfold --virtual-root examples/site examples/site $(BUILD)/demo
+	./$(BUILD)/orrinfold examples/site $(BUILD)/demo
 
 bench: build
 	./$(BUILD)/bench/engine_bench

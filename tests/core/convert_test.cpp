@@ -55,6 +55,7 @@ TEST(ConvertDirectory, MirrorsTheSiteInAFixedOrder) {
     t.write("src/img/b.gif", "b");
     t.write("src/img/B.gif", "B");
     t.write("src/img/a.GIF", "a");
+    t.write("src/img/.git/HEAD", "ref");
     t.write("src/\xFF raw.txt", "ff");
     t.write("src/old.shtml/page.txt", "<!--#echo var=\"x\" -->");
     t.write("src/old.shtml/p.shtml", "<!--#echo var=\"x\" -->");
@@ -66,6 +67,9 @@ TEST(ConvertDirectory, MirrorsTheSiteInAFixedOrder) {
     EXPECT_EQ(run.error, "");
     EXPECT_EQ(run.log, (Log{
                            message("Converting site/empty.shtml..."),
+                           warning("Version-control folder .git is published with the site; add .git to the Skip "
+                                   "masks to leave it out"),
+                           message("Copying site/img/.git/HEAD..."),
                            message("Copying site/img/a.GIF..."),
                            message("Copying site/img/B.gif..."),
                            message("Copying site/img/b.gif..."),
@@ -80,6 +84,8 @@ TEST(ConvertDirectory, MirrorsTheSiteInAFixedOrder) {
                                             {"empty.shtml", ""},
                                             {"extra.txt", "left alone"},
                                             {"img", "<dir>"},
+                                            {"img/.git", "<dir>"},
+                                            {"img/.git/HEAD", "ref"},
                                             {"img/B.gif", "B"},
                                             {"img/a.GIF", "a"},
                                             {"img/b.gif", "b"},

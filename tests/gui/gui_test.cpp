@@ -174,13 +174,73 @@ private slots:
         QCOMPARE(child<QProgressBar>(window_.get(), "progress_bar")->text(), QStringLiteral("2 of 2 files"));
     }
 
-    void failed_run_shows_the_error() {
+    // A first run without a virtual root names the remedy; ticking it in Options lets the site convert.
+    void failed_run_shows_the_error_and_the_source_can_be_the_root() {
         TempTree t;
-        t.write("src/a.shtml", "<!--#include virtual=\"missing.inc\" -->");
+        t.write("src/a/x.txt", "x");
+        t.write("src/p/b.shtml", "<!--#include virtual=\"/inc/h.txt\" -->");
+        t.write("src/inc/h.txt", "H");
+        QVERIFY(destination()->select_path(t.make_dir("dst")));
+        destination()->expand(destination()->currentIndex());  // listed before the run
         start(t);
-        const QString error = q(t.path("src/missing.inc")) + ": No such file or directory";
+        const QString error = q(t.path("src/p")) +
+                              "//inc/h.txt: No such file or directory (no virtual root is set, so paths starting "
+                              "with '/' are taken relative to the document; tick \"Use the source folder as the "
+                              "virtual root\" in Options, or set a virtual root there)";
         QCOMPARE(seen_, QStringList{"ORRIN: Error | " + error});
-        QCOMPARE(log_lines().last(), error);  // logged too, where "Finished!" would be
+        auto* list = child<QListWidget>(window_.get(), "log_list");
+        QCOMPARE(log_lines().last(), error);  // logged too, marked, where "Finished!" would be
+        QVERIFY(!list->item(list->count() - 1)->icon().isNull());
+        QVERIFY(!child<QProgressBar>(window_.get(), "progress_bar")->isTextVisible());
+        QCOMPARE(subfolders(destination(), t.path("dst")), (QStringList{"a", "inc", "p"}));
+
+        answer_modal(window_.get(), "options_button", "options_dialog", [](QWidget* dialog) {
+            QTest::mouseClick(child<QWidget>(dialog, "source_root_check"), Qt::LeftButton);
+            QVERIFY(!child<QLineEdit>(dialog, "root_edit")->isEnabled());
+            click(dialog, "ok_button");
+        });
+        QCOMPARE(child<QLabel>(window_.get(), "settings_label")->text(),
+                 QStringLiteral("Virtual root: the source folder    Convert: *.shtml *.shtm *.sht    Skip: *.inc include"));
+        start(t);
+        QCOMPARE(log_lines().last(), QStringLiteral("Finished!"));
+        QCOMPARE(read_file(t.path("dst/p/b.shtml")), std::string("H"));
+    }
+
+    // A virtual root that does not hold the source folder is asked about before the run.
+    void source_outside_the_virtual_root_is_asked_about() {
+        TempTree t;
+        t.write("src/a.txt", "a");
+        app_preferences.virtual_root = t.make_dir("other");
+        start(t, false);
+        QCOMPARE(log_lines(), QStringList{});  // declined: no run
+        answers_ = QStringList{"yes"};
+        start(t);
+        QCOMPARE(log_lines().last(), QStringLiteral("Finished!"));
+        QCOMPARE(seen_, QStringList(2, "Virtual root"));
+    }
+
+    // A typed or pasted path selects its folder, hidden ones too; Ctrl+L goes to the path line.
+    void typed_paths_and_hidden_folders() {
+        TempTree t;
+        const std::string site = t.make_dir("home/.local/site");
+        t.make_dir("home/.cache");
+        t.make_dir("home/docs");
+        auto* edit = child<QLineEdit>(window_.get(), "source_path_edit");
+        edit->setText(q(t.path("home/./.local//site/")));
+        QTest::keyClick(edit, Qt::Key_Return);
+        QCOMPARE(q(source()->selected_path()), q(site));
+        QCOMPARE(edit->text(), q(site));
+        QCOMPARE(subfolders(source(), t.path("home")), (QStringList{".local", "docs"}));
+        edit->setText("nope-" + q(site));
+        QTest::keyClick(edit, Qt::Key_Return);
+        QCOMPARE(seen_, QStringList{"ORRIN: Error | No such folder: " + QDir::currentPath() + "/nope-" + q(site)});
+
+        QTest::mouseClick(child<QWidget>(window_.get(), "hidden_check"), Qt::LeftButton);
+        QVERIFY(destination()->select_path(t.path("home/docs")));
+        QCOMPARE(subfolders(destination(), t.path("home")), (QStringList{".cache", ".local", "docs"}));
+        destination()->setFocus();
+        QTest::keyClick(window_.get(), Qt::Key_L, Qt::ControlModifier);
+        QCOMPARE(QApplication::focusWidget()->objectName(), QStringLiteral("destination_path_edit"));
     }
 
     // A diagnostic is marked and shows its location; the status line counts it; a double-click opens its document.
@@ -274,13 +334,14 @@ private slots:
     void options_dialog_ok_stores_the_fields_for_the_next_start() {
         answer_modal(window_.get(), "options_button", "options_dialog", [](QWidget* dialog) {
             type_fields(dialog, "/srv/site | *.htm | draft*");
-            QTest::mouseClick(child<QWidget>(dialog, "keep_going_check"), Qt::LeftButton);
+            for (const char* check : {"keep_going_check", "source_root_check"})
+                QTest::mouseClick(child<QWidget>(dialog, check), Qt::LeftButton);
             QTest::keyClick(child<QLineEdit>(dialog, "convert_edit"), Qt::Key_Return);  // OK is the default button
         });
         init_preferences();  // as at the next start
         QSettings store = settings::open();
         settings::load_current(store, app_preferences);
-        QVERIFY(app_preferences.keep_going);
+        QVERIFY(app_preferences.keep_going && app_preferences.source_as_root);
         const OptionsDialog reopened;
         QCOMPARE(reopened.windowTitle() + ": " + joined(reopened.fields()),
                  "Orrinfold Options: /srv/site | *.htm | draft*");
