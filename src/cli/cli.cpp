@@ -3,6 +3,7 @@
 #include "base/compile_log.h"
 #include "base/exceptions.h"
 #include "platform/file_system.h"
+#include "platform/thread.h"
 #include "site/convert.h"
 #include "ssi/preferences.h"
 #include "ssi/ssi_parser.h"
@@ -161,7 +162,8 @@ int run_cli(const std::vector<std::string>& args, std::ostream& out, std::ostrea
         // source that is no folder is reported by the run without leaving a new folder behind.
         if (!preferences.check && stat_path(source).kind == file_kind_t::directory && !try_stat_path(destination))
             make_directories(destination);
-        convert_directory("", source, destination, preferences, log, &control);
+        run_with_stack(conversion_stack_bytes,
+                       [&] { convert_directory("", source, destination, preferences, log, &control); });
     } catch (const std::exception& e) {
         run_summary_t summary = control.summary;
         ++summary.errors;  // the one that stopped the run

@@ -354,6 +354,7 @@ void MainWindow::convert() {
             run->error = std::current_exception();
         }
     });
+    run->thread->setStackSize(conversion_stack_bytes);
     connect(run->thread, &QThread::finished, this, &MainWindow::finish_run, Qt::QueuedConnection);
     progress_bar_->setRange(0, 0);
     progress_bar_->setTextVisible(true);

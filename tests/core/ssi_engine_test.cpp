@@ -302,6 +302,36 @@ TEST(Variables, SetAndEcho) {
     });
 }
 
+// Hostile documents stay within bounded memory: the directive that passes a limit is dropped.
+TEST(Variables, ValuesNamesAndTheirSumAreBounded) {
+    const std::string mib = std::to_string(max_value_length);
+    const std::string kib(1024, 'k');
+    std::string doubling = "<!--#set var=\"x\" value=\"" + kib + "\" -->";
+    for (int i = 0; i < 11; ++i) doubling += "<!--#set var=\"x\" value=\"$x$x\" -->";  // the 11th passes 1 MiB
+    std::string sum = doubling;
+    for (int i = 0; i < 15; ++i) sum += "<!--#set var=\"v" + std::string(1, char('a' + i)) + "\" value=\"$x\" -->";
+    const struct {
+        std::string document;
+        std::size_t output_size;
+        std::vector<std::string> log;
+    } rows[] = {
+        {doubling + "<!--#echo var=\"x\" -->", max_value_length,
+         {"Argument 'value' of command 'set' is longer than " + mib + " characters; directive dropped"}},
+        {"<!--#set var=\"y\" value=\"" + std::string(max_value_length + 1, 'v') + "\" --><!--#echo var=\"y\" -->", 6,
+         {"Argument 'value' of command 'set' is longer than " + mib + " characters; directive dropped"}},
+        {"<!--#" + std::string(max_value_length + 1, 'n') + " -->.", 1,
+         {"A name is longer than " + mib + " characters; directive dropped"}},
+        {sum, 0,
+         {"Argument 'value' of command 'set' is longer than " + mib + " characters; directive dropped",
+          "Variables would hold more than " + std::to_string(max_variables_length) + " characters in all; 'set' dropped"}},
+    };
+    for (const auto& row : rows) {
+        const engine_result_t result = run_engine(row.document);
+        EXPECT_EQ(result.output.size(), row.output_size);
+        EXPECT_EQ(result.log, row.log);
+    }
+}
+
 TEST(Variables, LocalDateFollowsTheZoneAndOutOfRangeIsEmpty) {
     {
         const pinned_clock clock(sample_time);

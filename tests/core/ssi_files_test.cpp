@@ -124,7 +124,7 @@ TEST(Include, IncludedDocumentsBehaveAsTheirOwnDocuments) {
     EXPECT_EQ(in_wide.output, utf16le(u"[") + "n\xC3\xA9\xC3\xA9\xFF" + utf16le(u"]", false));
 }
 
-TEST(Include, CyclesEndTheRunNamingThePathAsResolved) {
+TEST(Include, CyclesAndChainsTooDeepEndTheRunNamingThePathAsResolved) {
     TempTree t;
     t.write("self.shtml", "x<!--#include virtual=\"./self.shtml\" -->");
     t.write("a.shtml", "<!--#include virtual=\"sub/b.inc\" -->");
@@ -141,6 +141,16 @@ TEST(Include, CyclesEndTheRunNamingThePathAsResolved) {
         EXPECT_EQ(run.error, "Include cycle: " + t.path(row.cycle) + " is already being processed");
         EXPECT_EQ(run.open_documents, std::vector<file_identity_t>{});
     }
+    // c/1.inc includes c/2.inc and so on; c/256.inc is the bottom.
+    for (int i = 1; i < 256; ++i)
+        t.write("c/" + std::to_string(i) + ".inc", "<!--#include virtual=\"" + std::to_string(i + 1) + ".inc\" -->");
+    t.write("c/256.inc", "bottom");
+    t.write("at-limit.shtml", "<!--#include virtual=\"c/2.inc\" -->");
+    t.write("past-limit.shtml", "<!--#include virtual=\"c/1.inc\" -->");
+    EXPECT_EQ(convert_document(t.path("at-limit.shtml"), t.path("out"), t.path()).error, "no failure");
+    EXPECT_EQ(read_file(t.path("out")), "bottom");
+    EXPECT_EQ(convert_document(t.path("past-limit.shtml"), t.path("out"), t.path()).error,
+              "Includes nested more than 256 documents deep: " + t.path("c/256.inc"));
 }
 
 TEST(Include, FailureToOpenEndsTheRunAndKeepsTheOutputSoFar) {

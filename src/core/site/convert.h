@@ -3,6 +3,7 @@
 #include "ssi/ssi_parser.h"
 
 #include <atomic>
+#include <cstddef>
 #include <cstdint>
 #include <stdexcept>
 #include <string>
@@ -25,6 +26,10 @@ struct run_summary_t {
 // documents (and copies, when there are any) after it when the run keeps going past failures.
 // A check says "checked" and "to copy" instead.
 std::string summary_text(const run_summary_t& summary, bool keep_going, bool check = false);
+
+// The stack a run is given: the deepest include chain the engine allows needs well under a
+// tenth of it, also in builds with sanitizers.
+inline constexpr std::size_t conversion_stack_bytes = std::size_t{32} << 20;
 
 // Lets another thread follow a run and stop it between two files. The summary is filled as
 // the run goes, also when it stops; read it once the run has ended.

@@ -28,6 +28,16 @@ struct ssi_command_exception : std::exception {};
 struct ssi_break_exception : std::exception {};
 // A directive ran past the end of the document.
 struct eof_exception : std::exception {};
+// An expanded value grew past max_value_length.
+struct value_too_long : std::exception {};
+
+// Limits that keep hostile documents within bounded memory and stack. A name or argument value
+// (before or after expanding variables) holds at most max_value_length characters, and the
+// variables of a document at most max_variables_length together; a directive that would pass
+// either is dropped with an error. Includes nest at most max_include_depth documents deep.
+inline constexpr std::size_t max_value_length = std::size_t{1} << 20;
+inline constexpr std::size_t max_variables_length = 16 * max_value_length;
+inline constexpr std::size_t max_include_depth = 256;
 
 // Converts one SSI document: copies its text to the output unchanged and replaces each
 // directive by what its command produces, in the document's own encoding. Reads the
@@ -48,12 +58,14 @@ public:
         // both belong to the walk, which outlives every document.
         std::string_view site_folder;
         std::string_view site_prefix;
+        std::size_t variables_length = 0;  // characters held by variables' values
     };
 
     // One parsed directive.
     struct Command {
         std::u16string name;
         std::map<std::u16string, std::u16string> arguments;
+        std::string too_long;  // why the directive is dropped: a part of it passed max_value_length
     };
 
     using handler_t = void (*)(SSIParser&, const Command&);
@@ -101,6 +113,8 @@ private:
     bool refill();
     bool available(std::size_t bytes);
     void store_server_software();
+    // Stores a variable within max_variables_length; false (nothing stored) past it.
+    bool assign_variable(const std::u16string& name, const std::u16string& value);
     void detect_encoding();
     void walk();
     bool find_directive();
@@ -185,7 +199,8 @@ constexpr bool is_alpha(char16_t c) noexcept { return (c >= u'a' && c <= u'z') |
 
 // The stored value of a variable, or "(none)".
 std::u16string lookup_variable(const SSIParser::variables_t& variables, std::u16string_view name);
-// Replaces $name and ${name} references in an argument value; \$ is a literal $.
+// Replaces $name and ${name} references in an argument value; \$ is a literal $. Throws
+// value_too_long when the result would pass max_value_length.
 std::u16string expand_variables(std::u16string_view value, const SSIParser::variables_t& variables);
 
 inline constexpr std::u16string_view default_time_format = u"%a, %d-%b-%Y %H:%M:%S";

@@ -61,6 +61,9 @@ void SSIParser::open_document(const std::string& path) {
     auto& chain = state_->open_documents;
     if (std::find(chain.begin(), chain.end(), status.identity) != chain.end())
         raise(std::runtime_error("Include cycle: " + path + " is already being processed"));
+    if (chain.size() >= max_include_depth)
+        raise(std::runtime_error("Includes nested more than " + std::to_string(max_include_depth) +
+                                 " documents deep: " + path));
 
     if (cache != nullptr) held_ = cache->find(path, status);
     if (!held_) {

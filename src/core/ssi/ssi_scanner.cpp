@@ -50,7 +50,11 @@ void SSIParser::walk() {
         if (!find_directive()) return;
         Command command;
         parse_command(command);
-        execute_command(command);
+        if (command.too_long.empty())
+            execute_command(command);
+        else
+            report(severity_t::error, command.too_long + " is longer than " + std::to_string(max_value_length) +
+                                          " characters; directive dropped");
     }
 }
 
@@ -90,6 +94,7 @@ void SSIParser::parse_command(Command& command) {
     current_ += 5 * unit_size_;
     skip_spaces();
     read_identifier(command.name);
+    if (command.name.size() > max_value_length) command.too_long = "A name";
     for (;;) {
         skip_spaces();
         char16_t c = get_char();
@@ -109,10 +114,14 @@ void SSIParser::parse_command(Command& command) {
         skip_spaces();
         const char16_t quote = get_char();
         std::u16string raw;
+        // Past the limit the value is still read to its end, only no longer kept.
+        const auto keep = [&raw](char16_t unit) {
+            if (raw.size() <= max_value_length) raw.push_back(unit);
+        };
         if (quote == u'"' || quote == u'\'') {
-            for (c = get_char(); c != quote; c = get_char()) raw.push_back(c);
+            for (c = get_char(); c != quote; c = get_char()) keep(c);
         } else {
-            raw.push_back(quote);
+            keep(quote);
             for (;;) {
                 c = get_char();
                 if (c == u' ') break;
@@ -120,17 +129,31 @@ void SSIParser::parse_command(Command& command) {
                     unget_char();
                     break;
                 }
-                raw.push_back(c);
+                keep(c);
             }
         }
-        if (!command.arguments.try_emplace(std::move(name), expand_variables(raw, state_->variables)).second)
+        if (!command.too_long.empty()) continue;
+        if (name.size() > max_value_length) {
+            command.too_long = "A name";
+            continue;
+        }
+        std::u16string value;
+        try {
+            if (raw.size() > max_value_length) raise(value_too_long{});
+            value = expand_variables(raw, state_->variables);
+        } catch (const value_too_long&) {
+            command.too_long = "Argument '" + to_narrow(name) + "' of command '" + to_narrow(command.name) + "'";
+            continue;
+        }
+        if (!command.arguments.try_emplace(std::move(name), std::move(value)).second)
             report(severity_t::error, "Duplicated arguments");
     }
 }
 
 void SSIParser::read_identifier(std::u16string& identifier) {
     const std::size_t before = identifier.size();
-    for (char16_t c = get_char(); is_alpha(c); c = get_char()) identifier.push_back(c);
+    for (char16_t c = get_char(); is_alpha(c); c = get_char())
+        if (identifier.size() <= max_value_length) identifier.push_back(c);
     unget_char();
     if (identifier.size() == before) report(severity_t::error, "Expected identifier");
 }

@@ -1,6 +1,7 @@
 #include "ssi/ssi_parser.h"
 
 #include "base/compile_log.h"
+#include "base/exceptions.h"
 #include "platform/clock.h"
 #include "platform/text.h"
 #include "ssi/preferences.h"
@@ -48,14 +49,29 @@ std::u16string expand_variables(std::u16string_view value, const SSIParser::vari
             result += lookup_variable(variables, value.substr(i + 1, j - i - 1));
             i = j;
         }
+        // Checked as it grows: "$x$x" doubles a value with each directive.
+        if (result.size() > max_value_length) raise(value_too_long{});
     }
     return result;
 }
 
-void SSIParser::store_server_software() { state_->variables[u"SERVER_SOFTWARE"] = to_wide(orrinfold::product_name); }
+bool SSIParser::assign_variable(const std::u16string& name, const std::u16string& value) {
+    std::u16string& stored = state_->variables[name];
+    // Values stored by a caller before the run are not counted; the count never goes below zero.
+    const std::size_t others = state_->variables_length - std::min(stored.size(), state_->variables_length);
+    if (others + value.size() > max_variables_length) return false;
+    state_->variables_length = others + value.size();
+    stored = value;
+    return true;
+}
+
+void SSIParser::store_server_software() { assign_variable(u"SERVER_SOFTWARE", to_wide(orrinfold::product_name)); }
 
 void SSIParser::do_set(SSIParser& parser, const Command& command) {
-    parser.state_->variables[command.arguments.at(u"var")] = command.arguments.at(u"value");
+    if (parser.assign_variable(command.arguments.at(u"var"), command.arguments.at(u"value"))) return;
+    parser.report(severity_t::error, "Variables would hold more than " + std::to_string(max_variables_length) +
+                                         " characters in all; 'set' dropped");
+    raise(ssi_command_exception{});
 }
 
 void SSIParser::do_echo(SSIParser& parser, const Command& command) {
