@@ -153,10 +153,12 @@ TEST(ConvertDirectory, FirstErrorEndsTheRunAndKeepsWhatWasDone) {
     t.write("src/a.txt", "a");
     t.write("src/m/b.shtml", "x<!--#include virtual=\"missing.inc\" -->y");
     t.write("src/z.shtml", "z");
+    t.write("dst/m/b.shtml", "the previous page");
     const run_t run = convert(t.path("src"), t.path("dst"));
     EXPECT_EQ(run.error, t.path("src/m/missing.inc") + ": No such file or directory");
     EXPECT_EQ(run.log, (Log{message("Copying a.txt..."), message("Converting m/b.shtml...")}));
-    EXPECT_EQ(read_tree(t.path("dst")), (Tree{{"a.txt", "a"}, {"m", "<dir>"}, {"m/b.shtml", "x"}}));
+    // The failed page is not replaced, and no temporary file is left.
+    EXPECT_EQ(read_tree(t.path("dst")), (Tree{{"a.txt", "a"}, {"m", "<dir>"}, {"m/b.shtml", "the previous page"}}));
 }
 
 TEST(ConvertDirectory, LinksAndSpecialFiles) {
@@ -166,21 +168,27 @@ TEST(ConvertDirectory, LinksAndSpecialFiles) {
         std::string error;  // '@' stands for the tree; "" for a run that finishes
         Log log;
     } rows[] = {
-        {"links to folders and files are followed",
+        {"links within the site are followed, others left out",
          [](const TempTree& t) {
              t.write("outside/o.txt", "o");
              make_link(t, "../outside", "src/out");
+             make_link(t, "../outside/o.txt", "src/leak.txt");
              make_link(t, "real/r.txt", "src/file");
+             make_link(t, "real", "src/same");
          },
-         "", Log{message("Copying file..."), message("Copying out/o.txt..."), message("Copying real/r.txt...")}},
+         "", Log{message("Copying file..."), warning("Skipping leak.txt (link to outside the site: @/outside/o.txt)"),
+                 warning("Skipping out (link to outside the site: @/outside)"), message("Copying real/r.txt..."),
+                 message("Copying same/r.txt...")}},
         {"link back up the walk's path", [](const TempTree& t) { make_link(t, "..", "src/real/up"); },
          "Directory loop: @/src/real/up", Log{message("Copying real/r.txt...")}},
-        {"links that lead to each other",
+        {"broken links are left out",
          [](const TempTree& t) {
              make_link(t, "b", "src/a");
              make_link(t, "a", "src/b");
+             make_link(t, "nothing", "src/dangling.html");
          },
-         "@/src/a: Too many levels of symbolic links", Log{}},
+         "", Log{warning("Skipping a (broken link)"), warning("Skipping b (broken link)"),
+                 warning("Skipping dangling.html (broken link)"), message("Copying real/r.txt...")}},
         {"FIFOs are left out with a warning, unless skipped",
          [](const TempTree& t) {
              ASSERT_EQ(::mkfifo(t.path("src/pipe").c_str(), 0644), 0);
@@ -196,11 +204,44 @@ TEST(ConvertDirectory, LinksAndSpecialFiles) {
         t.write("src/real/r.txt", "r");
         row.prepare(t);
         const run_t run = convert(t.path("src"), t.path("dst"));
-        std::string error = row.error;
-        if (const std::size_t at = error.find('@'); at != std::string::npos) error.replace(at, 1, t.path());
-        EXPECT_EQ(run.error, error);
-        EXPECT_EQ(run.log, row.log);
+        const auto placed = [&t](std::string text) {
+            if (const std::size_t at = text.find('@'); at != std::string::npos) text.replace(at, 1, t.path());
+            return text;
+        };
+        EXPECT_EQ(run.error, placed(row.error));
+        Log log = row.log;
+        for (auto& line : log) line.text = placed(line.text);
+        EXPECT_EQ(run.log, log);
     }
+}
+
+// Page content cannot pull other files into the output: paths, after ".." and links, must
+// lead into the site, the virtual root or a place the user allowed.
+TEST(ConvertDirectory, DocumentsReadOnlyWithinTheSiteTheRootAndAllowedPlaces) {
+    TempTree t;
+    t.write("secret.txt", "secret");
+    t.write("root/r.txt", "R");
+    t.write("src/p/a.shtml", "<!--#include virtual=\"/../secret.txt\" -->");
+    t.write("src/p/b.shtml", "<!--#include virtual=\"../../secret.txt\" -->");
+    t.write("src/p/c.shtml", "<!--#fsize virtual=\"leak.inc\" -->");
+    t.write("src/p/d.shtml", "<!--#include virtual=\"/r.txt\" --><!--#include virtual=\"../p/./e.inc\" -->");
+    t.write("src/p/e.inc", "E");
+    make_link(t, "../../secret.txt", "src/p/leak.inc");
+    SSIDirectoryPreferences preferences = default_preferences();
+    preferences.virtual_root = t.path("root");
+    preferences.keep_going = true;
+    RecordingLog log;
+    convert_directory("", t.path("src"), t.path("dst"), preferences, log);
+    EXPECT_EQ(log.texts(), (std::vector<std::string>{
+                               "Converting p/a.shtml...", "Path outside the site: " + t.path("root/../secret.txt"),
+                               "Converting p/b.shtml...", "Path outside the site: " + t.path("src/p/../../secret.txt"),
+                               "Converting p/c.shtml...", "Path outside the site: " + t.path("src/p/leak.inc"),
+                               "Converting p/d.shtml..."}));
+    EXPECT_EQ(read_file(t.path("dst/p/d.shtml")), "RE");
+
+    preferences.allow_outside = {t.path("nowhere"), t.path()};
+    EXPECT_EQ(convert(t.path("src"), t.path("dst"), preferences).log.size(), 4U);  // progress lines only
+    EXPECT_EQ(read_file(t.path("dst/p/c.shtml")), "0.0k");  // the size of secret.txt
 }
 
 TEST(ConvertDirectory, RefusesADestinationThatIsOrHoldsTheSource) {
@@ -250,17 +291,23 @@ TEST(ConvertDirectory, SourceAndDestinationProblemsNameThePath) {
     }
 }
 
-TEST(ConvertDirectory, RefusesADestinationFileThatIsTheSourceFile) {
-    for (const char* name : {"a.shtml", "a.txt"}) {
-        SCOPED_TRACE(name);
-        TempTree t;
-        const std::string source = t.write(std::string("src/") + name, "source text");
-        t.make_dir("dst");
-        ASSERT_EQ(::link(source.c_str(), t.path(std::string("dst/") + name).c_str()), 0);
-        EXPECT_EQ(convert(t.path("src"), t.path("dst")).error,
-                  t.path(std::string("dst/") + name) + ": is the same file as " + source);
-        EXPECT_EQ(read_file(source), "source text");
-    }
+// Outputs take the place of what stands at their name: a hard link to the source, a link to a
+// file elsewhere. Nothing is written through them; a folder that is a link out is refused.
+TEST(ConvertDirectory, OutputsReplaceLinksAndNeverWriteThroughThem) {
+    TempTree t;
+    const std::string source = t.write("src/a.shtml", "source text");
+    t.write("src/b.txt", "b");
+    t.write("src/sub/c.txt", "c");
+    t.write("victim.txt", "victim");
+    t.make_dir("dst");
+    ASSERT_EQ(::link(source.c_str(), t.path("dst/a.shtml").c_str()), 0);
+    make_link(t, "../victim.txt", "dst/b.txt");
+    make_link(t, "..", "dst/sub");
+    EXPECT_EQ(convert(t.path("src"), t.path("dst")).error, t.path("dst/sub") + ": is a link out of the destination folder");
+    EXPECT_EQ(read_tree(t.path()), (Tree{{"dst", "<dir>"}, {"dst/a.shtml", "source text"}, {"dst/b.txt", "b"},
+                                          {"dst/sub", "-> .."}, {"src", "<dir>"}, {"src/a.shtml", "source text"},
+                                          {"src/b.txt", "b"}, {"src/sub", "<dir>"}, {"src/sub/c.txt", "c"},
+                                          {"victim.txt", "victim"}}));
 }
 
 TEST(ConvertDirectory, ControlCountsFilesAndCancelsBetweenThem) {

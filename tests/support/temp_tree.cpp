@@ -57,7 +57,7 @@ std::string read_file(const std::string& path) {
 Tree read_tree(const std::string& root) {
     Tree tree;
     for (auto it = fs::recursive_directory_iterator(root); it != fs::recursive_directory_iterator(); ++it) {
-        const std::string relative = fs::relative(it->path(), root).generic_string();
+        const std::string relative = it->path().lexically_relative(root).generic_string();
         if (it->is_symlink()) {
             tree[relative] = "-> " + fs::read_symlink(it->path()).string();
             it.disable_recursion_pending();

@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <utility>
 
 // Owns one open file descriptor for as long as the object lives.
 class File {
@@ -12,6 +13,8 @@ public:
     // read: the file must exist. write: created when missing, truncated when present
     // (mode 0666 less the umask).
     File(const std::string& path, access_t access);
+    // Adopts an open descriptor; failures name path.
+    File(std::string path, int fd) : path_(std::move(path)), fd_(fd) {}
     File(const File&) = delete;
     File& operator=(const File&) = delete;
     ~File();
@@ -33,4 +36,31 @@ public:
 private:
     std::string path_;
     int fd_ = -1;
+};
+
+// An output written to a temporary file beside its target and renamed over the target once
+// complete: a reader never sees a partial file, and a failure or an interruption leaves the
+// previous target as it was. The rename replaces a read-only file or a symbolic link at the
+// target without writing through it. Failures name the target.
+class OutputFile {
+public:
+    explicit OutputFile(const std::string& target);
+    OutputFile(const OutputFile&) = delete;
+    OutputFile& operator=(const OutputFile&) = delete;
+    // Removes the temporary file unless it was committed.
+    ~OutputFile();
+
+    File& file() noexcept { return file_; }
+    // Permission bits for the output; without a call it gets those of a new file (0666 less the umask).
+    void set_permissions(unsigned mode);
+    // Closes the file and puts it in the target's place.
+    void commit();
+
+private:
+    OutputFile(const std::string& target, std::pair<std::string, int> temporary);
+
+    std::string temporary_;
+    File file_;
+    bool permissions_set_ = false;
+    bool committed_ = false;
 };

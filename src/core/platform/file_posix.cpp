@@ -18,6 +18,45 @@ File::File(const std::string& path, access_t access) : path_(path) {
     if (fd_ < 0) throw_os_error(errno, path_);
 }
 
+namespace {
+// The mask new files get; read once before any thread could change it.
+const mode_t creation_mask = [] {
+    const mode_t mask = ::umask(0);
+    ::umask(mask);
+    return mask;
+}();
+
+// A fresh file in target's folder, readable by its owner only until it is complete.
+std::pair<std::string, int> make_temporary(const std::string& target) {
+    const std::size_t slash = target.rfind('/');
+    std::string name = (slash == std::string::npos ? std::string() : target.substr(0, slash + 1)) + ".orrinfold-XXXXXX";
+    const int fd = ::mkostemp(name.data(), O_CLOEXEC);
+    if (fd < 0) throw_os_error(errno, target);
+    return {name, fd};
+}
+}  // namespace
+
+OutputFile::OutputFile(const std::string& target) : OutputFile(target, make_temporary(target)) {}
+
+OutputFile::OutputFile(const std::string& target, std::pair<std::string, int> temporary)
+    : temporary_(std::move(temporary.first)), file_(target, temporary.second) {}
+
+OutputFile::~OutputFile() {
+    if (!committed_) ::unlink(temporary_.c_str());
+}
+
+void OutputFile::set_permissions(unsigned mode) {
+    if (::fchmod(file_.native_handle(), static_cast<mode_t>(mode & 07777)) != 0) throw_os_error(errno, file_.path());
+    permissions_set_ = true;
+}
+
+void OutputFile::commit() {
+    if (!permissions_set_) set_permissions(0666 & ~creation_mask);
+    file_.close();
+    if (::rename(temporary_.c_str(), file_.path().c_str()) != 0) throw_os_error(errno, file_.path());
+    committed_ = true;
+}
+
 File::~File() {
     if (fd_ >= 0) ::close(fd_);
 }

@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <vector>
 
 class File;
 
@@ -13,7 +14,7 @@ struct file_identity_t {
     bool operator==(const file_identity_t&) const = default;
 };
 
-enum class file_kind_t { regular, directory, other };
+enum class file_kind_t { regular, directory, link, other };
 
 // What the walk and fsize/flastmod need to know of a path, read without opening it.
 struct file_status_t {
@@ -33,6 +34,8 @@ void require_regular_file(const file_status_t& status, const std::string& path);
 file_status_t stat_path(const std::string& path);
 // nullopt when nothing exists at the path (ENOENT); other failures throw.
 std::optional<file_status_t> try_stat_path(const std::string& path);
+// The entry itself: a symbolic link is reported as a link, not followed.
+file_status_t lstat_path(const std::string& path);
 
 // Creates one directory; an existing entry of that name (EEXIST) is accepted.
 // True when the directory was created now.
@@ -40,8 +43,8 @@ bool make_directory(const std::string& path);
 // Creates a directory and any missing parents.
 void make_directories(const std::string& path);
 
-// Copies content, permission bits and modification time, replacing an existing file.
-// The data moves through the kernel (copy_file_range) where it can.
+// Copies content, permission bits and modification time, replacing an existing file (or link)
+// only once the copy is complete. The data moves through the kernel (copy_file_range) where it can.
 void copy_file(const std::string& source, const std::string& destination);
 
 // Removes a file, if there is one; used to take back an output that failed half-way.
@@ -55,3 +58,5 @@ std::string real_path(const std::string& path);
 
 // Whether path is folder or lies below it, compared as text ("/" holds every absolute path).
 bool path_within(const std::string& path, const std::string& folder);
+// Whether path lies within any of folders.
+bool within_any(const std::string& path, const std::vector<std::string>& folders);

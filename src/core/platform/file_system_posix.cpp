@@ -22,6 +22,7 @@ file_status_t to_status(const struct stat& st) {
     file_status_t status;
     status.kind = S_ISREG(st.st_mode)   ? file_kind_t::regular
                   : S_ISDIR(st.st_mode) ? file_kind_t::directory
+                  : S_ISLNK(st.st_mode) ? file_kind_t::link
                                         : file_kind_t::other;
     status.size = static_cast<std::uint64_t>(st.st_size);
     status.modified = static_cast<std::int64_t>(st.st_mtim.tv_sec);
@@ -73,6 +74,12 @@ file_status_t stat_path(const std::string& path) {
     return to_status(st);
 }
 
+file_status_t lstat_path(const std::string& path) {
+    struct stat st;
+    if (::lstat(path.c_str(), &st) != 0) throw_os_error(errno, path);
+    return to_status(st);
+}
+
 std::optional<file_status_t> try_stat_path(const std::string& path) {
     struct stat st;
     if (::stat(path.c_str(), &st) == 0) return to_status(st);
@@ -98,7 +105,8 @@ void copy_file(const std::string& source, const std::string& destination) {
     if (::fstat(in.native_handle(), &st) != 0) throw_os_error(errno, source);
     if (!S_ISREG(st.st_mode)) throw_os_error(S_ISDIR(st.st_mode) ? EISDIR : EINVAL, source);
 
-    File out(destination, File::access_t::write);
+    OutputFile output(destination);
+    File& out = output.file();
     if (!copy_in_kernel(in.native_handle(), out.native_handle(), static_cast<std::uint64_t>(st.st_size), destination)) {
         auto buffer = std::make_unique_for_overwrite<char[]>(copy_chunk);
         for (;;) {
@@ -111,10 +119,10 @@ void copy_file(const std::string& source, const std::string& destination) {
             out.write(buffer.get(), static_cast<std::size_t>(n));
         }
     }
-    if (::fchmod(out.native_handle(), st.st_mode & 07777) != 0) throw_os_error(errno, destination);
+    output.set_permissions(st.st_mode);
     const struct timespec times[2] = {st.st_atim, st.st_mtim};
     if (::futimens(out.native_handle(), times) != 0) throw_os_error(errno, destination);
-    out.close();
+    output.commit();
 }
 
 void rename_path(const std::string& from, const std::string& to) {
@@ -138,4 +146,9 @@ bool path_within(const std::string& path, const std::string& folder) {
     if (path == folder) return true;
     const std::string prefix = folder.ends_with('/') ? folder : folder + "/";
     return path.starts_with(prefix);
+}
+
+bool within_any(const std::string& path, const std::vector<std::string>& folders) {
+    return std::any_of(folders.begin(), folders.end(),
+                       [&path](const std::string& folder) { return path_within(path, folder); });
 }

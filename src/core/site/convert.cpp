@@ -30,14 +30,16 @@ struct walk_t {
     std::string source;  // the site's folder, which diagnostics name documents under
     std::string prefix;
     run_summary_t summary;
+    std::string destination_root;           // as given, and fully resolved:
+    std::string resolved_destination_root;  // folders below must not lead out of it
+    std::vector<std::string> site_folders;  // resolved; links in the site may lead only below these
 };
 
 // Converts or copies one file. With keep_going a failure is logged with its location (the
-// directive that met it, or the file itself) and the half-written output removed; the
-// caller then goes on. Returns whether the file was done.
+// directive that met it, or the file itself) and the caller goes on; the previous output, if
+// any, stays as it was. Returns whether the file was done.
 template <class Work>
-bool attempt(walk_t& walk, const std::string& relative_path, const std::string& source_path,
-             const std::string& destination_path, Work work) {
+bool attempt(walk_t& walk, const std::string& relative_path, const std::string& source_path, Work work) {
     if (!walk.preferences.keep_going) {
         work();
         return true;
@@ -50,23 +52,25 @@ bool attempt(walk_t& walk, const std::string& relative_path, const std::string& 
     } catch (const std::runtime_error& e) {
         walk.log.diagnostic(severity_t::error, e.what(), {{relative_path, 0, 0, source_path}, {}});
     }
-    if (!walk.preferences.check) remove_file(destination_path);
     return false;
 }
 
-// A destination that is a hard link to the source would be truncated before being read.
-// A folder created by this run holds nothing yet, so its files need no look.
-void refuse_same_file(bool fresh_folder, const file_status_t& source, const std::string& source_path,
-                      const std::string& destination) {
-    if (fresh_folder) return;
-    const std::optional<file_status_t> existing = try_stat_path(destination);
-    if (existing && existing->identity == source.identity)
-        raise(std::runtime_error(destination + ": is the same file as " + source_path));
+void skip_entry(walk_t& walk, const std::string& relative_path, const std::string& why) {
+    walk.log.warning("Skipping " + relative_path + " (" + why + ")");
+    ++walk.summary.skipped;
+}
+
+// A folder already in the destination may be a link; writing through one that leads out of
+// the destination would change files elsewhere.
+void refuse_link_out(const walk_t& walk, const std::string& folder) {
+    if (folder == walk.destination_root || lstat_path(folder).kind != file_kind_t::link) return;
+    if (!path_within(real_path(folder), walk.resolved_destination_root))
+        raise(std::runtime_error(folder + ": is a link out of the destination folder"));
 }
 
 void walk_directory(walk_t& walk, const std::string& relative, const std::string& source,
                     const std::string& destination) {
-    const bool fresh = walk.preferences.check || make_directory(destination);
+    if (!walk.preferences.check && !make_directory(destination)) refuse_link_out(walk, destination);
     Directory directory(source);
     for (std::string name; directory.next(name);) {
         if (walk.filter.should_skip(name)) {
@@ -76,7 +80,23 @@ void walk_directory(walk_t& walk, const std::string& relative, const std::string
         const std::string source_path = source + "/" + name;
         const std::string destination_path = destination + "/" + name;
         const std::string relative_path = relative.empty() ? name : relative + "/" + name;
-        const file_status_t status = stat_path(source_path);  // links are followed
+        file_status_t status = lstat_path(source_path);
+        if (status.kind == file_kind_t::link) {
+            // Links are followed, within the site: a broken one, or one leading out, is left out.
+            std::optional<file_status_t> target;
+            try {
+                target = stat_path(source_path);
+            } catch (const os_exception&) {
+                skip_entry(walk, relative_path, "broken link");
+                continue;
+            }
+            const std::string resolved = real_path(source_path);
+            if (!within_any(resolved, walk.site_folders)) {
+                skip_entry(walk, relative_path, "link to outside the site: " + resolved);
+                continue;
+            }
+            status = *target;
+        }
 
         if (status.kind == file_kind_t::directory) {
             if (status.identity == walk.destination) continue;
@@ -94,14 +114,12 @@ void walk_directory(walk_t& walk, const std::string& relative, const std::string
             open.pop_back();
         } else if (status.kind == file_kind_t::other) {
             // FIFOs, sockets and devices are never opened: reading one could hang the run.
-            walk.log.warning("Skipping " + relative_path + " (not a regular file)");
-            ++walk.summary.skipped;
+            skip_entry(walk, relative_path, "not a regular file");
         } else if (walk.control != nullptr && walk.control->cancel.load()) {
             raise(conversion_cancelled());
         } else if (walk.filter.should_convert(name)) {
             walk.log.message("Converting " + relative_path + "...");
-            refuse_same_file(fresh, status, source_path, destination_path);
-            const bool done = attempt(walk, relative_path, source_path, destination_path, [&] {
+            const bool done = attempt(walk, relative_path, source_path, [&] {
                 SSIParser::State state;
                 state.last_modified = local_time(status.modified);
                 state.cache = &walk.cache;
@@ -112,8 +130,7 @@ void walk_directory(walk_t& walk, const std::string& relative, const std::string
             ++(done ? walk.summary.documents : walk.summary.failed_documents);
         } else {
             walk.log.message("Copying " + relative_path + "...");
-            refuse_same_file(fresh, status, source_path, destination_path);
-            const bool done = attempt(walk, relative_path, source_path, destination_path, [&] {
+            const bool done = attempt(walk, relative_path, source_path, [&] {
                 if (!walk.preferences.check) copy_file(source_path, destination_path);
             });
             ++(done ? walk.summary.copies : walk.summary.failed_copies);
@@ -169,6 +186,14 @@ void convert_directory(const std::string& relative, const std::string& source, c
         while (effective.virtual_root.size() > 1 && effective.virtual_root.ends_with('/'))
             effective.virtual_root.pop_back();
     }
+    // What the site may read: its own folder and the places the user allowed; documents also
+    // the virtual root. Places that do not exist hold nothing to read.
+    std::vector<std::string> site_folders{real_path(source)};
+    for (const std::string& place : preferences.allow_outside)
+        if (!place.empty() && try_stat_path(place)) site_folders.push_back(real_path(place));
+    effective.readable_folders = site_folders;
+    if (!effective.virtual_root.empty() && try_stat_path(effective.virtual_root))
+        effective.readable_folders.push_back(real_path(effective.virtual_root));
     walk_t walk{effective,
                 CountingLog(log),
                 MyFileFilter(preferences),
@@ -178,7 +203,10 @@ void convert_directory(const std::string& relative, const std::string& source, c
                 {},
                 source,
                 relative,
-                {}};
+                {},
+                destination,
+                preferences.check ? std::string() : real_path(destination),
+                std::move(site_folders)};
     // The summary reaches the caller also when the run stops.
     struct publish_t {
         walk_t& walk;
@@ -223,12 +251,12 @@ void convert_file(const std::string& source, const std::string& destination, con
         SSIParser(source, nothing, preferences, state, log).process();
         return;
     }
-    File output(destination, File::access_t::write);
+    OutputFile output(destination);
     {
-        DocumentOutput buffered(&output);
+        DocumentOutput buffered(&output.file());
         SSIParser parser(source, buffered, preferences, state, log);
         parser.process();
         buffered.flush();
     }
-    output.close();
+    output.commit();
 }

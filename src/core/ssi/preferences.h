@@ -1,6 +1,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 // The settings the SSI engine reads: the folder that "/"-paths of include, fsize and flastmod
 // are taken from (empty: the site has no virtual root), and whether the run only checks the
@@ -11,16 +12,21 @@ struct SSIParserPreferences {
     std::string virtual_root;
     bool check = false;
     std::string root_remedy = "set a virtual root";
+    // Folders, fully resolved, below which include, fsize and flastmod may read (the site, the
+    // virtual root, places the user allowed); empty: anywhere. A site walk fills it.
+    std::vector<std::string> readable_folders;
 };
 
 // The settings of a site conversion: the engine's, plus the Convert and Skip mask lists
-// (masks separated by spaces), whether a file that fails is reported and the run goes on, and
-// whether the folder being converted serves as the virtual root (virtual_root is then unused).
+// (masks separated by spaces), whether a file that fails is reported and the run goes on,
+// whether the folder being converted serves as the virtual root (virtual_root is then unused),
+// and where outside the site documents and links may also read.
 struct SSIDirectoryPreferences : SSIParserPreferences {
     std::string convert_filter;
     std::string skip_filter;
     bool keep_going = false;
     bool source_as_root = false;
+    std::vector<std::string> allow_outside;  // places outside the site that may be read too
 };
 
 inline constexpr const char* default_convert_filter = "*.shtml *.shtm *.sht";

@@ -8,13 +8,19 @@
 void SSIParser::do_fsize(SSIParser& parser, const Command& command) {
     file_status_t status;
     const resolved_path_t target = resolve_path(parser, command);
-    parser.run_located(target, [&] { status = stat_path(target.path); });
+    parser.run_located(target, [&] {
+        parser.require_readable(target.path);
+        status = stat_path(target.path);
+    });
     parser.write(format_size(status.size, parser.size_format_));
 }
 
 void SSIParser::do_flastmod(SSIParser& parser, const Command& command) {
     file_status_t status;
     const resolved_path_t target = resolve_path(parser, command);
-    parser.run_located(target, [&] { status = stat_path(target.path); });
+    parser.run_located(target, [&] {
+        parser.require_readable(target.path);
+        status = stat_path(target.path);
+    });
     parser.write(format_time(parser.time_format_, local_time(status.modified)));
 }

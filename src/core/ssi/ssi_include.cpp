@@ -2,6 +2,7 @@
 
 #include "base/compile_log.h"
 #include "base/exceptions.h"
+#include "platform/file_system.h"
 #include "platform/text.h"
 #include "ssi/preferences.h"
 
@@ -46,12 +47,19 @@ void SSIParser::do_include(SSIParser& parser, const Command& command) {
     const resolved_path_t target = resolve_path(parser, command);
     std::optional<SSIParser> child;
     parser.run_located(target, [&] {
+        parser.require_readable(target.path);
         child.emplace(target.path, *parser.output_, *parser.preferences_, *parser.state_, *parser.log_);
     });
     child->parent_ = &parser;
     if (parser.preferences_->check && child->looks_binary())
         parser.report(severity_t::warning, "Included file is not text: " + target.path);
     child->process();
+}
+
+void SSIParser::require_readable(const std::string& path) const {
+    const std::vector<std::string>& folders = preferences_->readable_folders;
+    if (!folders.empty() && !within_any(real_path(path), folders))
+        raise(std::runtime_error("Path outside the site: " + path));
 }
 
 void SSIParser::run_located(const resolved_path_t& target, const std::function<void()>& work) {

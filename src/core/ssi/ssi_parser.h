@@ -135,6 +135,8 @@ private:
     // Runs work on target; a failure of the file system in it becomes a located_error at this
     // directive, which for a missing rootless path says why and how to set a root.
     void run_located(const resolved_path_t& target, const std::function<void()>& work);
+    // Refuses a path that leads, after "..", and links, out of the readable folders.
+    void require_readable(const std::string& path) const;
 
     // Inside the window a character costs a few instructions; the edge goes out of line.
     char16_t get_char() {
