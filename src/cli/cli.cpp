@@ -3,6 +3,7 @@
 #include "base/compile_log.h"
 #include "base/exceptions.h"
 #include "platform/file_system.h"
+#include "platform/interrupt.h"
 #include "platform/thread.h"
 #include "site/convert.h"
 #include "ssi/preferences.h"
@@ -52,9 +53,17 @@ directive, and one note per include that led there:
 Each run ends with a summary: N documents converted, N files copied, N skipped;
 N errors, N warnings.
 
+Safety: outputs are written beside their target and renamed over it when complete,
+so a page is never seen half-written and a page that fails keeps its previous
+output. Links in DEST are replaced, never written through. Pages read only within
+SOURCE, the virtual root and places given with --allow-outside; links in SOURCE
+that lead elsewhere, and broken links, are skipped with a warning. Ctrl-C (or
+SIGTERM) stops the run after the file in progress.
+
 Exit status: 0 when the run finished, 1 when it ended with an error (the error is
-printed on standard error; work done before it stays), when -k let files fail, or
-with --werror when any error or warning was reported; 2 for a usage error.
+printed on standard error; work done before it stays), when -k let files fail,
+with --werror when any error or warning was reported, or when standard output
+could not be written; 2 for a usage error; 130 or 143 when interrupted.
 )";
 
 // "--convert=" is an empty list (no masks), which the parser would otherwise read as an option
@@ -117,6 +126,11 @@ int run_cli(const std::vector<std::string>& args, std::ostream& out, std::ostrea
                        "\"; repeated options add up, '' skips nothing)")
         ->allow_extra_args(false)
         ->option_text("MASKS");
+    app.add_option("--allow-outside", preferences.allow_outside,
+                   "A folder or file outside SOURCE and the virtual root that pages may read and links "
+                   "may lead to (repeatable)")
+        ->allow_extra_args(false)
+        ->option_text("PATH");
     app.add_flag("-q,--quiet", quiet, "Print only errors, warnings and the summary, no progress lines");
     app.add_flag("-k,--keep-going", preferences.keep_going,
                  "When a file cannot be converted or copied, report it, remove its output and go on");
@@ -157,6 +171,7 @@ int run_cli(const std::vector<std::string>& args, std::ostream& out, std::ostrea
     preferences.keep_going = preferences.keep_going || preferences.check;
     StreamLog log(out, quiet || preferences.check);
     conversion_control_t control;
+    const InterruptGuard interrupts(control.cancel);
     try {
         // A missing destination cannot hold the source, so creating it first is safe; a
         // source that is no folder is reported by the run without leaving a new folder behind.
@@ -164,6 +179,14 @@ int run_cli(const std::vector<std::string>& args, std::ostream& out, std::ostrea
             make_directories(destination);
         run_with_stack(conversion_stack_bytes,
                        [&] { convert_directory("", source, destination, preferences, log, &control); });
+    } catch (const conversion_cancelled&) {
+        // Stopped between two files: every output written is complete.
+        log.summary(summary_text(control.summary, preferences.keep_going, preferences.check));
+        out << std::flush;
+        const int number = interrupts.signal_number();
+        err << "orrinfold: Interrupted by " << InterruptGuard::signal_name(number)
+            << "; every file written is complete\n";
+        return finish(128 + number, out, err, log.write_errno());
     } catch (const std::exception& e) {
         run_summary_t summary = control.summary;
         ++summary.errors;  // the one that stopped the run

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <filesystem>
 #include <sstream>
 #include <unistd.h>
@@ -173,6 +174,27 @@ TEST(Cli, UsageErrorsExitWithTwoHelpAndVersionWithZero) {
         EXPECT_EQ(version.out, "Orrinfold 1.15\n");
     }
     EXPECT_TRUE(run({"-qz", "a", "b"}).err.starts_with("orrinfold: The following argument was not expected: -z\n"));
+}
+
+// Ctrl-C stops the run after the file in progress, which is written whole.
+TEST(Cli, InterruptStopsBetweenFiles) {
+    TempTree t;
+    t.write("src/a.txt", "a");
+    t.write("src/b.txt", "b");
+    // A terminal that sends SIGINT as the first progress line appears.
+    struct interrupting_buffer : std::stringbuf {
+        int sync() override {
+            if (str().find("Copying") != std::string::npos && !sent) sent = ::raise(SIGINT) == 0;
+            return 0;
+        }
+        bool sent = false;
+    } buffer;
+    std::ostream out(&buffer);
+    std::ostringstream err;
+    EXPECT_EQ(run_cli({t.path("src"), t.path("dst")}, out, err), 130);
+    EXPECT_EQ(buffer.str(), "Copying a.txt...\n0 documents converted, 1 file copied, 0 skipped; 0 errors, 0 warnings\n");
+    EXPECT_EQ(err.str(), "orrinfold: Interrupted by SIGINT; every file written is complete\n");
+    EXPECT_EQ(read_tree(t.path("dst")), (Tree{{"a.txt", "a"}}));
 }
 
 // A log that cannot be written fails the run, as in coreutils.
