@@ -16,7 +16,8 @@
 
 namespace {
 constexpr const char* usage_text =
-    "Usage: orrinfold [--virtual-root DIR] [--convert MASKS] [--skip MASKS] [-q] [-k] [--werror] SOURCE DEST\n"
+    "Usage: orrinfold [--virtual-root DIR] [--convert MASKS] [--skip MASKS] [--allow-outside PATH]\n"
+    "                 [-q] [-k] [--werror] SOURCE DEST\n"
     "       orrinfold --check [options] SOURCE\n"
     "       orrinfold --help | -V, --version\n";
 

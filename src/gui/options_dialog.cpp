@@ -60,8 +60,12 @@ OptionsDialog::OptionsDialog(QWidget* parent) : QDialog(parent) {
     filter_layout->addWidget(skip_edit_, 1, 1);
     filter_layout->addWidget(default_button, 1, 2);
 
+    auto* allow_label = new QLabel(QStringLiteral("&Also readable outside the site (paths separated by ';'):"), this);
+    allow_edit_ = make_edit("allow_edit", this);
+    allow_label->setBuddy(allow_edit_);
+
     keep_going_check_ =
-        new QCheckBox(QStringLiteral("&Keep going when a file fails (report it, remove its output)"), this);
+        new QCheckBox(QStringLiteral("&Keep going when a file fails (report it, keep its previous output)"), this);
     keep_going_check_->setObjectName("keep_going_check");
 
     auto* ok_button = make_button(QStringLiteral("OK"), "ok_button", this);
@@ -76,12 +80,14 @@ OptionsDialog::OptionsDialog(QWidget* parent) : QDialog(parent) {
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(root_group);
     layout->addWidget(filter_group);
+    layout->addWidget(allow_label);
+    layout->addWidget(allow_edit_);
     layout->addWidget(keep_going_check_);
     layout->addLayout(buttons);
     setMinimumWidth(560);
 
     QWidget* order[] = {root_edit_, select_button_,    source_root_check_, convert_edit_, skip_edit_, default_button,
-                        keep_going_check_, ok_button, cancel_button, save_button, load_button};
+                        allow_edit_, keep_going_check_, ok_button, cancel_button, save_button, load_button};
     for (std::size_t i = 0; i + 1 < std::size(order); ++i) setTabOrder(order[i], order[i + 1]);
 
     connect(select_button_, &QPushButton::clicked, this, &OptionsDialog::select_root);
@@ -106,6 +112,9 @@ void OptionsDialog::fill_fields(const SSIDirectoryPreferences& preferences) {
     root_edit_->setText(text(preferences.virtual_root));
     keep_going_check_->setChecked(preferences.keep_going);
     source_root_check_->setChecked(preferences.source_as_root);
+    QStringList places;
+    for (const std::string& place : preferences.allow_outside) places << text(place);
+    allow_edit_->setText(places.join(QStringLiteral("; ")));
 }
 
 SSIDirectoryPreferences OptionsDialog::fields() const {
@@ -115,6 +124,8 @@ SSIDirectoryPreferences OptionsDialog::fields() const {
     preferences.skip_filter = skip_edit_->text().toStdString();
     preferences.keep_going = keep_going_check_->isChecked();
     preferences.source_as_root = source_root_check_->isChecked();
+    for (const QString& place : allow_edit_->text().split(QLatin1Char(';'), Qt::SkipEmptyParts))
+        if (!place.trimmed().isEmpty()) preferences.allow_outside.push_back(place.trimmed().toStdString());
     return preferences;
 }
 

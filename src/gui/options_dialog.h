@@ -29,6 +29,7 @@ private:
     QLineEdit* root_edit_;
     QPushButton* select_button_;
     QCheckBox* source_root_check_;
+    QLineEdit* allow_edit_;
     QLineEdit* convert_edit_;
     QLineEdit* skip_edit_;
     QCheckBox* keep_going_check_;

@@ -334,6 +334,7 @@ private slots:
     void options_dialog_ok_stores_the_fields_for_the_next_start() {
         answer_modal(window_.get(), "options_button", "options_dialog", [](QWidget* dialog) {
             type_fields(dialog, "/srv/site | *.htm | draft*");
+            child<QLineEdit>(dialog, "allow_edit")->setText(" /srv/shared;;/opt/a b ");
             for (const char* check : {"keep_going_check", "source_root_check"})
                 QTest::mouseClick(child<QWidget>(dialog, check), Qt::LeftButton);
             QTest::keyClick(child<QLineEdit>(dialog, "convert_edit"), Qt::Key_Return);  // OK is the default button
@@ -342,6 +343,7 @@ private slots:
         QSettings store = settings::open();
         settings::load_current(store, app_preferences);
         QVERIFY(app_preferences.keep_going && app_preferences.source_as_root);
+        QCOMPARE(app_preferences.allow_outside, (std::vector<std::string>{"/srv/shared", "/opt/a b"}));
         const OptionsDialog reopened;
         QCOMPARE(reopened.windowTitle() + ": " + joined(reopened.fields()),
                  "Orrinfold Options: /srv/site | *.htm | draft*");
