@@ -30,11 +30,13 @@ run_t convert(const std::string& source, const std::string& destination,
               const SSIDirectoryPreferences& preferences = default_preferences(), const std::string& relative = "") {
     RecordingLog log;
     std::string error;
+    const Tree before = snapshot_tree(source, destination);
     try {
         convert_directory(relative, source, destination, preferences, log);
     } catch (const std::exception& e) {
         error = e.what();
     }
+    EXPECT_EQ(snapshot_tree(source, destination), before) << "the source was changed";
     return {log.lines(), error};
 }
 
@@ -289,6 +291,27 @@ TEST(ConvertDirectory, SourceAndDestinationProblemsNameThePath) {
         SCOPED_TRACE(row.error);
         EXPECT_EQ(convert(row.source, row.destination).error, row.error);
     }
+}
+
+// Copies keep a read-only mode, and a second run replaces them all the same (as a plain user:
+// root could write to them anyway).
+TEST(ConvertDirectory, ReadOnlyOutputsAreReplacedOnTheNextRun) {
+    TempTree t;
+    t.write("src/ro.txt", "first");
+    t.write("src/page.shtml", "page");
+    ASSERT_EQ(::chmod(t.path("src/ro.txt").c_str(), 0444), 0);
+    run_as_plain_user(t.path(), [&t] {
+        EXPECT_EQ(convert(t.path("src"), t.path("dst")).error, "");
+        ASSERT_EQ(::chmod(t.path("dst/page.shtml").c_str(), 0444), 0);
+        ASSERT_EQ(::chmod(t.path("src/ro.txt").c_str(), 0644), 0);
+        t.write("src/ro.txt", "second");
+        ASSERT_EQ(::chmod(t.path("src/ro.txt").c_str(), 0444), 0);
+        EXPECT_EQ(convert(t.path("src"), t.path("dst")).error, "");
+        EXPECT_EQ(read_tree(t.path("dst")), (Tree{{"page.shtml", "page"}, {"ro.txt", "second"}}));
+        struct stat st {};
+        EXPECT_EQ(::stat(t.path("dst/ro.txt").c_str(), &st), 0);
+        EXPECT_EQ(st.st_mode & 07777, 0444U);
+    });
 }
 
 // Outputs take the place of what stands at their name: a hard link to the source, a link to a

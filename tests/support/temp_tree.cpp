@@ -1,6 +1,12 @@
 #include "temp_tree.h"
 
+#include <gtest/gtest.h>
+
+#include <cstdio>
 #include <cstdlib>
+#include <grp.h>
+#include <sys/wait.h>
+#include <unistd.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <filesystem>
@@ -77,4 +83,50 @@ std::string utf16le(std::u16string_view text, bool bom) {
         bytes.push_back(static_cast<char>(unit >> 8));
     }
     return bytes;
+}
+
+void run_as_plain_user(const std::string& folder, const std::function<void()>& body) {
+    if (::geteuid() != 0) {
+        body();
+        return;
+    }
+    constexpr uid_t nobody = 65534;
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0) << "fork";
+    if (child == 0) {
+        bool dropped = ::lchown(folder.c_str(), nobody, nobody) == 0;
+        for (const auto& entry : fs::recursive_directory_iterator(folder))
+            dropped = dropped && ::lchown(entry.path().c_str(), nobody, nobody) == 0;
+        dropped = dropped && ::setgroups(0, nullptr) == 0 && ::setgid(nobody) == 0 && ::setuid(nobody) == 0;
+        if (dropped) body();
+        std::fflush(nullptr);
+        ::_exit(!dropped ? 2 : ::testing::Test::HasFailure() ? 1 : 0);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0)
+        << (WIFEXITED(status) && WEXITSTATUS(status) == 2 ? "could not become a plain user"
+                                                          : "failed as a plain user (see above)");
+}
+
+Tree snapshot_tree(const std::string& root, const std::string& skip) {
+    Tree tree;
+    std::error_code missing;
+    if (!fs::is_directory(root, missing)) return tree;
+    for (auto it = fs::recursive_directory_iterator(root); it != fs::recursive_directory_iterator(); ++it) {
+        if (!skip.empty() && it->path() == skip) {
+            it.disable_recursion_pending();
+            continue;
+        }
+        struct stat st {};
+        if (::lstat(it->path().c_str(), &st) != 0) throw std::runtime_error("lstat failed: " + it->path().string());
+        std::string facts = std::to_string(st.st_mode) + " " + std::to_string(st.st_mtim.tv_sec) + "." +
+                            std::to_string(st.st_mtim.tv_nsec);
+        if (S_ISLNK(st.st_mode))
+            facts += " -> " + fs::read_symlink(it->path()).string();
+        else if (S_ISREG(st.st_mode))
+            facts += " #" + std::to_string(std::hash<std::string>{}(read_file(it->path().string())));
+        tree[it->path().lexically_relative(root).generic_string()] = facts;
+    }
+    return tree;
 }

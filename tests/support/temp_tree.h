@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <map>
 #include <string>
 #include <string_view>
@@ -28,9 +29,19 @@ private:
 using Tree = std::map<std::string, std::string>;
 Tree read_tree(const std::string& root);
 
+// Every entry under root, except those under skip, with what a run must not change: a hash of
+// a file's content, its mode and its modification time; a link's target. Special files are
+// never opened.
+Tree snapshot_tree(const std::string& root, const std::string& skip = {});
+
 std::string read_file(const std::string& path);
 // Sets a file's access and modification times to seconds since 1970.
 void set_mtime(const std::string& path, long long seconds);
+
+// Runs body without root's powers, which would hide permission faults: as root, in a child
+// process that hands folder to the user nobody and becomes that user; otherwise right here.
+// Failures inside body fail the calling test.
+void run_as_plain_user(const std::string& folder, const std::function<void()>& body);
 
 // UTF-16 little-endian bytes of a text, with the byte order mark FF FE in front when bom.
 std::string utf16le(std::u16string_view text, bool bom = true);
