@@ -113,7 +113,8 @@ Tree snapshot_tree(const std::string& root, const std::string& skip) {
     Tree tree;
     std::error_code missing;
     if (!fs::is_directory(root, missing)) return tree;
-    for (auto it = fs::recursive_directory_iterator(root); it != fs::recursive_directory_iterator(); ++it) {
+    const auto options = fs::directory_options::skip_permission_denied;
+    for (auto it = fs::recursive_directory_iterator(root, options); it != fs::recursive_directory_iterator(); ++it) {
         if (!skip.empty() && it->path() == skip) {
             it.disable_recursion_pending();
             continue;
