@@ -2,7 +2,9 @@
 BUILD ?= build
 CMAKE_FLAGS ?=
 
-.PHONY: all deps configure build test demo bench sanitize clean
+FUZZ_SECONDS ?= 60
+
+.PHONY: all deps configure build test demo bench sanitize fuzz clean
 
 all: build
 
@@ -31,5 +33,12 @@ bench: build
 sanitize:
 	$(MAKE) test BUILD=build-sanitize CMAKE_FLAGS="-DCMAKE_BUILD_TYPE=Debug -DORRINFOLD_SANITIZE='address;undefined' -DORRINFOLD_BUILD_BENCH=OFF $(CMAKE_FLAGS)"
 
+# Builds the fuzz targets with clang and runs each for FUZZ_SECONDS.
+fuzz:
+	@sh scripts/install-deps.sh fuzz
+	cmake -S . -B build-fuzz -DCMAKE_CXX_COMPILER=clang++-14 -DORRINFOLD_FUZZ=ON -DBUILD_TESTING=OFF
+	cmake --build build-fuzz -j2
+	sh scripts/fuzz.sh build-fuzz $(FUZZ_SECONDS)
+
 clean:
-	rm -rf build build-sanitize
+	rm -rf build build-sanitize build-fuzz

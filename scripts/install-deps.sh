@@ -1,7 +1,9 @@
 #!/bin/sh
-# Installs the Debian packages the build and the tests need, only those that are missing.
+# Installs the Debian packages the build and the tests need, only those that are missing;
+# with "fuzz", also what the fuzz targets need.
 set -e
 packages="cmake g++ make libgtest-dev libcli11-dev qt6-base-dev"
+[ "${1:-}" = fuzz ] && packages="$packages clang-14 libclang-rt-14-dev libfuzzer-14-dev"
 missing=""
 for package in $packages; do
     dpkg -s "$package" >/dev/null 2>&1 || missing="$missing $package"

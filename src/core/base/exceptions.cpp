@@ -16,7 +16,7 @@ const char* base_name(const char* path) noexcept {
 
 const throw_location_t& last_throw_location() noexcept { return last_location; }
 
-void record_throw_location(const std::source_location& at) noexcept {
+void record_throw_location(const code_location_t& at) noexcept {
     last_location.file = base_name(at.file_name());
     last_location.line = static_cast<unsigned>(at.line());
 }
@@ -35,6 +35,6 @@ os_exception::os_exception(int code, std::string path)
       code_(code),
       path_(std::move(path)) {}
 
-void throw_os_error(int code, const std::string& path, const std::source_location& at) {
+void throw_os_error(int code, const std::string& path, const code_location_t& at) {
     raise(os_exception(code, path), at);
 }

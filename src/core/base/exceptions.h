@@ -7,6 +7,23 @@
 #include <string>
 #include <utility>
 
+// Where a call was written. Compilers whose library lacks std::source_location (clang 14 with
+// libstdc++, used for fuzzing) get the same from their builtins.
+#ifdef __cpp_lib_source_location
+using code_location_t = std::source_location;
+#else
+struct code_location_t {
+    static constexpr code_location_t current(const char* file = __builtin_FILE(),
+                                             unsigned line = __builtin_LINE()) noexcept {
+        return {file, line};
+    }
+    constexpr const char* file_name() const noexcept { return file_; }
+    constexpr unsigned line() const noexcept { return line_; }
+    const char* file_;
+    unsigned line_;
+};
+#endif
+
 // Where the most recent throw on this thread happened: the source file's base name and the line.
 // The fatal report shows it; it is not part of any exception object.
 struct throw_location_t {
@@ -15,11 +32,11 @@ struct throw_location_t {
 };
 
 const throw_location_t& last_throw_location() noexcept;
-void record_throw_location(const std::source_location& at) noexcept;
+void record_throw_location(const code_location_t& at) noexcept;
 
 // Every throw in the program goes through here so that the location is always recorded.
 template <class E>
-[[noreturn]] void raise(E&& error, const std::source_location& at = std::source_location::current()) {
+[[noreturn]] void raise(E&& error, const code_location_t& at = code_location_t::current()) {
     record_throw_location(at);
     throw std::forward<E>(error);
 }
@@ -40,7 +57,7 @@ private:
 };
 
 [[noreturn]] void throw_os_error(int code, const std::string& path = {},
-                                 const std::source_location& at = std::source_location::current());
+                                 const code_location_t& at = code_location_t::current());
 
 // An error shown to the user in the error box, after which the program goes on.
 class nonfatal_error : public std::runtime_error {

@@ -20,7 +20,7 @@ InterruptGuard::InterruptGuard(std::atomic<bool>& stop) {
     struct sigaction action {};
     action.sa_handler = on_signal;
     sigemptyset(&action.sa_mask);
-    action.sa_flags = SA_RESETHAND;  // the second signal ends the program
+    action.sa_flags = static_cast<int>(SA_RESETHAND);  // the second signal ends the program
     sigaction(SIGINT, &action, &previous_int);
     sigaction(SIGTERM, &action, &previous_term);
 }

@@ -13,7 +13,7 @@
 void SSIParser::line_cursor_t::advance(const unsigned char* from, const unsigned char* to, bool wide) noexcept {
     if (wide) {
         for (const unsigned char* p = from; p + 1 < to; p += 2) {
-            const unsigned unit = p[0] | (p[1] << 8u);
+            const unsigned unit = p[0] | (unsigned{p[1]} << 8u);
             if (unit == u'\n') {
                 ++line;
                 column = 1;

@@ -28,7 +28,7 @@ void SSIParser::process() {
 void SSIParser::detect_encoding() {
     wide_ = false;
     if (available(2)) {
-        const unsigned mark = begin_[0] | (begin_[1] << 8u);
+        const unsigned mark = begin_[0] | (unsigned{begin_[1]} << 8u);
         if (mark == 0xFEFF) {
             if (size_ % 2 != 0) report(severity_t::error, "Odd sized Unicode file");
             wide_ = true;
