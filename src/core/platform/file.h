@@ -51,7 +51,7 @@ public:
     ~OutputFile();
 
     File& file() noexcept { return file_; }
-    // Permission bits for the output; without a call it gets those of a new file (0666 less the umask).
+    // Permission bits for the output; without a call it keeps those of a new file (0666 less the umask).
     void set_permissions(unsigned mode);
     // Closes the file and puts it in the target's place.
     void commit();
@@ -61,6 +61,5 @@ private:
 
     std::string temporary_;
     File file_;
-    bool permissions_set_ = false;
     bool committed_ = false;
 };

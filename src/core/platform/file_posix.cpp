@@ -2,6 +2,7 @@
 
 #include "base/exceptions.h"
 
+#include <atomic>
 #include <cerrno>
 #include <exception>
 #include <fcntl.h>
@@ -19,20 +20,19 @@ File::File(const std::string& path, access_t access) : path_(path) {
 }
 
 namespace {
-// The mask new files get; read once before any thread could change it.
-const mode_t creation_mask = [] {
-    const mode_t mask = ::umask(0);
-    ::umask(mask);
-    return mask;
-}();
-
-// A fresh file in target's folder, readable by its owner only until it is complete.
+// A fresh file in target's folder, with the mode a new file gets. The name is this process's
+// and a counter's; O_EXCL keeps it from taking over anything already there.
 std::pair<std::string, int> make_temporary(const std::string& target) {
+    static std::atomic<unsigned long> counter{0};
+    static const std::string process = std::to_string(::getpid());
     const std::size_t slash = target.rfind('/');
-    std::string name = (slash == std::string::npos ? std::string() : target.substr(0, slash + 1)) + ".orrinfold-XXXXXX";
-    const int fd = ::mkostemp(name.data(), O_CLOEXEC);
-    if (fd < 0) throw_os_error(errno, target);
-    return {name, fd};
+    const std::string folder = slash == std::string::npos ? std::string() : target.substr(0, slash + 1);
+    for (;;) {
+        std::string name = folder + ".orrinfold-" + process + "-" + std::to_string(++counter);
+        const int fd = ::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        if (fd >= 0) return {name, fd};
+        if (errno != EEXIST && errno != EINTR) throw_os_error(errno, target);
+    }
 }
 }  // namespace
 
@@ -47,11 +47,9 @@ OutputFile::~OutputFile() {
 
 void OutputFile::set_permissions(unsigned mode) {
     if (::fchmod(file_.native_handle(), static_cast<mode_t>(mode & 07777)) != 0) throw_os_error(errno, file_.path());
-    permissions_set_ = true;
 }
 
 void OutputFile::commit() {
-    if (!permissions_set_) set_permissions(0666 & ~creation_mask);
     file_.close();
     if (::rename(temporary_.c_str(), file_.path().c_str()) != 0) throw_os_error(errno, file_.path());
     committed_ = true;

@@ -3,6 +3,7 @@
 #include "base/compile_log.h"
 #include "base/exceptions.h"
 #include "platform/file_system.h"
+#include "ssi/document_cache.h"
 #include "platform/text.h"
 #include "ssi/preferences.h"
 
@@ -58,8 +59,10 @@ void SSIParser::do_include(SSIParser& parser, const Command& command) {
 
 void SSIParser::require_readable(const std::string& path) const {
     const std::vector<std::string>& folders = preferences_->readable_folders;
-    if (!folders.empty() && !within_any(real_path(path), folders))
-        raise(std::runtime_error("Path outside the site: " + path));
+    DocumentCache* cache = state_->cache;
+    if (folders.empty() || (cache != nullptr && cache->known_readable(path))) return;
+    if (!within_any(real_path(path), folders)) raise(std::runtime_error("Path outside the site: " + path));
+    if (cache != nullptr) cache->add_readable(path);
 }
 
 void SSIParser::run_located(const resolved_path_t& target, const std::function<void()>& work) {
