@@ -28,6 +28,7 @@ demo: build
 bench: build
 	./$(BUILD)/bench/engine_bench
 	./$(BUILD)/bench/site_bench
+	./$(BUILD)/bench/pathological_bench
 
 # The whole test suite under AddressSanitizer and UndefinedBehaviorSanitizer.
 sanitize:
