@@ -28,8 +28,10 @@ struct site_t {
         write("sub/b.shtml", "[<!--#include virtual=\"/a.inc\" -->]<!--#flastmod virtual=\"../a.inc\" -->");
         write("sub/self.inc", "<!--#include virtual=\"self.inc\" -->");
         write("sub/w.inc", std::string("\xFF\xFE<\0!\0-\0-\0#\0e\0c\0h\0o\0 \0v\0a\0r\0=\0v\0 \0-\0-\0>\0", 40));
-        std::string big;
-        while (big.size() < 300 * 1024) big += "text <!--#echo var=\"DATE_GMT\" --> more text\n";
+        // Larger than the reading window, with a directive across its edge.
+        std::string big(256 * 1024 - 3, 't');
+        big += "<!--#echo var=\"v\" -->";
+        big.append(4096, 'u');
         write("big.inc", big);
     }
     ~site_t() { std::system(("rm -rf '" + root + "'").c_str()); }
