@@ -1,17 +1,12 @@
 // The engine's rules on documents in memory: syntax, dispatch, encodings, variables and formats.
 #include "pinned_time.h"
-#include "platform/clock.h"
 #include "run_engine.h"
 #include "ssi/ssi_parser.h"
 #include "temp_tree.h"
 
 #include <gtest/gtest.h>
 
-#include <cstdint>
 #include <limits>
-#include <optional>
-#include <string>
-#include <vector>
 
 using namespace std::string_literals;
 
@@ -46,7 +41,6 @@ TEST(DirectiveSyntax, OpenerAndCommandName) {
     expect_engine_cases({
         {"opener with a space is plain text", R"(<!-- #echo var="x" -->)", R"(<!-- #echo var="x" -->)", {}},
         {"partial opener at the end is text", "a <!--", "a <!--", {}},
-        {"names are case-sensitive", R"(a<!--#ECHO var="x" -->b)", "ab", {"Unknown SSI command: ECHO"}},
         {"white space allowed around the name", "<!--#  echo\t\n\f\rvar=\"x\"\t\n\f\r-->", "(none)", {}},
         {"vertical tab is not white space", "<!--#echo\vvar=\"x\" -->", "",
          after_non_alpha({"Unsupported argument '' in command 'echo'",
@@ -108,22 +102,15 @@ TEST(DirectiveSyntax, ErrorsAreLoggedAndTheDirectiveStillRuns) {
 
 TEST(DirectiveSyntax, EndOfFileInsideADirectiveKeepsTheTextBeforeIt) {
     const std::vector<std::string> eof{"Unexpected end of file"};
-    expect_engine_cases({
-        {"right after the opener", "a<!--#", "a", eof},
-        {"inside the name", "a<!--#ech", "a", eof},
-        {"after the name", "a<!--#echo ", "a", eof},
-        {"inside an argument name", "a<!--#echo va", "a", eof},
-        {"after =", "a<!--#echo var=", "a", eof},
-        {"inside a quoted value", "a<!--#echo var=\"x -->b", "a", eof},
-        {"inside an unquoted value", "a<!--#echo var=x", "a", eof},
-        {"unquoted value ending in a dash", "a<!--#echo var=x-", "a", eof},
-        {"unquoted value ending in two dashes", "a<!--#echo var=x--", "a", eof},
-        {"one dash of the closer", "a<!--#echo var=\"x\" -", "a", eof},
-        {"two dashes of the closer", "a<!--#echo var=\"x\" --", "a", eof},
-        {"after syntax errors", "a<!--#echo 5", "a", after_non_alpha({"Unexpected end of file"})},
-        {"earlier directives keep their output", R"([<!--#echo var="SERVER_SOFTWARE" -->]<!--#echo)",
-         "[Orrinfold 1.15]", eof},
-    });
+    std::vector<engine_case_t> cases{
+        {"after syntax errors", "a<!--#echo 5", "a", after_non_alpha(eof)},
+        {"earlier directives keep their output", R"([<!--#echo var="SERVER_SOFTWARE" -->]<!--#echo)", "[Orrinfold 1.15]",
+         eof}};
+    // Cut in every place of a directive: the name, an argument's name, after =, the values, the closer's dashes.
+    for (const char* rest : {"", "ech", "echo ", "echo va", "echo var=", "echo var=\"x -->b", "echo var=x", "echo var=x-",
+                             "echo var=x--", "echo var=\"x\" -", "echo var=\"x\" --"})
+        cases.push_back({rest, "a<!--#"s + rest, "a", eof});
+    expect_engine_cases(cases);
 }
 
 TEST(CommandDispatch, UnknownCommandsAreSkipped) {
@@ -151,8 +138,6 @@ TEST(CommandDispatch, UnsupportedArgumentsWarnInNameOrderAndTheCommandRuns) {
           "warning: Unsupported argument 'zeta' in command 'echo'"}},
         {"argument names are case-sensitive", R"(<!--#set var="y" value="2" --><!--#echo Var="x" var="y" -->)", "2",
          {"warning: Unsupported argument 'Var' in command 'echo'"}},
-        {"config", R"(<!--#config errmsg="oops" -->)", "",
-         {"warning: Unsupported argument 'errmsg' in command 'config'"}},
     });
 }
 
@@ -232,8 +217,7 @@ TEST(DocumentEncoding, EverythingElseIsEightBit) {
         {"reversed byte order mark, 8-bit text", "\xFE\xFF<!--#echo var=\"x\" -->", "\xFE\xFF(none)",
          {"Unicode is reversed"}},
         {"zero width space in UTF-8 is not white space", "<!--#echo\xE2\x80\x8Bvar=\"x\" -->", "",
-         {"Non-alpha symbol in argument name", "Expected identifier", "Expected '='",
-          "Unsupported argument '' in command 'echo'", "Missing required argument 'var' in command 'echo'"}},
+         after_non_alpha({"Unsupported argument '' in command 'echo'", "Missing required argument 'var' in command 'echo'"})},
     });
 }
 

@@ -24,7 +24,7 @@ struct site_t {
         if (::mkdtemp(pattern) == nullptr) std::abort();
         root = pattern;
         make_directory(root + "/sub");
-        write("a.inc", "<!--#set var=\"v\" value=\"$v$v\" --><!--#echo var=\"v\" -->");
+        write("a.inc", "<!--#set var=\"v\" value=\"$v.\" --><!--#echo var=\"v\" -->");
         write("sub/b.shtml", "[<!--#include virtual=\"/a.inc\" -->]<!--#flastmod virtual=\"../a.inc\" -->");
         write("sub/self.inc", "<!--#include virtual=\"self.inc\" -->");
         write("sub/w.inc", std::string("\xFF\xFE<\0!\0-\0-\0#\0e\0c\0h\0o\0 \0v\0a\0r\0=\0v\0 \0-\0-\0>\0", 40));
