@@ -11,13 +11,9 @@
 using namespace std::string_literals;
 
 namespace {
-// A character that cannot start an argument name costs three lines before the rest.
-const std::string non_alpha_argument[] = {"Non-alpha symbol in argument name", "Expected identifier", "Expected '='"};
-
-std::vector<std::string> after_non_alpha(std::vector<std::string> tail) {
-    std::vector<std::string> log(std::begin(non_alpha_argument), std::end(non_alpha_argument));
-    log.insert(log.end(), tail.begin(), tail.end());
-    return log;
+// A character that cannot start an argument name costs three lines before the last one.
+std::vector<std::string> after_non_alpha(const std::string& last) {
+    return {"Non-alpha symbol in argument name", "Expected identifier", "Expected '='", last};
 }
 
 // Warnings and errors are told apart here: the kind of each line matters.
@@ -25,8 +21,7 @@ void expect_cases(const std::vector<engine_case_t>& cases) { expect_engine_cases
 
 const std::string echo_x = utf16le(u"<!--#echo var=\"x\" -->", false);
 
-// Sun, 06-Dec-2026 01:24:53 UTC.
-constexpr std::int64_t sample_time = 1796520293;
+constexpr std::int64_t sample_time = 1796520293;  // Sun, 06-Dec-2026 01:24:53 UTC
 }  // namespace
 
 TEST(DirectiveSyntax, TextOutsideDirectivesIsCopiedByteForByte) {
@@ -42,13 +37,24 @@ TEST(DirectiveSyntax, OpenerAndCommandName) {
         {"opener with a space is plain text", R"(<!-- #echo var="x" -->)", R"(<!-- #echo var="x" -->)", {}},
         {"partial opener at the end is text", "a <!--", "a <!--", {}},
         {"white space allowed around the name", "<!--#  echo\t\n\f\rvar=\"x\"\t\n\f\r-->", "(none)", {}},
-        {"vertical tab is not white space", "<!--#echo\vvar=\"x\" -->", "",
-         after_non_alpha({"Unsupported argument '' in command 'echo'",
-                          "Missing required argument 'var' in command 'echo'"})},
         {"empty directive has an empty name", "a<!--#-->b", "ab", {"Expected identifier", "Unknown SSI command: "}},
         {"opener inside a quoted value is part of it",
          R"(<!--#set var="x" value="<!--#echo var='y' -->" --><!--#echo var="x" -->)", "<!--#echo var='y' -->", {}},
     });
+}
+
+// The name ends at the first byte that is no letter; what follows and is no ASCII blank starts
+// an argument name that is no identifier. In a UTF-16 document the zero width space is a blank.
+TEST(DirectiveSyntax, OnlyAsciiBlanksEndTheName) {
+    std::vector<engine_case_t> cases;
+    for (const char* after : {"2 ", "\v", "\xE2\x80\x8B"})
+        cases.push_back({after, "<!--#echo"s + after + "var=\"x\" -->", "",
+                         {"error: Non-alpha symbol in argument name", "error: Expected identifier",
+                          "error: Expected '='", "warning: Unsupported argument '' in command 'echo'",
+                          "error: Missing required argument 'var' in command 'echo'"}});
+    expect_cases(cases);
+    expect_document_cases({{"zero width space in UTF-16", utf16le(u"<!--#echo\u200Bvar=\"x\"\u200B-->"),
+                            utf16le(u"(none)")}});
 }
 
 TEST(DirectiveSyntax, QuotedValues) {
@@ -61,7 +67,6 @@ TEST(DirectiveSyntax, QuotedValues) {
          R"(say "hi"it's)", {}},
         {"backslash does not escape the quote", R"(<!--#set var="x" value="a\" --><!--#echo var="x" -->)", R"(a\)", {}},
         {"line breaks are kept", "<!--#set var=\"x\" value=\"a\r\nb\" --><!--#echo var=\"x\" -->", "a\r\nb", {}},
-        {"empty quoted value", R"(<!--#set var="x" value="" -->[<!--#echo var="x" -->])", "[]", {}},
         {"no space needed between arguments", R"(<!--#set var="x"value="y"--><!--#echo var="x" -->)", "y", {}},
     });
 }
@@ -84,60 +89,45 @@ TEST(DirectiveSyntax, UnquotedValues) {
 }
 
 TEST(DirectiveSyntax, ErrorsAreLoggedAndTheDirectiveStillRuns) {
-    const std::string set_ab = R"(<!--#set var="a" value="1" --><!--#set var="b" value="2" -->)";
-    const std::string first_wins = set_ab + R"(<!--#echo var="a" var="b" -->)";
+    const std::string unsupported = "Unsupported argument '' in command 'echo'";
     expect_engine_cases({
-        {"first duplicate wins", first_wins, "1", {"Duplicated arguments"}},
+        {"first duplicate wins", R"(<!--#set var="a" value="1" --><!--#echo var="a" var="b" -->)", "1",
+         {"Duplicated arguments"}},
         {"bad end after two dashes", R"(<!--#echo var="x" -- >rest)", "(none)>rest", {"Bad end of command"}},
-        {"bad end after one dash", R"(<!--#echo var="x" ->rest)", "(none)rest", {"Bad end of command"}},
-        {"digit at an argument position", R"(<!--#echo 5="x" var="y" -->)", "(none)",
-         after_non_alpha({"Unsupported argument '' in command 'echo'"})},
+        {"bad end after one dash, later directives still run",
+         R"(<!--#echo var="x" ->[<!--#echo var="SERVER_SOFTWARE" -->])", "(none)[Orrinfold 1.15]",
+         {"Bad end of command"}},
+        {"digit at an argument position", R"(<!--#echo 5="x" var="y" -->)", "(none)", after_non_alpha(unsupported)},
         // The > is not a closer: the text after it is read as one more argument up to the next "-->".
-        {"closer of > alone", R"(<!--#echo var="x">text -->after)", "(none)after",
-         after_non_alpha({"Unsupported argument '' in command 'echo'"})},
-        {"later directives still run", R"(<!--#echo var="x" ->[<!--#echo var="SERVER_SOFTWARE" -->])",
-         "(none)[Orrinfold 1.15]", {"Bad end of command"}},
+        {"closer of > alone", R"(<!--#echo var="x">text -->after)", "(none)after", after_non_alpha(unsupported)},
     });
 }
 
 TEST(DirectiveSyntax, EndOfFileInsideADirectiveKeepsTheTextBeforeIt) {
     const std::vector<std::string> eof{"Unexpected end of file"};
     std::vector<engine_case_t> cases{
-        {"after syntax errors", "a<!--#echo 5", "a", after_non_alpha(eof)},
-        {"earlier directives keep their output", R"([<!--#echo var="SERVER_SOFTWARE" -->]<!--#echo)", "[Orrinfold 1.15]",
-         eof}};
-    // Cut in every place of a directive: the name, an argument's name, after =, the values, the closer's dashes.
-    for (const char* rest : {"", "ech", "echo ", "echo va", "echo var=", "echo var=\"x -->b", "echo var=x", "echo var=x-",
-                             "echo var=x--", "echo var=\"x\" -", "echo var=\"x\" --"})
+        {"after syntax errors", "a<!--#echo 5", "a", after_non_alpha(eof[0])},
+        {"earlier directives keep their output", R"([<!--#echo var="SERVER_SOFTWARE" -->]<!--#echo)",
+         "[Orrinfold 1.15]", eof}};
+    // Cut in every part of a directive: the name, an argument's name, after =, values, the closer's dashes.
+    for (const char* rest : {"", "ech", "echo ", "echo va", "echo var=", "echo var=\"x -->b", "echo var=x",
+                             "echo var=x-", "echo var=x--", "echo var=\"x\" -", "echo var=\"x\" --"})
         cases.push_back({rest, "a<!--#"s + rest, "a", eof});
     expect_engine_cases(cases);
 }
 
-TEST(CommandDispatch, UnknownCommandsAreSkipped) {
+TEST(CommandDispatch, UnknownCommandsAreSkippedAndArgumentsWarnInNameOrder) {
     expect_cases({
-        {"name differs in case", R"(a<!--#Include virtual="a.inc" -->b)", "ab",
+        {"names are case-sensitive", R"(a<!--#Include virtual="a.inc" -->b)", "ab",
          {"warning: Unknown SSI command: Include"}},
         {"arguments of an unknown command are not checked", R"(<!--#exec cmd="ls" -->)", "",
          {"warning: Unknown SSI command: exec"}},
-        {"name stops at the first non-letter", R"(<!--#echo2 var="x" -->)", "",
-         {"error: Non-alpha symbol in argument name", "error: Expected identifier", "error: Expected '='",
-          "warning: Unsupported argument '' in command 'echo'",
-          "error: Missing required argument 'var' in command 'echo'"}},
-    });
-}
-
-TEST(CommandDispatch, UnsupportedArgumentsWarnInNameOrderAndTheCommandRuns) {
-    expect_cases({
-        {"one unsupported argument", R"(<!--#set var="x" value="1" --><!--#echo var="x" encoding="none" -->)", "1",
-         {"warning: Unsupported argument 'encoding' in command 'echo'"}},
-        {"upper case sorts before lower case",
-         R"(<!--#set var="x" value="1" --><!--#echo zeta="1" var="x" beta="2" Gamma="3" Alpha="4" -->)", "1",
-         {"warning: Unsupported argument 'Alpha' in command 'echo'",
-          "warning: Unsupported argument 'Gamma' in command 'echo'",
-          "warning: Unsupported argument 'beta' in command 'echo'",
-          "warning: Unsupported argument 'zeta' in command 'echo'"}},
-        {"argument names are case-sensitive", R"(<!--#set var="y" value="2" --><!--#echo Var="x" var="y" -->)", "2",
-         {"warning: Unsupported argument 'Var' in command 'echo'"}},
+        // Upper case before lower case; argument names are case-sensitive.
+        {"unsupported arguments", R"(<!--#set var="x" value="1" --><!--#echo var="x" beta="2" Gamma="3" Var="4" -->)",
+         "1",
+         {"warning: Unsupported argument 'Gamma' in command 'echo'",
+          "warning: Unsupported argument 'Var' in command 'echo'",
+          "warning: Unsupported argument 'beta' in command 'echo'"}},
     });
 }
 
@@ -148,11 +138,8 @@ TEST(CommandDispatch, MissingRequiredArgumentAbandonsTheDirective) {
          {"error: Missing required argument 'value' in command 'set'"}},
         {"set without var", R"(<!--#set value="1" -->)", "",
          {"error: Missing required argument 'var' in command 'set'"}},
-        {"only the first missing name, in name order", "<!--#set -->", "",
-         {"error: Missing required argument 'value' in command 'set'"}},
-        {"warnings come before the error", R"(<!--#set x="1" Var="a" -->)", "",
-         {"warning: Unsupported argument 'Var' in command 'set'",
-          "warning: Unsupported argument 'x' in command 'set'",
+        {"only the first missing name, in name order, after the warnings", R"(<!--#set x="1" -->)", "",
+         {"warning: Unsupported argument 'x' in command 'set'",
           "error: Missing required argument 'value' in command 'set'"}},
     });
 }
@@ -172,67 +159,58 @@ TEST(CommandDispatch, CommandsWithoutRequiredArguments) {
 
 TEST(CommandDispatch, BreakDropsTheRestOfTheDocument) {
     expect_cases({
-        {"break", R"(a<!--#break -->b<!--#echo var="x" -->c<!--#bogus -->)", "a", {}},
+        {"output before the break stays",
+         R"(<!--#set var="x" value="1" -->[<!--#echo var="x" --><!--#break -->]<!--#echo var="x" --><!--#bogus -->)",
+         "[1", {}},
         {"break with an argument still breaks", R"(a<!--#break now="1" -->b)", "a",
          {"warning: Unsupported argument 'now' in command 'break'"}},
-        {"output before the break stays", R"(<!--#set var="x" value="1" -->[<!--#echo var="x" --><!--#break -->])",
-         "[1", {}},
     });
 }
 
 TEST(DocumentEncoding, Utf16WithByteOrderMark) {
+    const std::vector<std::string> odd{"Odd sized Unicode file"};
     expect_document_cases({
         {"directives work and echo writes code units",
-         utf16le(u"a\u00E9<!--#set var=\"x\" value=\"\u20AC\U0001F600\" -->[<!--#echo var=\"x\" -->]"),
-         utf16le(u"a\u00E9[\u20AC\U0001F600]"),
-         {}},
-        {"zero width space separates arguments", utf16le(u"<!--#echo\u200Bvar=\"x\"\u200B-->"), utf16le(u"(none)"), {}},
-        {"non-ASCII variable names", utf16le(u"<!--#set var=\"\u00E9\" value=\"1\" --><!--#echo var=\"\u00E9\" -->"),
-         utf16le(u"1"), {}},
-        {"byte order mark alone", "\xFF\xFE", "\xFF\xFE", {}},
+         utf16le(u"a\u00E9<!--#set var=\"\u00E9\" value=\"\u20AC\U0001F600\" -->[<!--#echo var=\"\u00E9\" -->]"),
+         utf16le(u"a\u00E9[\u20AC\U0001F600]")},
+        {"byte order mark alone", "\xFF\xFE", "\xFF\xFE"},
         {"odd size keeps the last byte", utf16le(u"a<!--#echo var=\"SERVER_SOFTWARE\" -->b") + "Z",
-         utf16le(u"aOrrinfold 1.15b") + "Z", {"Odd sized Unicode file"}},
-        {"odd size, byte order mark and one byte", "\xFF\xFE<", "\xFF\xFE<", {"Odd sized Unicode file"}},
+         utf16le(u"aOrrinfold 1.15b") + "Z", odd},
+        {"odd size, byte order mark and one byte", "\xFF\xFE<", "\xFF\xFE<", odd},
         // The lone last byte reads as a code unit with a zero high byte, here the > of the closer.
-        {"odd size, last byte closes a directive", utf16le(u"a<!--#echo var=\"x\" --") + ">", utf16le(u"a(none)"),
-         {"Odd sized Unicode file"}},
-        {"odd size, end of file in a directive", utf16le(u"a<!--#echo var=\"x") + "\"",
-         utf16le(u"a"), {"Odd sized Unicode file", "Unexpected end of file"}},
+        {"odd size, last byte closes a directive", utf16le(u"a<!--#echo var=\"x\" --") + ">", utf16le(u"a(none)"), odd},
+        {"odd size, end of file in a directive", utf16le(u"a<!--#echo var=\"x") + "\"", utf16le(u"a"),
+         {odd[0], "Unexpected end of file"}},
         // Only whole code units count: the first opener starts at byte 3.
         {"opener at an odd offset", "\xFF\xFE" "A"s + echo_x + "B"s + echo_x,
-         "\xFF\xFE" "A"s + echo_x + "B"s + utf16le(u"(none)", false), {}},
-        {"8-bit opener in a UTF-16 document", "\xFF\xFE<!--#echo var=\"x\" -->\n",
-         "\xFF\xFE<!--#echo var=\"x\" -->\n", {}},
+         "\xFF\xFE" "A"s + echo_x + "B"s + utf16le(u"(none)", false)},
+        {"8-bit opener in a UTF-16 document", "\xFF\xFE<!--#echo var=\"x\" -->\n", "\xFF\xFE<!--#echo var=\"x\" -->\n"},
     });
 }
 
 TEST(DocumentEncoding, EverythingElseIsEightBit) {
     expect_document_cases({
-        {"empty document", "", "", {}},
-        {"one byte", "<", "<", {}},
-        {"one high byte", "\xFF", "\xFF", {}},
-        {"UTF-8 byte order mark", "\xEF\xBB\xBF<!--#echo var=\"x\" -->", "\xEF\xBB\xBF(none)", {}},
-        {"UTF-16 without byte order mark", echo_x, echo_x, {}},
+        {"empty document", "", ""},
+        {"one high byte", "\xFF", "\xFF"},
+        {"UTF-8 byte order mark", "\xEF\xBB\xBF<!--#echo var=\"x\" -->", "\xEF\xBB\xBF(none)"},
+        {"UTF-16 without byte order mark", echo_x, echo_x},
         {"reversed byte order mark, UTF-16 text", "\xFE\xFF"s + echo_x, "\xFE\xFF"s + echo_x, {"Unicode is reversed"}},
         {"reversed byte order mark, 8-bit text", "\xFE\xFF<!--#echo var=\"x\" -->", "\xFE\xFF(none)",
          {"Unicode is reversed"}},
-        {"zero width space in UTF-8 is not white space", "<!--#echo\xE2\x80\x8Bvar=\"x\" -->", "",
-         after_non_alpha({"Unsupported argument '' in command 'echo'", "Missing required argument 'var' in command 'echo'"})},
     });
 }
 
+// Bytes that are no UTF-8 survive being stored, expanded and echoed, in names and values.
 TEST(DocumentEncoding, HighBytesRoundTripThroughVariables) {
     std::string high;
     for (int b = 0x80; b < 0x100; ++b) high.push_back(static_cast<char>(b));
     const std::string name = "caf\xC3\xA9\xE9";
     expect_document_cases({
-        {"every high byte", "<!--#set var=\"x\" value=\"" + high + "\" -->[<!--#echo var=\"x\" -->]", "[" + high + "]",
-         {}},
-        {"through expansion", "<!--#set var=\"" + name + "\" value=\"\xE9\xFF\" --><!--#set var=\"y\" value=\"${" +
-                                  name + "}-$x\" --><!--#echo var=\"y\" -->",
-         "\xE9\xFF-(none)", {}},
-        {"UTF-8 text", "<!--#set var=\"x\" value=\"\xE2\x82\xAC \xF0\x9F\x98\x80\" --><!--#echo var=\"x\" -->",
-         "\xE2\x82\xAC \xF0\x9F\x98\x80", {}},
+        {"every high byte", "<!--#set var=\"x\" value=\"" + high + "\" -->[<!--#echo var=\"x\" -->]", "[" + high + "]"},
+        {"through expansion",
+         "<!--#set var=\"" + name + "\" value=\"\xE9\xFF\" --><!--#set var=\"y\" value=\"${" + name +
+             "}-$x\" --><!--#echo var=\"y\" -->",
+         "\xE9\xFF-(none)"},
     });
 }
 
@@ -261,12 +239,10 @@ TEST(Variables, SetAndEcho) {
         {"unset variable", R"(<!--#echo var="NOTSET" -->|<!--#set var="y" value="[$NOTSET]" --><!--#echo var="y" -->)",
          "(none)|[(none)]"},
         {"empty value is not (none)", R"(<!--#set var="e" value="" -->[<!--#echo var="e" -->])", "[]"},
-        {"value expanded when set",
-         R"(<!--#set var="x" value="b" --><!--#set var="y" value="$x-$x" -->)"
-         R"(<!--#set var="x" value="c" --><!--#echo var="y" --><!--#echo var="x" -->)",
-         "b-bc"},
-        {"name from expansion", R"(<!--#set var="n" value="x" --><!--#set var="$n" value="1" --><!--#echo var="x" -->)",
-         "1"},
+        {"value expanded when set, name too",
+         R"(<!--#set var="x" value="b" --><!--#set var="y" value="$x-$x" --><!--#set var="$x" value="c" -->)"
+         R"(<!--#set var="x" value="c" --><!--#echo var="y" --><!--#echo var="x" --><!--#echo var="b" -->)",
+         "b-bcc"},
         {"names are case-sensitive", R"(<!--#set var="x" value="lower" --><!--#echo var="X" -->)", "(none)"},
         {"printed unescaped", R"(<!--#set var="h" value='<a href="x">&amp;</a>' --><!--#echo var="h" -->)",
          R"(<a href="x">&amp;</a>)"},
@@ -274,40 +250,35 @@ TEST(Variables, SetAndEcho) {
          R"(<!--#set var="s" value="$SERVER_SOFTWARE" --><!--#echo var="s" -->|)"
          R"(<!--#set var="SERVER_SOFTWARE" value="mine" --><!--#echo var="SERVER_SOFTWARE" -->)",
          "Orrinfold 1.15|mine"},
-        {"dates come from the clock", R"(<!--#echo var="DATE_GMT" -->|<!--#echo var="DATE_LOCAL" -->)",
-         "Sun, 06-Dec-2026 01:24:53|Sun, 06-Dec-2026 01:24:53"},
-        {"special names are case-sensitive", R"(<!--#echo var="date_gmt" -->|<!--#echo var="Last_Modified" -->)",
-         "(none)|(none)"},
-        {"setting a date name hides nothing from echo",
-         R"(<!--#set var="DATE_GMT" value="z" --><!--#echo var="DATE_GMT" -->|)"
-         R"(<!--#set var="y" value="$DATE_LOCAL" --><!--#echo var="y" -->)",
-         "Sun, 06-Dec-2026 01:24:53|(none)"},
-        {"no modification time gives an empty date", R"([<!--#echo var="LAST_MODIFIED" -->])", "[]"},
+        // Dates are for echo only: not stored, not expanded, case-sensitive, empty without a time.
+        {"dates come from the clock",
+         R"(<!--#set var="DATE_GMT" value="z" --><!--#echo var="DATE_GMT" -->|<!--#set var="y" value="$DATE_LOCAL" -->)"
+         R"(<!--#echo var="y" -->|<!--#echo var="date_gmt" -->[<!--#echo var="LAST_MODIFIED" -->])",
+         "Sun, 06-Dec-2026 01:24:53|(none)|(none)[]"},
     });
 }
 
 // Hostile documents stay within bounded memory: the directive that passes a limit is dropped.
 TEST(Variables, ValuesNamesAndTheirSumAreBounded) {
-    const std::string mib = std::to_string(max_value_length);
-    const std::string kib(1024, 'k');
-    std::string doubling = "<!--#set var=\"x\" value=\"" + kib + "\" -->";
+    const std::string too_long =
+        " is longer than " + std::to_string(max_value_length) + " characters; directive dropped";
+    std::string doubling = "<!--#set var=\"x\" value=\"" + std::string(1024, 'k') + "\" -->";
     for (int i = 0; i < 11; ++i) doubling += "<!--#set var=\"x\" value=\"$x$x\" -->";  // the 11th passes 1 MiB
     std::string sum = doubling;
-    for (int i = 0; i < 15; ++i) sum += "<!--#set var=\"v" + std::string(1, char('a' + i)) + "\" value=\"$x\" -->";
+    for (char v = 'a'; v < 'a' + 15; ++v) sum += "<!--#set var=\""s + v + "\" value=\"$x\" -->";
     const struct {
         std::string document;
         std::size_t output_size;
         std::vector<std::string> log;
     } rows[] = {
-        {doubling + "<!--#echo var=\"x\" -->", max_value_length,
-         {"Argument 'value' of command 'set' is longer than " + mib + " characters; directive dropped"}},
+        {doubling + "<!--#echo var=\"x\" -->", max_value_length, {"Argument 'value' of command 'set'" + too_long}},
         {"<!--#set var=\"y\" value=\"" + std::string(max_value_length + 1, 'v') + "\" --><!--#echo var=\"y\" -->", 6,
-         {"Argument 'value' of command 'set' is longer than " + mib + " characters; directive dropped"}},
-        {"<!--#" + std::string(max_value_length + 1, 'n') + " -->.", 1,
-         {"A name is longer than " + mib + " characters; directive dropped"}},
+         {"Argument 'value' of command 'set'" + too_long}},
+        {"<!--#" + std::string(max_value_length + 1, 'n') + " -->.", 1, {"A name" + too_long}},
         {sum, 0,
-         {"Argument 'value' of command 'set' is longer than " + mib + " characters; directive dropped",
-          "Variables would hold more than " + std::to_string(max_variables_length) + " characters in all; 'set' dropped"}},
+         {"Argument 'value' of command 'set'" + too_long,
+          "Variables would hold more than " + std::to_string(max_variables_length) +
+              " characters in all; 'set' dropped"}},
     };
     for (const auto& row : rows) {
         const engine_result_t result = run_engine(row.document);
@@ -320,14 +291,15 @@ TEST(Variables, LocalDateFollowsTheZoneAndOutOfRangeIsEmpty) {
     {
         const pinned_clock clock(sample_time);
         const zone_guard zone("ABC-2");
-        const auto result = run_engine(R"(<!--#echo var="DATE_LOCAL" -->|<!--#config timefmt="%H:%M %Z" -->)"
-                                       R"(<!--#echo var="DATE_LOCAL" -->|<!--#echo var="DATE_GMT" -->)");
-        EXPECT_EQ(result.output, "Sun, 06-Dec-2026 03:24:53|03:24 ABC|01:24 GMT");
+        EXPECT_EQ(run_engine(R"(<!--#echo var="DATE_LOCAL" -->|<!--#config timefmt="%H:%M %Z" -->)"
+                             R"(<!--#echo var="DATE_LOCAL" -->|<!--#echo var="DATE_GMT" -->)")
+                      .output,
+                  "Sun, 06-Dec-2026 03:24:53|03:24 ABC|01:24 GMT");
     }
     const pinned_clock clock(std::numeric_limits<std::int64_t>::max());
     const auto result = run_engine(R"([<!--#echo var="DATE_GMT" -->|<!--#echo var="DATE_LOCAL" -->])");
     EXPECT_EQ(result.output, "[|]");
-    EXPECT_EQ(result.log, std::vector<std::string>{});
+    EXPECT_EQ(result.log.size(), 0U);
 }
 
 TEST(FormatSize, AbbreviatedCutsOneDecimalBelowAHundredAndBytesArePlain) {
@@ -335,9 +307,8 @@ TEST(FormatSize, AbbreviatedCutsOneDecimalBelowAHundredAndBytesArePlain) {
         std::uint64_t size;
         std::u16string_view abbreviated;
     } cases[] = {
-        {0, u"0.0k"},         {102, u"0.0k"},        {103, u"0.1k"},          {1023, u"0.9k"},
-        {1536, u"1.5k"},      {102399, u"99.9k"},    {102400, u"100k"},       {1048575, u"1023k"},
-        {1048576, u"1.0M"},   {104857599, u"99.9M"}, {104857600, u"100M"},    {4294967296, u"4096M"},
+        {0, u"0.0k"},       {102, u"0.0k"},        {103, u"0.1k"},     {1536, u"1.5k"},     {102399, u"99.9k"},
+        {102400, u"100k"},  {1048575, u"1023k"},   {1048576, u"1.0M"}, {104857599, u"99.9M"}, {104857600, u"100M"},
         {5368709120, u"5120M"},
     };
     for (const auto& c : cases) {
@@ -350,18 +321,13 @@ TEST(FormatSize, AbbreviatedCutsOneDecimalBelowAHundredAndBytesArePlain) {
 TEST(FormatTime, FixedCompositeFormsAndTheCut) {
     const std::tm sample = *universal_time(sample_time);
     std::u16string days_format, days;
-    for (int i = 0; i < 100; ++i) {
-        days_format += u"%A";
-        days += u"Sunday";
-    }
+    for (int i = 0; i < 100; ++i) days_format += u"%A", days += u"Sunday";
     const struct {
         std::u16string format, text;
     } cases[] = {
         {std::u16string(default_time_format), u"Sun, 06-Dec-2026 01:24:53"},
-        {u"%c|%x|%X", u"12/06/26 01:24:53|12/06/26|01:24:53"},
-        {u"%%c %%x", u"%c %x"},
-        {u"%A %B %b %p %I %j %w %y %Z %%", u"Sunday December Dec AM 01 340 0 26 GMT %"},
-        {u"at %H h, caf\u00E9", u"at 01 h, caf\u00E9"},
+        {u"%c|%x|%X|%%c %%x", u"12/06/26 01:24:53|12/06/26|01:24:53|%c %x"},
+        {u"%A %B %b %p %I %j %w %y %Z %%, caf\u00E9", u"Sunday December Dec AM 01 340 0 26 GMT %, caf\u00E9"},
         {u"", u""},
         {std::u16string(600, u'a'), std::u16string(511, u'a')},
         {days_format, days.substr(0, 511)},
