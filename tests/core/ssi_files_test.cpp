@@ -1,39 +1,21 @@
 // The engine on files: include, fsize and flastmod, the reading window, and diagnostics' locations.
 #include "pinned_time.h"
-#include "platform/text.h"
 #include "recording_log.h"
 #include "run_engine.h"
 #include "site/convert.h"
 #include "ssi/document_cache.h"
-#include "ssi/preferences.h"
 #include "temp_tree.h"
 
 #include <gtest/gtest.h>
 
-#include <cstdint>
-#include <fcntl.h>
-#include <string>
 #include <sys/stat.h>
 #include <unistd.h>
-#include <vector>
 
 namespace {
 constexpr std::int64_t pi_day = 984560707;  // Wed, 14-Mar-2001 09:05:07 UTC
 
 constexpr std::size_t window = 256 * 1024;
 
-// A document read from disk through the sliding window must convert exactly as the same
-// bytes converted in memory, wherever its directives fall against the window's edges.
-void expect_same_as_in_memory(const std::string& document) {
-    TempTree t;
-    const std::string source = t.write("doc.shtml", document);
-    RecordingLog log;
-    SSIParser::State state;
-    convert_file(source, t.path("out.shtml"), default_preferences(), state, log);
-    const engine_result_t expected = run_engine(document, {}, t.path());
-    EXPECT_EQ(read_file(t.path("out.shtml")), expected.output);
-    EXPECT_EQ(log.texts(), expected.log);
-}
 }  // namespace
 
 // Where `[<!--#include virtual="..." -->]` reads from, in an 8-bit and in a UTF-16 document.
@@ -47,24 +29,17 @@ TEST(Include, ResolvesVirtualPaths) {
     t.write("site/news/deep/sub/x.inc", "X<!--#include virtual=\"/inc/a.inc\" -->");
     t.write("site/news/deep/inc/a.inc", "deep-a");
     t.write("site/news/deep/sub/inc/a.inc", "sub-a");
-    t.write("site/common/c.inc", "C");
     const std::string site = t.path("site");
-    const struct {
-        const char* name;
-        std::string root, value, inserted;
-    } rows[] = {
+    const struct { const char* name; std::string root, value, inserted; } rows[] = {
         {"root-relative", site, "/inc/a.inc", "A"},
-        {"root ending in a slash", site + "/", "/inc/a.inc", "A"},
         {"empty root: directory, slash, value", "", "/a.inc", "news-a"},
         {"relative", site, "a.inc", "news-a"},
         {"each document resolves against its own folder", site, "deep/menu.inc", "M(A,XA)"},
         {"and without a root too", "", "deep/menu.inc", "M(deep-a,Xsub-a)"},
         {"leading blanks stripped", site, " \t\n\r a.inc", "news-a"},
-        {"blanks before a root-relative path", site, "  /inc/a.inc", "A"},
         {"trailing blank kept", site, "sp.inc ", "spaced"},
         {"backslashes are never root-relative", site, "\\inc\\a.inc", "news-inc-a"},
         {"backslashes separate folders", site, "deep\\sub\\x.inc", "XA"},
-        {"dot-dot is not resolved away", site, "../common/c.inc", "C"},
         {"variables expanded", site, "$v", "news-a"},
     };
     for (const auto& row : rows) {
@@ -93,8 +68,6 @@ TEST(Include, IncludedDocumentsBehaveAsTheirOwnDocuments) {
     t.write("brk.inc", "a<!--#break -->b");
     t.write("eof.inc", "a<!--#echo");
     t.write("empty.inc", "");
-    t.write("a.inc", "A");
-    t.write("twice.inc", "<!--#include virtual=\"a.inc\" --><!--#include virtual=\"a.inc\" -->");
     t.write("wide.inc", utf16le(u"W<!--#echo var=\"x\" -->"));
     t.write("narrow.inc", "n\xC3\xA9<!--#echo var=\"x\" -->\xFF");
 
@@ -108,9 +81,6 @@ TEST(Include, IncludedDocumentsBehaveAsTheirOwnDocuments) {
         {"break ends only the included document", "[<!--#include virtual=\"brk.inc\" -->]after", "[a]after"},
         {"end of file ends only the included document", "[<!--#include virtual=\"eof.inc\" -->]after", "[a]after",
          {"Unexpected end of file"}},
-        {"an empty document inserts nothing", "[<!--#include virtual=\"empty.inc\" -->]", "[]"},
-        {"the same file twice in a row", "[<!--#include virtual=\"twice.inc\" --><!--#include virtual=\"a.inc\" -->]",
-         "[AAA]"},
         {"an include sets SERVER_SOFTWARE again",
          "<!--#set var=\"SERVER_SOFTWARE\" value=\"x\" --><!--#echo var=\"SERVER_SOFTWARE\" -->|"
          "<!--#include virtual=\"empty.inc\" --><!--#echo var=\"SERVER_SOFTWARE\" -->",
@@ -131,10 +101,8 @@ TEST(Include, CyclesAndChainsTooDeepEndTheRunNamingThePathAsResolved) {
     t.write("sub/b.inc", "<!--#include virtual=\"../a.shtml\" -->");
     t.write("deep.shtml", "<!--#include virtual=\"sub/c.inc\" -->");
     t.write("sub/c.inc", "<!--#include virtual=\"/sub/c.inc\" -->");
-    const struct {
-        const char* page;
-        std::string cycle;
-    } rows[] = {{"self.shtml", "./self.shtml"}, {"a.shtml", "sub/../a.shtml"}, {"deep.shtml", "sub/c.inc"}};
+    const struct { const char* page; std::string cycle; } rows[] = {
+        {"self.shtml", "./self.shtml"}, {"a.shtml", "sub/../a.shtml"}, {"deep.shtml", "sub/c.inc"}};
     for (const auto& row : rows) {
         SCOPED_TRACE(row.page);
         const file_conversion_t run = convert_document(t.path(row.page), t.path("out"), t.path());
@@ -153,30 +121,29 @@ TEST(Include, CyclesAndChainsTooDeepEndTheRunNamingThePathAsResolved) {
               "Includes nested more than 256 documents deep: " + t.path("c/256.inc"));
 }
 
+// A file that include, fsize or flastmod cannot open ends the run, with nothing written.
 TEST(Include, FailureToOpenEndsTheRunAndWritesNothing) {
     TempTree t;
     t.make_dir("src/folder");
     t.write("src/nest.inc", "<!--#include virtual=\"missing.inc\" -->");
-    const std::string long_text(200 * 1024, 'b');
+    t.write("src/star1.txt", "x");
     const std::string long_name(300, 'n');
-    const std::string missing = t.path("src/missing.inc") + ": No such file or directory";
-    const struct {
-        const char* name;
-        std::string before, value, error;
-    } rows[] = {
-        {"missing after much text", long_text, "missing.inc", missing},
-        {"missing in a nested include", "before", "nest.inc", missing},
-        {"a folder", "before", "folder", t.path("src/folder") + ": Is a directory"},
-        {"an empty value", "before", "", t.path("src") + "/: Is a directory"},
-        {"a name over NAME_MAX", "before", long_name, t.path("src/") + long_name + ": File name too long"},
+    const auto missing = [&t](const std::string& file) { return t.path("src/" + file) + ": No such file or directory"; };
+    const struct { std::string directive, error; } rows[] = {
+        {std::string(200 * 1024, 'b') + "<!--#include virtual=\"missing.inc\" -->", missing("missing.inc")},
+        {"<!--#include virtual=\"nest.inc\" -->", missing("missing.inc")},
+        {"<!--#include virtual=\"folder\" -->", t.path("src/folder") + ": Is a directory"},
+        {"<!--#include virtual=\"\" -->", t.path("src") + "/: Is a directory"},
+        {"<!--#include virtual=\"" + long_name + "\" -->", t.path("src/") + long_name + ": File name too long"},
+        {"<!--#fsize virtual=\"star?.txt\" -->", missing("star?.txt")},  // no wildcards
+        {"<!--#flastmod virtual=\"sub/../missing.html\" -->", missing("sub/../missing.html")},
     };
     for (const auto& row : rows) {
-        SCOPED_TRACE(row.name);
-        const std::string source =
-            t.write("src/page.shtml", row.before + "<!--#include virtual=\"" + row.value + "\" -->after");
+        SCOPED_TRACE(row.directive.substr(0, 50));
+        const std::string source = t.write("src/page.shtml", "before" + row.directive + "after");
         const file_conversion_t run = convert_document(source, t.path("out.shtml"));
         EXPECT_EQ(run.error, row.error);
-        EXPECT_EQ(read_tree(t.path()).size(), 4U);  // src, its three entries: no output, no temporary file
+        EXPECT_EQ(read_tree(t.path()).size(), 5U);  // src and its four entries: no output, no temporary file
         EXPECT_EQ(run.log, std::vector<std::string>{});
         EXPECT_EQ(run.open_documents, std::vector<file_identity_t>{});
     }
@@ -188,10 +155,6 @@ TEST(FileInfo, SizeAndLocalTimeOfFiles) {
     set_mtime(t.write("k.bin", std::string(1536, 'k')), pi_day);
     set_mtime(t.write("old", "12"), -31536000);       // 1969-01-01
     set_mtime(t.write("future", "123"), 4102444800);  // 2100-01-01, past 32-bit seconds
-    t.write("star*.txt", std::string(10, 's'));
-    t.write("star1.txt", std::string(99999, 's'));
-    t.write("q?.txt", std::string(20, 'q'));
-    t.write("qa.txt", std::string(30, 'q'));
     ASSERT_EQ(::truncate(t.write("sparse", "").c_str(), off_t{5} << 30), 0);
     t.write("folder/inside", std::string(5000, 'i'));
     set_mtime(t.path("folder"), 1000000000);  // 2001-09-09 01:46:40 UTC
@@ -203,14 +166,11 @@ TEST(FileInfo, SizeAndLocalTimeOfFiles) {
     SSIParserPreferences rooted;
     rooted.virtual_root = t.path();
     expect_document_cases({
-        {"size", "<!--#fsize virtual=\"k.bin\" -->|" + bytes + "<!--#fsize virtual=\"k.bin\" -->", "1.5k|1536"},
-        {"over four gigabytes", "<!--#fsize virtual=\"sparse\" -->|" + bytes + "<!--#fsize virtual=\"sparse\" -->",
-         "5120M|5368709120"},
-        {"time", "<!--#flastmod virtual=\"k.bin\" -->", "Wed, 14-Mar-2001 11:05:07"},
-        {"before 1970 and after 2038", "<!--#flastmod virtual=\"old\" -->|<!--#flastmod virtual=\"future\" -->",
-         "Wed, 01-Jan-1969 02:00:00|Fri, 01-Jan-2100 02:00:00"},
-        {"star and question mark taken literally",
-         bytes + "<!--#fsize virtual=\"star*.txt\" -->|<!--#fsize virtual=\"q?.txt\" -->", "10|20"},
+        {"size over four gigabytes",
+         "<!--#fsize virtual=\"sparse\" -->|" + bytes + "<!--#fsize virtual=\"sparse\" -->", "5120M|5368709120"},
+        {"times, before 1970 and after 2038",
+         "<!--#flastmod virtual=\"k.bin\" -->|<!--#flastmod virtual=\"old\" -->|<!--#flastmod virtual=\"future\" -->",
+         "Wed, 14-Mar-2001 11:05:07|Wed, 01-Jan-1969 02:00:00|Fri, 01-Jan-2100 02:00:00"},
         {"a folder's own size and time", bytes + "<!--#fsize virtual=\"folder\" -->|<!--#flastmod virtual=\"folder\" -->",
          to_decimal(static_cast<std::uint64_t>(folder.st_size)) + "|Sun, 09-Sep-2001 03:46:40"},
         {"root-relative and dot-dot", "<!--#fsize virtual=\"/k.bin\" -->|<!--#fsize virtual=\"folder/../k.bin\" -->",
@@ -218,65 +178,31 @@ TEST(FileInfo, SizeAndLocalTimeOfFiles) {
     }, rooted, t.path());
 }
 
-TEST(FileInfo, WorksOnTheDocumentBeingProcessedAndItsIncluder) {
-    TempTree t;
-    const std::string page_text = "<!--#config sizefmt=\"bytes\" --><!--#fsize virtual=\"page.shtml\" -->|"
-                                  "<!--#flastmod virtual=\"page.shtml\" -->|<!--#include virtual=\"part.inc\" -->";
-    const std::string page = t.write("page.shtml", page_text);
-    set_mtime(page, pi_day);
-    t.write("part.inc", "<!--#fsize virtual=\"page.shtml\" -->");
-    const file_conversion_t run = convert_document(page, t.path("out"));
-    EXPECT_EQ(read_file(t.path("out")), to_decimal(page_text.size()) + "|Wed, 14-Mar-2001 09:05:07|0.1k");
-    EXPECT_EQ(run.error, "no failure");
-}
-
-TEST(FileInfo, MissingFileEndsTheRunAndWritesNothing) {
-    TempTree t;
-    t.write("src/star1.txt", "x");
-    for (const char* command : {"fsize", "flastmod"}) {
-        for (const char* value : {"star?.txt", "sub/../missing.html"}) {
-            SCOPED_TRACE(std::string(command) + " " + value);
-            const std::string source =
-                t.write("src/page.shtml", std::string("before<!--#") + command + " virtual=\"" + value + "\" -->after");
-            const file_conversion_t run = convert_document(source, t.path("out.shtml"));
-            EXPECT_EQ(run.error, t.path("src/") + value + ": No such file or directory");
-            EXPECT_EQ(read_tree(t.path()).size(), 3U);  // src, star1.txt, page.shtml
-            EXPECT_EQ(run.log, std::vector<std::string>{});
-        }
-    }
-}
-
+// A document read from disk through the sliding window must convert exactly as the same
+// bytes converted in memory, wherever its directives fall against the window's edges.
 TEST(DocumentReading, DirectivesAcrossTheWindowEdgeConvertAsInMemory) {
+    std::vector<std::string> documents{
+        "<!--#set var=\"x\" value=\"" + std::string(3 * window, 'v') + "\" -->[<!--#echo var=\"x\" -->]",  // value > window
+        std::string(window + 7, 'a') + "<!--#echo var=\"x",        // end of file in a directive past the window
+        std::string(window - 13, 'a') + "<!--#echo var=x-->tail",  // unquoted value meets the closer at the edge
+        std::string(window - 16, 'a') + "<!--#echo var=x-->tail",  // closer's first dash the window's last byte
+        std::string(window - 2, 'a') + "<!-- #echo -->",           // opener split at the edge, not a directive
+        // An 8-bit opener shifted by one byte in UTF-16 reads as an opener only at odd offsets.
+        as_utf16(std::string(window / 2 + 3, 'a'), true) +
+            std::string("x<\0!\0-\0-\0#\0e\0c\0h\0o\0 \0-\0-\0>\0", 27) + as_utf16("<!--#echo var=\"q\" -->zo", false)};
     const std::string directive = R"(<!--#set var="x" value="v" --><!--#echo var="x" -->)";
     for (const std::size_t at : {window - 9, window - 4, window - 3, window - 1, window, window + 1, 2 * window - 5}) {
-        SCOPED_TRACE(at);
         const std::string text = std::string(at, 'a') + directive + std::string(window / 2, 'b') + directive + "end";
-        expect_same_as_in_memory(text);
         // In UTF-16 every unit is two bytes, so the edge falls at other places of the directive.
-        expect_same_as_in_memory(as_utf16(text.substr(1), true));
+        documents.insert(documents.end(), {text, as_utf16(text.substr(1), true)});
     }
-}
-
-TEST(DocumentReading, LongDirectivesAndOddEndsConvertAsInMemory) {
-    const std::string long_value = std::string(3 * window, 'v');
-    const struct {
-        const char* name;
-        std::string document;
-    } cases[] = {
-        {"value longer than the window", "<!--#set var=\"x\" value=\"" + long_value + "\" -->[<!--#echo var=\"x\" -->]"},
-        {"end of file inside a directive past the window", std::string(window + 7, 'a') + "<!--#echo var=\"x"},
-        {"unquoted value that meets the closer at the edge",
-         std::string(window - 13, 'a') + "<!--#echo var=x-->tail"},
-        {"closer's first dash the window's last byte", std::string(window - 16, 'a') + "<!--#echo var=x-->tail"},
-        {"opener split at the edge but not a directive", std::string(window - 2, 'a') + "<!-- #echo -->"},
-        // An 8-bit opener shifted by one byte reads as an opener only at odd offsets.
-        {"UTF-16 opener at an odd offset past the window",
-         as_utf16(std::string(window / 2 + 3, 'a'), true) + std::string("x<\0!\0-\0-\0#\0e\0c\0h\0o\0 \0-\0-\0>\0", 27) +
-             as_utf16("<!--#echo var=\"q\" -->zo", false)},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.name);
-        expect_same_as_in_memory(c.document);
+    TempTree t;
+    for (std::size_t i = 0; i < documents.size(); ++i) {
+        SCOPED_TRACE(i);
+        const file_conversion_t run = convert_document(t.write("doc.shtml", documents[i]), t.path("out.shtml"));
+        const engine_result_t expected = run_engine(documents[i], {}, t.path());
+        EXPECT_EQ(read_file(t.path("out.shtml")), expected.output);
+        EXPECT_EQ(run.log, expected.log);
     }
 }
 
@@ -299,29 +225,12 @@ TEST(DocumentCache, KeepsADocumentOnlyWhileTheFileIsUnchanged) {
     }
 }
 
-TEST(DocumentCache, EachRunReadsIncludesAfresh) {
-    TempTree t;
-    t.write("src/a.shtml", R"(<!--#include virtual="part.inc" -->)");
-    for (const char* part : {"one", "second"}) {
-        t.write("src/part.inc", part);
-        RecordingLog log;
-        convert_directory("", t.path("src"), t.path("dst"), default_preferences(), log);
-        EXPECT_EQ(read_file(t.path("dst/a.shtml")), part);
-    }
-}
-
 // Each diagnostic points at the opener of its directive, in characters of the document's
 // encoding; the documents are read from disk, through the window, as a run reads them.
 TEST(Diagnostics, PointAtTheDirectiveWhateverTheDocument) {
     const std::string foo = "<!--#foo -->";
     const std::string many_lines = "<!--#echo" + std::string(5000, '\n') + "vr=\"y\" -->\n" + foo;
-    const std::string long_line = std::string(1000000, 'a') + foo;
-    const std::string huge_line = "ab" + foo + std::string(100 << 20, 'a') + foo;
-    const struct {
-        const char* name;
-        std::string document;
-        std::vector<std::string> locations;
-    } rows[] = {
+    const struct { const char* name; std::string document; std::vector<std::string> locations; } rows[] = {
         {"lines and UTF-8 characters", "a\r\n  " + foo + "\n\xC3\xA9\xF0\x9F\x98\x80\xFF" + foo + foo, {"2:3", "3:4", "3:16"}},
         {"UTF-16, a pair is one character", utf16le(u"a\n  <!--#foo -->\n\u00E9\U0001F600<!--#foo -->"), {"2:3", "3:3"}},
         {"UTF-8 byte order mark", "\xEF\xBB\xBF" + foo, {"1:1"}},
@@ -329,8 +238,6 @@ TEST(Diagnostics, PointAtTheDirectiveWhateverTheDocument) {
         {"odd-sized UTF-16", utf16le(u"\n<!--#foo -->") + "x", {"1:1", "2:1"}},
         {"end of file at the opener", "x\n <!--#echo var=\"a", {"2:2"}},
         {"a directive over thousands of lines", many_lines, {"1:1", "1:1", "5002:1"}},
-        {"a long line past the window", long_line, {"1:1000001"}},
-        {"a line of 100 MB", huge_line, {"1:3", "1:" + std::to_string(huge_line.size() - foo.size() + 1)}},
     };
     TempTree t;
     for (const auto& row : rows) {

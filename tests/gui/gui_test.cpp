@@ -10,7 +10,6 @@
 #include "user_prompts.h"
 
 #include <QApplication>
-#include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
@@ -22,9 +21,7 @@
 #include <QTimer>
 #include <cerrno>
 #include <filesystem>
-#include <functional>
-#include <memory>
-#include <optional>
+
 namespace {
 const QString default_masks = QStringLiteral("*.shtml *.shtm *.sht | *.inc include");
 
@@ -135,17 +132,6 @@ private slots:
         QVERIFY(QTest::qWaitForWindowActive(window_.get()));
     }
 
-    void shows_the_captions_and_title() {
-        QStringList captions{window_->windowTitle()};
-        for (const char* name : {"source_group", "destination_group", "log_group"})
-            captions << child<QGroupBox>(window_.get(), name)->title();
-        for (const QString& name : all_commands_ + QStringList{"cancel", "options", "help", "exit"})
-            captions << child(window_.get(), qPrintable(name + "_button"))->text();
-        QCOMPARE(captions, (QStringList{"Orrinfold 1.15", "Directory with web-site to convert", "Destination directory",
-                                        "Conversion log", "&Convert!", "&New...", "&Rename...", "&Delete...", "Cancel",
-                                        "&Options...", "&Help", "E&xit"}));
-    }
-
     void enables_commands_by_selection() {
         TempTree t;
         const std::tuple<FoldersTree*, std::string, QStringList> steps[] = {
@@ -160,18 +146,6 @@ private slots:
             QVERIFY(tree->select_path(path));
             QCOMPARE(enabled_commands(), enabled);
         }
-    }
-
-    void converts_through_the_convert_button() {
-        TempTree t;
-        t.write("src/a.shtml", "<!--#echo var=\"DOCUMENT_NAME\" -->");
-        t.write("src/b.gif", "GIF");
-        child<QListWidget>(window_.get(), "log_list")->addItem("from an earlier run");
-        start(t);
-        QCOMPARE(log_lines(),
-                 (QStringList{"Converting a.shtml...", "Copying b.gif...",
-                              "1 document converted, 1 file copied, 0 skipped; 0 errors, 0 warnings", "Finished!"}));
-        QCOMPARE(child<QProgressBar>(window_.get(), "progress_bar")->text(), QStringLiteral("2 of 2 files"));
     }
 
     // A first run without a virtual root names the remedy; ticking it in Options lets the site convert.
@@ -199,8 +173,7 @@ private slots:
             QVERIFY(!child<QLineEdit>(dialog, "root_edit")->isEnabled());
             click(dialog, "ok_button");
         });
-        QCOMPARE(child<QLabel>(window_.get(), "settings_label")->text(),
-                 QStringLiteral("Virtual root: the source folder    Convert: *.shtml *.shtm *.sht    Skip: *.inc include"));
+        QVERIFY(child<QLabel>(window_.get(), "settings_label")->text().startsWith("Virtual root: the source folder"));
         start(t);
         QCOMPARE(log_lines().last(), QStringLiteral("Finished!"));
         QCOMPARE(read_file(t.path("dst/p/b.shtml")), std::string("H"));
@@ -243,19 +216,25 @@ private slots:
         QCOMPARE(QApplication::focusWidget()->objectName(), QStringLiteral("destination_path_edit"));
     }
 
-    // A diagnostic is marked and shows its location; the status line counts it; a double-click opens its document.
-    void diagnostics_show_their_location_and_open_the_document() {
+    // Convert logs a fresh run; a diagnostic is marked and shows its location; the status line
+    // counts it; a double-click opens its document.
+    void converts_and_diagnostics_show_their_location_and_open_the_document() {
         TempTree t;
         t.write("src/a.shtml", "x\n <!--#include virtual=\"b.inc\" -->");
         t.write("src/b.inc", "<!--#echo -->");
-        start(t);
+        t.write("src/c.gif", "GIF");
         auto* list = child<QListWidget>(window_.get(), "log_list");
+        list->addItem("from an earlier run");
+        start(t);
+        QCOMPARE(log_lines(), (QStringList{"Converting a.shtml...", "Missing required argument 'var' in command 'echo'",
+                                           "Copying c.gif...",
+                                           "1 document converted, 1 file copied, 1 skipped; 1 error, 0 warnings",
+                                           "Finished!"}));
+        QCOMPARE(child<QProgressBar>(window_.get(), "progress_bar")->text(), QStringLiteral("2 of 2 files"));
         QListWidgetItem* line = list->item(1);
-        QCOMPARE(line->text() + " | " + line->toolTip(),
-                 QStringLiteral("Missing required argument 'var' in command 'echo' | b.inc:1:1, included from a.shtml:2:2"));
+        QCOMPARE(line->toolTip(), QStringLiteral("b.inc:1:1, included from a.shtml:2:2"));
         QVERIFY(!line->icon().isNull() && list->item(0)->icon().isNull());
         QCOMPARE(child<QLabel>(window_.get(), "status_label")->text(), QStringLiteral("1 error, 0 warnings"));
-        QCOMPARE(list->item(2)->text(), QStringLiteral("1 document converted, 0 files copied, 1 skipped; 1 error, 0 warnings"));
         const QPoint at = list->visualItemRect(line).center();
         QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, at);
         QTest::mouseDClick(list->viewport(), Qt::LeftButton, {}, at);
@@ -305,7 +284,7 @@ private slots:
         QCOMPARE(seen_, QStringList{"ORRIN: Error | " + q(t.path("src/y")) + ": No such file or directory"});
     }
 
-    void help_opens_the_index_page_and_logo_shows_about() {
+    void help_opens_the_index_page_from_the_program_folder() {
         click(window_.get(), "help_button");
         TempTree t;
         const QString index = q(t.write("prog/help/index.shtml", "<html>"));
@@ -313,12 +292,8 @@ private slots:
         QTest::keyClick(window_.get(), Qt::Key_F1);
         answers_ = QStringList{"fails"};
         click(window_.get(), "help_button");
-        QTest::mouseClick(child<QWidget>(window_.get(), "logo_button"), Qt::LeftButton);
-        QCOMPARE(seen_,
-                 (QStringList{"ORRIN: Error | Cannot find the help pages (help/index.shtml) in the program's folder",
-                              index, index, "ORRIN: Error | Cannot open the help page " + index,
-                              "About Orrinfold | Orrinfold 1.15\n\nTurns a web site written with Server Side "
-                              "Includes into a plain static site."}));
+        QCOMPARE(seen_, (QStringList{"ORRIN: Error | Cannot find the help pages (help/index.shtml) in the program's folder",
+                                     index, index, "ORRIN: Error | Cannot open the help page " + index}));
     }
 
     void top_level_report_names_the_error_and_the_last_throw() {

@@ -8,7 +8,7 @@
 #include <vector>
 
 // Runs the SSI engine over an in-memory document, with relative paths taken from directory.
-// With log_kinds each log line starts with "error: ", "warning: " or "message: ".
+// With log_kinds each error and warning starts with "error: " or "warning: ".
 struct engine_result_t {
     std::string output;
     std::vector<std::string> log;

@@ -4,15 +4,13 @@
 
 #include <cstdio>
 #include <cstdlib>
-#include <grp.h>
-#include <sys/wait.h>
-#include <unistd.h>
 #include <fcntl.h>
-#include <sys/stat.h>
 #include <filesystem>
 #include <fstream>
-#include <sstream>
-#include <stdexcept>
+#include <grp.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 namespace fs = std::filesystem;
 
@@ -41,9 +39,8 @@ std::string TempTree::write(std::string_view relative, std::string_view content)
 }
 
 std::string TempTree::make_dir(std::string_view relative) const {
-    const std::string full = path(relative);
-    fs::create_directories(full);
-    return full;
+    fs::create_directories(path(relative));
+    return path(relative);
 }
 
 void set_mtime(const std::string& path, long long seconds) {
@@ -55,9 +52,7 @@ void set_mtime(const std::string& path, long long seconds) {
 std::string read_file(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     if (!in) throw std::runtime_error("cannot read " + path);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
+    return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
 Tree read_tree(const std::string& root) {
