@@ -134,7 +134,7 @@ int run_cli(const std::vector<std::string>& args, std::ostream& out, std::ostrea
         ->option_text("PATH");
     app.add_flag("-q,--quiet", quiet, "Print only errors, warnings and the summary, no progress lines");
     app.add_flag("-k,--keep-going", preferences.keep_going,
-                 "When a file cannot be converted or copied, report it, remove its output and go on");
+                 "When a file cannot be converted or copied, report it, keep its previous output and go on");
     bool werror = false;
     app.add_flag("--werror", werror, "Exit with status 1 when any error or warning was reported");
     app.add_flag("--check", preferences.check,
