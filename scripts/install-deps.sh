@@ -1,9 +1,11 @@
 #!/bin/sh
 # Installs the Debian packages the build and the tests need, only those that are missing;
-# with "fuzz", also what the fuzz targets need.
+# with "fuzz", also what the fuzz targets need; with "apache", the Apache httpd that the
+# Apache dialect is compared against.
 set -e
-packages="cmake g++ make libgtest-dev libcli11-dev qt6-base-dev"
+packages="cmake g++ make pkg-config libgtest-dev libcli11-dev qt6-base-dev libpcre2-dev"
 [ "${1:-}" = fuzz ] && packages="$packages clang-14 libclang-rt-14-dev libfuzzer-14-dev"
+[ "${1:-}" = apache ] && packages="$packages apache2 python3"
 missing=""
 for package in $packages; do
     dpkg -s "$package" >/dev/null 2>&1 || missing="$missing $package"

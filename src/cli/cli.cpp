@@ -17,7 +17,7 @@
 namespace {
 constexpr const char* usage_text =
     "Usage: orrinfold [--virtual-root DIR] [--convert MASKS] [--skip MASKS] [--allow-outside PATH]\n"
-    "                 [-q] [-k] [--werror] SOURCE DEST\n"
+    "                 [--dialect spec|apache] [--ap-expr] [-q] [-k] [--werror] SOURCE DEST\n"
     "       orrinfold --check [options] SOURCE\n"
     "       orrinfold --help | -V, --version\n";
 
@@ -44,6 +44,19 @@ serve, so virtual="/inc/menu.inc" reads SOURCE/inc/menu.inc from every page.
   orrinfold --virtual-root '' site public             no root: every path, "/" ones
                                                       too, is taken relative to the
                                                       folder of its document
+
+Dialects: --dialect spec (the default) is Orrinfold's own SSI: the seven commands
+above, every included file parsed, a missing include ends the run. --dialect apache
+does what Apache httpd's mod_include does for a site served from the virtual root
+with "Options +IncludesNOEXEC": if/elif/else/endif with Apache's expressions
+(legacy syntax; --ap-expr for the newer one, like "SSILegacyExprParser off"),
+include file= and virtual= (a URL: %XX escapes, ?query), echo encoding=, set,
+config errmsg/echomsg/timefmt/sizefmt, printenv, comment, Apache's variables
+(DOCUMENT_NAME, DOCUMENT_URI, LAST_MODIFIED, USER_NAME, ...) and formats. Only
+included files that match a Convert mask are parsed; others are included as they
+are. A directive that fails writes "[an error occurred while processing this
+directive]" (or config errmsg) into the page, is reported, and the page goes on.
+exec is always refused. Choose apache for a site written for Apache.
 
 Diagnostics: an error or warning in a document is printed the way compilers print
 them, with the document's path relative to SOURCE, the line and the column of the
@@ -132,6 +145,15 @@ int run_cli(const std::vector<std::string>& args, std::ostream& out, std::ostrea
                    "may lead to (repeatable)")
         ->allow_extra_args(false)
         ->option_text("PATH");
+    std::string dialect = "spec";
+    app.add_option("--dialect", dialect,
+                   "SSI dialect: spec (Orrinfold's own, the default) or apache (as Apache httpd's mod_include "
+                   "serves the site)")
+        ->check(CLI::IsMember({"spec", "apache"}))
+        ->option_text("spec|apache");
+    app.add_flag("--ap-expr", preferences.ap_expressions,
+                 "With --dialect apache: read if/elif expressions in Apache's newer syntax (as with "
+                 "SSILegacyExprParser off)");
     app.add_flag("-q,--quiet", quiet, "Print only errors, warnings and the summary, no progress lines");
     app.add_flag("-k,--keep-going", preferences.keep_going,
                  "When a file cannot be converted or copied, report it, keep its previous output and go on");
@@ -162,6 +184,7 @@ int run_cli(const std::vector<std::string>& args, std::ostream& out, std::ostrea
         return 2;
     }
 
+    preferences.dialect = dialect == "apache" ? dialect_t::apache : dialect_t::spec;
     if (app.count("--convert") > 0) preferences.convert_filter = joined(convert_masks);
     if (app.count("--skip") > 0) preferences.skip_filter = joined(skip_masks);
     // Like a web server, take "/"-paths from the folder being served unless told otherwise.

@@ -36,6 +36,8 @@ file_status_t stat_path(const std::string& path);
 std::optional<file_status_t> try_stat_path(const std::string& path);
 // The entry itself: a symbolic link is reported as a link, not followed.
 file_status_t lstat_path(const std::string& path);
+// The name of the user owning the file, or "<unknown>".
+std::string owner_name(const std::string& path);
 
 // Creates one directory; an existing entry of that name (EEXIST) is accepted.
 // True when the directory was created now.

@@ -8,9 +8,11 @@
 #include <cstdlib>
 #include <cstdio>
 #include <fcntl.h>
+#include <pwd.h>
 #include <algorithm>
 #include <memory>
 #include <stdexcept>
+#include <vector>
 #include <sys/sendfile.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -85,6 +87,17 @@ std::optional<file_status_t> try_stat_path(const std::string& path) {
     if (::stat(path.c_str(), &st) == 0) return to_status(st);
     if (errno == ENOENT) return std::nullopt;
     throw_os_error(errno, path);
+}
+
+std::string owner_name(const std::string& path) {
+    struct stat st;
+    if (::stat(path.c_str(), &st) != 0) return "<unknown>";
+    std::vector<char> buffer(16384);
+    struct passwd entry;
+    struct passwd* found = nullptr;
+    if (::getpwuid_r(st.st_uid, &entry, buffer.data(), buffer.size(), &found) != 0 || found == nullptr)
+        return "<unknown>";
+    return found->pw_name;
 }
 
 bool make_directory(const std::string& path) {

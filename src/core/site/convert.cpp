@@ -13,6 +13,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <memory>
 #include <optional>
 #include <stdexcept>
 #include <vector>
@@ -185,6 +186,11 @@ void convert_directory(const std::string& relative, const std::string& source, c
         effective.virtual_root = source;
         while (effective.virtual_root.size() > 1 && effective.virtual_root.ends_with('/'))
             effective.virtual_root.pop_back();
+    }
+    // Apache parses only the included files its filter is set for: here, the Convert masks.
+    if (effective.dialect == dialect_t::apache && !effective.parses_include) {
+        auto filter = std::make_shared<const MyFileFilter>(preferences);
+        effective.parses_include = [filter](std::string_view name) { return filter->should_convert(name); };
     }
     // What the site may read: its own folder and the places the user allowed; documents also
     // the virtual root. Places that do not exist hold nothing to read.

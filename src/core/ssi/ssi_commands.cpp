@@ -17,9 +17,47 @@ const SSIParser::command_table_t& SSIParser::commands() {
     return table;
 }
 
-void SSIParser::init_commands() { commands(); }
+// What the Apache dialect adds: Apache's own argument handling in each handler (so no argument
+// lists here), flow control, printenv and comment; exec is known only to be refused.
+const SSIParser::command_table_t& SSIParser::apache_commands() {
+    static const command_table_t table{
+        {u"comment", {&SSIParser::do_apache_comment, {}, {}}},
+        {u"config", {&SSIParser::do_apache_config, {}, {}}},
+        {u"echo", {&SSIParser::do_apache_echo, {}, {}}},
+        {u"elif", {&SSIParser::do_apache_elif, {}, {}, true}},
+        {u"else", {&SSIParser::do_apache_else, {}, {}, true}},
+        {u"endif", {&SSIParser::do_apache_endif, {}, {}, true}},
+        {u"exec", {&SSIParser::do_apache_exec, {}, {}}},
+        {u"flastmod", {&SSIParser::do_apache_flastmod, {}, {}}},
+        {u"fsize", {&SSIParser::do_apache_fsize, {}, {}}},
+        {u"if", {&SSIParser::do_apache_if, {}, {}, true}},
+        {u"include", {&SSIParser::do_apache_include, {}, {}}},
+        {u"printenv", {&SSIParser::do_apache_printenv, {}, {}}},
+        {u"set", {&SSIParser::do_apache_set, {}, {}}},
+    };
+    return table;
+}
+
+void SSIParser::init_commands() {
+    commands();
+    apache_commands();
+}
 
 void SSIParser::execute_command(const Command& command) {
+    if (apache_dialect_) {
+        const auto entry = apache_commands().find(command.name);
+        try {
+            if (entry == apache_commands().end()) {
+                // Logged also in a branch not taken, where nothing is written.
+                if (printing_) fail("Unknown SSI command: " + to_narrow(command.name));
+                report(severity_t::warning, "Unknown SSI command: " + to_narrow(command.name));
+            } else if (printing_ || entry->second.flow) {
+                entry->second.handler(*this, command);
+            }
+        } catch (const ssi_command_exception&) {
+        }
+        return;
+    }
     const auto entry = commands().find(command.name);
     if (entry == commands().end()) {
         report(severity_t::warning, "Unknown SSI command: " + to_narrow(command.name));

@@ -59,12 +59,22 @@ public:
         std::string_view site_folder;
         std::string_view site_prefix;
         std::size_t variables_length = 0;  // characters held by variables' values
+        // Apache dialect: the last timefmt configured anywhere, which LAST_MODIFIED, DATE_LOCAL
+        // and DATE_GMT are shown in.
+        std::u16string shared_time_format;
     };
 
-    // One parsed directive.
+    // One parsed directive. The spec dialect keeps its arguments by name, expanded; the Apache
+    // dialect keeps them in order and raw (an argument may come without a value), because its
+    // handlers read them one by one and decode each in its own way.
+    struct Argument {
+        std::u16string name;
+        std::optional<std::u16string> value;
+    };
     struct Command {
         std::u16string name;
         std::map<std::u16string, std::u16string> arguments;
+        std::vector<Argument> list;
         std::string too_long;  // why the directive is dropped: a part of it passed max_value_length
     };
 
@@ -73,11 +83,13 @@ public:
         handler_t handler;
         std::set<std::u16string> required;
         std::set<std::u16string> optional;
+        bool flow = false;  // runs also where a false branch stops the output (if, elif, else, endif)
     };
     using command_table_t = std::map<std::u16string, command_info_t>;
 
-    // The command table, built once on first use and only read afterwards.
+    // The command tables, built once on first use and only read afterwards.
     static const command_table_t& commands();
+    static const command_table_t& apache_commands();
     static void init_commands();
 
     SSIParser(const std::string& path, DocumentOutput& output, const SSIParserPreferences& preferences, State& state,
@@ -107,6 +119,8 @@ public:
         void advance(const unsigned char* from, const unsigned char* to, bool wide) noexcept;
     };
 
+    struct apache_document_t;
+
 private:
     void open_document(const std::string& path);
     void fill_window();
@@ -122,6 +136,9 @@ private:
     void read_identifier(std::u16string& identifier);
     void skip_spaces();
     void execute_command(const Command& command);
+    void parse_apache_value(Command& command, std::u16string name);
+    void read_apache_word(std::u16string& word);
+    bool at_closer();
     void report(severity_t severity, const std::string& text);
     source_position_t position_of(std::uint64_t offset);
     std::string display_path(const std::string& path) const;
@@ -164,6 +181,34 @@ private:
     static void do_set(SSIParser& parser, const Command& command);
     static resolved_path_t resolve_path(SSIParser& parser, const Command& command);
 
+    // The Apache dialect (ssi_apache.cpp).
+    void start_apache(bool top_level);
+    void finish_apache();
+    // Logs an error, writes the page's error text in place of the directive and drops it.
+    [[noreturn]] void fail(const std::string& text);
+    std::optional<std::u16string> apache_variable(std::u16string_view name);
+    std::u16string apache_expand(std::u16string_view value);
+    bool apache_assign(std::u16string_view name, const std::u16string& value);
+    const Argument& apache_expression(const Command& command, const char* directive);
+    void apache_branch(const Argument& expression);
+    [[noreturn]] void apache_branch_error(const std::string& text);
+    bool apache_file_test(char test, const std::string& url) const;
+    struct apache_target_t;
+    apache_target_t apache_target(const Argument& argument);
+    static void do_apache_include(SSIParser& parser, const Command& command);
+    static void do_apache_echo(SSIParser& parser, const Command& command);
+    static void do_apache_set(SSIParser& parser, const Command& command);
+    static void do_apache_config(SSIParser& parser, const Command& command);
+    static void do_apache_fsize(SSIParser& parser, const Command& command);
+    static void do_apache_flastmod(SSIParser& parser, const Command& command);
+    static void do_apache_printenv(SSIParser& parser, const Command& command);
+    static void do_apache_comment(SSIParser& parser, const Command& command);
+    static void do_apache_exec(SSIParser& parser, const Command& command);
+    static void do_apache_if(SSIParser& parser, const Command& command);
+    static void do_apache_elif(SSIParser& parser, const Command& command);
+    static void do_apache_else(SSIParser& parser, const Command& command);
+    static void do_apache_endif(SSIParser& parser, const Command& command);
+
     const SSIParserPreferences* preferences_;
     CompileLogBase* log_;
     std::string path_;  // empty for a document held in memory by its caller
@@ -191,6 +236,9 @@ private:
     size_format_t size_format_ = size_format_t::abbrev;
     State* state_;
     bool in_chain_ = false;
+    bool apache_dialect_ = false;
+    bool printing_ = true;  // false inside a branch an if did not take
+    std::unique_ptr<apache_document_t> apache_;
 };
 
 // The engine's white space: tab, line feed, form feed, carriage return, space and U+200B.

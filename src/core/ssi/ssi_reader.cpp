@@ -1,8 +1,11 @@
 #include "ssi/ssi_parser.h"
 
+#include "ssi/apache_document.h"
+
 #include "base/exceptions.h"
 #include "platform/text.h"
 #include "ssi/document_cache.h"
+#include "ssi/preferences.h"
 
 #include <algorithm>
 #include <cstring>
@@ -28,9 +31,14 @@ SSIParser::SSIParser(const std::string& path, DocumentOutput& output, const SSIP
       directory_(directory_of(path)),
       output_(&output),
       time_format_(default_time_format),
-      state_(&state) {
+      state_(&state),
+      apache_dialect_(preferences.dialect == dialect_t::apache) {
+    const bool top_level = state.open_documents.empty();
     open_document(path);
-    store_server_software();
+    if (apache_dialect_)
+        start_apache(top_level);
+    else
+        store_server_software();
 }
 
 SSIParser::SSIParser(std::string_view document, std::string directory, DocumentOutput& output,
@@ -41,10 +49,14 @@ SSIParser::SSIParser(std::string_view document, std::string directory, DocumentO
       size_(document.size()),
       output_(&output),
       time_format_(default_time_format),
-      state_(&state) {
+      state_(&state),
+      apache_dialect_(preferences.dialect == dialect_t::apache) {
     begin_ = current_ = reinterpret_cast<const unsigned char*>(document.data());
     end_ = begin_ + document.size();
-    store_server_software();
+    if (apache_dialect_)
+        start_apache(true);
+    else
+        store_server_software();
 }
 
 SSIParser::~SSIParser() {

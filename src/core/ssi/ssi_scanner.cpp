@@ -23,6 +23,7 @@ void SSIParser::process() {
     } catch (const eof_exception&) {
         report(severity_t::error, "Unexpected end of file");
     }
+    if (apache_dialect_) finish_apache();
 }
 
 void SSIParser::detect_encoding() {
@@ -69,7 +70,7 @@ bool SSIParser::find_directive() {
             const auto* position = static_cast<const unsigned char*>(hit);
             // In a UTF-16 document only whole code units from the start of the file count.
             if (!wide_ || (offset_ + static_cast<std::uint64_t>(position - begin_)) % 2 == 0) {
-                output_->write(current_, static_cast<std::size_t>(position - current_));
+                if (printing_) output_->write(current_, static_cast<std::size_t>(position - current_));
                 current_ = position;
                 directive_offset_ = offset_ + static_cast<std::uint64_t>(position - begin_);
                 return true;
@@ -77,14 +78,14 @@ bool SSIParser::find_directive() {
             from = position + 1;
         }
         if (complete_) {
-            output_->write(current_, static_cast<std::size_t>(end_ - current_));
+            if (printing_) output_->write(current_, static_cast<std::size_t>(end_ - current_));
             current_ = end_;
             return false;
         }
         // Hold back what could be the start of an opener cut by the window's end.
         const std::size_t held_back = std::min(length - 1, static_cast<std::size_t>(end_ - current_));
         const unsigned char* safe = end_ - held_back;
-        output_->write(current_, static_cast<std::size_t>(safe - current_));
+        if (printing_) output_->write(current_, static_cast<std::size_t>(safe - current_));
         current_ = safe;
         refill();
     }
@@ -92,6 +93,30 @@ bool SSIParser::find_directive() {
 
 void SSIParser::parse_command(Command& command) {
     current_ += 5 * unit_size_;
+    if (apache_dialect_) {
+        // Apache: the name follows the opener at once and ends at white space; names of the
+        // directive and its arguments are folded to lower case; an argument may have no value.
+        read_apache_word(command.name);
+        if (command.name.size() > max_value_length) command.too_long = "A name";
+        for (;;) {
+            skip_spaces();
+            if (at_closer()) return;
+            std::u16string name;
+            read_apache_word(name);
+            if (name.empty()) {  // a stray '=': read its value as that of a nameless argument
+                get_char();
+                parse_apache_value(command, std::move(name));
+                continue;
+            }
+            skip_spaces();
+            if (peek_char(0) != u'=') {
+                command.list.push_back({std::move(name), std::nullopt});
+                continue;
+            }
+            get_char();
+            parse_apache_value(command, std::move(name));
+        }
+    }
     skip_spaces();
     read_identifier(command.name);
     if (command.name.size() > max_value_length) command.too_long = "A name";
@@ -148,6 +173,51 @@ void SSIParser::parse_command(Command& command) {
         if (!command.arguments.try_emplace(std::move(name), std::move(value)).second)
             report(severity_t::error, "Duplicated arguments");
     }
+}
+
+bool SSIParser::at_closer() {
+    if (peek_char(0) != u'-' || peek_char(1) != u'-' || peek_char(2) != u'>') return false;
+    current_ += 3 * unit_size_;
+    return true;
+}
+
+void SSIParser::read_apache_word(std::u16string& word) {
+    for (char16_t c = get_char(); !is_space(c) && c != u'='; c = get_char()) {
+        if (c == u'-' && peek_char(0) == u'-' && peek_char(1) == u'>') break;
+        if (word.size() <= max_value_length) word.push_back(c >= u'A' && c <= u'Z' ? static_cast<char16_t>(c + 32) : c);
+    }
+    unget_char();
+    if (word.size() > max_value_length) word.resize(max_value_length + 1);
+}
+
+// A value in double or single quotes or backquotes, where a backslash before the quote stands
+// for it (any other backslash stays), or a bare word up to white space or the closer.
+void SSIParser::parse_apache_value(Command& command, std::u16string name) {
+    skip_spaces();
+    std::u16string value;
+    const auto keep = [&value](char16_t unit) {
+        if (value.size() <= max_value_length) value.push_back(unit);
+    };
+    const char16_t quote = get_char();
+    if (quote == u'"' || quote == u'\'' || quote == u'`') {
+        for (char16_t c = get_char(); c != quote; c = get_char()) {
+            if (c == u'\\') {
+                c = get_char();
+                if (c != quote) keep(u'\\');
+            }
+            keep(c);
+        }
+    } else {
+        unget_char();
+        for (char16_t c = get_char(); !is_space(c); c = get_char()) {
+            if (c == u'-' && peek_char(0) == u'-' && peek_char(1) == u'>') break;
+            keep(c);
+        }
+        unget_char();
+    }
+    if (command.too_long.empty() && (name.size() > max_value_length || value.size() > max_value_length))
+        command.too_long = "Argument '" + to_narrow(name.substr(0, 64)) + "' of command '" + to_narrow(command.name) + "'";
+    command.list.push_back({std::move(name), std::move(value)});
 }
 
 void SSIParser::read_identifier(std::u16string& identifier) {
