@@ -497,8 +497,13 @@ void MainWindow::show_settings() {
     if (!preferences.source_as_root)
         root = preferences.virtual_root.empty() ? QStringLiteral("none (\"/\" paths are taken relative to each document)")
                                                 : text(preferences.virtual_root);
-    settings_label_->setText(QStringLiteral("Virtual root: %1    Convert: %2    Skip: %3")
-                                 .arg(root, masks(preferences.convert_filter), masks(preferences.skip_filter)));
+    QString dialect;  // nothing for the default dialect
+    if (preferences.dialect == dialect_t::apache)
+        dialect = preferences.ap_expressions ? QStringLiteral("    Dialect: Apache httpd, newer expressions")
+                                             : QStringLiteral("    Dialect: Apache httpd");
+    settings_label_->setText(
+        QStringLiteral("Virtual root: %1    Convert: %2    Skip: %3%4")
+            .arg(root, masks(preferences.convert_filter), masks(preferences.skip_filter), dialect));
 }
 
 void MainWindow::show_hidden_folders(bool show) {

@@ -6,6 +6,7 @@
 #include "user_prompts.h"
 
 #include <QCheckBox>
+#include <QComboBox>
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
@@ -60,6 +61,29 @@ OptionsDialog::OptionsDialog(QWidget* parent) : QDialog(parent) {
     filter_layout->addWidget(skip_edit_, 1, 1);
     filter_layout->addWidget(default_button, 1, 2);
 
+    auto* dialect_group = new QGroupBox(QStringLiteral("SSI dialect"), this);
+    auto* dialect_label = new QLabel(QStringLiteral("Dialec&t:"), dialect_group);
+    dialect_combo_ = new QComboBox(dialect_group);
+    dialect_combo_->setObjectName("dialect_combo");
+    dialect_combo_->addItem(QStringLiteral("Orrinfold (default)"), static_cast<int>(dialect_t::spec));
+    dialect_combo_->addItem(QStringLiteral("Apache httpd (mod_include)"), static_cast<int>(dialect_t::apache));
+    dialect_label->setBuddy(dialect_combo_);
+    auto* dialect_hint = new QLabel(QStringLiteral("Choose Apache httpd for a site written for Apache: if/elif/else, "
+                                                   "include file=, echo encoding=, error messages inside pages. "
+                                                   "Otherwise keep the default."),
+                                    dialect_group);
+    dialect_hint->setWordWrap(true);
+    ap_expr_check_ =
+        new QCheckBox(QStringLiteral("Use Apache's newer e&xpression syntax (SSILegacyExprParser off)"), dialect_group);
+    ap_expr_check_->setObjectName("ap_expr_check");
+    ap_expr_check_->setEnabled(false);  // the default dialect is shown first
+    auto* dialect_layout = new QGridLayout(dialect_group);
+    dialect_layout->addWidget(dialect_label, 0, 0);
+    dialect_layout->addWidget(dialect_combo_, 0, 1);
+    dialect_layout->setColumnStretch(1, 1);
+    dialect_layout->addWidget(dialect_hint, 1, 0, 1, 2);
+    dialect_layout->addWidget(ap_expr_check_, 2, 0, 1, 2);
+
     auto* allow_label = new QLabel(QStringLiteral("&Also readable outside the site (paths separated by ';'):"), this);
     allow_edit_ = make_edit("allow_edit", this);
     allow_label->setBuddy(allow_edit_);
@@ -80,14 +104,16 @@ OptionsDialog::OptionsDialog(QWidget* parent) : QDialog(parent) {
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(root_group);
     layout->addWidget(filter_group);
+    layout->addWidget(dialect_group);
     layout->addWidget(allow_label);
     layout->addWidget(allow_edit_);
     layout->addWidget(keep_going_check_);
     layout->addLayout(buttons);
     setMinimumWidth(560);
 
-    QWidget* order[] = {root_edit_, select_button_,    source_root_check_, convert_edit_, skip_edit_, default_button,
-                        allow_edit_, keep_going_check_, ok_button, cancel_button, save_button, load_button};
+    QWidget* order[] = {root_edit_,     select_button_, source_root_check_, convert_edit_, skip_edit_,
+                        default_button, dialect_combo_, ap_expr_check_,     allow_edit_,   keep_going_check_,
+                        ok_button,      cancel_button,  save_button,        load_button};
     for (std::size_t i = 0; i + 1 < std::size(order); ++i) setTabOrder(order[i], order[i + 1]);
 
     connect(select_button_, &QPushButton::clicked, this, &OptionsDialog::select_root);
@@ -95,6 +121,10 @@ OptionsDialog::OptionsDialog(QWidget* parent) : QDialog(parent) {
     connect(source_root_check_, &QCheckBox::toggled, this, [this](bool checked) {
         root_edit_->setEnabled(!checked);
         select_button_->setEnabled(!checked);
+    });
+    // Like the folder, the expression choice is kept, only unused, in the default dialect.
+    connect(dialect_combo_, &QComboBox::currentIndexChanged, this, [this] {
+        ap_expr_check_->setEnabled(dialect_combo_->currentData().toInt() == static_cast<int>(dialect_t::apache));
     });
     connect(default_button, &QPushButton::clicked, this, &OptionsDialog::restore_defaults);
     connect(ok_button, &QPushButton::clicked, this, &OptionsDialog::accept);
@@ -112,6 +142,8 @@ void OptionsDialog::fill_fields(const SSIDirectoryPreferences& preferences) {
     root_edit_->setText(text(preferences.virtual_root));
     keep_going_check_->setChecked(preferences.keep_going);
     source_root_check_->setChecked(preferences.source_as_root);
+    dialect_combo_->setCurrentIndex(dialect_combo_->findData(static_cast<int>(preferences.dialect)));
+    ap_expr_check_->setChecked(preferences.ap_expressions);
     QStringList places;
     for (const std::string& place : preferences.allow_outside) places << text(place);
     allow_edit_->setText(places.join(QStringLiteral("; ")));
@@ -124,6 +156,8 @@ SSIDirectoryPreferences OptionsDialog::fields() const {
     preferences.skip_filter = skip_edit_->text().toStdString();
     preferences.keep_going = keep_going_check_->isChecked();
     preferences.source_as_root = source_root_check_->isChecked();
+    preferences.dialect = static_cast<dialect_t>(dialect_combo_->currentData().toInt());
+    preferences.ap_expressions = ap_expr_check_->isChecked();
     for (const QString& place : allow_edit_->text().split(QLatin1Char(';'), Qt::SkipEmptyParts))
         if (!place.trimmed().isEmpty()) preferences.allow_outside.push_back(place.trimmed().toStdString());
     return preferences;
@@ -145,6 +179,8 @@ void OptionsDialog::select_root() {
 void OptionsDialog::restore_defaults() {
     convert_edit_->setText(QString::fromLatin1(default_convert_filter));
     skip_edit_->setText(QString::fromLatin1(default_skip_filter));
+    dialect_combo_->setCurrentIndex(dialect_combo_->findData(static_cast<int>(dialect_t::spec)));
+    ap_expr_check_->setChecked(false);
 }
 
 void OptionsDialog::save_configuration() {

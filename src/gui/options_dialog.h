@@ -3,13 +3,14 @@
 #include <QDialog>
 
 class QCheckBox;
+class QComboBox;
 class QLineEdit;
 class QPushButton;
 struct SSIDirectoryPreferences;
 
-// Edits the virtual root (a folder, or the source folder of each run), the two mask lists and whether a run keeps
-// going past failed files. OK stores them into app_preferences and the settings; Save and Load keep named
-// configurations.
+// Edits the virtual root (a folder, or the source folder of each run), the two mask lists, the SSI dialect and
+// whether a run keeps going past failed files. OK stores them into app_preferences and the settings; Save and Load
+// keep named configurations.
 class OptionsDialog : public QDialog {
     Q_OBJECT
 public:
@@ -32,5 +33,7 @@ private:
     QLineEdit* allow_edit_;
     QLineEdit* convert_edit_;
     QLineEdit* skip_edit_;
+    QComboBox* dialect_combo_;
+    QCheckBox* ap_expr_check_;
     QCheckBox* keep_going_check_;
 };

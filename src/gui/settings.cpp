@@ -23,6 +23,9 @@ void write_group(QSettings& store, const QString& group, const SSIDirectoryPrefe
     store.setValue("skip_filter", text(preferences.skip_filter));
     store.setValue("keep_going", preferences.keep_going);
     store.setValue("source_as_root", preferences.source_as_root);
+    store.setValue("dialect",
+                   preferences.dialect == dialect_t::apache ? QStringLiteral("apache") : QStringLiteral("spec"));
+    store.setValue("ap_expressions", preferences.ap_expressions);
     QStringList places;
     for (const std::string& place : preferences.allow_outside) places << text(place);
     store.setValue("allow_outside", places);
@@ -36,6 +39,9 @@ void read_group(QSettings& store, const QString& group, SSIDirectoryPreferences&
     if (store.contains("skip_filter")) preferences.skip_filter = bytes(store.value("skip_filter"));
     if (store.contains("keep_going")) preferences.keep_going = store.value("keep_going").toBool();
     if (store.contains("source_as_root")) preferences.source_as_root = store.value("source_as_root").toBool();
+    if (store.contains("dialect"))  // an unknown name is the default dialect
+        preferences.dialect = store.value("dialect").toString() == "apache" ? dialect_t::apache : dialect_t::spec;
+    if (store.contains("ap_expressions")) preferences.ap_expressions = store.value("ap_expressions").toBool();
     if (store.contains("allow_outside")) {
         preferences.allow_outside.clear();
         for (const QString& place : store.value("allow_outside").toStringList()) preferences.allow_outside.push_back(bytes(place));

@@ -286,6 +286,8 @@ void SSIParser::finish_apache() {
     report(severity_t::error, "'if' without 'endif' before the end of the document");
 }
 
+const std::u16string& SSIParser::apache_error_text() const { return apache_->error_text; }
+
 void SSIParser::fail(const std::string& text) {
     report(severity_t::error, text);
     write(apache_->error_text);

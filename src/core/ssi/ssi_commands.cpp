@@ -47,7 +47,10 @@ void SSIParser::execute_command(const Command& command) {
     if (apache_dialect_) {
         const auto entry = apache_commands().find(command.name);
         try {
-            if (entry == apache_commands().end()) {
+            if (!command.malformed.empty()) {
+                if (printing_) fail(command.malformed);
+                report(severity_t::error, command.malformed);
+            } else if (entry == apache_commands().end()) {
                 // Logged also in a branch not taken, where nothing is written.
                 if (printing_) fail("Unknown SSI command: " + to_narrow(command.name));
                 report(severity_t::warning, "Unknown SSI command: " + to_narrow(command.name));

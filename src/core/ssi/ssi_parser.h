@@ -38,6 +38,8 @@ struct value_too_long : std::exception {};
 inline constexpr std::size_t max_value_length = std::size_t{1} << 20;
 inline constexpr std::size_t max_variables_length = 16 * max_value_length;
 inline constexpr std::size_t max_include_depth = 256;
+// Apache's limit of nested subrequests (LimitInternalRecursion), which its includes count against.
+inline constexpr std::size_t apache_include_depth = 11;
 
 // Converts one SSI document: copies its text to the output unchanged and replaces each
 // directive by what its command produces, in the document's own encoding. Reads the
@@ -75,6 +77,7 @@ public:
         std::u16string name;
         std::map<std::u16string, std::u16string> arguments;
         std::vector<Argument> list;
+        std::string malformed;  // Apache dialect: why the directive cannot run (it then fails)
         std::string too_long;  // why the directive is dropped: a part of it passed max_value_length
     };
 
@@ -136,8 +139,8 @@ private:
     void read_identifier(std::u16string& identifier);
     void skip_spaces();
     void execute_command(const Command& command);
-    void parse_apache_value(Command& command, std::u16string name);
-    void read_apache_word(std::u16string& word);
+    void parse_apache_command(Command& command);
+    std::u16string read_apache_value();
     bool at_closer();
     void report(severity_t severity, const std::string& text);
     source_position_t position_of(std::uint64_t offset);
@@ -186,6 +189,7 @@ private:
     void finish_apache();
     // Logs an error, writes the page's error text in place of the directive and drops it.
     [[noreturn]] void fail(const std::string& text);
+    const std::u16string& apache_error_text() const;
     std::optional<std::u16string> apache_variable(std::u16string_view name);
     std::u16string apache_expand(std::u16string_view value);
     bool apache_assign(std::u16string_view name, const std::u16string& value);

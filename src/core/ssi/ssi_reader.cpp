@@ -71,11 +71,14 @@ void SSIParser::open_document(const std::string& path) {
     require_regular_file(status, path);
     // POSIX lets a file be opened while it is open, so an include cycle is caught by identity.
     auto& chain = state_->open_documents;
-    if (std::find(chain.begin(), chain.end(), status.identity) != chain.end())
+    // Apache has no cycle check of its own: a page that includes itself is nested until its
+    // limit of subrequests, and the innermost include fails.
+    const bool apache = preferences_->dialect == dialect_t::apache;
+    if (!apache && std::find(chain.begin(), chain.end(), status.identity) != chain.end())
         raise(std::runtime_error("Include cycle: " + path + " is already being processed"));
-    if (chain.size() >= max_include_depth)
-        raise(std::runtime_error("Includes nested more than " + std::to_string(max_include_depth) +
-                                 " documents deep: " + path));
+    const std::size_t depth = apache ? apache_include_depth : max_include_depth;
+    if (chain.size() >= depth)
+        raise(std::runtime_error("Includes nested more than " + std::to_string(depth) + " documents deep: " + path));
 
     if (cache != nullptr) held_ = cache->find(path, status);
     if (!held_) {

@@ -22,6 +22,7 @@ void SSIParser::process() {
         }
     } catch (const eof_exception&) {
         report(severity_t::error, "Unexpected end of file");
+        if (apache_dialect_ && printing_) write(apache_error_text());
     }
     if (apache_dialect_) finish_apache();
 }
@@ -94,28 +95,8 @@ bool SSIParser::find_directive() {
 void SSIParser::parse_command(Command& command) {
     current_ += 5 * unit_size_;
     if (apache_dialect_) {
-        // Apache: the name follows the opener at once and ends at white space; names of the
-        // directive and its arguments are folded to lower case; an argument may have no value.
-        read_apache_word(command.name);
-        if (command.name.size() > max_value_length) command.too_long = "A name";
-        for (;;) {
-            skip_spaces();
-            if (at_closer()) return;
-            std::u16string name;
-            read_apache_word(name);
-            if (name.empty()) {  // a stray '=': read its value as that of a nameless argument
-                get_char();
-                parse_apache_value(command, std::move(name));
-                continue;
-            }
-            skip_spaces();
-            if (peek_char(0) != u'=') {
-                command.list.push_back({std::move(name), std::nullopt});
-                continue;
-            }
-            get_char();
-            parse_apache_value(command, std::move(name));
-        }
+        parse_apache_command(command);
+        return;
     }
     skip_spaces();
     read_identifier(command.name);
@@ -181,19 +162,50 @@ bool SSIParser::at_closer() {
     return true;
 }
 
-void SSIParser::read_apache_word(std::u16string& word) {
-    for (char16_t c = get_char(); !is_space(c) && c != u'='; c = get_char()) {
+// Apache reads a directive its own way: the name runs to white space or a complete closer;
+// an argument name runs to white space or '=' (a closer does not stop it), a value is quoted
+// with ", ' or ` or else runs to white space. Names are folded to lower case; an argument may
+// have no value. A missing name makes the whole directive fail.
+void SSIParser::parse_apache_command(Command& command) {
+    const auto lower = [](char16_t c) { return c >= u'A' && c <= u'Z' ? static_cast<char16_t>(c + 32) : c; };
+    for (char16_t c = get_char(); !is_space(c); c = get_char()) {
         if (c == u'-' && peek_char(0) == u'-' && peek_char(1) == u'>') break;
-        if (word.size() <= max_value_length) word.push_back(c >= u'A' && c <= u'Z' ? static_cast<char16_t>(c + 32) : c);
+        if (command.name.size() <= max_value_length) command.name.push_back(lower(c));
     }
     unget_char();
-    if (word.size() > max_value_length) word.resize(max_value_length + 1);
+    if (command.name.size() > max_value_length) command.too_long = "A name";
+    if (command.name.empty()) command.malformed = "Missing directive name";
+    for (;;) {
+        skip_spaces();
+        if (at_closer()) return;
+        Argument argument;
+        const char16_t first = peek_char(0);
+        if (first == u'"' || first == u'\'' || first == u'`') {
+            command.malformed = "Missing argument name before a value";
+            argument.value = read_apache_value();
+        } else {
+            for (char16_t c = get_char(); !is_space(c) && c != u'='; c = get_char())
+                if (argument.name.size() <= max_value_length) argument.name.push_back(lower(c));
+            unget_char();
+            if (argument.name.empty()) command.malformed = "Missing argument name before a value";
+            skip_spaces();
+            if (peek_char(0) == u'=') {
+                get_char();
+                skip_spaces();
+                argument.value = read_apache_value();
+            }
+        }
+        if (command.too_long.empty() &&
+            (argument.name.size() > max_value_length || (argument.value && argument.value->size() > max_value_length)))
+            command.too_long = "Argument '" + to_narrow(argument.name.substr(0, 64)) + "' of command '" +
+                               to_narrow(command.name) + "'";
+        command.list.push_back(std::move(argument));
+    }
 }
 
-// A value in double or single quotes or backquotes, where a backslash before the quote stands
-// for it (any other backslash stays), or a bare word up to white space or the closer.
-void SSIParser::parse_apache_value(Command& command, std::u16string name) {
-    skip_spaces();
+// In quotes, a backslash before the quote stands for it; any other backslash stays, and the
+// character after it is read as usual (so it may escape in turn).
+std::u16string SSIParser::read_apache_value() {
     std::u16string value;
     const auto keep = [&value](char16_t unit) {
         if (value.size() <= max_value_length) value.push_back(unit);
@@ -201,23 +213,14 @@ void SSIParser::parse_apache_value(Command& command, std::u16string name) {
     const char16_t quote = get_char();
     if (quote == u'"' || quote == u'\'' || quote == u'`') {
         for (char16_t c = get_char(); c != quote; c = get_char()) {
-            if (c == u'\\') {
-                c = get_char();
-                if (c != quote) keep(u'\\');
-            }
+            if (c == u'\\' && peek_char(0) == quote) c = get_char();
             keep(c);
         }
     } else {
-        unget_char();
-        for (char16_t c = get_char(); !is_space(c); c = get_char()) {
-            if (c == u'-' && peek_char(0) == u'-' && peek_char(1) == u'>') break;
-            keep(c);
-        }
+        for (char16_t c = quote; !is_space(c); c = get_char()) keep(c);
         unget_char();
     }
-    if (command.too_long.empty() && (name.size() > max_value_length || value.size() > max_value_length))
-        command.too_long = "Argument '" + to_narrow(name.substr(0, 64)) + "' of command '" + to_narrow(command.name) + "'";
-    command.list.push_back({std::move(name), std::move(value)});
+    return value;
 }
 
 void SSIParser::read_identifier(std::u16string& identifier) {
