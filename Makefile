@@ -4,7 +4,7 @@ CMAKE_FLAGS ?=
 
 FUZZ_SECONDS ?= 60
 
-.PHONY: all deps configure build test demo bench sanitize fuzz clean
+.PHONY: all deps configure build test demo bench apache-compare sanitize fuzz clean
 
 all: build
 
@@ -29,6 +29,12 @@ bench: build
 	./$(BUILD)/bench/engine_bench
 	./$(BUILD)/bench/site_bench
 	./$(BUILD)/bench/pathological_bench
+
+# Random sites through a real Apache 2.4 and through --dialect apache, page by page
+# (needs apache2: scripts/install-deps.sh apache).
+apache-compare: build
+	@sh scripts/install-deps.sh apache
+	python3 scripts/apache-compare/compare.py --orrinfold $(BUILD)/orrinfold --sites 50
 
 # The whole test suite under AddressSanitizer and UndefinedBehaviorSanitizer.
 sanitize:

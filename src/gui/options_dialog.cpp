@@ -179,8 +179,6 @@ void OptionsDialog::select_root() {
 void OptionsDialog::restore_defaults() {
     convert_edit_->setText(QString::fromLatin1(default_convert_filter));
     skip_edit_->setText(QString::fromLatin1(default_skip_filter));
-    dialect_combo_->setCurrentIndex(dialect_combo_->findData(static_cast<int>(dialect_t::spec)));
-    ap_expr_check_->setChecked(false);
 }
 
 void OptionsDialog::save_configuration() {

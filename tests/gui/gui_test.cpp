@@ -10,6 +10,7 @@
 #include "user_prompts.h"
 
 #include <QApplication>
+#include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
@@ -310,14 +311,20 @@ private slots:
         answer_modal(window_.get(), "options_button", "options_dialog", [](QWidget* dialog) {
             type_fields(dialog, "/srv/site | *.htm | draft*");
             child<QLineEdit>(dialog, "allow_edit")->setText(" /srv/shared;;/opt/a b ");
-            for (const char* check : {"keep_going_check", "source_root_check"})
+            QVERIFY(!child<QWidget>(dialog, "ap_expr_check")->isEnabled());  // only for the Apache dialect
+            child<QComboBox>(dialog, "dialect_combo")->setCurrentIndex(1);   // Apache httpd
+            for (const char* check : {"keep_going_check", "source_root_check", "ap_expr_check"})
                 QTest::mouseClick(child<QWidget>(dialog, check), Qt::LeftButton);
             QTest::keyClick(child<QLineEdit>(dialog, "convert_edit"), Qt::Key_Return);  // OK is the default button
         });
+        QVERIFY(child<QLabel>(window_.get(), "settings_label")
+                    ->text()
+                    .endsWith("Skip: draft*    Dialect: Apache httpd, newer expressions"));
         init_preferences();  // as at the next start
         QSettings store = settings::open();
         settings::load_current(store, app_preferences);
-        QVERIFY(app_preferences.keep_going && app_preferences.source_as_root);
+        QVERIFY(app_preferences.keep_going && app_preferences.source_as_root &&
+                app_preferences.dialect == dialect_t::apache && app_preferences.ap_expressions);
         QCOMPARE(app_preferences.allow_outside, (std::vector<std::string>{"/srv/shared", "/opt/a b"}));
         const OptionsDialog reopened;
         QCOMPARE(reopened.windowTitle() + ": " + joined(reopened.fields()),

@@ -62,9 +62,9 @@ std::optional<std::tm> universal_time(std::int64_t seconds) {
     return result;
 }
 
-std::string format_calendar_time(std::string_view format, const std::tm& time) {
+std::string format_calendar_time(std::string_view format, const std::tm& time, bool library_composites) {
     constexpr std::size_t kept = 511;
-    const std::string expanded = expand_composites(format);
+    const std::string expanded = library_composites ? std::string(format) : expand_composites(format);
     if (expanded.empty()) return {};
     // strftime gives 0 both for "did not fit" and for an empty result: grow the buffer
     // until the text surely fits, then keep the first 511 bytes.

@@ -18,6 +18,9 @@ struct SSIParser::apache_document_t {
     std::u16string echo_text{u"(none)"};
     bool taken = true;                    // a branch of the innermost if was taken (or none is open)
     bool else_ignored = false;            // after a failed if or elif, the next else changes nothing
+    // A malformed directive in a branch not taken stops every later directive of the document,
+    // endif too, as in Apache: the rest of the document is left out.
+    bool stalled = false;
     std::uint64_t skipped_ifs = 0;        // ifs opened inside a branch not taken
     std::vector<std::uint64_t> open_ifs;  // where each open if stands
     std::optional<regex_captures_t> captures;

@@ -6,7 +6,13 @@
 #include <cctype>
 #include <cstdint>
 #include <memory>
+#include <utility>
 #include <vector>
+
+std::optional<std::string> regex_captures_t::echoed(std::size_t n) const {
+    if (whole_only && (n > 0 || groups == 0)) return std::nullopt;
+    return group(n);
+}
 
 std::optional<std::string> regex_captures_t::group(std::size_t n) const {
     if (n > groups || n >= spans.size() || spans[n].first < 0 || spans[n].second < spans[n].first) return std::nullopt;
@@ -466,10 +472,14 @@ private:
         return true;
     }
 
+    // The right side of || and && is read but not evaluated when the left one decides, so that
+    // a regular expression there leaves the captures alone.
     std::optional<bool> disjunction() {
         std::optional<bool> value = conjunction();
         while (value && take("||")) {
+            const bool live = std::exchange(live_, live_ && !*value);
             const std::optional<bool> right = conjunction();
+            live_ = live;
             if (!right) return std::nullopt;
             value = *value || *right;
         }
@@ -478,7 +488,9 @@ private:
     std::optional<bool> conjunction() {
         std::optional<bool> value = condition();
         while (value && take("&&")) {
+            const bool live = std::exchange(live_, live_ && *value);
             const std::optional<bool> right = condition();
+            live_ = live;
             if (!right) return std::nullopt;
             value = *value && *right;
         }
@@ -498,13 +510,19 @@ private:
         if (take("true")) return true;
         if (take("false")) return false;
         skip_spaces();
-        if (pos_ + 2 < text_.size() && text_[pos_] == '-' && std::string_view("efdsLh").find(text_[pos_ + 1]) != std::string_view::npos &&
+        if (pos_ + 2 < text_.size() && text_[pos_] == '-' && std::isalpha(static_cast<unsigned char>(text_[pos_ + 1])) &&
             is_space(text_[pos_ + 2])) {
+            // The string tests; the others look at files or the request, which pages may not.
             const char test = text_[pos_ + 1];
+            if (test != 'n' && test != 'z' && test != 'T')
+                return fail(std::string(text_.substr(pos_, 2)) + " is not available in pages");
             pos_ += 2;
-            const std::optional<std::string> path = word();
-            if (!path) return std::nullopt;
-            return host_.file_test && host_.file_test(test == 'h' ? 'L' : test, *path);
+            const std::optional<std::string> operand = word();
+            if (!operand) return std::nullopt;
+            if (test == 'T')
+                return !(operand->empty() || *operand == "0" || *operand == "off" || *operand == "false" ||
+                         *operand == "no");
+            return operand->empty() == (test == 'z');
         }
         const std::optional<std::string> left = word();
         if (!left) return std::nullopt;
@@ -513,12 +531,29 @@ private:
             bool fold = false;
             const std::optional<std::string> pattern = regex(fold);
             if (!pattern) return std::nullopt;
+            if (!live_) return false;
             std::string problem;
             const std::optional<bool> matched = match_regex(*left, *pattern, host_.captures, fold, problem);
             if (!matched) return fail(problem);
+            if (host_.captures != nullptr && *host_.captures) (*host_.captures)->whole_only = true;
             return *matched != negate;
         }
-        if (take("-ipmatch")) return fail("-ipmatch needs a client address, which a static site has not");
+        if (take("in") || take("-in")) {
+            if (!take("{")) return fail("Expected '{' after 'in'");
+            bool found = false;
+            do {
+                const std::optional<std::string> item = word();
+                if (!item) return std::nullopt;
+                found = found || *item == *left;
+            } while (take(","));
+            if (!take("}")) return fail("Expected '}' to end the list");
+            return found;
+        }
+        if (take("-ipmatch")) {
+            const std::optional<std::string> network = word();
+            if (!network) return std::nullopt;
+            return ip_matches(*left, *network);
+        }
         static constexpr std::string_view strings[] = {"==", "!=", "<=", ">=", "<", ">", "=", "-strcmatch", "-strmatch",
                                                        "-eq", "-ne", "-lt", "-le", "-gt", "-ge"};
         for (const std::string_view op : strings) {
@@ -537,6 +572,28 @@ private:
                                                       : op == "<=" ? order <= 0 : op == ">" ? order > 0 : order >= 0;
         }
         return fail("Expected an operator after '" + *left + "'");
+    }
+
+    static std::optional<std::uint32_t> ipv4(std::string_view text) {
+        std::uint32_t address = 0;
+        int parts = 0;
+        for (std::size_t from = 0; from <= text.size() && parts < 5; ++parts) {
+            const std::size_t dot = std::min(text.find('.', from), text.size());
+            const std::optional<long long> part = number(std::string(text.substr(from, dot - from)));
+            if (!part || *part < 0 || *part > 255) return std::nullopt;
+            address = (address << 8u) | static_cast<std::uint32_t>(*part);
+            from = dot + 1;
+        }
+        return parts == 4 ? std::optional(address) : std::nullopt;
+    }
+    // An IPv4 address against an address or a network in CIDR form; anything else does not match.
+    static bool ip_matches(const std::string& address, const std::string& network) {
+        const std::size_t slash = network.find('/');
+        const std::optional<std::uint32_t> a = ipv4(address), n = ipv4(network.substr(0, slash));
+        const std::optional<long long> bits = slash == std::string::npos ? 32 : number(network.substr(slash + 1));
+        if (!a || !n || !bits || *bits < 0 || *bits > 32) return false;
+        const std::uint32_t mask = *bits == 0 ? 0 : ~std::uint32_t{0} << (32 - *bits);
+        return (*a & mask) == (*n & mask);
     }
 
     static std::optional<long long> number(const std::string& text) {
@@ -580,6 +637,11 @@ private:
     }
 
     std::optional<std::string> variable(const std::string& name) { return host_.expand("${" + name + "}"); }
+    std::optional<std::string> server_variable(const std::string& name) {
+        std::optional<std::string> value = host_.server_variable ? host_.server_variable(name) : std::nullopt;
+        if (!value) return fail("Variable '" + name + "' does not exist");
+        return value;
+    }
 
     std::optional<std::string> term() {
         skip_spaces();
@@ -590,10 +652,19 @@ private:
             for (++pos_; pos_ < text_.size() && text_[pos_] != c; ++pos_) {
                 if (text_[pos_] == '\\' && pos_ + 1 < text_.size()) {
                     value.push_back(text_[++pos_]);
+                } else if (text_[pos_] == '$' && pos_ + 1 < text_.size() && std::isdigit(static_cast<unsigned char>(text_[pos_ + 1]))) {
+                    // $0 to $9: the groups of the last regular expression matched.
+                    const auto& captures = host_.captures;
+                    if (captures != nullptr && *captures)
+                        value += (*captures)->group(static_cast<std::size_t>(text_[++pos_] - '0')).value_or("");
+                    else
+                        ++pos_;
                 } else if (text_[pos_] == '%' && pos_ + 1 < text_.size() && text_[pos_ + 1] == '{') {
                     const std::size_t end = text_.find('}', pos_);
                     if (end == std::string_view::npos) return fail("Missing '}'");
-                    value += *variable(std::string(text_.substr(pos_ + 2, end - pos_ - 2)));
+                    const std::optional<std::string> found = server_variable(std::string(text_.substr(pos_ + 2, end - pos_ - 2)));
+                    if (!found) return std::nullopt;
+                    value += *found;
                     pos_ = end;
                 } else {
                     value.push_back(text_[pos_]);
@@ -608,7 +679,7 @@ private:
             if (end == std::string_view::npos) return fail("Missing '}'");
             const std::string name(text_.substr(pos_ + 2, end - pos_ - 2));
             pos_ = end + 1;
-            return variable(name);
+            return server_variable(name);
         }
         const std::size_t start = pos_;
         while (pos_ < text_.size() && (std::isalnum(static_cast<unsigned char>(text_[pos_])) || text_[pos_] == '_' ||
@@ -641,6 +712,7 @@ private:
     expression_host_t& host_;
     std::string& error_;
     std::size_t pos_ = 0;
+    bool live_ = true;  // false while reading a side whose value cannot matter
 };
 }  // namespace
 

@@ -17,8 +17,13 @@ struct regex_captures_t {
     std::string subject;
     std::size_t groups = 0;  // capturing groups in the pattern
     std::array<std::pair<std::ptrdiff_t, std::ptrdiff_t>, 10> spans{};  // {-1, -1}: took no part
+    // Set by the newer syntax, after which pages see only $0, and that only for a pattern with
+    // a group (as Apache shows them); the expression itself still reads every group.
+    bool whole_only = false;
     // The text of group n; nullopt when the pattern has no such group or it took no part.
     std::optional<std::string> group(std::size_t n) const;
+    // Group n as echo and the legacy syntax's $n see it.
+    std::optional<std::string> echoed(std::size_t n) const;
 };
 
 // What an expression needs from the document it stands in.
@@ -29,9 +34,8 @@ struct expression_host_t {
     std::function<void(const std::string&)> warn;
     // The document's captures, replaced by each regular expression evaluated.
     std::optional<regex_captures_t>* captures = nullptr;
-    // The ap_expr syntax only: whether a path under the virtual root passes a file test
-    // (-e -f -d -s -L); empty means no file exists.
-    std::function<bool(char test, const std::string& url)> file_test;
+    // The newer syntax only: the value of %{NAME}; nullopt when there is no such variable.
+    std::function<std::optional<std::string>(const std::string& name)> server_variable;
 };
 
 // Apache's legacy syntax, as its module evaluates it: '...' strings, unquoted words joined with
@@ -40,8 +44,9 @@ struct expression_host_t {
 std::optional<bool> evaluate_legacy_expression(std::string_view text, expression_host_t& host, std::string& error);
 
 // The parts of Apache's newer expression syntax that mean something without a request:
-// strings, %{VAR} and v('x') style functions, comparisons, =~ and !~, -strmatch and
-// -strcmatch, file tests, !, && and ||, parentheses, true and false.
+// strings, %{VAR} and v('x') style functions, comparisons, =~ and !~, -strmatch, -strcmatch
+// and -ipmatch, !, && and ||, parentheses, true and false. File tests are refused, as Apache
+// refuses them in pages.
 std::optional<bool> evaluate_ap_expression(std::string_view text, expression_host_t& host, std::string& error);
 
 // Whether a regular expression matches, with the captures stored; nullopt when the pattern does

@@ -287,6 +287,8 @@ void SSIParser::finish_apache() {
 }
 
 const std::u16string& SSIParser::apache_error_text() const { return apache_->error_text; }
+bool SSIParser::apache_stalled() const { return apache_->stalled; }
+void SSIParser::stall_apache() { apache_->stalled = true; }
 
 void SSIParser::fail(const std::string& text) {
     report(severity_t::error, text);
@@ -298,16 +300,16 @@ std::optional<std::u16string> SSIParser::apache_variable(std::u16string_view nam
     if (name.size() == 1 && name[0] >= u'0' && name[0] <= u'9') {
         const auto& captures = apache_->captures;
         if (!captures) return std::nullopt;
-        const std::optional<std::string> group = captures->group(static_cast<std::size_t>(name[0] - u'0'));
+        const std::optional<std::string> group = captures->echoed(static_cast<std::size_t>(name[0] - u'0'));
         return group ? std::optional(to_wide(*group)) : std::nullopt;
     }
     const std::u16string key = upper(name);
     if (const auto found = state_->variables.find(key); found != state_->variables.end()) return found->second;
     // Worked out when first asked for, as Apache does, in the last time format configured.
     const std::u16string& format = state_->shared_time_format;
-    if (key == u"DATE_LOCAL") return format_time(format, local_time(current_time()));
-    if (key == u"DATE_GMT") return format_time(format, universal_time(current_time()));
-    if (key == u"LAST_MODIFIED" && state_->last_modified) return format_time(format, state_->last_modified);
+    if (key == u"DATE_LOCAL") return format_time(format, local_time(current_time()), true);
+    if (key == u"DATE_GMT") return format_time(format, universal_time(current_time()), true);
+    if (key == u"LAST_MODIFIED" && state_->last_modified) return format_time(format, state_->last_modified, true);
     if (key == u"USER_NAME") {
         const SSIParser* page = this;
         while (page->parent_ != nullptr) page = page->parent_;
@@ -431,9 +433,19 @@ void SSIParser::do_apache_include(SSIParser& parser, const Command& command) {
     }
 }
 
+// Apache's value encodings, for echo and set; nullopt for an unknown name.
+static std::optional<std::string> encoded(const std::string& text, const std::u16string& encoding) {
+    if (encoding == u"NONE") return text;
+    if (encoding == u"ENTITY") return escape_html(text);
+    if (encoding == u"URL" || encoding == u"URLENCODED") return escape_url(text, encoding == u"URLENCODED");
+    if (encoding == u"BASE64") return encode_base64(text);
+    return std::nullopt;
+}
+
 void SSIParser::do_apache_echo(SSIParser& parser, const Command& command) {
     if (command.list.empty()) parser.fail("Missing argument for 'echo'");
-    enum class encoding_t { none, url, entity } encoding = encoding_t::entity;
+    // An encoding holds for every var after it; an unknown one fails only when a value is shown.
+    std::u16string encoding = u"ENTITY";
     for (const Argument& argument : command.list) {
         if (!argument.value) break;
         const std::u16string value = decode_entities(*argument.value);
@@ -441,23 +453,13 @@ void SSIParser::do_apache_echo(SSIParser& parser, const Command& command) {
             const std::optional<std::u16string> found = parser.apache_variable(parser.apache_expand(value));
             if (!found) {
                 parser.write(parser.apache_->echo_text);
-            } else if (encoding == encoding_t::none) {
-                parser.write(*found);
-            } else {
-                const std::string text = to_narrow(*found);
-                parser.write(to_wide(encoding == encoding_t::url ? escape_url(text, false) : escape_html(text)));
+                continue;
             }
-            encoding = encoding_t::entity;  // an encoding holds for the next var only
+            const std::optional<std::string> text = encoded(to_narrow(*found), upper(encoding));
+            if (!text) parser.fail("Unknown value '" + to_narrow(encoding) + "' of 'encoding' in command 'echo'");
+            parser.write(to_wide(*text));
         } else if (argument.name == u"encoding") {
-            const std::u16string name = upper(value);
-            if (name == u"NONE")
-                encoding = encoding_t::none;
-            else if (name == u"URL")
-                encoding = encoding_t::url;
-            else if (name == u"ENTITY")
-                encoding = encoding_t::entity;
-            else
-                parser.fail("Unknown value '" + to_narrow(value) + "' of 'encoding' in command 'echo'");
+            encoding = value;
         } else {
             parser.fail("Unknown parameter '" + to_narrow(argument.name) + "' in command 'echo'");
         }
@@ -491,12 +493,7 @@ void SSIParser::do_apache_set(SSIParser& parser, const Command& command) {
                 value = decode_base64(value);
             else if (decoding == u"ENTITY")
                 value = to_narrow(decode_entities(to_wide(value)));
-            if (encoding == u"URL" || encoding == u"URLENCODED")
-                value = escape_url(value, encoding == u"URLENCODED");
-            else if (encoding == u"BASE64")
-                value = encode_base64(value);
-            else if (encoding == u"ENTITY")
-                value = escape_html(value);
+            value = *encoded(value, encoding);
             if (!parser.apache_assign(*name, to_wide(value)))
                 parser.fail("Variables would hold more than " + std::to_string(max_variables_length) +
                             " characters in all; 'set' dropped");
@@ -554,7 +551,7 @@ void SSIParser::do_apache_flastmod(SSIParser& parser, const Command& command) {
             parser.fail(e.what());
         }
         if (!size)
-            parser.write(format_time(parser.time_format_, local_time(status.modified)));
+            parser.write(format_time(parser.time_format_, local_time(status.modified), true));
         else
             parser.write(to_wide(parser.size_format_ == size_format_t::bytes ? grouped_size(status.size)
                                                                             : abbreviated_size(status.size)));
@@ -606,7 +603,7 @@ void SSIParser::apache_branch(const Argument& expression) {
     host.expand = [this](std::string_view text) { return to_narrow(apache_expand(to_wide(text))); };
     host.warn = [this](const std::string& text) { report(severity_t::error, text); };
     host.captures = &apache_->captures;
-    host.file_test = [this](char test, const std::string& url) { return apache_file_test(test, url); };
+    host.server_variable = [this](const std::string& name) { return apache_server_variable(name); };
     std::string error;
     const std::string text = to_narrow(*expression.value);
     const std::optional<bool> value = preferences_->ap_expressions ? evaluate_ap_expression(text, host, error)
@@ -615,24 +612,17 @@ void SSIParser::apache_branch(const Argument& expression) {
     printing_ = apache_->taken = *value;
 }
 
-// A file test of the newer syntax, answered only for paths under the virtual root.
-bool SSIParser::apache_file_test(char test, const std::string& url) const {
-    const std::optional<std::string> relative = normalized(url);
-    if (!url.starts_with('/') || !relative || preferences_->virtual_root.empty()) return false;
-    const std::string path = preferences_->virtual_root + *relative;
-    file_status_t status;
-    try {
-        status = test == 'L' ? lstat_path(path) : stat_path(path);
-    } catch (const std::runtime_error&) {
-        return false;
-    }
-    switch (test) {
-    case 'f': return status.kind == file_kind_t::regular;
-    case 'd': return status.kind == file_kind_t::directory;
-    case 's': return status.kind == file_kind_t::regular && status.size > 0;
-    case 'L': return status.kind == file_kind_t::link;
-    default: return true;
-    }
+// The request variables of the newer syntax that a static page has: those of a plain GET of it.
+std::optional<std::string> SSIParser::apache_server_variable(const std::string& name) {
+    if (name == "REQUEST_URI" || name == "DOCUMENT_URI")
+        return to_narrow(apache_variable(u"DOCUMENT_URI").value_or(u""));
+    if (name == "QUERY_STRING" || name == "PATH_INFO") return std::string();
+    if (name == "REQUEST_METHOD") return std::string("GET");
+    if (name == "REQUEST_SCHEME") return std::string("http");
+    if (name == "HTTPS") return std::string("off");
+    if (name == "IS_SUBREQ") return std::string(parent_ != nullptr ? "true" : "false");
+    if (name == "SERVER_SOFTWARE") return std::string(orrinfold::product_name);
+    return std::nullopt;
 }
 
 void SSIParser::do_apache_if(SSIParser& parser, const Command& command) {

@@ -47,9 +47,12 @@ void SSIParser::execute_command(const Command& command) {
     if (apache_dialect_) {
         const auto entry = apache_commands().find(command.name);
         try {
-            if (!command.malformed.empty()) {
+            if (apache_stalled()) {
+                // Nothing runs any more in this document.
+            } else if (!command.malformed.empty()) {
                 if (printing_) fail(command.malformed);
-                report(severity_t::error, command.malformed);
+                report(severity_t::error, command.malformed + "; the rest of the document is left out");
+                stall_apache();
             } else if (entry == apache_commands().end()) {
                 // Logged also in a branch not taken, where nothing is written.
                 if (printing_) fail("Unknown SSI command: " + to_narrow(command.name));

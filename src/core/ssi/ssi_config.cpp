@@ -17,9 +17,9 @@ void SSIParser::do_config(SSIParser& parser, const Command& command) {
     }
 }
 
-std::u16string format_time(std::u16string_view format, const std::optional<std::tm>& time) {
+std::u16string format_time(std::u16string_view format, const std::optional<std::tm>& time, bool library_composites) {
     if (!time) return {};
-    return to_wide(format_calendar_time(to_narrow(format), *time));
+    return to_wide(format_calendar_time(to_narrow(format), *time, library_composites));
 }
 
 std::u16string format_size(std::uint64_t size, SSIParser::size_format_t format) {

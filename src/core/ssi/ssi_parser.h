@@ -190,13 +190,15 @@ private:
     // Logs an error, writes the page's error text in place of the directive and drops it.
     [[noreturn]] void fail(const std::string& text);
     const std::u16string& apache_error_text() const;
+    bool apache_stalled() const;
+    void stall_apache();
     std::optional<std::u16string> apache_variable(std::u16string_view name);
     std::u16string apache_expand(std::u16string_view value);
     bool apache_assign(std::u16string_view name, const std::u16string& value);
     const Argument& apache_expression(const Command& command, const char* directive);
     void apache_branch(const Argument& expression);
     [[noreturn]] void apache_branch_error(const std::string& text);
-    bool apache_file_test(char test, const std::string& url) const;
+    std::optional<std::string> apache_server_variable(const std::string& name);
     struct apache_target_t;
     apache_target_t apache_target(const Argument& argument);
     static void do_apache_include(SSIParser& parser, const Command& command);
@@ -259,6 +261,8 @@ std::u16string expand_variables(std::u16string_view value, const SSIParser::vari
 
 inline constexpr std::u16string_view default_time_format = u"%a, %d-%b-%Y %H:%M:%S";
 // A date in the given strftime format; a time that could not be broken down prints as "".
-std::u16string format_time(std::u16string_view format, const std::optional<std::tm>& time);
+// With library_composites, %c, %x and %X take the C library's forms.
+std::u16string format_time(std::u16string_view format, const std::optional<std::tm>& time,
+                           bool library_composites = false);
 // A size as an exact count ("bytes") or abbreviated with one cut-off decimal and k or M.
 std::u16string format_size(std::uint64_t size, SSIParser::size_format_t format);
