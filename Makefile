@@ -20,10 +20,12 @@ build: configure
 test: build
 	ctest --test-dir $(BUILD) --output-on-failure -j2
 
-# Converts the bundled example site into $(BUILD)/demo and prints the log.
+# Converts the bundled example sites into $(BUILD)/demo and $(BUILD)/demo-apache (the one
+# written for Apache, in the Apache dialect) and prints the logs.
 demo: build
-	rm -rf $(BUILD)/demo
+	rm -rf $(BUILD)/demo $(BUILD)/demo-apache
 	./$(BUILD)/orrinfold examples/site $(BUILD)/demo
+	./$(BUILD)/orrinfold --dialect apache examples/apache-site $(BUILD)/demo-apache
 
 bench: build
 	./$(BUILD)/bench/engine_bench

@@ -1,6 +1,6 @@
 // Fuzzes the SSI engine over an in-memory document. The first byte picks how the document is
 // read: bit 0 as UTF-16 (a byte order mark goes in front), bit 1 checking, bit 2 with the
-// include cache. Documents may include the fixed files of a small site made at start-up,
+// include cache, bit 3 in the Apache dialect, bit 4 with its newer expressions. Documents may include the fixed files of a small site made at start-up,
 // reached through a virtual root and relative paths, with a cycle and a UTF-16 member.
 #include "base/compile_log.h"
 #include "platform/file_system.h"
@@ -55,6 +55,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     preferences.virtual_root = site.root;
     preferences.check = (mode & 2U) != 0;
     preferences.readable_folders = {site.root};
+    preferences.dialect = (mode & 8U) != 0 ? dialect_t::apache : dialect_t::spec;
+    preferences.ap_expressions = (mode & 16U) != 0;
     DocumentCache cache;
     SSIParser::State state;
     if ((mode & 4U) != 0) state.cache = &cache;

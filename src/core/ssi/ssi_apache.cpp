@@ -232,6 +232,23 @@ std::string grouped_size(std::uint64_t size) {
     return result;
 }
 
+// Apache refuses to include a file whose MIME type is not text/* (it could be a program).
+// These are the common such types' extensions, as Debian's mime.types gives them.
+bool is_non_text_type(const std::string& name) {
+    static constexpr std::string_view extensions[] = {
+        "7z",   "atom", "avi",  "bin",  "bmp",  "bz2",  "class", "dll",  "dmg", "doc",   "docx", "eot",
+        "eps",  "epub", "exe",  "flac", "gif",  "gz",   "ico",   "iso",  "jar", "jpeg",  "jpg",  "json",
+        "m4a",  "mov",  "mp3",  "mp4",  "mpeg", "mpg",  "odp",   "ods",  "odt", "oga",   "ogg",  "ogv",
+        "otf",  "pdf",  "png",  "ppt",  "pptx", "ps",   "rar",   "rss",  "rtf", "svg",   "swf",  "tar",
+        "tgz",  "tif",  "tiff", "ttf",  "wasm", "wav",  "webm",  "webp", "woff", "woff2", "xhtml", "xls",
+        "xlsx", "xml",  "xz",   "zip"};
+    const std::size_t dot = name.rfind('.');
+    if (dot == std::string::npos) return false;
+    std::string extension = name.substr(dot + 1);
+    for (char& c : extension) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return std::binary_search(std::begin(extensions), std::end(extensions), extension);
+}
+
 // Folds "." and ".." out of a path of '/'-separated parts; nullopt when ".." climbs above its start.
 std::optional<std::string> normalized(std::string_view path) {
     std::vector<std::string_view> parts;
@@ -409,6 +426,8 @@ void SSIParser::do_apache_include(SSIParser& parser, const Command& command) {
             parser.require_readable(target.path);
             if (stat_path(target.path).kind == file_kind_t::directory)
                 raise(std::runtime_error(target.path + ": Is a directory"));
+            if (is_non_text_type(base_name(target.path)))
+                raise(std::runtime_error(target.path + ": not included, its type is not text (as in Apache)"));
             const auto& parses = parser.preferences_->parses_include;
             if (parses && !parses(base_name(target.path))) {
                 // Included as it stands, byte for byte, as Apache does with what it does not parse.
