@@ -136,7 +136,8 @@ TEST(Cli, LocatedDiagnosticsKeepGoingWerrorAndCheck) {
 
 TEST(Cli, UsageErrorsExitWithTwoHelpAndVersionWithZero) {
     for (const std::vector<std::string>& args :
-         std::vector<std::vector<std::string>>{{}, {"only-source"}, {"--bogus", "a", "b"}, {"a", "b", "c"}}) {
+         std::vector<std::vector<std::string>>{
+             {}, {"only-source"}, {"--bogus", "a", "b"}, {"a", "b", "c"}, {"--dialect", "nginx", "a", "b"}}) {
         SCOPED_TRACE(args.empty() ? "no arguments" : args.front());
         const cli_result_t result = run(args);
         EXPECT_EQ(result.code, 2);
@@ -146,7 +147,8 @@ TEST(Cli, UsageErrorsExitWithTwoHelpAndVersionWithZero) {
     }
     const cli_result_t help = run({"--help"});
     EXPECT_EQ(help.code, 0);
-    for (const char* text : {"--virtual-root", "--convert", "--skip", "--quiet", "SOURCE", "DEST", "Exit status"})
+    for (const char* text :
+         {"--virtual-root", "--convert", "--skip", "--quiet", "--dialect", "SOURCE", "DEST", "Dialects", "Exit status"})
         EXPECT_NE(help.out.find(text), std::string::npos) << text;
     for (const char* option : {"--version", "-V"}) {
         const cli_result_t version = run({option});

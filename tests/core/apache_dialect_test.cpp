@@ -7,10 +7,13 @@
 #include "ssi/apache_expression.h"
 #include "ssi/preferences.h"
 #include "temp_tree.h"
+#include "version.h"
 
 #include <gtest/gtest.h>
 
 #include <map>
+#include <pwd.h>
+#include <unistd.h>
 
 namespace {
 const std::string E = "[an error occurred while processing this directive]";
@@ -66,6 +69,18 @@ TEST(ApacheFlow, BranchesNestAndFailAsApacheDoes) {
         {if_ + "\"\" -->1<!--#set \"x\" -->" + elif + "\"x\" -->2" + endif + "3", ""},
         {"<!--#endif a=\"b\" -->x", E + "x"},
     });
+    // Deep nesting is only slow to write, never a crash.
+    std::string deep;
+    for (int i = 0; i < 20000; ++i) deep += if_ + "\"a\" -->";
+    deep += "x";
+    for (int i = 0; i < 20000; ++i) deep += endif;
+    EXPECT_EQ(run_engine(deep, apache()).output, "x");
+    for (const bool newer : {false, true})
+        EXPECT_EQ(run_engine(if_ + "\"" + std::string(100000, '(') + "a\" -->x" + endif, apache(newer)).output, E)
+            << newer;
+    std::string calls;
+    for (int i = 0; i < 100000; ++i) calls += "v(";
+    EXPECT_EQ(run_engine(if_ + "\"" + calls + "\" -->x" + endif, apache(true)).output, E);
     const engine_result_t unbalanced = run_engine("a<!--#if expr=\"x\" -->b<!--#else -->", apache(), ".", true);
     EXPECT_EQ(unbalanced.output, "ab");
     EXPECT_EQ(unbalanced.log, std::vector<std::string>{"error: 'if' without 'endif' before the end of the document"});
@@ -199,7 +214,7 @@ TEST(ApacheSite, PathsVariablesIncludesAndFormats) {
     t.write("site/sub/rel.shtml", R"(<!--#include virtual="q.shtml" -->)");
     t.write("site/page.shtml",
             R"(<!--#echo var="DOCUMENT_NAME" -->|<!--#echo var="DOCUMENT_URI" -->|<!--#echo var="DOCUMENT_ARGS" -->|)"
-            R"(<!--#echo var="DOCUMENT_PATH_INFO" -->|<!--#echo var="LAST_MODIFIED" -->|)"
+            R"(<!--#echo var="DOCUMENT_PATH_INFO" -->|<!--#echo var="LAST_MODIFIED" -->|<!--#echo var="USER_NAME" -->|)"
             R"(<!--#include virtual="/my%20inc/a%20b.inc" -->|<!--#include virtual="/%C3%BCber.inc" -->|)"
             R"(<!--#include virtual="sub/q.shtml?a=1&amp;b=%41" -->|<!--#echo var="from" --><!--#bogus -->|)"
             R"(<!--#echo var="LAST_MODIFIED" -->|<!--#include file="sub/rel.shtml" -->|)"
@@ -215,7 +230,21 @@ TEST(ApacheSite, PathsVariablesIncludesAndFormats) {
     RecordingLog log;
     convert_directory("", t.path("site"), t.path("out"), preferences, log);
     EXPECT_EQ(read_file(t.path("out/page.shtml")),
-              "page.shtml|/page.shtml||(none)|Tuesday, 01-Jan-2002 00:00:00 UTC|spaced|raw <!--#echo var=\"x\" -->|"
+              "page.shtml|/page.shtml||(none)|Tuesday, 01-Jan-2002 00:00:00 UTC|" + std::string(getpwuid(getuid())->pw_name) +
+                  "|spaced|raw <!--#echo var=\"x\" -->|"
               "[a=1&amp;b=%41|a=1\\&amp;b=A|page.shtml|]|q" + E + "|2002|" + E + "|" + E + "|" + E + "|" + E +
                   "|  0 1.0K1.5K9.9K1.4M1,500,000|Sat Feb 23 10:38:50 2002");
+}
+
+TEST(ApacheCommands, TimesAndPrintenv) {
+    const pinned_clock clock(1796520293);  // Sun, 06-Dec-2026 01:24:53 UTC
+    expect_outputs({
+        {R"(<!--#echo var="DATE_GMT" -->|<!--#config timefmt="%Y %Z" --><!--#echo var="DATE_LOCAL" -->|)"
+         R"(<!--#echo var="date_gmt" -->|<!--#echo var="SERVER_SOFTWARE" -->)",
+         "Sunday, 06-Dec-2026 01:24:53 GMT|2026 UTC|2026 GMT|" + std::string(orrinfold::product_name)},
+    });
+    const std::string listed = run_engine(R"(<!--#set var="a" value="<1>" --><!--#printenv -->)", apache()).output;
+    for (const char* line : {"A=&lt;1&gt;\n", "DATE_GMT=Sunday, 06-Dec-2026 01:24:53 GMT\n", "DOCUMENT_URI=/\n",
+                             "QUERY_STRING=\n", "DOCUMENT_ARGS=\n"})
+        EXPECT_NE(listed.find(line), std::string::npos) << line;
 }

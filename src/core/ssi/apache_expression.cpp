@@ -496,7 +496,23 @@ private:
         }
         return value;
     }
+    // Each !, ( and function call costs a level of the stack: a hostile page must not exhaust it.
+    struct level_t {
+        int& depth;
+        explicit level_t(int& d) : depth(++d) {}
+        ~level_t() { --depth; }
+        level_t(const level_t&) = delete;
+        level_t& operator=(const level_t&) = delete;
+    };
+    bool too_deep() {
+        if (depth_ <= max_depth) return false;
+        fail("Expression nested more than " + std::to_string(max_depth) + " levels deep");
+        return true;
+    }
+
     std::optional<bool> condition() {
+        const level_t level(depth_);
+        if (too_deep()) return std::nullopt;
         if (take("!")) {
             const std::optional<bool> value = condition();
             return value ? std::optional(!*value) : std::nullopt;
@@ -644,6 +660,8 @@ private:
     }
 
     std::optional<std::string> term() {
+        const level_t level(depth_);
+        if (too_deep()) return std::nullopt;
         skip_spaces();
         if (pos_ >= text_.size()) return fail("Unexpected end");
         const char c = text_[pos_];
@@ -713,6 +731,8 @@ private:
     std::string& error_;
     std::size_t pos_ = 0;
     bool live_ = true;  // false while reading a side whose value cannot matter
+    static constexpr int max_depth = 1000;
+    int depth_ = 0;
 };
 }  // namespace
 
