@@ -17,7 +17,8 @@
 namespace {
 constexpr const char* usage_text =
     "Usage: orrinfold [--virtual-root DIR] [--convert MASKS] [--skip MASKS] [--allow-outside PATH]\n"
-    "                 [--dialect spec|apache] [--ap-expr] [-q] [-k] [--werror] SOURCE DEST\n"
+    "                 [--dialect spec|apache] [--ap-expr] [--rename-pages EXT [--redirects]]\n"
+    "                 [--check-links] [-q] [-k] [--werror] SOURCE DEST\n"
     "       orrinfold --check [options] SOURCE\n"
     "       orrinfold --help | -V, --version\n";
 
@@ -57,6 +58,16 @@ included files that match a Convert mask are parsed; others are included as they
 are. A directive that fails writes "[an error occurred while processing this
 directive]" (or config errmsg) into the page, is reported, and the page goes on.
 exec is always refused. Choose apache for a site written for Apache.
+
+Static hosts: --rename-pages html writes each converted page as NAME.html
+(index.shtml becomes index.html, which hosts serve for "/"), and rewrites the links
+to renamed pages in converted pages and in copied .html, .htm and .css files (href,
+src, srcset, action and the other URL attributes, meta refresh, url() in styles);
+only the name in each such link changes, every other byte stays. Two entries that
+would get one name are an error before anything is written. --redirects also
+writes a small page under each old name that sends browsers to the new one.
+--check-links reports every local link in the output that leads to nothing
+(PATH:LINE:COL: warning: broken link 'x.html') and counts them in the summary.
 
 Diagnostics: an error or warning in a document is printed the way compilers print
 them, with the document's path relative to SOURCE, the line and the column of the
@@ -154,6 +165,20 @@ int run_cli(const std::vector<std::string>& args, std::ostream& out, std::ostrea
     app.add_flag("--ap-expr", preferences.ap_expressions,
                  "With --dialect apache: read if/elif expressions in Apache's newer syntax (as with "
                  "SSILegacyExprParser off)");
+    CLI::Option* renames =
+        app.add_option("--rename-pages", preferences.rename_pages,
+                       "Write converted pages as NAME.EXT (e.g. html) and rewrite the links to them")
+            ->option_text("EXT")
+            ->check([](const std::string& extension) {
+                return extension.empty() || extension.find_first_of("/.") != std::string::npos
+                           ? std::string("EXT is a file name extension without a dot, such as html")
+                           : std::string();
+            });
+    app.add_flag("--redirects", preferences.redirects,
+                 "With --rename-pages: leave a page under each old name that redirects to the new one")
+        ->needs(renames);
+    app.add_flag("--check-links", preferences.check_links,
+                 "After the run, report local links in the output that lead to nothing");
     app.add_flag("-q,--quiet", quiet, "Print only errors, warnings and the summary, no progress lines");
     app.add_flag("-k,--keep-going", preferences.keep_going,
                  "When a file cannot be converted or copied, report it, keep its previous output and go on");
@@ -205,7 +230,7 @@ int run_cli(const std::vector<std::string>& args, std::ostream& out, std::ostrea
                        [&] { convert_directory("", source, destination, preferences, log, &control); });
     } catch (const conversion_cancelled&) {
         // Stopped between two files: every output written is complete.
-        log.summary(summary_text(control.summary, preferences.keep_going, preferences.check));
+        log.summary(summary_text(control.summary, preferences.keep_going, preferences.check, preferences.check_links));
         out << std::flush;
         const int number = interrupts.signal_number();
         err << "orrinfold: Interrupted by " << InterruptGuard::signal_name(number)
@@ -214,7 +239,7 @@ int run_cli(const std::vector<std::string>& args, std::ostream& out, std::ostrea
     } catch (const std::exception& e) {
         run_summary_t summary = control.summary;
         ++summary.errors;  // the one that stopped the run
-        log.summary(summary_text(summary, preferences.keep_going, preferences.check));
+        log.summary(summary_text(summary, preferences.keep_going, preferences.check, preferences.check_links));
         out << std::flush;
         const auto* located = dynamic_cast<const located_error*>(&e);
         err << "orrinfold: " << (located != nullptr ? to_string(located->where().at) + ": " : "") << e.what() << "\n";
@@ -222,7 +247,7 @@ int run_cli(const std::vector<std::string>& args, std::ostream& out, std::ostrea
         return finish(1, out, err, log.write_errno());
     }
     const run_summary_t& summary = control.summary;
-    log.summary(summary_text(summary, preferences.keep_going, preferences.check));
+    log.summary(summary_text(summary, preferences.keep_going, preferences.check, preferences.check_links));
     log.message("Finished!");
     const bool failed = summary.failed_documents + summary.failed_copies > 0;
     return finish(failed || (werror && summary.errors + summary.warnings > 0) ? 1 : 0, out, err, log.write_errno());

@@ -22,6 +22,7 @@ struct file_status_t {
     std::uint64_t size = 0;
     std::int64_t modified = 0;  // seconds since 1970-01-01 00:00 UTC
     long modified_nanoseconds = 0;
+    unsigned permissions = 0;  // the mode's permission bits
     file_identity_t identity;
 };
 

@@ -29,6 +29,7 @@ file_status_t to_status(const struct stat& st) {
     status.size = static_cast<std::uint64_t>(st.st_size);
     status.modified = static_cast<std::int64_t>(st.st_mtim.tv_sec);
     status.modified_nanoseconds = st.st_mtim.tv_nsec;
+    status.permissions = static_cast<unsigned>(st.st_mode & 07777);
     status.identity = {static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino)};
     return status;
 }

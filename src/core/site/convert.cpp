@@ -7,11 +7,13 @@
 #include "platform/file.h"
 #include "platform/file_system.h"
 #include "site/file_filter.h"
+#include "site/links.h"
 #include "ssi/document_cache.h"
 #include "ssi/document_output.h"
 #include "ssi/preferences.h"
 
 #include <algorithm>
+#include <map>
 #include <cerrno>
 #include <memory>
 #include <optional>
@@ -34,7 +36,126 @@ struct walk_t {
     std::string destination_root;           // as given, and fully resolved:
     std::string resolved_destination_root;  // folders below must not lead out of it
     std::vector<std::string> site_folders;  // resolved; links in the site may lead only below these
+    std::optional<LinkRewriter> rewriter;   // when pages are renamed
+    std::vector<std::string> written_pages;  // HTML and CSS outputs, from the site's root, for the link check
 };
+
+bool is_lower_suffix(std::string_view name, std::string_view suffix) {
+    if (name.size() < suffix.size()) return false;
+    const std::string_view tail = name.substr(name.size() - suffix.size());
+    return std::equal(tail.begin(), tail.end(), suffix.begin(),
+                      [](char a, char b) { return (a >= 'A' && a <= 'Z' ? a + 32 : a) == b; });
+}
+
+std::optional<text_kind_t> web_text_kind(std::string_view name) {
+    if (is_lower_suffix(name, ".html") || is_lower_suffix(name, ".htm")) return text_kind_t::html;
+    if (is_lower_suffix(name, ".css")) return text_kind_t::css;
+    return std::nullopt;
+}
+
+// A page in UTF-16 or one that is not text at all is not read for links: it is left as it
+// is, with a warning, rather than risk changing bytes that are no link.
+std::optional<std::string> rewritten(const LinkRewriter& rewriter, const std::string& text, text_kind_t kind,
+                                     const std::string& page, CompileLogBase& log) {
+    const std::string_view head = std::string_view(text).substr(0, 8192);
+    if (head.starts_with("\xFF\xFE") || head.starts_with("\xFE\xFF") || head.find('\0') != std::string_view::npos) {
+        log.diagnostic(severity_t::warning, "Links not rewritten: the page is not UTF-8 or ASCII text",
+                           {{page, 0, 0, page}, {}});
+        return std::nullopt;
+    }
+    return rewriter.rewrite(text, kind, page);
+}
+
+// What a renamed page leaves under its old name: a page that sends browsers to the new one.
+std::string redirect_page(const std::string& target) {
+    std::string escaped;
+    for (const char c : target) {
+        if (c == '&') escaped += "&amp;";
+        else if (c == '"') escaped += "&quot;";
+        else if (c == '<') escaped += "&lt;";
+        else escaped.push_back(c);
+    }
+    return "<!DOCTYPE html>\n<html><head><meta charset=\"utf-8\">\n<meta http-equiv=\"refresh\" content=\"0; url=" +
+           escaped + "\">\n<link rel=\"canonical\" href=\"" + escaped + "\">\n<title>Moved</title></head>\n<body><p>This page has moved to <a href=\"" +
+           escaped + "\">" + escaped + "</a>.</p></body></html>\n";
+}
+
+void write_text_file(const std::string& path, const std::string& text, std::optional<unsigned> permissions = {}) {
+    OutputFile output(path);
+    output.file().write(text.data(), text.size());
+    if (permissions) output.set_permissions(*permissions);
+    output.commit();
+}
+
+// Before anything is written: the pages that get new names, and no two entries of a folder
+// that would be written under one name.
+void plan_renames(const MyFileFilter& filter, const SSIDirectoryPreferences& preferences,
+                  const std::optional<file_identity_t>& destination, std::vector<file_identity_t>& open,
+                  const std::string& source, const std::string& relative, std::map<std::string, std::string>& renamed) {
+    std::map<std::string, std::string> outputs;  // output name -> the entry written under it
+    const auto claim = [&](const std::string& output, const std::string& name) {
+        const auto [at, fresh] = outputs.try_emplace(output, name);
+        if (!fresh && at->second != name) {
+            const std::string folder = relative.empty() ? "" : relative + "/";
+            raise(std::runtime_error("Name clash: " + folder + at->second + " and " + folder + name +
+                                     " would both be written as " + folder + output));
+        }
+    };
+    Directory directory(source);
+    for (std::string name; directory.next(name);) {
+        if (filter.should_skip(name)) continue;
+        const std::string path = source + "/" + name;
+        const std::string child = relative.empty() ? name : relative + "/" + name;
+        const std::optional<file_status_t> status = try_stat_path(path);
+        if (!status) continue;
+        if (status->kind == file_kind_t::regular && filter.should_convert(name)) {
+            const std::string output = renamed_name(name, preferences.rename_pages);
+            claim(output, name);
+            if (preferences.redirects && output != name) claim(name, name);
+            if (output != name) renamed.emplace(child, output);
+        } else {
+            claim(name, name);
+            if (status->kind == file_kind_t::directory && status->identity != destination &&
+                std::find(open.begin(), open.end(), status->identity) == open.end()) {
+                open.push_back(status->identity);
+                plan_renames(filter, preferences, destination, open, path, child, renamed);
+                open.pop_back();
+            }
+        }
+    }
+}
+
+// After the run: every local link of the HTML and CSS written that leads to nothing in the
+// output is reported where it stands, and counted.
+void check_links(walk_t& walk, const std::string& destination) {
+    for (const std::string& page : walk.written_pages) {
+        const std::string path = destination + "/" + page;
+        std::string text;
+        try {
+            File file(path, File::access_t::read);
+            text.resize(static_cast<std::size_t>(stat_file(file).size));
+            text.resize(file.read(text.data(), text.size()));
+        } catch (const std::runtime_error&) {
+            continue;  // a page that failed has no output to check
+        }
+        const text_kind_t kind = web_text_kind(page).value_or(text_kind_t::html);
+        find_links(text, kind, [&](const link_t& link) {
+            const std::string url(text.substr(link.begin, link.end - link.begin));
+            const std::optional<local_target_t> target = resolve_local(url, page);
+            if (!target) return;
+            const std::string where = destination + (target->path.empty() ? "" : "/" + target->path);
+            const std::optional<file_status_t> status = try_stat_path(where);
+            bool found = status.has_value() && (!target->folder || status->kind == file_kind_t::directory);
+            // A folder is served through its index page.
+            if (found && status->kind == file_kind_t::directory)
+                found = try_stat_path(where + "/index.html").has_value() || try_stat_path(where + "/index.htm").has_value();
+            if (found) return;
+            const auto [line, column] = line_and_column(text, link.begin);
+            walk.log.diagnostic(severity_t::warning, "broken link '" + url + "'", {{page, line, column, path}, {}});
+            ++walk.summary.broken_links;
+        });
+    }
+}
 
 // Converts or copies one file. With keep_going a failure is logged with its location (the
 // directive that met it, or the file itself) and the caller goes on; the previous output, if
@@ -120,20 +241,42 @@ void walk_directory(walk_t& walk, const std::string& relative, const std::string
             raise(conversion_cancelled());
         } else if (walk.filter.should_convert(name)) {
             walk.log.message("Converting " + relative_path + "...");
+            const std::string& extension = walk.preferences.rename_pages;
+            const std::string output_name = extension.empty() ? name : renamed_name(name, extension);
+            const std::string output_path = destination + "/" + output_name;
+            const std::string page = relative.empty() ? output_name : relative + "/" + output_name;
             const bool done = attempt(walk, relative_path, source_path, [&] {
                 SSIParser::State state;
                 state.last_modified = local_time(status.modified);
                 state.cache = &walk.cache;
                 state.site_folder = walk.source;
                 state.site_prefix = walk.prefix;
-                convert_file(source_path, destination_path, walk.preferences, state, walk.log);
+                convert_file(source_path, output_path, walk.preferences, state, walk.log,
+                             walk.rewriter ? &*walk.rewriter : nullptr, relative_path);
+                if (walk.preferences.redirects && output_name != name && !walk.preferences.check)
+                    write_text_file(destination_path, redirect_page(output_name));
             });
+            if (done && !walk.preferences.check) walk.written_pages.push_back(page);
             ++(done ? walk.summary.documents : walk.summary.failed_documents);
         } else {
             walk.log.message("Copying " + relative_path + "...");
+            const std::optional<text_kind_t> kind = web_text_kind(name);
             const bool done = attempt(walk, relative_path, source_path, [&] {
-                if (!walk.preferences.check) copy_file(source_path, destination_path);
+                if (walk.preferences.check) return;
+                // Pages and style sheets that link to renamed pages are copied with the links changed.
+                if (walk.rewriter && kind) {
+                    File file(source_path, File::access_t::read);
+                    std::string text(static_cast<std::size_t>(stat_file(file).size), '\0');
+                    text.resize(file.read(text.data(), text.size()));
+                    if (const std::optional<std::string> changed =
+                            rewritten(*walk.rewriter, text, *kind, relative_path, walk.log)) {
+                        write_text_file(destination_path, *changed, status.permissions);
+                        return;
+                    }
+                }
+                copy_file(source_path, destination_path);
             });
+            if (done && kind && !walk.preferences.check) walk.written_pages.push_back(relative_path);
             ++(done ? walk.summary.copies : walk.summary.failed_copies);
         }
         if (status.kind == file_kind_t::regular && walk.control != nullptr) ++walk.control->files_done;
@@ -181,6 +324,15 @@ void convert_directory(const std::string& relative, const std::string& source, c
         destination_identity = destination_status.identity;
     }
 
+    // Name clashes are found before anything is written.
+    std::optional<LinkRewriter> rewriter;
+    if (!preferences.rename_pages.empty()) {
+        std::map<std::string, std::string> renamed;
+        std::vector<file_identity_t> open{source_status.identity};
+        plan_renames(MyFileFilter(preferences), preferences, destination_identity, open, source, "", renamed);
+        rewriter.emplace(std::move(renamed));
+    }
+
     SSIDirectoryPreferences effective = preferences;
     if (preferences.source_as_root) {
         effective.virtual_root = source;
@@ -212,7 +364,9 @@ void convert_directory(const std::string& relative, const std::string& source, c
                 {},
                 destination,
                 preferences.check ? std::string() : real_path(destination),
-                std::move(site_folders)};
+                std::move(site_folders),
+                std::move(rewriter),
+                {}};
     // The summary reaches the caller also when the run stops.
     struct publish_t {
         walk_t& walk;
@@ -223,9 +377,10 @@ void convert_directory(const std::string& relative, const std::string& source, c
         }
     } publish{walk};
     walk_directory(walk, relative, source, destination);
+    if (preferences.check_links && !preferences.check) check_links(walk, destination);
 }
 
-std::string summary_text(const run_summary_t& summary, bool keep_going, bool check) {
+std::string summary_text(const run_summary_t& summary, bool keep_going, bool check, bool links) {
     const auto count = [](std::uint64_t n, const char* one, const char* many) {
         return std::to_string(n) + " " + (n == 1 ? one : many);
     };
@@ -235,6 +390,7 @@ std::string summary_text(const run_summary_t& summary, bool keep_going, bool che
                        ", " + count(summary.warnings, "warning", "warnings");
     if (keep_going) text += ", " + count(summary.failed_documents, "document", "documents") + " failed";
     if (summary.failed_copies > 0) text += ", " + count(summary.failed_copies, "copy", "copies") + " failed";
+    if (links) text += "; " + count(summary.broken_links, "broken link", "broken links");
     return text;
 }
 
@@ -251,10 +407,18 @@ std::uint64_t count_files(const std::string& source, const std::string& destinat
 }
 
 void convert_file(const std::string& source, const std::string& destination, const SSIDirectoryPreferences& preferences,
-                  SSIParser::State& state, CompileLogBase& log) {
+                  SSIParser::State& state, CompileLogBase& log, const LinkRewriter* rewriter, const std::string& page) {
     if (preferences.check) {
         DocumentOutput nothing(nullptr, true);
         SSIParser(source, nothing, preferences, state, log).process();
+        return;
+    }
+    if (rewriter != nullptr) {
+        // The page is rewritten whole, so it is converted into memory first.
+        DocumentOutput in_memory;
+        SSIParser(source, in_memory, preferences, state, log).process();
+        const std::optional<std::string> changed = rewritten(*rewriter, in_memory.text(), text_kind_t::html, page, log);
+        write_text_file(destination, changed ? *changed : in_memory.text());
         return;
     }
     OutputFile output(destination);

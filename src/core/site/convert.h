@@ -18,6 +18,7 @@ struct run_summary_t {
     std::uint64_t skipped = 0;  // entries left out by a Skip mask, and files that are not regular
     std::uint64_t failed_documents = 0;
     std::uint64_t failed_copies = 0;
+    std::uint64_t broken_links = 0;  // counted when links are checked
     std::uint64_t errors = 0;
     std::uint64_t warnings = 0;
 };
@@ -25,7 +26,7 @@ struct run_summary_t {
 // "N documents converted, N files copied, N skipped; N errors, N warnings", with the failed
 // documents (and copies, when there are any) after it when the run keeps going past failures.
 // A check says "checked" and "to copy" instead.
-std::string summary_text(const run_summary_t& summary, bool keep_going, bool check = false);
+std::string summary_text(const run_summary_t& summary, bool keep_going, bool check = false, bool links = false);
 
 // The stack a run is given: the deepest include chain the engine allows needs well under a
 // tenth of it, also in builds with sanitizers.
@@ -63,6 +64,10 @@ void convert_directory(const std::string& relative, const std::string& source, c
 std::uint64_t count_files(const std::string& source, const std::string& destination,
                           const SSIDirectoryPreferences& preferences);
 
-// Converts one document into a new or truncated output file.
+class LinkRewriter;
+
+// Converts one document into a new or truncated output file. With a rewriter, links to
+// renamed pages are rewritten in the result; page is the document's path from the site's root.
 void convert_file(const std::string& source, const std::string& destination, const SSIDirectoryPreferences& preferences,
-                  SSIParser::State& state, CompileLogBase& log);
+                  SSIParser::State& state, CompileLogBase& log, const LinkRewriter* rewriter = nullptr,
+                  const std::string& page = {});

@@ -38,6 +38,12 @@ struct SSIDirectoryPreferences : SSIParserPreferences {
     bool keep_going = false;
     bool source_as_root = false;
     std::vector<std::string> allow_outside;  // places outside the site that may be read too
+    // Output for static hosts: converted pages written as NAME.rename_pages (empty: names kept)
+    // with the links to them rewritten, a page under each old name that redirects to the new
+    // one, and a report of local links that lead nowhere in the output.
+    std::string rename_pages;
+    bool redirects = false;
+    bool check_links = false;
 };
 
 inline constexpr const char* default_convert_filter = "*.shtml *.shtm *.sht";
