@@ -3,7 +3,7 @@
 # with "fuzz", also what the fuzz targets need; with "apache", the Apache httpd that the
 # Apache dialect is compared against.
 set -e
-packages="cmake g++ make pkg-config libgtest-dev libcli11-dev qt6-base-dev libpcre2-dev"
+packages="cmake g++ make pkg-config libgtest-dev libcli11-dev qt6-base-dev libpcre2-dev libgumbo-dev python3"
 [ "${1:-}" = fuzz ] && packages="$packages clang-14 libclang-rt-14-dev libfuzzer-14-dev"
 [ "${1:-}" = apache ] && packages="$packages apache2 python3"
 missing=""

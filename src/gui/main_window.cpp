@@ -45,6 +45,7 @@ struct MainWindow::run_t {
     std::exception_ptr error;
     QThread* thread = nullptr;
     bool keep_going = false;
+    bool check_links = false;
 };
 
 namespace {
@@ -345,6 +346,7 @@ void MainWindow::convert() {
     run_ = std::make_unique<run_t>();
     run_t* run = run_.get();
     run->keep_going = preferences.keep_going;
+    run->check_links = preferences.check_links;
     GUICompileLog* log = log_;
     run->thread = QThread::create([run, log, source, destination, preferences] {
         try {
@@ -422,7 +424,7 @@ void MainWindow::finish_run() {
                 };
             }
         }
-        log_->summary(summary_text(summary, run->keep_going));
+        log_->summary(summary_text(summary, run->keep_going, false, run->check_links));
         last_line();
     });
     emit conversion_finished();
@@ -501,9 +503,11 @@ void MainWindow::show_settings() {
     if (preferences.dialect == dialect_t::apache)
         dialect = preferences.ap_expressions ? QStringLiteral("    Dialect: Apache httpd, newer expressions")
                                              : QStringLiteral("    Dialect: Apache httpd");
+    QString pages;  // nothing while pages keep their names
+    if (!preferences.rename_pages.empty()) pages = QStringLiteral("    Pages: NAME.") + text(preferences.rename_pages);
     settings_label_->setText(
-        QStringLiteral("Virtual root: %1    Convert: %2    Skip: %3%4")
-            .arg(root, masks(preferences.convert_filter), masks(preferences.skip_filter), dialect));
+        QStringLiteral("Virtual root: %1    Convert: %2    Skip: %3%4%5")
+            .arg(root, masks(preferences.convert_filter), masks(preferences.skip_filter), dialect, pages));
 }
 
 void MainWindow::show_hidden_folders(bool show) {

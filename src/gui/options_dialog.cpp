@@ -13,6 +13,8 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QRegularExpression>
+#include <QRegularExpressionValidator>
 #include <QVBoxLayout>
 
 namespace {
@@ -30,6 +32,14 @@ QLineEdit* make_edit(const char* name, QWidget* parent) {
 }
 
 QString text(const std::string& bytes) { return QString::fromUtf8(bytes.data(), static_cast<qsizetype>(bytes.size())); }
+
+// The extension for renamed pages: the box's text without its leading dots; "html" when that
+// leaves nothing, or (from a configuration edited by hand) something that is no extension.
+std::string extension_of(QString typed) {
+    while (typed.startsWith(QLatin1Char('.'))) typed.remove(0, 1);
+    static const QRegularExpression word(QRegularExpression::anchoredPattern(QStringLiteral("[A-Za-z0-9_-]+")));
+    return word.match(typed).hasMatch() ? typed.toStdString() : std::string("html");
+}
 }  // namespace
 
 OptionsDialog::OptionsDialog(QWidget* parent) : QDialog(parent) {
@@ -84,6 +94,27 @@ OptionsDialog::OptionsDialog(QWidget* parent) : QDialog(parent) {
     dialect_layout->addWidget(dialect_hint, 1, 0, 1, 2);
     dialect_layout->addWidget(ap_expr_check_, 2, 0, 1, 2);
 
+    auto* hosts_group = new QGroupBox(QStringLiteral("Output for static hosts"), this);
+    rename_check_ = new QCheckBox(QStringLiteral("&Rename converted pages to"), hosts_group);
+    rename_check_->setObjectName("rename_check");
+    rename_edit_ = make_edit("rename_edit", hosts_group);
+    // Letters, digits, '-' and '_', after dots that OK drops: never a path.
+    rename_edit_->setValidator(
+        new QRegularExpressionValidator(QRegularExpression(QStringLiteral("\\.*[A-Za-z0-9_-]*")), rename_edit_));
+    rename_edit_->setEnabled(false);
+    redirects_check_ =
+        new QCheckBox(QStringLiteral("Leave a &page under each old name that redirects to the new one"), hosts_group);
+    redirects_check_->setObjectName("redirects_check");
+    redirects_check_->setEnabled(false);
+    check_links_check_ = new QCheckBox(QStringLiteral("Report links that lead &nowhere after each run"), hosts_group);
+    check_links_check_->setObjectName("check_links_check");
+    auto* hosts_layout = new QGridLayout(hosts_group);
+    hosts_layout->addWidget(rename_check_, 0, 0);
+    hosts_layout->addWidget(rename_edit_, 0, 1);
+    hosts_layout->setColumnStretch(2, 1);
+    hosts_layout->addWidget(redirects_check_, 1, 0, 1, 3);
+    hosts_layout->addWidget(check_links_check_, 2, 0, 1, 3);
+
     auto* allow_label = new QLabel(QStringLiteral("&Also readable outside the site (paths separated by ';'):"), this);
     allow_edit_ = make_edit("allow_edit", this);
     allow_label->setBuddy(allow_edit_);
@@ -105,15 +136,17 @@ OptionsDialog::OptionsDialog(QWidget* parent) : QDialog(parent) {
     layout->addWidget(root_group);
     layout->addWidget(filter_group);
     layout->addWidget(dialect_group);
+    layout->addWidget(hosts_group);
     layout->addWidget(allow_label);
     layout->addWidget(allow_edit_);
     layout->addWidget(keep_going_check_);
     layout->addLayout(buttons);
     setMinimumWidth(560);
 
-    QWidget* order[] = {root_edit_,     select_button_, source_root_check_, convert_edit_, skip_edit_,
-                        default_button, dialect_combo_, ap_expr_check_,     allow_edit_,   keep_going_check_,
-                        ok_button,      cancel_button,  save_button,        load_button};
+    QWidget* order[] = {root_edit_,       select_button_,     source_root_check_, convert_edit_,     skip_edit_,
+                        default_button,   dialect_combo_,     ap_expr_check_,     rename_check_,     rename_edit_,
+                        redirects_check_, check_links_check_, allow_edit_,        keep_going_check_, ok_button,
+                        cancel_button,    save_button,        load_button};
     for (std::size_t i = 0; i + 1 < std::size(order); ++i) setTabOrder(order[i], order[i + 1]);
 
     connect(select_button_, &QPushButton::clicked, this, &OptionsDialog::select_root);
@@ -125,6 +158,11 @@ OptionsDialog::OptionsDialog(QWidget* parent) : QDialog(parent) {
     // Like the folder, the expression choice is kept, only unused, in the default dialect.
     connect(dialect_combo_, &QComboBox::currentIndexChanged, this, [this] {
         ap_expr_check_->setEnabled(dialect_combo_->currentData().toInt() == static_cast<int>(dialect_t::apache));
+    });
+    // While pages keep their names, the extension and the redirects choice are kept, only unused.
+    connect(rename_check_, &QCheckBox::toggled, this, [this](bool checked) {
+        rename_edit_->setEnabled(checked);
+        redirects_check_->setEnabled(checked);
     });
     connect(default_button, &QPushButton::clicked, this, &OptionsDialog::restore_defaults);
     connect(ok_button, &QPushButton::clicked, this, &OptionsDialog::accept);
@@ -144,6 +182,10 @@ void OptionsDialog::fill_fields(const SSIDirectoryPreferences& preferences) {
     source_root_check_->setChecked(preferences.source_as_root);
     dialect_combo_->setCurrentIndex(dialect_combo_->findData(static_cast<int>(preferences.dialect)));
     ap_expr_check_->setChecked(preferences.ap_expressions);
+    rename_check_->setChecked(!preferences.rename_pages.empty());
+    rename_edit_->setText(preferences.rename_pages.empty() ? QStringLiteral("html") : text(preferences.rename_pages));
+    redirects_check_->setChecked(preferences.redirects);
+    check_links_check_->setChecked(preferences.check_links);
     QStringList places;
     for (const std::string& place : preferences.allow_outside) places << text(place);
     allow_edit_->setText(places.join(QStringLiteral("; ")));
@@ -158,6 +200,9 @@ SSIDirectoryPreferences OptionsDialog::fields() const {
     preferences.source_as_root = source_root_check_->isChecked();
     preferences.dialect = static_cast<dialect_t>(dialect_combo_->currentData().toInt());
     preferences.ap_expressions = ap_expr_check_->isChecked();
+    if (rename_check_->isChecked()) preferences.rename_pages = extension_of(rename_edit_->text());
+    preferences.redirects = redirects_check_->isChecked();
+    preferences.check_links = check_links_check_->isChecked();
     for (const QString& place : allow_edit_->text().split(QLatin1Char(';'), Qt::SkipEmptyParts))
         if (!place.trimmed().isEmpty()) preferences.allow_outside.push_back(place.trimmed().toStdString());
     return preferences;

@@ -8,9 +8,9 @@ class QLineEdit;
 class QPushButton;
 struct SSIDirectoryPreferences;
 
-// Edits the virtual root (a folder, or the source folder of each run), the two mask lists, the SSI dialect and
-// whether a run keeps going past failed files. OK stores them into app_preferences and the settings; Save and Load
-// keep named configurations.
+// Edits the virtual root (a folder, or the source folder of each run), the two mask lists, the SSI dialect, the
+// output for static hosts (renamed pages, redirects, the link check) and whether a run keeps going past failed
+// files. OK stores them into app_preferences and the settings; Save and Load keep named configurations.
 class OptionsDialog : public QDialog {
     Q_OBJECT
 public:
@@ -35,5 +35,9 @@ private:
     QLineEdit* skip_edit_;
     QComboBox* dialect_combo_;
     QCheckBox* ap_expr_check_;
+    QCheckBox* rename_check_;
+    QLineEdit* rename_edit_;
+    QCheckBox* redirects_check_;
+    QCheckBox* check_links_check_;
     QCheckBox* keep_going_check_;
 };

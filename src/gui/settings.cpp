@@ -26,6 +26,9 @@ void write_group(QSettings& store, const QString& group, const SSIDirectoryPrefe
     store.setValue("dialect",
                    preferences.dialect == dialect_t::apache ? QStringLiteral("apache") : QStringLiteral("spec"));
     store.setValue("ap_expressions", preferences.ap_expressions);
+    store.setValue("rename_pages", text(preferences.rename_pages));  // empty: pages keep their names
+    store.setValue("redirects", preferences.redirects);
+    store.setValue("check_links", preferences.check_links);
     QStringList places;
     for (const std::string& place : preferences.allow_outside) places << text(place);
     store.setValue("allow_outside", places);
@@ -42,6 +45,9 @@ void read_group(QSettings& store, const QString& group, SSIDirectoryPreferences&
     if (store.contains("dialect"))  // an unknown name is the default dialect
         preferences.dialect = store.value("dialect").toString() == "apache" ? dialect_t::apache : dialect_t::spec;
     if (store.contains("ap_expressions")) preferences.ap_expressions = store.value("ap_expressions").toBool();
+    if (store.contains("rename_pages")) preferences.rename_pages = bytes(store.value("rename_pages"));
+    if (store.contains("redirects")) preferences.redirects = store.value("redirects").toBool();
+    if (store.contains("check_links")) preferences.check_links = store.value("check_links").toBool();
     if (store.contains("allow_outside")) {
         preferences.allow_outside.clear();
         for (const QString& place : store.value("allow_outside").toStringList()) preferences.allow_outside.push_back(bytes(place));

@@ -311,6 +311,16 @@ void convert_directory(const std::string& relative, const std::string& source, c
                        const SSIDirectoryPreferences& preferences, CompileLogBase& log, conversion_control_t* control) {
     const file_status_t source_status = stat_path(source);
     if (source_status.kind != file_kind_t::directory) throw_os_error(ENOTDIR, source);
+    // Name clashes are found before anything is written.
+    std::optional<LinkRewriter> rewriter;
+    if (!preferences.rename_pages.empty()) {
+        std::map<std::string, std::string> renamed;
+        std::vector<file_identity_t> open{source_status.identity};
+        std::optional<file_identity_t> existing;
+        if (const auto status = destination.empty() ? std::nullopt : try_stat_path(destination)) existing = status->identity;
+        plan_renames(MyFileFilter(preferences), preferences, existing, open, source, "", renamed);
+        rewriter.emplace(std::move(renamed));
+    }
     std::optional<file_identity_t> destination_identity;
     if (preferences.check) {
         if (!destination.empty())
@@ -322,15 +332,6 @@ void convert_directory(const std::string& relative, const std::string& source, c
         const file_status_t destination_status = stat_path(destination);
         if (destination_status.kind != file_kind_t::directory) throw_os_error(ENOTDIR, destination);
         destination_identity = destination_status.identity;
-    }
-
-    // Name clashes are found before anything is written.
-    std::optional<LinkRewriter> rewriter;
-    if (!preferences.rename_pages.empty()) {
-        std::map<std::string, std::string> renamed;
-        std::vector<file_identity_t> open{source_status.identity};
-        plan_renames(MyFileFilter(preferences), preferences, destination_identity, open, source, "", renamed);
-        rewriter.emplace(std::move(renamed));
     }
 
     SSIDirectoryPreferences effective = preferences;

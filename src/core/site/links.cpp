@@ -391,8 +391,8 @@ std::optional<std::string> LinkRewriter::rewrite(std::string_view text, text_kin
         if (!target || target->folder) return;
         const auto found = renamed_.find(target->path);
         if (found == renamed_.end()) return;
-        // Only the last part of the path changes, and only when it is written out plainly
-        // (no escapes or entities in it), so every other byte of the URL stays.
+        // Only the extension at the end of the path changes, and only where the URL spells it
+        // out plainly, so every other byte (escapes in the name too) stays.
         const std::size_t path_end = std::min(raw.find_first_of("?#"), raw.size());
         const std::size_t name_begin = raw.rfind('/', path_end == 0 ? 0 : path_end - 1);
         const std::size_t start = name_begin == std::string_view::npos || name_begin >= path_end ? 0 : name_begin + 1;
@@ -400,8 +400,14 @@ std::optional<std::string> LinkRewriter::rewrite(std::string_view text, text_kin
         const std::size_t slash = target->path.rfind('/');
         const std::string_view source_name =
             std::string_view(target->path).substr(slash == std::string::npos ? 0 : slash + 1);
-        if (old_name != source_name) return;
-        changes.push_back({link.begin + start, link.begin + path_end, found->second});
+        if (percent_decoded(old_name) != source_name) return;
+        const std::string& new_name = found->second;
+        std::size_t stem = 0;  // the part both names share
+        while (stem < source_name.size() && stem < new_name.size() && source_name[stem] == new_name[stem]) ++stem;
+        stem = std::min(stem, source_name.rfind('.') == std::string_view::npos ? source_name.size() : source_name.rfind('.'));
+        const std::string_view removed = source_name.substr(stem);
+        if (!old_name.ends_with(removed)) return;
+        changes.push_back({link.begin + path_end - removed.size(), link.begin + path_end, new_name.substr(stem)});
     });
     if (changes.empty()) return std::nullopt;
     // A meta refresh is found after the other attributes of its tag.

@@ -1,0 +1,156 @@
+// Links in converted pages: which bytes are URLs, how links to renamed pages change, and the
+// site-level rules (clashes, redirects, the link check).
+#include "base/compile_log.h"
+#include "recording_log.h"
+#include "site/convert.h"
+#include "site/links.h"
+#include "platform/file_system.h"
+#include "ssi/preferences.h"
+#include "temp_tree.h"
+
+#include <gtest/gtest.h>
+#include <gumbo.h>
+
+#include <set>
+
+namespace {
+const LinkRewriter rewriter({{"index.shtml", "index.html"}, {"news/a.shtml", "a.html"}, {"news/b c.shtml", "b c.html"}});
+
+std::string rewritten(const std::string& text, text_kind_t kind = text_kind_t::html, const std::string& page = "news/p.shtml") {
+    return rewriter.rewrite(text, kind, page).value_or(text);
+}
+
+std::set<std::pair<std::size_t, std::size_t>> our_ranges(const std::string& text) {
+    std::set<std::pair<std::size_t, std::size_t>> ranges;
+    find_links(text, text_kind_t::html, [&](const link_t& link) { ranges.insert({link.begin, link.end}); });
+    return ranges;
+}
+
+// The ranges of URL attribute values as Gumbo, a browser-grade HTML parser, sees them.
+void gumbo_ranges(const GumboNode* node, const std::string& text, std::set<std::pair<std::size_t, std::size_t>>& ranges) {
+    if (node->type == GUMBO_NODE_DOCUMENT) {
+        const GumboVector& children = node->v.document.children;
+        for (unsigned i = 0; i < children.length; ++i)
+            gumbo_ranges(static_cast<const GumboNode*>(children.data[i]), text, ranges);
+        return;
+    }
+    if (node->type != GUMBO_NODE_ELEMENT && node->type != GUMBO_NODE_TEMPLATE) return;
+    const GumboVector& attributes = node->v.element.attributes;
+    for (unsigned i = 0; i < attributes.length; ++i) {
+        const auto* attribute = static_cast<const GumboAttribute*>(attributes.data[i]);
+        const std::string name = attribute->name;
+        if (name != "href" && name != "src" && name != "action") continue;
+        std::size_t begin = static_cast<std::size_t>(attribute->original_value.data - text.data());
+        std::size_t end = begin + attribute->original_value.length;
+        if (begin < end && (text[begin] == '"' || text[begin] == '\'')) ++begin, --end;
+        while (begin < end && std::isspace(static_cast<unsigned char>(text[begin]))) ++begin;
+        while (end > begin && std::isspace(static_cast<unsigned char>(text[end - 1]))) --end;
+        if (begin < end) ranges.insert({begin, end});
+    }
+    const GumboVector& children = node->v.element.children;
+    for (unsigned i = 0; i < children.length; ++i) gumbo_ranges(static_cast<const GumboNode*>(children.data[i]), text, ranges);
+}
+}  // namespace
+
+TEST(Links, EachFormOfLinkFollowsTheRenamedPage) {
+    const std::vector<std::pair<std::string, std::string>> cases{
+        {R"(<a href="a.shtml">)", R"(<a href="a.html">)"},
+        {R"(<a href='/news/a.shtml?x=1&amp;y#top'>)", R"(<a href='/news/a.html?x=1&amp;y#top'>)"},
+        {R"(<A HREF=../index.shtml>)", R"(<A HREF=../index.html>)"},
+        {R"(<img src=" ./a.shtml ">)", R"(<img src=" ./a.html ">)"},
+        {R"(<form action="b%20c.shtml"><a href="b c.shtml">)", R"(<form action="b%20c.html"><a href="b c.html">)"},
+        {R"(<img srcset="a.shtml 1x, /index.shtml 2x">)", R"(<img srcset="a.html 1x, /index.html 2x">)"},
+        {R"(<meta content="0; URL='a.shtml'" http-equiv="Refresh">)", R"(<meta content="0; URL='a.html'" http-equiv="Refresh">)"},
+        {R"x(<div style="background: url('a.shtml')">)x", R"x(<div style="background: url('a.html')">)x"},
+        {"<style>p { background: url(a.shtml) }</style>", "<style>p { background: url(a.html) }</style>"},
+    };
+    for (const auto& [before, after] : cases) EXPECT_EQ(rewritten(before), after) << before;
+    EXPECT_EQ(rewritten("@import 'a.shtml'; p { background: url( \"/index.shtml\" ) }", text_kind_t::css),
+              "@import 'a.html'; p { background: url( \"/index.html\" ) }");
+}
+
+// Only links to renamed pages change; anything that only looks like one stays byte for byte.
+TEST(Links, EverythingElseStaysAsItWas) {
+    for (const std::string page : {
+             R"(<a href="a.shtml.bak"><a href="other.shtml"><a href="http://x.org/news/a.shtml"><a href="#a.shtml">)",
+             R"(<a href="//x.org/a.shtml"><a href="../../index.shtml"><a href="/news/"><a href="a%2Eshtml">)",
+             "<script>location = 'a.shtml'; if (a<b) x = \"<a href='a.shtml'>\";</script>",
+             "<!-- <a href=\"a.shtml\"> --><title><a href=a.shtml></title><textarea><img src=a.shtml></textarea>",
+             "Plain text a.shtml, a < b href=a.shtml and </a href=\"a.shtml\">",
+             "<a title='href=a.shtml' data-x=\"a.shtml\">",
+             "<a href=\"a.shtml", "<a href='a.shtml'", "<plaintext><a href=a.shtml>",
+         })
+        EXPECT_EQ(rewritten(page), page) << page;
+    EXPECT_FALSE(rewriter.rewrite("no links at all", text_kind_t::html, "index.shtml").has_value());
+}
+
+// Malformed markup: the URLs found are the ones a browser-grade parser finds.
+TEST(Links, AttributesAreFoundWhereAnHtmlParserFindsThem) {
+    for (const std::string text : {
+             R"(<!DOCTYPE html><p><a href="a" class=x HREF="dup">t</a><img src = 'b'/><form action=c>)",
+             "<a href=a<b><a\nhref\n=\n\"c d\"\n>x</A><IMG SRC=e>",
+             "<!-- <a href=x> --!> <a href=y><!--> <a href=z> <!---> <a href=w>",
+             "<?php echo 1 ?><a href=q><!x <a href=r>><a =href=s href=t>",
+             "<script><a href=x></script ><a href=y><style></styles><a href=z></style><a href=w>",
+             "<title></title x><a href=k></title><textarea><a href=l></textarea><a href=m>",
+             "<svg><a href=n/><image src=o></svg><math><mi href=p></mi></math>",
+             "<a href='unclosed><a href=u>", "<a href=v", "<table><a href=w><tr><td><a href=x>",
+             "<a href=\"&#x61;&amp;\">", "<a/href=y><a/ href=z>",
+         }) {
+        std::set<std::pair<std::size_t, std::size_t>> expected;
+        GumboOutput* output = gumbo_parse_with_options(&kGumboDefaultOptions, text.data(), text.size());
+        gumbo_ranges(output->document, text, expected);
+        gumbo_destroy_output(&kGumboDefaultOptions, output);
+        EXPECT_EQ(our_ranges(text), expected) << text;
+    }
+}
+
+TEST(Links, ResolveWithinTheSite) {
+    EXPECT_EQ(resolve_local("../x/./y.html?q#f", "a/b/page.html")->path, "a/x/y.html");
+    EXPECT_EQ(resolve_local("/%7Euser/", "a/page.html")->path, "~user");
+    EXPECT_TRUE(resolve_local("/", "a/page.html")->folder);
+    for (const char* outside : {"../../x", "mailto:a@b", "HTTPS://x", "//host/x", "#top", "?q", ""})
+        EXPECT_FALSE(resolve_local(outside, "a/page.html")) << outside;
+}
+
+TEST(StaticHost, RenamedPagesRedirectsAndTheLinkCheck) {
+    TempTree t;
+    t.write("site/index.shtml", "<a href=\"news/\">News</a> <a href=\"news/a.shtml\">A</a> <a href=\"gone.shtml\">x</a>");
+    t.write("site/news/index.shtml", "<a href=\"../index.shtml\">Home</a>\n<img src=\"/img/x.png\">");
+    t.write("site/news/a.shtml", "<p>no links here</p>");
+    t.write("site/plain.html", "<a href=\"news/a.shtml#x\">A</a>");
+    t.write("site/style.css", "p { background: url(/news/a.shtml) }");
+    SSIDirectoryPreferences preferences = default_preferences();
+    preferences.rename_pages = "html";
+    preferences.redirects = true;
+    preferences.check_links = true;
+    RecordingLog log;
+    conversion_control_t control;
+    convert_directory("", t.path("site"), t.path("out"), preferences, log, &control);
+    const Tree out = read_tree(t.path("out"));
+    EXPECT_EQ(out.at("index.html"), "<a href=\"news/\">News</a> <a href=\"news/a.html\">A</a> <a href=\"gone.shtml\">x</a>");
+    EXPECT_EQ(out.at("news/a.html"), "<p>no links here</p>");  // byte for byte
+    EXPECT_EQ(out.at("plain.html"), "<a href=\"news/a.html#x\">A</a>");
+    EXPECT_EQ(out.at("style.css"), "p { background: url(/news/a.html) }");
+    EXPECT_NE(out.at("news/a.shtml").find("url=a.html"), std::string::npos);
+    EXPECT_EQ(control.summary.broken_links, 2u);
+    EXPECT_EQ(log.locations, (std::vector<std::string>{"index.html:1:63", "news/index.html:2:11"}));
+}
+
+TEST(StaticHost, ANameClashIsAnErrorBeforeAnythingIsWritten) {
+    TempTree t;
+    t.write("site/sub/a.shtml", "x");
+    t.write("site/sub/a.html", "y");
+    SSIDirectoryPreferences preferences = default_preferences();
+    preferences.rename_pages = "html";
+    RecordingLog log;
+    try {
+        convert_directory("", t.path("site"), t.path("out"), preferences, log);
+        FAIL() << "no clash reported";
+    } catch (const std::runtime_error& e) {
+        EXPECT_EQ(std::string(e.what()).substr(0, 12), "Name clash: ");
+        EXPECT_NE(std::string(e.what()).find("sub/a.html"), std::string::npos);
+        EXPECT_NE(std::string(e.what()).find("sub/a.shtml"), std::string::npos);
+    }
+    EXPECT_FALSE(try_stat_path(t.path("out")));
+}
