@@ -81,6 +81,10 @@ TEST(ApacheFlow, BranchesNestAndFailAsApacheDoes) {
     std::string calls;
     for (int i = 0; i < 100000; ++i) calls += "v(";
     EXPECT_EQ(run_engine(if_ + "\"" + calls + "\" -->x" + endif, apache(true)).output, E);
+    // A value that doubles with each set stops at the limit, with the error text.
+    std::string doubling = "<!--#set var=\"x\" value=\"0123456789abcdef\" -->";
+    for (int i = 0; i < 17; ++i) doubling += "<!--#set var=\"x\" value=\"$x$x\" -->";
+    EXPECT_EQ(run_engine(doubling + "<!--#if expr=\"$x$x = a\" -->1" + endif + "2", apache()).output, E + E + "2");
     const engine_result_t unbalanced = run_engine("a<!--#if expr=\"x\" -->b<!--#else -->", apache(), ".", true);
     EXPECT_EQ(unbalanced.output, "ab");
     EXPECT_EQ(unbalanced.log, std::vector<std::string>{"error: 'if' without 'endif' before the end of the document"});

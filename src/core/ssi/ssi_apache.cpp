@@ -625,8 +625,13 @@ void SSIParser::apache_branch(const Argument& expression) {
     host.server_variable = [this](const std::string& name) { return apache_server_variable(name); };
     std::string error;
     const std::string text = to_narrow(*expression.value);
-    const std::optional<bool> value = preferences_->ap_expressions ? evaluate_ap_expression(text, host, error)
-                                                                   : evaluate_legacy_expression(text, host, error);
+    std::optional<bool> value;
+    try {
+        value = preferences_->ap_expressions ? evaluate_ap_expression(text, host, error)
+                                             : evaluate_legacy_expression(text, host, error);
+    } catch (const value_too_long&) {
+        error = "A value in the expression would be longer than " + std::to_string(max_value_length) + " characters";
+    }
     if (!value) apache_branch_error(error);
     printing_ = apache_->taken = *value;
 }

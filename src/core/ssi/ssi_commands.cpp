@@ -58,7 +58,12 @@ void SSIParser::execute_command(const Command& command) {
                 if (printing_) fail("Unknown SSI command: " + to_narrow(command.name));
                 report(severity_t::warning, "Unknown SSI command: " + to_narrow(command.name));
             } else if (printing_ || entry->second.flow) {
-                entry->second.handler(*this, command);
+                try {
+                    entry->second.handler(*this, command);
+                } catch (const value_too_long&) {
+                    fail("A value of command '" + to_narrow(command.name) + "' would be longer than " +
+                         std::to_string(max_value_length) + " characters");
+                }
             }
         } catch (const ssi_command_exception&) {
         }
