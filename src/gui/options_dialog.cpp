@@ -17,6 +17,8 @@
 #include <QRegularExpressionValidator>
 #include <QVBoxLayout>
 
+#include <algorithm>
+
 namespace {
 QPushButton* make_button(const QString& caption, const char* name, QWidget* parent) {
     auto* button = new QPushButton(caption, parent);
@@ -142,6 +144,9 @@ OptionsDialog::OptionsDialog(QWidget* parent) : QDialog(parent) {
     layout->addWidget(keep_going_check_);
     layout->addLayout(buttons);
     setMinimumWidth(560);
+    // As tall as the wrapped hint needs: a window's first size is otherwise cut to two thirds of the screen.
+    const int width = std::max(minimumWidth(), sizeHint().width());
+    resize(width, std::max(heightForWidth(width), sizeHint().height()));
 
     QWidget* order[] = {root_edit_,       select_button_,     source_root_check_, convert_edit_,     skip_edit_,
                         default_button,   dialect_combo_,     ap_expr_check_,     rename_check_,     rename_edit_,

@@ -313,18 +313,26 @@ private slots:
             child<QLineEdit>(dialog, "allow_edit")->setText(" /srv/shared;;/opt/a b ");
             QVERIFY(!child<QWidget>(dialog, "ap_expr_check")->isEnabled());  // only for the Apache dialect
             child<QComboBox>(dialog, "dialect_combo")->setCurrentIndex(1);   // Apache httpd
-            for (const char* check : {"keep_going_check", "source_root_check", "ap_expr_check"})
+            QVERIFY(!child<QWidget>(dialog, "rename_edit")->isEnabled() &&
+                    !child<QWidget>(dialog, "redirects_check")->isEnabled());  // only while renaming
+            QTest::mouseClick(child<QWidget>(dialog, "rename_check"), Qt::LeftButton);
+            QVERIFY(child<QWidget>(dialog, "rename_edit")->isEnabled() &&
+                    child<QWidget>(dialog, "redirects_check")->isEnabled());
+            child<QLineEdit>(dialog, "rename_edit")->setText(".html");  // the dot is dropped
+            for (const char* check :
+                 {"keep_going_check", "source_root_check", "ap_expr_check", "redirects_check", "check_links_check"})
                 QTest::mouseClick(child<QWidget>(dialog, check), Qt::LeftButton);
             QTest::keyClick(child<QLineEdit>(dialog, "convert_edit"), Qt::Key_Return);  // OK is the default button
         });
         QVERIFY(child<QLabel>(window_.get(), "settings_label")
                     ->text()
-                    .endsWith("Skip: draft*    Dialect: Apache httpd, newer expressions"));
+                    .endsWith("Skip: draft*    Dialect: Apache httpd, newer expressions    Pages: NAME.html"));
         init_preferences();  // as at the next start
         QSettings store = settings::open();
         settings::load_current(store, app_preferences);
         QVERIFY(app_preferences.keep_going && app_preferences.source_as_root &&
                 app_preferences.dialect == dialect_t::apache && app_preferences.ap_expressions);
+        QVERIFY(app_preferences.rename_pages == "html" && app_preferences.redirects && app_preferences.check_links);
         QCOMPARE(app_preferences.allow_outside, (std::vector<std::string>{"/srv/shared", "/opt/a b"}));
         const OptionsDialog reopened;
         QCOMPARE(reopened.windowTitle() + ": " + joined(reopened.fields()),

@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 class File;
@@ -49,6 +50,9 @@ void make_directories(const std::string& path);
 // Copies content, permission bits and modification time, replacing an existing file (or link)
 // only once the copy is complete. The data moves through the kernel (copy_file_range) where it can.
 void copy_file(const std::string& source, const std::string& destination);
+// The same for a source already read into memory: content is written with the permission
+// bits and modification time of the source as status describes it.
+void write_copy(const std::string& destination, std::string_view content, const file_status_t& status);
 
 // Removes a file, if there is one; used to take back an output that failed half-way.
 void remove_file(const std::string& path) noexcept;

@@ -113,6 +113,16 @@ void make_directories(const std::string& path) {
     make_directory(path);
 }
 
+void write_copy(const std::string& destination, std::string_view content, const file_status_t& status) {
+    OutputFile output(destination);
+    output.file().write(content.data(), content.size());
+    output.set_permissions(status.permissions);
+    const struct timespec modified = {static_cast<time_t>(status.modified), status.modified_nanoseconds};
+    const struct timespec times[2] = {modified, modified};
+    if (::futimens(output.file().native_handle(), times) != 0) throw_os_error(errno, destination);
+    output.commit();
+}
+
 void copy_file(const std::string& source, const std::string& destination) {
     File in(source, File::access_t::read);
     struct stat st;

@@ -140,7 +140,7 @@ void check_links(walk_t& walk, const std::string& destination) {
         }
         const text_kind_t kind = web_text_kind(page).value_or(text_kind_t::html);
         find_links(text, kind, [&](const link_t& link) {
-            const std::string url(text.substr(link.begin, link.end - link.begin));
+            const std::string url = link_url(text, link);
             const std::optional<local_target_t> target = resolve_local(url, page);
             if (!target) return;
             const std::string where = destination + (target->path.empty() ? "" : "/" + target->path);
@@ -266,13 +266,16 @@ void walk_directory(walk_t& walk, const std::string& relative, const std::string
                 // Pages and style sheets that link to renamed pages are copied with the links changed.
                 if (walk.rewriter && kind) {
                     File file(source_path, File::access_t::read);
-                    std::string text(static_cast<std::size_t>(stat_file(file).size), '\0');
+                    const file_status_t read_status = stat_file(file);
+                    std::string text(static_cast<std::size_t>(read_status.size), '\0');
                     text.resize(file.read(text.data(), text.size()));
-                    if (const std::optional<std::string> changed =
-                            rewritten(*walk.rewriter, text, *kind, relative_path, walk.log)) {
-                        write_text_file(destination_path, *changed, status.permissions);
-                        return;
-                    }
+                    const std::optional<std::string> changed =
+                        rewritten(*walk.rewriter, text, *kind, relative_path, walk.log);
+                    if (changed)
+                        write_text_file(destination_path, *changed, read_status.permissions);
+                    else
+                        write_copy(destination_path, text, read_status);
+                    return;
                 }
                 copy_file(source_path, destination_path);
             });
@@ -313,6 +316,8 @@ void convert_directory(const std::string& relative, const std::string& source, c
     if (source_status.kind != file_kind_t::directory) throw_os_error(ENOTDIR, source);
     // Name clashes are found before anything is written.
     std::optional<LinkRewriter> rewriter;
+    if (preferences.rename_pages.find_first_of("/.") != std::string::npos)
+        raise(std::runtime_error("Not a file name extension: '" + preferences.rename_pages + "'"));
     if (!preferences.rename_pages.empty()) {
         std::map<std::string, std::string> renamed;
         std::vector<file_identity_t> open{source_status.identity};

@@ -355,6 +355,11 @@ bool has_scheme(std::string_view url) {
 }
 }  // namespace
 
+std::string link_url(std::string_view text, const link_t& link) {
+    const std::string_view raw = text.substr(link.begin, link.end - link.begin);
+    return link.entity_coded ? entities_decoded(raw) : std::string(raw);
+}
+
 std::optional<local_target_t> resolve_local(std::string_view url, std::string_view page) {
     if (url.empty() || url[0] == '#' || url[0] == '?' || url.starts_with("//") || has_scheme(url)) return std::nullopt;
     const std::string_view path = url.substr(0, std::min(url.find_first_of("?#"), url.size()));
@@ -378,7 +383,24 @@ std::string renamed_name(std::string_view name, std::string_view extension) {
     return std::string(stem) + "." + std::string(extension);
 }
 
+LinkRewriter::LinkRewriter(std::map<std::string, std::string> renamed) : renamed_(std::move(renamed)) {
+    for (const auto& [path, name] : renamed_) {
+        const std::size_t slash = path.rfind('/');
+        const std::string_view old_name = std::string_view(path).substr(slash == std::string::npos ? 0 : slash + 1);
+        const std::size_t dot = old_name.rfind('.');
+        const std::string ending(dot == std::string_view::npos || dot == 0 ? std::string_view() : old_name.substr(dot));
+        if (std::find(endings_.begin(), endings_.end(), ending) == endings_.end()) endings_.push_back(ending);
+    }
+}
+
+bool LinkRewriter::may_refer(std::string_view text) const {
+    return std::any_of(endings_.begin(), endings_.end(), [text](const std::string& ending) {
+        return ending.empty() || ::memmem(text.data(), text.size(), ending.data(), ending.size()) != nullptr;
+    });
+}
+
 std::optional<std::string> LinkRewriter::rewrite(std::string_view text, text_kind_t kind, std::string_view page) const {
+    if (!may_refer(text)) return std::nullopt;
     struct change_t {
         std::size_t begin, end;
         std::string replacement;
@@ -386,8 +408,7 @@ std::optional<std::string> LinkRewriter::rewrite(std::string_view text, text_kin
     std::vector<change_t> changes;
     find_links(text, kind, [&](const link_t& link) {
         const std::string_view raw = text.substr(link.begin, link.end - link.begin);
-        const std::string url = link.entity_coded ? entities_decoded(raw) : std::string(raw);
-        const std::optional<local_target_t> target = resolve_local(url, page);
+        const std::optional<local_target_t> target = resolve_local(link_url(text, link), page);
         if (!target || target->folder) return;
         const auto found = renamed_.find(target->path);
         if (found == renamed_.end()) return;

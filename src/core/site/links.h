@@ -7,6 +7,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 // Links in the pages of a converted site: finding the URLs a page refers to, rewriting those
 // that lead to renamed pages, and resolving them against the site for a check.
@@ -20,6 +21,9 @@ struct link_t {
 };
 
 enum class text_kind_t { html, css };
+
+// The URL a link holds, with the character references of an HTML attribute decoded.
+std::string link_url(std::string_view text, const link_t& link);
 
 // Finds the URLs of an HTML page the way a browser's tokenizer sees its tags: the URL
 // attributes (href, src, action, srcset items, ...), the url= of a meta refresh and url(...)
@@ -44,7 +48,7 @@ std::optional<local_target_t> resolve_local(std::string_view url, std::string_vi
 // renamed page (from the site's root) to its new name.
 class LinkRewriter {
 public:
-    explicit LinkRewriter(std::map<std::string, std::string> renamed) : renamed_(std::move(renamed)) {}
+    explicit LinkRewriter(std::map<std::string, std::string> renamed);
 
     // The text with every link to a renamed page changed (only the name in the URL; query,
     // fragment and every other byte stay), or nullopt when nothing changes.
@@ -53,7 +57,12 @@ public:
     const std::map<std::string, std::string>& renamed() const noexcept { return renamed_; }
 
 private:
+    // Whether the text holds the end of a renamed page's name at all: most pages and style
+    // sheets can be passed over without being read as markup.
+    bool may_refer(std::string_view text) const;
+
     std::map<std::string, std::string> renamed_;
+    std::vector<std::string> endings_;  // what renaming removes from names (".shtml" ...)
 };
 
 // The name a renamed page gets: its name without its last extension, then ".extension".
