@@ -9,7 +9,7 @@ build=${1:-build-fuzz}
 seconds=${2:-60}
 repo=$(cd "$(dirname "$0")/.." && pwd)
 mkdir -p "$build/findings"
-for target in engine expression masks; do
+for target in engine expression links masks; do
     mkdir -p "$build/corpus/$target"
     echo "== fuzz_$target for ${seconds}s"
     "$build/fuzz_$target" -max_total_time="$seconds" -max_len=4096 -timeout=10 -rss_limit_mb=2048 \
