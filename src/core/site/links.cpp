@@ -13,8 +13,17 @@ bool equals_folded(std::string_view a, std::string_view b) noexcept {
     return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) { return lower(x) == y; });
 }
 
+// Where a URL's path ends: at its query or fragment, or at its end.
+std::size_t path_end_of(std::string_view url) noexcept {
+    std::size_t i = 0;
+    while (i < url.size() && url[i] != '?' && url[i] != '#') ++i;
+    return i;
+}
+
 // The attributes whose whole value is one URL.
 bool is_url_attribute(std::string_view name) {
+    // Most attributes of a page (class, id, alt, rel, ...) are told apart by their first letter.
+    if (name.size() < 3 || std::string_view("abcdfhilmpsux").find(name[0]) == std::string_view::npos) return false;
     static constexpr std::string_view names[] = {"action",  "background", "cite",     "codebase", "data",
                                                  "formaction", "href",   "icon",     "longdesc", "manifest",
                                                  "poster",  "profile",    "src",      "usemap",   "xlink:href"};
@@ -326,23 +335,27 @@ std::string entities_decoded(std::string_view text) {
     return result;
 }
 
-// Folds "." and ".." out of a "/"-separated path; nullopt when ".." climbs above the start.
-std::optional<std::string> normalized(std::string_view path) {
-    std::vector<std::string_view> parts;
+// Folds "." and ".." out of a "/"-separated path in place, without a leading "/"; false when
+// ".." climbs above the start.
+bool normalize(std::string& path) {
+    std::size_t out = 0;
     for (std::size_t from = 0; from <= path.size();) {
         const std::size_t slash = std::min(path.find('/', from), path.size());
-        const std::string_view part = path.substr(from, slash - from);
-        if (part == "..") {
-            if (parts.empty()) return std::nullopt;
-            parts.pop_back();
-        } else if (!part.empty() && part != ".") {
-            parts.push_back(part);
+        const std::size_t length = slash - from;
+        if (length == 2 && path[from] == '.' && path[from + 1] == '.') {
+            if (out == 0) return false;
+            const std::size_t previous = path.rfind('/', out - 1);
+            out = previous == std::string::npos ? 0 : previous;
+        } else if (length > 0 && !(length == 1 && path[from] == '.')) {
+            if (out > 0) path[out++] = '/';
+            std::copy(path.begin() + static_cast<std::ptrdiff_t>(from), path.begin() + static_cast<std::ptrdiff_t>(slash),
+                      path.begin() + static_cast<std::ptrdiff_t>(out));
+            out += length;
         }
         from = slash + 1;
     }
-    std::string result;
-    for (const std::string_view part : parts) result += (result.empty() ? "" : "/") + std::string(part);
-    return result;
+    path.resize(out);
+    return true;
 }
 
 bool has_scheme(std::string_view url) {
@@ -360,21 +373,36 @@ std::string link_url(std::string_view text, const link_t& link) {
     return link.entity_coded ? entities_decoded(raw) : std::string(raw);
 }
 
-std::optional<local_target_t> resolve_local(std::string_view url, std::string_view page) {
-    if (url.empty() || url[0] == '#' || url[0] == '?' || url.starts_with("//") || has_scheme(url)) return std::nullopt;
-    const std::string_view path = url.substr(0, std::min(url.find_first_of("?#"), url.size()));
-    std::string decoded = percent_decoded(path);
-    if (decoded.empty()) return std::nullopt;
-    if (decoded[0] != '/') {
+namespace {
+// resolve_local into a buffer the caller reuses, so that a page's links cost no allocation.
+bool resolve_into(std::string_view url, std::string_view page, std::string& path, bool& folder) {
+    if (url.empty() || url[0] == '#' || url[0] == '?' || url.starts_with("//") || has_scheme(url)) return false;
+    const std::string_view raw = url.substr(0, path_end_of(url));
+    if (raw.empty()) return false;
+    path.clear();
+    if (raw[0] != '/') {
         const std::size_t slash = page.rfind('/');
-        decoded = std::string(slash == std::string_view::npos ? "" : page.substr(0, slash + 1)) + decoded;
+        if (slash != std::string_view::npos) path.append(page.substr(0, slash + 1));
     }
-    const bool folder = decoded.back() == '/' || decoded.ends_with("/.") || decoded.ends_with("/..") ||
-                        decoded == "." || decoded == "..";
-    std::optional<std::string> resolved = normalized(decoded);
-    if (!resolved) return std::nullopt;
-    const bool root = resolved->empty();
-    return local_target_t{std::move(*resolved), folder || root};
+    for (std::size_t i = 0; i < raw.size(); ++i) {
+        if (raw[i] == '%' && i + 2 < raw.size() && hex_digit(raw[i + 1]) >= 0 && hex_digit(raw[i + 2]) >= 0) {
+            path.push_back(static_cast<char>(hex_digit(raw[i + 1]) * 16 + hex_digit(raw[i + 2])));
+            i += 2;
+        } else {
+            path.push_back(raw[i]);
+        }
+    }
+    folder = path.back() == '/' || path.ends_with("/.") || path.ends_with("/..") || path == "." || path == "..";
+    if (!normalize(path)) return false;
+    folder = folder || path.empty();
+    return true;
+}
+}  // namespace
+
+std::optional<local_target_t> resolve_local(std::string_view url, std::string_view page) {
+    local_target_t target;
+    if (!resolve_into(url, page, target.path, target.folder)) return std::nullopt;
+    return target;
 }
 
 std::string renamed_name(std::string_view name, std::string_view extension) {
@@ -383,7 +411,7 @@ std::string renamed_name(std::string_view name, std::string_view extension) {
     return std::string(stem) + "." + std::string(extension);
 }
 
-LinkRewriter::LinkRewriter(std::map<std::string, std::string> renamed) : renamed_(std::move(renamed)) {
+LinkRewriter::LinkRewriter(std::map<std::string, std::string> renamed) : renamed_(renamed.begin(), renamed.end()) {
     for (const auto& [path, name] : renamed_) {
         const std::size_t slash = path.rfind('/');
         const std::string_view old_name = std::string_view(path).substr(slash == std::string::npos ? 0 : slash + 1);
@@ -406,22 +434,28 @@ std::optional<std::string> LinkRewriter::rewrite(std::string_view text, text_kin
         std::string replacement;
     };
     std::vector<change_t> changes;
+    std::string url, path;  // reused for every link
     find_links(text, kind, [&](const link_t& link) {
         const std::string_view raw = text.substr(link.begin, link.end - link.begin);
-        const std::optional<local_target_t> target = resolve_local(link_url(text, link), page);
-        if (!target || target->folder) return;
-        const auto found = renamed_.find(target->path);
-        if (found == renamed_.end()) return;
         // Only the extension at the end of the path changes, and only where the URL spells it
         // out plainly, so every other byte (escapes in the name too) stays.
-        const std::size_t path_end = std::min(raw.find_first_of("?#"), raw.size());
+        const std::size_t path_end = path_end_of(raw);
+        const std::string_view raw_path = raw.substr(0, path_end);
+        if (std::none_of(endings_.begin(), endings_.end(),
+                         [raw_path](const std::string& ending) { return raw_path.ends_with(ending); }))
+            return;
+        url.assign(raw);
+        if (link.entity_coded && raw.find('&') != std::string_view::npos) url = entities_decoded(raw);
+        bool folder = false;
+        if (!resolve_into(url, page, path, folder) || folder) return;
+        const auto found = renamed_.find(path);
+        if (found == renamed_.end()) return;
         const std::size_t name_begin = raw.rfind('/', path_end == 0 ? 0 : path_end - 1);
         const std::size_t start = name_begin == std::string_view::npos || name_begin >= path_end ? 0 : name_begin + 1;
         const std::string_view old_name = raw.substr(start, path_end - start);
-        const std::size_t slash = target->path.rfind('/');
-        const std::string_view source_name =
-            std::string_view(target->path).substr(slash == std::string::npos ? 0 : slash + 1);
-        if (percent_decoded(old_name) != source_name) return;
+        const std::size_t slash = path.rfind('/');
+        const std::string_view source_name = std::string_view(path).substr(slash == std::string::npos ? 0 : slash + 1);
+        if (old_name != source_name && percent_decoded(old_name) != source_name) return;
         const std::string& new_name = found->second;
         std::size_t stem = 0;  // the part both names share
         while (stem < source_name.size() && stem < new_name.size() && source_name[stem] == new_name[stem]) ++stem;

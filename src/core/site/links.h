@@ -7,6 +7,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 // Links in the pages of a converted site: finding the URLs a page refers to, rewriting those
@@ -54,14 +55,12 @@ public:
     // fragment and every other byte stay), or nullopt when nothing changes.
     std::optional<std::string> rewrite(std::string_view text, text_kind_t kind, std::string_view page) const;
 
-    const std::map<std::string, std::string>& renamed() const noexcept { return renamed_; }
-
 private:
     // Whether the text holds the end of a renamed page's name at all: most pages and style
     // sheets can be passed over without being read as markup.
     bool may_refer(std::string_view text) const;
 
-    std::map<std::string, std::string> renamed_;
+    std::unordered_map<std::string, std::string> renamed_;  // looked up once per link
     std::vector<std::string> endings_;  // what renaming removes from names (".shtml" ...)
 };
 
