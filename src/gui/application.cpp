@@ -38,6 +38,8 @@ int run_gui(int argc, char** argv) {
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("orrinfold-gui"));
     QApplication::setApplicationVersion(QString::fromLatin1(orrinfold::version));
+    // Names the installed desktop entry, so that desktops show its name and icon for the window.
+    QGuiApplication::setDesktopFileName(QStringLiteral("org.orrinfold.Orrinfold"));
     try {
         QCommandLineParser options;
         options.setApplicationDescription(

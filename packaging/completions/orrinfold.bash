@@ -1,0 +1,33 @@
+# bash completion for orrinfold                                  -*- shell-script -*-
+
+_orrinfold() {
+    local cur=${COMP_WORDS[COMP_CWORD]} prev=""
+    ((COMP_CWORD > 0)) && prev=${COMP_WORDS[COMP_CWORD-1]}
+    # An option's "=value" arrives as three words: the option, "=" and the value.
+    if [[ $cur == = ]]; then
+        cur=""
+    elif [[ $prev == = ]] && ((COMP_CWORD > 1)); then
+        prev=${COMP_WORDS[COMP_CWORD-2]}
+    fi
+    case $prev in
+        --virtual-root)
+            mapfile -t COMPREPLY < <(compgen -d -- "$cur"); return ;;
+        --allow-outside)
+            mapfile -t COMPREPLY < <(compgen -f -- "$cur"); return ;;
+        --dialect)
+            mapfile -t COMPREPLY < <(compgen -W "spec apache" -- "$cur"); return ;;
+        --rename-pages)
+            mapfile -t COMPREPLY < <(compgen -W "html htm" -- "$cur"); return ;;
+        --convert | --skip)
+            COMPREPLY=(); return ;;
+    esac
+    if [[ $cur == -* ]]; then
+        mapfile -t COMPREPLY < <(compgen -W "--help --version --virtual-root --convert --skip
+            --allow-outside --dialect --ap-expr --rename-pages --redirects --check-links
+            --quiet --keep-going --werror --check -h -V -q -k" -- "$cur")
+        return
+    fi
+    # SOURCE and DEST are folders.
+    mapfile -t COMPREPLY < <(compgen -d -- "$cur")
+}
+complete -o filenames -F _orrinfold orrinfold
