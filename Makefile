@@ -3,8 +3,10 @@ BUILD ?= build
 CMAKE_FLAGS ?=
 
 FUZZ_SECONDS ?= 60
+PREFIX ?= /usr/local
+DESTDIR ?=
 
-.PHONY: all deps configure build test demo bench apache-compare sanitize fuzz clean
+.PHONY: all deps configure build test demo bench apache-compare sanitize fuzz install package package-test windows windows-test clean
 
 all: build
 
@@ -49,5 +51,30 @@ fuzz:
 	cmake --build build-fuzz -j2
 	sh scripts/fuzz.sh build-fuzz $(FUZZ_SECONDS)
 
+# The programs, help pages, man pages, shell completions and desktop entry under PREFIX
+# (staged under DESTDIR when given).
+install: build
+	DESTDIR="$(DESTDIR)" cmake --install $(BUILD) --prefix "$(PREFIX)"
+
+# The Debian package $(BUILD)/orrinfold_<version>_<arch>.deb (cpack; needs dpkg-dev).
+package: build
+	@sh scripts/install-deps.sh package
+	cmake --build $(BUILD) -j2 --target package
+
+# Builds the package, unpacks it into a scratch root and runs the programs from there.
+package-test: package
+	sh tests/packaging/package_test.sh $(BUILD)
+
+# Windows: the core, the program and the test suites cross-built with MinGW-w64 into build-win
+# (no desktop program: Debian has no Qt for Windows); windows-test runs the suites under Wine.
+windows:
+	@sh scripts/install-deps.sh windows
+	cmake -S . -B build-win -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake \
+		-DORRINFOLD_BUILD_GUI=OFF -DORRINFOLD_BUILD_BENCH=OFF $(CMAKE_FLAGS)
+	cmake --build build-win -j2
+
+windows-test: windows
+	sh scripts/windows-test.sh build-win
+
 clean:
-	rm -rf build build-sanitize build-fuzz
+	rm -rf build build-sanitize build-fuzz build-win

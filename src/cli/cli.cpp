@@ -136,6 +136,7 @@ int run_cli(const std::vector<std::string>& args, std::ostream& out, std::ostrea
 
     CLI::App app("Orrinfold: turns a web site written with Server Side Includes into a static site.", "orrinfold");
     app.footer(help_footer);
+    app.allow_windows_style_options(false);  // "/x" is a path on Windows too, never an option
     app.set_version_flag("-V,--version", std::string(orrinfold::product_name));
     app.add_option("--virtual-root", preferences.virtual_root,
                    "Folder that virtual paths starting with \"/\" are taken from (default: SOURCE; '' for none, "
@@ -222,10 +223,6 @@ int run_cli(const std::vector<std::string>& args, std::ostream& out, std::ostrea
     conversion_control_t control;
     const InterruptGuard interrupts(control.cancel);
     try {
-        // A missing destination cannot hold the source, so creating it first is safe; a
-        // source that is no folder is reported by the run without leaving a new folder behind.
-        if (!preferences.check && stat_path(source).kind == file_kind_t::directory && !try_stat_path(destination))
-            make_directories(destination);
         run_with_stack(conversion_stack_bytes,
                        [&] { convert_directory("", source, destination, preferences, log, &control); });
     } catch (const conversion_cancelled&) {

@@ -12,8 +12,6 @@
 #include <gtest/gtest.h>
 
 #include <map>
-#include <pwd.h>
-#include <unistd.h>
 
 namespace {
 const std::string E = "[an error occurred while processing this directive]";
@@ -158,6 +156,9 @@ TEST(ApacheExpressions, LegacySyntaxAsApacheEvaluatesIt) {
     EXPECT_FALSE(captures->echoed(1));
     EXPECT_EQ(evaluate_legacy_expression("$S = /a(b)(c)/", host, error), true);
     EXPECT_EQ(captures->echoed(2), "c");
+#ifdef _WIN32
+    GTEST_SKIP() << "Windows builds match with std::regex, which has no match limit";
+#endif
     // A pattern that would backtrack for ever stops at PCRE2's limits.
     variables["S"] = std::string(40, 'a') + "!";
     EXPECT_EQ(evaluate_legacy_expression("$S = /^(a+)+$/", host, error), true);
@@ -234,7 +235,7 @@ TEST(ApacheSite, PathsVariablesIncludesAndFormats) {
     RecordingLog log;
     convert_directory("", t.path("site"), t.path("out"), preferences, log);
     EXPECT_EQ(read_file(t.path("out/page.shtml")),
-              "page.shtml|/page.shtml||(none)|Tuesday, 01-Jan-2002 00:00:00 UTC|" + std::string(getpwuid(getuid())->pw_name) +
+              "page.shtml|/page.shtml||(none)|Tuesday, 01-Jan-2002 00:00:00 UTC|" + current_user_name() +
                   "|spaced|raw <!--#echo var=\"x\" -->|"
               "[a=1&amp;b=%41|a=1\\&amp;b=A|page.shtml|]|q" + E + "|2002|" + E + "|" + E + "|" + E + "|" + E +
                   "|  0 1.0K1.5K9.9K1.4M1,500,000|Sat Feb 23 10:38:50 2002");

@@ -34,12 +34,17 @@ run_t convert(const std::string& source, const std::string& destination,
     return {log.texts(true), error};
 }
 
+#ifndef _WIN32
 void make_link(const TempTree& t, const char* target, const char* at) {
     ASSERT_EQ(::symlink(target, t.path(at).c_str()), 0) << at;
 }
+#endif
 }  // namespace
 
 TEST(ConvertDirectory, MirrorsTheSiteInAFixedOrder) {
+#ifdef _WIN32
+    GTEST_SKIP() << "names that differ only in case share one folder here, and one name is not UTF-8";
+#endif
     TempTree t;
     t.write("src/index.shtml",
             "<!--#set var=\"x\" value=\"1\" --><!--#include virtual=\"include/head.inc\" -->[<!--#echo var=\"x\" -->]");
@@ -100,17 +105,25 @@ TEST(ConvertDirectory, EachDocumentStartsFreshWithItsOwnTimeAndCopiesKeepModeAnd
     set_mtime(t.write("src/b.shtml", "<!--#echo var=\"x\" -->|<!--#echo var=\"LAST_MODIFIED\" -->"), -31536000);
     const std::string binary(300000, '\x9C');
     const std::string tool = t.write("src/tool.bin", binary);
+#ifdef _WIN32
+    set_mtime(tool, 4102444800);  // Windows keeps no mode bits; its read-only attribute: Win32 tests
+#else
     ASSERT_EQ(::chmod(tool.c_str(), 0751), 0);
     const struct timespec times[2] = {{1000, 0}, {4102444800, 0}};  // access time, modification time
     ASSERT_EQ(::utimensat(AT_FDCWD, tool.c_str(), times, 0), 0);
+#endif
     EXPECT_EQ(convert(t.path("src"), t.path("dst")).error, "");
     EXPECT_EQ(read_tree(t.path("dst")), (Tree{{"a.shtml", "Wed, 14-Mar-2001 09:05:07"},
                                               {"b.shtml", "(none)|Wed, 01-Jan-1969 00:00:00"},
                                               {"tool.bin", binary}}));
+#ifdef _WIN32
+    EXPECT_EQ(stat_path(t.path("dst/tool.bin")).modified, 4102444800);
+#else
     struct stat copy {};
     ASSERT_EQ(::stat(t.path("dst/tool.bin").c_str(), &copy), 0);
     EXPECT_EQ(copy.st_mode & 07777, 0751u);
     EXPECT_EQ(copy.st_mtim.tv_sec, 4102444800);
+#endif
 }
 
 TEST(ConvertDirectory, FirstErrorEndsTheRunAndKeepsWhatWasDone) {
@@ -127,6 +140,9 @@ TEST(ConvertDirectory, FirstErrorEndsTheRunAndKeepsWhatWasDone) {
 }
 
 TEST(ConvertDirectory, LinksAndSpecialFiles) {
+#ifdef _WIN32
+    GTEST_SKIP() << "symbolic links need a privilege on Windows (and Wine keeps none), and there are no FIFOs";
+#else
     const struct {
         const char* name;
         void (*prepare)(const TempTree&);
@@ -173,11 +189,15 @@ TEST(ConvertDirectory, LinksAndSpecialFiles) {
         for (std::string& line : log) line = placed(line);
         EXPECT_EQ(run.log, log);
     }
+#endif
 }
 
 // Page content cannot pull other files into the output: paths, after ".." and links, must
 // lead into the site, the virtual root or a place the user allowed.
 TEST(ConvertDirectory, DocumentsReadOnlyWithinTheSiteTheRootAndAllowedPlaces) {
+#ifdef _WIN32
+    GTEST_SKIP() << "one path leads out through a symbolic link, which needs a privilege on Windows";
+#else
     TempTree t;
     t.write("secret.txt", "secret");
     t.write("root/r.txt", "R");
@@ -200,15 +220,19 @@ TEST(ConvertDirectory, DocumentsReadOnlyWithinTheSiteTheRootAndAllowedPlaces) {
     preferences.allow_outside = {t.path("nowhere"), t.path()};
     EXPECT_EQ(convert(t.path("src"), t.path("dst"), preferences).log.size(), 4U);  // progress lines only
     EXPECT_EQ(read_file(t.path("dst/p/c.shtml")), "0.0k");  // the size of secret.txt
+#endif
 }
 
 TEST(ConvertDirectory, RefusesADestinationThatIsOrHoldsTheSourceAndLeavesOneInsideItOutOfTheWalk) {
     TempTree t;
     t.write("site/src/a.txt", "a");
+    std::vector<std::string> destinations{t.path("site/src/"), t.path("site/src/.."), t.path(), t.path("site/../site/src")};
+#ifndef _WIN32  // symbolic links need a privilege on Windows
     ASSERT_EQ(::symlink("site/src", t.path("link").c_str()), 0);
+    destinations.push_back(t.path("link"));
+#endif
     const Tree before = read_tree(t.path());
-    for (const std::string& destination :
-         {t.path("site/src/"), t.path("site/src/.."), t.path(), t.path("link"), t.path("site/../site/src")}) {
+    for (const std::string& destination : destinations) {
         SCOPED_TRACE(destination);
         EXPECT_EQ(convert(t.path("site/src"), destination).error,
                   "Destination directory must not contain the source directory");
@@ -257,6 +281,9 @@ TEST(ConvertDirectory, ReadOnlyOutputsAreReplacedOnTheNextRun) {
 // Outputs take the place of what stands at their name: a hard link to the source, a link to a
 // file elsewhere. Nothing is written through them; a folder that is a link out is refused.
 TEST(ConvertDirectory, OutputsReplaceLinksAndNeverWriteThroughThem) {
+#ifdef _WIN32
+    GTEST_SKIP() << "symbolic links need a privilege on Windows (replacing a read-only output: Win32 tests)";
+#else
     TempTree t;
     const std::string source = t.write("src/a.shtml", "source text");
     t.write("src/b.txt", "b");
@@ -269,6 +296,7 @@ TEST(ConvertDirectory, OutputsReplaceLinksAndNeverWriteThroughThem) {
     EXPECT_EQ(convert(t.path("src"), t.path("dst")).error, t.path("dst/sub") + ": is a link out of the destination folder");
     EXPECT_EQ(read_tree(t.path("dst")), (Tree{{"a.shtml", "source text"}, {"b.txt", "b"}, {"sub", "-> .."}}));
     EXPECT_EQ(read_file(t.path("victim.txt")), "victim");
+#endif
 }
 
 TEST(ConvertDirectory, ControlCountsFilesAndCancelsBetweenThem) {

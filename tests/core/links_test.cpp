@@ -9,7 +9,9 @@
 #include "temp_tree.h"
 
 #include <gtest/gtest.h>
+#ifndef _WIN32  // Debian has no Gumbo for MinGW
 #include <gumbo.h>
+#endif
 
 #include <set>
 
@@ -20,6 +22,7 @@ std::string rewritten(const std::string& text, text_kind_t kind = text_kind_t::h
     return rewriter.rewrite(text, kind, page).value_or(text);
 }
 
+#ifndef _WIN32
 std::set<std::pair<std::size_t, std::size_t>> our_ranges(const std::string& text) {
     std::set<std::pair<std::size_t, std::size_t>> ranges;
     find_links(text, text_kind_t::html, [&](const link_t& link) { ranges.insert({link.begin, link.end}); });
@@ -50,6 +53,7 @@ void gumbo_ranges(const GumboNode* node, const std::string& text, std::set<std::
     const GumboVector& children = node->v.element.children;
     for (unsigned i = 0; i < children.length; ++i) gumbo_ranges(static_cast<const GumboNode*>(children.data[i]), text, ranges);
 }
+#endif
 }  // namespace
 
 TEST(Links, EachFormOfLinkFollowsTheRenamedPage) {
@@ -86,6 +90,9 @@ TEST(Links, EverythingElseStaysAsItWas) {
 
 // Malformed markup: the URLs found are the ones a browser-grade parser finds.
 TEST(Links, AttributesAreFoundWhereAnHtmlParserFindsThem) {
+#ifdef _WIN32
+    GTEST_SKIP() << "Gumbo, the HTML parser compared with, is not built for Windows";
+#else
     for (const std::string text : {
              R"(<!DOCTYPE html><p><a href="a" class=x HREF="dup">t</a><img src = 'b'/><form action=c>)",
              "<a href=a<b><a\nhref\n=\n\"c d\"\n>x</A><IMG SRC=e>",
@@ -103,6 +110,7 @@ TEST(Links, AttributesAreFoundWhereAnHtmlParserFindsThem) {
         gumbo_destroy_output(&kGumboDefaultOptions, output);
         EXPECT_EQ(our_ranges(text), expected) << text;
     }
+#endif
 }
 
 TEST(Links, ResolveWithinTheSite) {
@@ -120,6 +128,8 @@ TEST(StaticHost, RenamedPagesRedirectsAndTheLinkCheck) {
     t.write("site/news/a.shtml", "<p>no links here</p>");
     t.write("site/plain.html", "<a href=\"news/a.shtml#x\">A</a>");
     t.write("site/style.css", "p { background: url(/news/a.shtml) }");
+    const std::string wide = utf16le(u"<a href=\"index.shtml\">");
+    t.write("site/wide.shtml", wide);  // not read for links: left as it is, with a warning
     SSIDirectoryPreferences preferences = default_preferences();
     preferences.rename_pages = "html";
     preferences.redirects = true;
@@ -133,8 +143,10 @@ TEST(StaticHost, RenamedPagesRedirectsAndTheLinkCheck) {
     EXPECT_EQ(out.at("plain.html"), "<a href=\"news/a.html#x\">A</a>");
     EXPECT_EQ(out.at("style.css"), "p { background: url(/news/a.html) }");
     EXPECT_NE(out.at("news/a.shtml").find("url=a.html"), std::string::npos);
+    EXPECT_EQ(out.at("wide.html"), wide);
     EXPECT_EQ(control.summary.broken_links, 2u);
-    EXPECT_EQ(log.locations, (std::vector<std::string>{"index.html:1:63", "news/index.html:2:11"}));
+    EXPECT_EQ(log.texts(true).back(), "warning: broken link '/img/x.png'");
+    EXPECT_EQ(log.locations, (std::vector<std::string>{"wide.shtml", "index.html:1:63", "news/index.html:2:11"}));
 }
 
 TEST(StaticHost, ANameClashIsAnErrorBeforeAnythingIsWritten) {

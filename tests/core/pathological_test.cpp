@@ -9,18 +9,21 @@
 
 #include <gtest/gtest.h>
 
-#include <fcntl.h>
 #include <string>
+#include <vector>
+#ifndef _WIN32
+#include <fcntl.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
 #include <unistd.h>
-#include <vector>
+#endif
 
 namespace {
 // One walk over t's src into dst: the log's texts and the error that ended it ("" if none).
 // The source must come out as it went in (a tree too deep to look at is not compared).
-std::vector<std::string> walk(const TempTree& t, std::string* error = nullptr, bool compare_source = true) {
+// Unused on Windows, where the cases that walk are skipped.
+[[maybe_unused]] std::vector<std::string> walk(const TempTree& t, std::string* error = nullptr, bool compare_source = true) {
     RecordingLog log;
     const Tree before = compare_source ? snapshot_tree(t.path("src")) : Tree{};
     try {
@@ -84,6 +87,9 @@ TEST(Pathological, StarHeavyMasksAgainstLongNames) {
 
 // Every byte a name may hold, and special files, which are skipped.
 TEST(Pathological, NamesWithEveryByteAndSpecialFiles) {
+#ifdef _WIN32
+    GTEST_SKIP() << "FIFOs and Unix sockets, and names with bytes that Windows refuses (\\ : * ? < > | and controls)";
+#else
     TempTree t;
     Tree expected;
     for (int byte = 1; byte < 256; ++byte) {
@@ -106,10 +112,14 @@ TEST(Pathological, NamesWithEveryByteAndSpecialFiles) {
     EXPECT_EQ(error, "");
     EXPECT_EQ(log.size(), 255U);  // 253 copies, 2 skipped
     EXPECT_EQ(read_tree(t.path("dst")), expected);
+#endif
 }
 
 // A path longer than the system takes, and a folder that cannot be read, end the run naming them.
 TEST(Pathological, DeepAndUnreadableFolders) {
+#ifdef _WIN32
+    GTEST_SKIP() << "Windows takes paths of up to 32,767 characters, and has no POSIX permission bits";
+#else
     TempTree t;
     t.write("src/a.txt", "a");
     const std::string part(200, 'd');
@@ -136,4 +146,5 @@ TEST(Pathological, DeepAndUnreadableFolders) {
         walk(u, &locked);
         EXPECT_EQ(locked, u.path("src/locked") + ": Permission denied");
     });
+#endif
 }

@@ -17,15 +17,21 @@ struct pinned_clock {
 class zone_guard {
 public:
     explicit zone_guard(const char* zone) : had_(std::getenv("TZ") != nullptr), old_(had_ ? std::getenv("TZ") : "") {
-        ::setenv("TZ", zone, 1);
-        ::tzset();
+        set(zone);
     }
-    ~zone_guard() {
-        had_ ? ::setenv("TZ", old_.c_str(), 1) : ::unsetenv("TZ");
-        ::tzset();
-    }
+    ~zone_guard() { set(had_ ? old_.c_str() : nullptr); }
 
 private:
+    static void set(const char* zone) {
+#ifdef _WIN32
+        ::_putenv_s("TZ", zone != nullptr ? zone : "");
+        ::_tzset();
+#else
+        zone != nullptr ? ::setenv("TZ", zone, 1) : ::unsetenv("TZ");
+        ::tzset();
+#endif
+    }
+
     bool had_;
     std::string old_;
 };

@@ -43,5 +43,8 @@ void set_mtime(const std::string& path, long long seconds);
 // Failures inside body fail the calling test.
 void run_as_plain_user(const std::string& folder, const std::function<void()>& body);
 
+// The name of the user running the tests.
+std::string current_user_name();
+
 // UTF-16 little-endian bytes of a text, with the byte order mark FF FE in front when bom.
 std::string utf16le(std::u16string_view text, bool bom = true);

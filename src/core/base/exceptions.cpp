@@ -21,12 +21,14 @@ void record_throw_location(const code_location_t& at) noexcept {
     last_location.line = static_cast<unsigned>(at.line());
 }
 
+#ifndef _WIN32  // the Windows one lives in platform/win32.cpp
 std::string system_error_text(int code) {
     char buffer[256];
     // The GNU strerror_r may return a static string instead of filling the buffer.
     const char* text = strerror_r(code, buffer, sizeof buffer);
     return text != nullptr ? std::string(text) : "Unknown error " + std::to_string(code);
 }
+#endif
 
 os_exception::os_exception(int code) : std::runtime_error(system_error_text(code)), code_(code) {}
 

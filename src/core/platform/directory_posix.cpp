@@ -9,23 +9,10 @@
 #include <memory>
 
 namespace {
-unsigned char fold(unsigned char c) noexcept { return c >= 'a' && c <= 'z' ? static_cast<unsigned char>(c - 32) : c; }
-
 struct dir_closer {
     void operator()(DIR* d) const noexcept { ::closedir(d); }
 };
 }  // namespace
-
-bool directory_order_less(const std::string& a, const std::string& b) noexcept {
-    const std::size_t n = std::min(a.size(), b.size());
-    for (std::size_t i = 0; i < n; ++i) {
-        const unsigned char x = fold(static_cast<unsigned char>(a[i]));
-        const unsigned char y = fold(static_cast<unsigned char>(b[i]));
-        if (x != y) return x < y;
-    }
-    if (a.size() != b.size()) return a.size() < b.size();
-    return a < b;  // names that differ only in case: plain byte order
-}
 
 bool Directory::next(std::string& name) {
     if (!read_) {

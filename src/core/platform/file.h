@@ -5,16 +5,23 @@
 #include <string>
 #include <utility>
 
-// Owns one open file descriptor for as long as the object lives.
+// Owns one open file descriptor (a HANDLE on Windows) for as long as the object lives.
 class File {
 public:
     enum class access_t { read, write };
+#ifdef _WIN32
+    using native_handle_t = void*;
+    static constexpr native_handle_t no_handle = nullptr;
+#else
+    using native_handle_t = int;
+    static constexpr native_handle_t no_handle = -1;
+#endif
 
     // read: the file must exist. write: created when missing, truncated when present
     // (mode 0666 less the umask).
     File(const std::string& path, access_t access);
     // Adopts an open descriptor; failures name path.
-    File(std::string path, int fd) : path_(std::move(path)), fd_(fd) {}
+    File(std::string path, native_handle_t fd) : path_(std::move(path)), fd_(fd) {}
     File(const File&) = delete;
     File& operator=(const File&) = delete;
     ~File();
@@ -31,11 +38,11 @@ public:
 
     const std::string& path() const noexcept { return path_; }
     // For the platform layer's own system calls.
-    int native_handle() const noexcept { return fd_; }
+    native_handle_t native_handle() const noexcept { return fd_; }
 
 private:
     std::string path_;
-    int fd_ = -1;
+    native_handle_t fd_ = no_handle;
 };
 
 // An output written to a temporary file beside its target and renamed over the target once
@@ -51,13 +58,15 @@ public:
     ~OutputFile();
 
     File& file() noexcept { return file_; }
+    // Where the output is written until commit (a copy made by the system goes there too).
+    const std::string& temporary_path() const noexcept { return temporary_; }
     // Permission bits for the output; without a call it keeps those of a new file (0666 less the umask).
     void set_permissions(unsigned mode);
     // Closes the file and puts it in the target's place.
     void commit();
 
 private:
-    OutputFile(const std::string& target, std::pair<std::string, int> temporary);
+    OutputFile(const std::string& target, std::pair<std::string, File::native_handle_t> temporary);
 
     std::string temporary_;
     File file_;

@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <string>
 #include <string_view>
 
@@ -27,3 +28,23 @@ std::u16string decode_escaped_bytes(std::u16string_view wide);
 
 std::string to_decimal(std::uint64_t value);
 std::u16string to_decimal_w(std::uint64_t value);
+
+// The first occurrence of needle's bytes in data's, or nullptr: memmem, where the C library has
+// it (it is a GNU and BSD extension), else a search for each candidate's first byte.
+inline const void* find_bytes(const void* data, std::size_t size, const void* needle, std::size_t needle_size) noexcept {
+#ifdef _WIN32
+    if (needle_size == 0) return data;
+    const auto* p = static_cast<const unsigned char*>(data);
+    const auto* const end = p + size;
+    const unsigned char first = *static_cast<const unsigned char*>(needle);
+    while (static_cast<std::size_t>(end - p) >= needle_size) {
+        p = static_cast<const unsigned char*>(std::memchr(p, first, static_cast<std::size_t>(end - p) - needle_size + 1));
+        if (p == nullptr) return nullptr;
+        if (std::memcmp(p, needle, needle_size) == 0) return p;
+        ++p;
+    }
+    return nullptr;
+#else
+    return ::memmem(data, size, needle, needle_size);
+#endif
+}

@@ -333,7 +333,8 @@ void convert_directory(const std::string& relative, const std::string& source, c
     } else {
         if (try_stat_path(destination) && path_within(real_path(source), real_path(destination)))
             raise(std::runtime_error("Destination directory must not contain the source directory"));
-        make_directory(destination);
+        // Missing parents too: a missing destination cannot hold the source.
+        make_directories(destination);
         const file_status_t destination_status = stat_path(destination);
         if (destination_status.kind != file_kind_t::directory) throw_os_error(ENOTDIR, destination);
         destination_identity = destination_status.identity;

@@ -1,5 +1,7 @@
 #include "site/links.h"
 
+#include "platform/text.h"
+
 #include <algorithm>
 #include <cstring>
 #include <vector>
@@ -423,7 +425,7 @@ LinkRewriter::LinkRewriter(std::map<std::string, std::string> renamed) : renamed
 
 bool LinkRewriter::may_refer(std::string_view text) const {
     return std::any_of(endings_.begin(), endings_.end(), [text](const std::string& ending) {
-        return ending.empty() || ::memmem(text.data(), text.size(), ending.data(), ending.size()) != nullptr;
+        return ending.empty() || find_bytes(text.data(), text.size(), ending.data(), ending.size()) != nullptr;
     });
 }
 

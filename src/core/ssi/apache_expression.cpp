@@ -1,7 +1,9 @@
 #include "ssi/apache_expression.h"
 
+#ifndef ORRINFOLD_STD_REGEX  // else match_regex is in ssi/regex_std.cpp
 #define PCRE2_CODE_UNIT_WIDTH 8
 #include <pcre2.h>
+#endif
 
 #include <cctype>
 #include <cstdint>
@@ -28,6 +30,7 @@ constexpr std::uint32_t depth_limit = 10'000;
 bool is_space(char c) noexcept { return c == ' ' || (c >= '\t' && c <= '\r'); }
 }  // namespace
 
+#ifndef ORRINFOLD_STD_REGEX
 std::optional<bool> match_regex(const std::string& subject, const std::string& pattern,
                                 std::optional<regex_captures_t>* captures, bool ignore_case, std::string& error) {
     int code = 0;
@@ -71,6 +74,7 @@ std::optional<bool> match_regex(const std::string& subject, const std::string& p
     error = "Regular expression /" + pattern + "/ failed: " + reinterpret_cast<const char*>(text);
     return std::nullopt;
 }
+#endif
 
 // The legacy syntax is read the way Apache's module reads it: tokens are hung into a tree one
 // at a time, each kind climbing past what binds tighter, and the tree is then evaluated from

@@ -66,7 +66,7 @@ bool SSIParser::find_directive() {
     const std::size_t length = wide_ ? sizeof opener_utf16 : sizeof opener_8bit;
     for (;;) {
         for (const unsigned char* from = current_; static_cast<std::size_t>(end_ - from) >= length;) {
-            const void* hit = ::memmem(from, static_cast<std::size_t>(end_ - from), opener, length);
+            const void* hit = find_bytes(from, static_cast<std::size_t>(end_ - from), opener, length);
             if (hit == nullptr) break;
             const auto* position = static_cast<const unsigned char*>(hit);
             // In a UTF-16 document only whole code units from the start of the file count.

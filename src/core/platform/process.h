@@ -1,0 +1,9 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+// The program's arguments after its name, as UTF-8. On Windows they are read from the wide
+// command line, so that every file name arrives whole (argv holds the ANSI code page's
+// version), and the console is set to show the program's UTF-8 output.
+std::vector<std::string> program_arguments(int argc, char** argv);

@@ -1,0 +1,26 @@
+#include "platform/process.h"
+
+#include "platform/win32.h"
+
+#include <cstdlib>
+#include <shellapi.h>
+
+namespace {
+UINT previous_code_page = 0;
+
+void restore_code_page() { ::SetConsoleOutputCP(previous_code_page); }
+}  // namespace
+
+std::vector<std::string> program_arguments(int argc, char** argv) {
+    // The console's code page belongs to the console, which outlives the program: it is put back.
+    previous_code_page = ::GetConsoleOutputCP();
+    if (previous_code_page != 0 && previous_code_page != CP_UTF8 && ::SetConsoleOutputCP(CP_UTF8))
+        std::atexit(restore_code_page);
+    int count = 0;
+    wchar_t** wide = ::CommandLineToArgvW(::GetCommandLineW(), &count);
+    if (wide == nullptr) return std::vector<std::string>(argv + 1, argv + argc);
+    std::vector<std::string> arguments;
+    for (int i = 1; i < count; ++i) arguments.push_back(win32::narrow(wide[i]));
+    ::LocalFree(wide);
+    return arguments;
+}
