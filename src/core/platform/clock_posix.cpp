@@ -15,27 +15,6 @@ locale_t c_locale() {
     return locale;
 }
 
-// C libraries differ in %c, %x and %X; the program always produces these forms.
-std::string expand_composites(std::string_view format) {
-    std::string out;
-    out.reserve(format.size());
-    for (std::size_t i = 0; i < format.size(); ++i) {
-        if (format[i] != '%' || i + 1 == format.size()) {
-            out.push_back(format[i]);
-            continue;
-        }
-        const char c = format[++i];
-        if (c == 'c')
-            out += "%m/%d/%y %H:%M:%S";
-        else if (c == 'x')
-            out += "%m/%d/%y";
-        else if (c == 'X')
-            out += "%H:%M:%S";
-        else
-            out.append({'%', c});
-    }
-    return out;
-}
 }  // namespace
 
 std::int64_t current_time() {

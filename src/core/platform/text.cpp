@@ -136,3 +136,25 @@ std::u16string to_decimal_w(std::uint64_t value) {
     const std::string digits = to_decimal(value);
     return {digits.begin(), digits.end()};
 }
+
+int hex_digit_value(char c) noexcept {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    return -1;
+}
+
+bool append_percent_decoded(std::string& out, std::string_view text, bool form) {
+    bool valid = true;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == '%' && i + 2 < text.size() && hex_digit_value(text[i + 1]) >= 0 &&
+            hex_digit_value(text[i + 2]) >= 0) {
+            out.push_back(static_cast<char>(hex_digit_value(text[i + 1]) * 16 + hex_digit_value(text[i + 2])));
+            i += 2;
+        } else {
+            valid = valid && text[i] != '%';
+            out.push_back(form && text[i] == '+' ? ' ' : text[i]);
+        }
+    }
+    return valid;
+}

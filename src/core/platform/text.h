@@ -26,6 +26,12 @@ constexpr char16_t widen_byte(unsigned char b) noexcept {
 // become U+FFFD), so a value taken from a UTF-8 document reads right in a UTF-16 one.
 std::u16string decode_escaped_bytes(std::u16string_view wide);
 
+// The value of a hexadecimal digit, or -1.
+int hex_digit_value(char c) noexcept;
+// Appends text with its %xx escapes decoded (with form, a '+' as a space too); false when a
+// '%' starts no valid escape (it is then kept as it stands).
+bool append_percent_decoded(std::string& out, std::string_view text, bool form = false);
+
 std::string to_decimal(std::uint64_t value);
 std::u16string to_decimal_w(std::uint64_t value);
 

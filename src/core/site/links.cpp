@@ -280,22 +280,9 @@ std::pair<std::uint64_t, std::uint64_t> line_and_column(std::string_view text, s
 }
 
 namespace {
-int hex_digit(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    c = lower(c);
-    return c >= 'a' && c <= 'f' ? c - 'a' + 10 : -1;
-}
-
 std::string percent_decoded(std::string_view text) {
     std::string result;
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        if (text[i] == '%' && i + 2 < text.size() && hex_digit(text[i + 1]) >= 0 && hex_digit(text[i + 2]) >= 0) {
-            result.push_back(static_cast<char>(hex_digit(text[i + 1]) * 16 + hex_digit(text[i + 2])));
-            i += 2;
-        } else {
-            result.push_back(text[i]);
-        }
-    }
+    append_percent_decoded(result, text);
     return result;
 }
 
@@ -324,8 +311,8 @@ std::string entities_decoded(std::string_view text) {
             const bool hex = i + 2 < text.size() && lower(text[i + 2]) == 'x';
             std::size_t j = i + (hex ? 3 : 2);
             unsigned value = 0;
-            for (; j < text.size() && (hex ? hex_digit(text[j]) >= 0 : text[j] >= '0' && text[j] <= '9') && value < 0x110000; ++j)
-                value = value * (hex ? 16 : 10) + static_cast<unsigned>(hex ? hex_digit(text[j]) : text[j] - '0');
+            for (; j < text.size() && (hex ? hex_digit_value(text[j]) >= 0 : text[j] >= '0' && text[j] <= '9') && value < 0x110000; ++j)
+                value = value * (hex ? 16 : 10) + static_cast<unsigned>(hex ? hex_digit_value(text[j]) : text[j] - '0');
             if (value > 0 && value < 128 && j > i + (hex ? 3 : 2)) {
                 result.push_back(static_cast<char>(value));
                 i = j < text.size() && text[j] == ';' ? j : j - 1;
@@ -386,14 +373,7 @@ bool resolve_into(std::string_view url, std::string_view page, std::string& path
         const std::size_t slash = page.rfind('/');
         if (slash != std::string_view::npos) path.append(page.substr(0, slash + 1));
     }
-    for (std::size_t i = 0; i < raw.size(); ++i) {
-        if (raw[i] == '%' && i + 2 < raw.size() && hex_digit(raw[i + 1]) >= 0 && hex_digit(raw[i + 2]) >= 0) {
-            path.push_back(static_cast<char>(hex_digit(raw[i + 1]) * 16 + hex_digit(raw[i + 2])));
-            i += 2;
-        } else {
-            path.push_back(raw[i]);
-        }
-    }
+    append_percent_decoded(path, raw);
     folder = path.back() == '/' || path.ends_with("/.") || path.ends_with("/..") || path == "." || path == "..";
     if (!normalize(path)) return false;
     folder = folder || path.empty();

@@ -130,27 +130,11 @@ std::string escape_url(std::string_view text, bool form) {
     return result;
 }
 
-int hex_value(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    return -1;
-}
-
 // %xx escapes decoded (with form set, '+' too); false when an escape is malformed, which is
 // then kept as it stands.
 bool unescape_url(std::string& text, bool form) {
-    bool valid = true;
     std::string result;
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        if (text[i] == '%' && i + 2 < text.size() && hex_value(text[i + 1]) >= 0 && hex_value(text[i + 2]) >= 0) {
-            result.push_back(static_cast<char>(hex_value(text[i + 1]) * 16 + hex_value(text[i + 2])));
-            i += 2;
-        } else {
-            valid = valid && text[i] != '%';
-            result.push_back(form && text[i] == '+' ? ' ' : text[i]);
-        }
-    }
+    const bool valid = append_percent_decoded(result, text, form);
     text = std::move(result);
     return valid;
 }
