@@ -12,7 +12,7 @@
 #include <vector>
 
 std::optional<std::string> regex_captures_t::echoed(std::size_t n) const {
-    if (whole_only && (n > 0 || groups == 0)) return std::nullopt;
+    if (whole_only && n > 0) return std::nullopt;
     return group(n);
 }
 
@@ -553,9 +553,15 @@ private:
             if (!pattern) return std::nullopt;
             if (!live_) return false;
             std::string problem;
-            const std::optional<bool> matched = match_regex(*left, *pattern, host_.captures, fold, problem);
+            std::optional<regex_captures_t> captures;
+            const std::optional<bool> matched = match_regex(*left, *pattern, &captures, fold, problem);
             if (!matched) return fail(problem);
-            if (host_.captures != nullptr && *host_.captures) (*host_.captures)->whole_only = true;
+            // As Apache keeps them: only a pattern with a group replaces the captures, and pages
+            // then see its $0 alone.
+            if (host_.captures != nullptr && captures && captures->groups > 0) {
+                captures->whole_only = true;
+                *host_.captures = std::move(captures);
+            }
             return *matched != negate;
         }
         if (take("in") || take("-in")) {

@@ -17,8 +17,8 @@ struct regex_captures_t {
     std::string subject;
     std::size_t groups = 0;  // capturing groups in the pattern
     std::array<std::pair<std::ptrdiff_t, std::ptrdiff_t>, 10> spans{};  // {-1, -1}: took no part
-    // Set by the newer syntax, after which pages see only $0, and that only for a pattern with
-    // a group (as Apache shows them); the expression itself still reads every group.
+    // Set by the newer syntax, after which pages see only $0 (as Apache shows them); the
+    // expressions themselves still read every group.
     bool whole_only = false;
     // The text of group n; nullopt when the pattern has no such group or it took no part.
     std::optional<std::string> group(std::size_t n) const;
