@@ -18,3 +18,16 @@ bool directory_order_less(const std::string& a, const std::string& b) noexcept {
     if (a.size() != b.size()) return a.size() < b.size();
     return a < b;  // names that differ only in case: plain byte order
 }
+
+bool Directory::next(std::string& name, kind_t& kind) {
+    if (!read_) {
+        read();
+        std::sort(entries_.begin(), entries_.end(),
+                  [](const entry_t& a, const entry_t& b) { return directory_order_less(a.name, b.name); });
+        read_ = true;
+    }
+    if (position_ == entries_.size()) return false;
+    name = std::move(entries_[position_].name);
+    kind = entries_[position_++].kind;
+    return true;
+}

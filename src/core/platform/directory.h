@@ -8,14 +8,29 @@
 // fixed order (ASCII letters folded to upper case, then plain bytes) so runs are reproducible.
 class Directory {
 public:
+    // What the listing itself tells of an entry, where the system says; a link, and anything
+    // the listing does not tell, is unknown (ask the file system).
+    enum class kind_t { unknown, regular, directory };
+
     explicit Directory(std::string path) : path_(std::move(path)) {}
 
     // The next entry's name; false when there is none. The first call reads the directory.
-    bool next(std::string& name);
+    bool next(std::string& name) {
+        kind_t kind;
+        return next(name, kind);
+    }
+    bool next(std::string& name, kind_t& kind);
 
 private:
+    struct entry_t {
+        std::string name;
+        kind_t kind = kind_t::unknown;
+    };
+    // Reads and sorts the entries.
+    void read();
+
     std::string path_;
-    std::vector<std::string> names_;
+    std::vector<entry_t> entries_;
     std::size_t position_ = 0;
     bool read_ = false;
 };

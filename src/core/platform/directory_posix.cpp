@@ -14,24 +14,19 @@ struct dir_closer {
 };
 }  // namespace
 
-bool Directory::next(std::string& name) {
-    if (!read_) {
-        std::unique_ptr<DIR, dir_closer> dir(::opendir(path_.c_str()));
-        if (!dir) throw_os_error(errno, path_);
-        for (;;) {
-            errno = 0;
-            const dirent* entry = ::readdir(dir.get());
-            if (entry == nullptr) {
-                if (errno != 0) throw_os_error(errno, path_);
-                break;
-            }
-            if (std::strcmp(entry->d_name, ".") == 0 || std::strcmp(entry->d_name, "..") == 0) continue;
-            names_.emplace_back(entry->d_name);
+void Directory::read() {
+    std::unique_ptr<DIR, dir_closer> dir(::opendir(path_.c_str()));
+    if (!dir) throw_os_error(errno, path_);
+    for (;;) {
+        errno = 0;
+        const dirent* entry = ::readdir(dir.get());
+        if (entry == nullptr) {
+            if (errno != 0) throw_os_error(errno, path_);
+            break;
         }
-        std::sort(names_.begin(), names_.end(), directory_order_less);
-        read_ = true;
+        if (std::strcmp(entry->d_name, ".") == 0 || std::strcmp(entry->d_name, "..") == 0) continue;
+        const kind_t kind = entry->d_type == DT_REG ? kind_t::regular : entry->d_type == DT_DIR ? kind_t::directory
+                                                                                                : kind_t::unknown;
+        entries_.push_back({entry->d_name, kind});
     }
-    if (position_ == names_.size()) return false;
-    name = std::move(names_[position_++]);
-    return true;
 }

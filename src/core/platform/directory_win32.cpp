@@ -4,30 +4,29 @@
 
 #include <algorithm>
 
-bool Directory::next(std::string& name) {
-    if (!read_) {
-        std::wstring pattern = win32::native_path(path_);
-        if (!pattern.ends_with(L'\\')) pattern += L'\\';
-        pattern += L'*';
-        WIN32_FIND_DATAW entry;
-        const HANDLE search = ::FindFirstFileW(pattern.c_str(), &entry);
-        if (search == INVALID_HANDLE_VALUE) {
-            const DWORD error = ::GetLastError();
-            if (error != ERROR_FILE_NOT_FOUND) win32::throw_error(error, path_);  // not found: no entry at all
-        } else {
-            DWORD error = ERROR_NO_MORE_FILES;
-            do {
-                const std::wstring_view entry_name(entry.cFileName);
-                if (entry_name != L"." && entry_name != L"..") names_.push_back(win32::narrow(entry_name));
-            } while (::FindNextFileW(search, &entry) || (error = ::GetLastError()) != ERROR_NO_MORE_FILES);
-            ::FindClose(search);
-            if (error != ERROR_NO_MORE_FILES) win32::throw_error(error, path_);
-        }
-        // The file system's own order differs between NTFS, FAT and network shares.
-        std::sort(names_.begin(), names_.end(), directory_order_less);
-        read_ = true;
+void Directory::read() {
+    std::wstring pattern = win32::native_path(path_);
+    if (!pattern.ends_with(L'\\')) pattern += L'\\';
+    pattern += L'*';
+    WIN32_FIND_DATAW entry;
+    const HANDLE search = ::FindFirstFileW(pattern.c_str(), &entry);
+    if (search == INVALID_HANDLE_VALUE) {
+        const DWORD error = ::GetLastError();
+        if (error != ERROR_FILE_NOT_FOUND) win32::throw_error(error, path_);  // not found: no entry at all
+    } else {
+        DWORD error = ERROR_NO_MORE_FILES;
+        do {
+            const std::wstring_view entry_name(entry.cFileName);
+            if (entry_name == L"." || entry_name == L"..") continue;
+            // Reparse points (links, junctions) are left for the file system to tell.
+            const DWORD attributes = entry.dwFileAttributes;
+            const kind_t kind = (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 ? kind_t::unknown
+                                : (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0  ? kind_t::directory
+                                                                                : kind_t::regular;
+            entries_.push_back({win32::narrow(entry_name), kind});
+        } while (::FindNextFileW(search, &entry) || (error = ::GetLastError()) != ERROR_NO_MORE_FILES);
+        ::FindClose(search);
+        if (error != ERROR_NO_MORE_FILES) win32::throw_error(error, path_);
     }
-    if (position_ == names_.size()) return false;
-    name = std::move(names_[position_++]);
-    return true;
+    // The file system's own order differs between NTFS, FAT and network shares; next() sorts.
 }

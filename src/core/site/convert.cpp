@@ -102,20 +102,23 @@ void plan_renames(const MyFileFilter& filter, const SSIDirectoryPreferences& pre
         }
     };
     Directory directory(source);
-    for (std::string name; directory.next(name);) {
+    Directory::kind_t listed;
+    for (std::string name; directory.next(name, listed);) {
         if (filter.should_skip(name)) continue;
         const std::string path = source + "/" + name;
         const std::string child = relative.empty() ? name : relative + "/" + name;
-        const std::optional<file_status_t> status = try_stat_path(path);
-        if (!status) continue;
-        if (status->kind == file_kind_t::regular && filter.should_convert(name)) {
+        // Files the listing names as such need no look of their own.
+        std::optional<file_status_t> status;
+        if (listed != Directory::kind_t::regular && !(status = try_stat_path(path))) continue;
+        const bool regular = listed == Directory::kind_t::regular || status->kind == file_kind_t::regular;
+        if (regular && filter.should_convert(name)) {
             const std::string output = renamed_name(name, preferences.rename_pages);
             claim(output, name);
             if (preferences.redirects && output != name) claim(name, name);
             if (output != name) renamed.emplace(child, output);
         } else {
             claim(name, name);
-            if (status->kind == file_kind_t::directory && status->identity != destination &&
+            if (status && status->kind == file_kind_t::directory && status->identity != destination &&
                 std::find(open.begin(), open.end(), status->identity) == open.end()) {
                 open.push_back(status->identity);
                 plan_renames(filter, preferences, destination, open, path, child, renamed);
