@@ -1,6 +1,23 @@
 #include "platform/clock.h"
 
-// What both platforms' clocks share: the portable part of formatting a time.
+#include <atomic>
+
+// What both platforms' clocks share: the pinned time of the tests and the portable part of
+// formatting a time.
+
+namespace {
+constexpr std::int64_t not_pinned = INT64_MIN;
+std::atomic<std::int64_t> pinned_time{not_pinned};
+}  // namespace
+
+std::int64_t current_time() {
+    const std::int64_t pinned = pinned_time.load(std::memory_order_relaxed);
+    return pinned != not_pinned ? pinned : system_time();
+}
+
+void pin_current_time(std::optional<std::int64_t> seconds) {
+    pinned_time.store(seconds.value_or(not_pinned), std::memory_order_relaxed);
+}
 
 std::string expand_composites(std::string_view format) {
     std::string out;

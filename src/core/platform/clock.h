@@ -11,6 +11,8 @@
 std::int64_t current_time();
 // Pins current_time() to a value (tests); nullopt restores the real clock.
 void pin_current_time(std::optional<std::int64_t> seconds);
+// The system's clock itself, which each platform provides; the program reads current_time().
+std::int64_t system_time();
 
 // nullopt when the C library cannot break the time down (out of its range).
 std::optional<std::tm> local_time(std::int64_t seconds);

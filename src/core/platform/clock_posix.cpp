@@ -1,14 +1,10 @@
 #include "platform/clock.h"
 
-#include <atomic>
 #include <locale.h>
 #include <memory>
 #include <time.h>
 
 namespace {
-constexpr std::int64_t not_pinned = INT64_MIN;
-std::atomic<std::int64_t> pinned_time{not_pinned};
-
 // The C library's own locale, so month and day names are English whatever LC_TIME says.
 locale_t c_locale() {
     static const locale_t locale = ::newlocale(LC_ALL_MASK, "C", static_cast<locale_t>(nullptr));
@@ -17,14 +13,7 @@ locale_t c_locale() {
 
 }  // namespace
 
-std::int64_t current_time() {
-    const std::int64_t pinned = pinned_time.load(std::memory_order_relaxed);
-    return pinned != not_pinned ? pinned : static_cast<std::int64_t>(::time(nullptr));
-}
-
-void pin_current_time(std::optional<std::int64_t> seconds) {
-    pinned_time.store(seconds.value_or(not_pinned), std::memory_order_relaxed);
-}
+std::int64_t system_time() { return static_cast<std::int64_t>(::time(nullptr)); }
 
 std::optional<std::tm> local_time(std::int64_t seconds) {
     ::tzset();  // a changed TZ takes effect, as with localtime

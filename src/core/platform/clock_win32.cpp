@@ -1,6 +1,5 @@
 #include "platform/clock.h"
 
-#include <atomic>
 #include <cstdlib>
 #include <time.h>
 
@@ -10,9 +9,6 @@
 // the C locale; only the zone's offset and daylight saving come from the C library (TZ).
 
 namespace {
-constexpr std::int64_t not_pinned = INT64_MIN;
-std::atomic<std::int64_t> pinned_time{not_pinned};
-
 // A universal time carries tm_isdst = -1: the Windows tm has no zone field, and %Z and %z
 // must tell GMT from the local zone.
 constexpr int universal_mark = -1;
@@ -250,14 +246,7 @@ std::string format_c(std::string_view f, const std::tm& t) {
 }
 }  // namespace
 
-std::int64_t current_time() {
-    const std::int64_t pinned = pinned_time.load(std::memory_order_relaxed);
-    return pinned != not_pinned ? pinned : static_cast<std::int64_t>(::_time64(nullptr));
-}
-
-void pin_current_time(std::optional<std::int64_t> seconds) {
-    pinned_time.store(seconds.value_or(not_pinned), std::memory_order_relaxed);
-}
+std::int64_t system_time() { return static_cast<std::int64_t>(::_time64(nullptr)); }
 
 std::optional<std::tm> local_time(std::int64_t seconds) {
     ::_tzset();  // a changed TZ takes effect, as with localtime

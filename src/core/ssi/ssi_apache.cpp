@@ -533,11 +533,8 @@ void SSIParser::do_apache_config(SSIParser& parser, const Command& command) {
     }
 }
 
-void SSIParser::do_apache_fsize(SSIParser& parser, const Command& command) {
-    do_apache_flastmod(parser, command);
-}
-
-void SSIParser::do_apache_flastmod(SSIParser& parser, const Command& command) {
+// fsize and flastmod: one handler, told apart by the directive's name.
+void SSIParser::do_apache_file_info(SSIParser& parser, const Command& command) {
     const bool size = command.name == u"fsize";
     const std::string name = size ? "fsize" : "flastmod";
     if (command.list.empty()) parser.fail("Missing argument for '" + name + "'");

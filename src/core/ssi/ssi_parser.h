@@ -66,7 +66,7 @@ public:
         std::u16string shared_time_format;
     };
 
-    // One parsed directive. The spec dialect keeps its arguments by name, expanded; the Apache
+    // One parsed directive. The default dialect keeps its arguments by name, expanded; the Apache
     // dialect keeps them in order and raw (an argument may come without a value), because its
     // handlers read them one by one and decode each in its own way.
     struct Argument {
@@ -205,8 +205,7 @@ private:
     static void do_apache_echo(SSIParser& parser, const Command& command);
     static void do_apache_set(SSIParser& parser, const Command& command);
     static void do_apache_config(SSIParser& parser, const Command& command);
-    static void do_apache_fsize(SSIParser& parser, const Command& command);
-    static void do_apache_flastmod(SSIParser& parser, const Command& command);
+    static void do_apache_file_info(SSIParser& parser, const Command& command);
     static void do_apache_printenv(SSIParser& parser, const Command& command);
     static void do_apache_comment(SSIParser& parser, const Command& command);
     static void do_apache_exec(SSIParser& parser, const Command& command);
