@@ -235,14 +235,22 @@ class Generator:
             lambda: "''",
         ])()
 
+    def compound(self, expr, depth, k):
+        """The part both syntaxes share: two expressions joined by && or ||, or one in
+        parentheses; None when the expression is to be a simple one."""
+        if depth < 2 and k < 0.2:
+            op = self.r.choice(["&&", "||"])
+            return f"{expr(depth + 1)} {op} {expr(depth + 1)}"
+        if depth < 2 and k < 0.3:
+            return f"({expr(depth + 1)})"
+        return None
+
     def legacy_expr(self, depth=0):
         r = self.r
         k = r.random()
-        if depth < 2 and k < 0.2:
-            op = r.choice(["&&", "||"])
-            return f"{self.legacy_expr(depth + 1)} {op} {self.legacy_expr(depth + 1)}"
-        if depth < 2 and k < 0.3:
-            return f"({self.legacy_expr(depth + 1)})"
+        compound = self.compound(self.legacy_expr, depth, k)
+        if compound:
+            return compound
         if k < 0.4:  # Apache takes ! before a string or a group, not before a comparison
             inner = f"({self.legacy_expr(2)})" if r.random() < 0.5 else self.legacy_operand()
             return "!" + r.choice(["", " "]) + inner
@@ -265,11 +273,9 @@ class Generator:
     def ap_expr(self, depth=0):
         r = self.r
         k = r.random()
-        if depth < 2 and k < 0.2:
-            op = r.choice(["&&", "||"])
-            return f"{self.ap_expr(depth + 1)} {op} {self.ap_expr(depth + 1)}"
-        if depth < 2 and k < 0.3:
-            return f"({self.ap_expr(depth + 1)})"
+        compound = self.compound(self.ap_expr, depth, k)
+        if compound:
+            return compound
         if k < 0.38:
             return "!" + r.choice(["true", "false", f"({self.ap_expr(2)})"])
         if k < 0.45:
