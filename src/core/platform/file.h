@@ -64,11 +64,16 @@ public:
     void set_permissions(unsigned mode);
     // Closes the file and puts it in the target's place.
     void commit();
+    // The same, except that a target already holding exactly the bytes written is kept (its
+    // modification time stays, so sync tools see no change) and the temporary file removed;
+    // permission bits asked for are still given to the kept target. True when replaced.
+    bool commit_if_changed();
 
 private:
     OutputFile(const std::string& target, std::pair<std::string, File::native_handle_t> temporary);
 
     std::string temporary_;
     File file_;
+    int permissions_ = -1;  // what set_permissions asked for, for a kept target too; -1: nothing
     bool committed_ = false;
 };

@@ -57,6 +57,14 @@ void write_copy(const std::string& destination, std::string_view content, const 
 // Removes a file, if there is one; used to take back an output that failed half-way.
 void remove_file(const std::string& path) noexcept;
 
+// Removes an empty folder; false (nothing removed) when it is not empty or not there.
+bool remove_directory(const std::string& path) noexcept;
+
+// Where the program keeps state between runs for this user: $XDG_CACHE_HOME/orrinfold, else
+// $HOME/.cache/orrinfold (%LOCALAPPDATA%\orrinfold on Windows). Not created here; throws
+// when the system names no such place.
+std::string user_cache_folder();
+
 // Renames a file or folder; an existing entry at the new path is an error (EEXIST), never replaced.
 void rename_path(const std::string& from, const std::string& to);
 

@@ -33,3 +33,36 @@ void run_with_stack(std::size_t stack_bytes, const std::function<void()>& work) 
     ::CloseHandle(thread);
     if (job.error) std::rethrow_exception(job.error);
 }
+
+struct StackThread::impl_t {
+    std::function<void()> work;
+    HANDLE thread = nullptr;
+};
+
+namespace {
+unsigned __stdcall run_work(void* argument) {
+    (*static_cast<std::function<void()>*>(argument))();
+    return 0;
+}
+}  // namespace
+
+StackThread::StackThread(std::size_t stack_bytes, std::function<void()> work) : impl_(new impl_t{std::move(work)}) {
+    impl_->thread = reinterpret_cast<HANDLE>(::_beginthreadex(nullptr, static_cast<unsigned>(stack_bytes), run_work,
+                                                              &impl_->work, STACK_SIZE_PARAM_IS_A_RESERVATION, nullptr));
+    if (impl_->thread == nullptr) {
+        delete impl_;
+        throw_os_error(errno != 0 ? errno : EAGAIN);
+    }
+}
+
+StackThread::~StackThread() {
+    ::WaitForSingleObject(impl_->thread, INFINITE);
+    ::CloseHandle(impl_->thread);
+    delete impl_;
+}
+
+unsigned hardware_threads() noexcept {
+    SYSTEM_INFO info;
+    ::GetSystemInfo(&info);
+    return info.dwNumberOfProcessors > 0 ? static_cast<unsigned>(info.dwNumberOfProcessors) : 1u;
+}

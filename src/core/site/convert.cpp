@@ -6,29 +6,44 @@
 #include "platform/directory.h"
 #include "platform/file.h"
 #include "platform/file_system.h"
+#include "platform/thread.h"
 #include "site/file_filter.h"
+#include "site/incremental.h"
 #include "site/links.h"
+#include "site/ordered_log.h"
+#include "site/worker_pool.h"
 #include "ssi/document_cache.h"
 #include "ssi/document_output.h"
 #include "ssi/preferences.h"
+#include "version.h"
 
 #include <algorithm>
-#include <map>
 #include <cerrno>
+#include <cinttypes>
+#include <cstdio>
+#include <exception>
+#include <map>
+#include <utility>
 #include <memory>
 #include <optional>
 #include <stdexcept>
 #include <vector>
 
 namespace {
-// What one run carries down the tree.
+// What one run carries down the tree. The walk decides, in its fixed order, what each entry
+// needs; converting and copying go to the pool. What workers change of the run's totals is
+// changed in walk order, through the ordered log's steps.
 struct walk_t {
+    walk_t(const SSIDirectoryPreferences& settings, CompileLogBase& target, conversion_control_t* run_control)
+        : preferences(settings), log(target), ordered(log), filter(settings), control(run_control) {}
+
     const SSIDirectoryPreferences& preferences;
-    CountingLog log;
+    CountingLog log;  // the user's log, in walk order
+    OrderedLog ordered;
     MyFileFilter filter;
     std::optional<file_identity_t> destination;     // never walked, should it lie inside the source
     std::vector<file_identity_t> open_directories;  // the walk's path, to catch link loops
-    conversion_control_t* control;
+    conversion_control_t* control = nullptr;
     DocumentCache cache;
     std::string source;  // the site's folder, which diagnostics name documents under
     std::string prefix;
@@ -38,6 +53,13 @@ struct walk_t {
     std::vector<std::string> site_folders;  // resolved; links in the site may lead only below these
     std::optional<LinkRewriter> rewriter;   // when pages are renamed
     std::vector<std::string> written_pages;  // HTML and CSS outputs, from the site's root, for the link check
+    Incremental* incremental = nullptr;     // when runs are recorded
+    WorkerPool* pool = nullptr;
+    // The walk's own lines since the last file, and what they add to the totals.
+    std::optional<OrderedLog::Step> walk_step;
+    run_summary_t walk_counts;
+    std::vector<std::pair<std::string, manifest_entry_t>> walk_records;  // files found up to date
+    std::vector<std::string> walk_pages;
 };
 
 bool is_lower_suffix(std::string_view name, std::string_view suffix) {
@@ -80,11 +102,12 @@ std::string redirect_page(const std::string& target) {
            escaped + "\">" + escaped + "</a>.</p></body></html>\n";
 }
 
+// An output already holding these bytes is left as it is, so that its time stays.
 void write_text_file(const std::string& path, const std::string& text, std::optional<unsigned> permissions = {}) {
     OutputFile output(path);
     output.file().write(text.data(), text.size());
     if (permissions) output.set_permissions(*permissions);
-    output.commit();
+    output.commit_if_changed();
 }
 
 // Before anything is written: the pages that get new names, and no two entries of a folder
@@ -160,12 +183,45 @@ void check_links(walk_t& walk, const std::string& destination) {
     }
 }
 
+// Everything besides the files that shapes the outputs: a run with other options does every
+// file again. The local time zone counts (LAST_MODIFIED and flastmod show local times), and so
+// does the set of renamed pages (links to them are rewritten).
+std::string options_text(const SSIDirectoryPreferences& preferences, const LinkRewriter* rewriter) {
+    std::string text = std::string(orrinfold::version) + "|" +
+                       (preferences.dialect == dialect_t::apache ? "apache" : "spec") +
+                       (preferences.ap_expressions ? "+ap" : "") + "|" + preferences.convert_filter + "|" +
+                       preferences.skip_filter + "|" + preferences.virtual_root + "|" + preferences.rename_pages +
+                       (preferences.redirects ? "+redirects" : "");
+    for (const std::string& folder : preferences.readable_folders) text += "|" + folder;
+    const std::int64_t now = current_time();
+    for (const std::int64_t at : {now, now - 183 * 86400}) {
+        if (const std::optional<std::tm> local = local_time(at); local && at >= 0) {
+            const std::optional<std::tm> universal = universal_time(at);
+            text += "|" + std::to_string((local->tm_yday - universal->tm_yday) * 1440 +
+                                         (local->tm_hour - universal->tm_hour) * 60 + local->tm_min - universal->tm_min);
+        }
+    }
+    if (rewriter != nullptr) {
+        std::uint64_t hash = 0;  // a sum of each renamed page's FNV-1a, whatever the order
+        for (const auto& [page, output] : rewriter->renamed()) {
+            std::uint64_t one = 14695981039346656037u;
+            for (const char c : page + '\0' + output) one = (one ^ static_cast<unsigned char>(c)) * 1099511628211u;
+            hash += one;
+        }
+        char hex[32];
+        std::snprintf(hex, sizeof hex, "|%016" PRIx64, hash);
+        text += hex;
+    }
+    return text;
+}
+
 // Converts or copies one file. With keep_going a failure is logged with its location (the
 // directive that met it, or the file itself) and the caller goes on; the previous output, if
 // any, stays as it was. Returns whether the file was done.
 template <class Work>
-bool attempt(walk_t& walk, const std::string& relative_path, const std::string& source_path, Work work) {
-    if (!walk.preferences.keep_going) {
+bool attempt(bool keep_going, CompileLogBase& log, const std::string& relative_path, const std::string& source_path,
+             Work work) {
+    if (!keep_going) {
         work();
         return true;
     }
@@ -173,16 +229,41 @@ bool attempt(walk_t& walk, const std::string& relative_path, const std::string& 
         work();
         return true;
     } catch (const located_error& e) {
-        walk.log.diagnostic(severity_t::error, e.what(), e.where());
+        log.diagnostic(severity_t::error, e.what(), e.where());
     } catch (const std::runtime_error& e) {
-        walk.log.diagnostic(severity_t::error, e.what(), {{relative_path, 0, 0, source_path}, {}});
+        log.diagnostic(severity_t::error, e.what(), {{relative_path, 0, 0, source_path}, {}});
     }
     return false;
 }
 
+// Thrown through the walk once a failure in an earlier file has ended the run.
+struct walk_stopped {};
+
+// The walk's own lines, and what it adds to the totals, go into a step of their own, kept
+// open until the next file's step.
+OrderedLog::Step& walk_log(walk_t& walk) {
+    if (!walk.walk_step) walk.walk_step.emplace(walk.ordered.open());
+    return *walk.walk_step;
+}
+
+void close_walk_step(walk_t& walk) {
+    if (!walk.walk_step) return;
+    walk.ordered.close(*walk.walk_step, [&walk, counts = std::exchange(walk.walk_counts, {}),
+                                         records = std::exchange(walk.walk_records, {}),
+                                         pages = std::exchange(walk.walk_pages, {})]() mutable {
+        walk.summary.skipped += counts.skipped;
+        walk.summary.up_to_date += counts.up_to_date;
+        for (std::string& page : pages) walk.written_pages.push_back(std::move(page));
+        if (walk.incremental == nullptr) return;
+        for (auto& [relative, entry] : records) walk.incremental->record(relative, std::move(entry));
+        walk.incremental->save_if_due();
+    });
+    walk.walk_step.reset();
+}
+
 void skip_entry(walk_t& walk, const std::string& relative_path, const std::string& why) {
-    walk.log.warning("Skipping " + relative_path + " (" + why + ")");
-    ++walk.summary.skipped;
+    walk_log(walk).warning("Skipping " + relative_path + " (" + why + ")");
+    ++walk.walk_counts.skipped;
 }
 
 // A folder already in the destination may be a link; writing through one that leads out of
@@ -193,13 +274,128 @@ void refuse_link_out(const walk_t& walk, const std::string& folder) {
         raise(std::runtime_error(folder + ": is a link out of the destination folder"));
 }
 
+// One file to convert or copy, as the walk found it.
+struct file_job_t {
+    bool convert = false;
+    std::string name;
+    std::string relative_path;     // for the log
+    std::string key;               // from the site's root, for the record
+    std::string source_path;
+    std::string destination_path;  // under the source's name
+    std::string output_name;       // a converted page's name, when pages are renamed
+    std::string page;              // the output from the site's root, for the link check
+    std::vector<std::string> outputs;  // from the destination's root
+    std::optional<text_kind_t> kind;   // HTML or CSS, whose links are looked at
+    file_status_t status;
+};
+
+void convert_job(walk_t& walk, CompileLogBase& log, const file_job_t& job, page_dependencies_t* dependencies) {
+    SSIParser::State state;
+    state.last_modified = local_time(job.status.modified);
+    state.cache = &walk.cache;
+    state.site_folder = walk.source;
+    state.site_prefix = walk.prefix;
+    state.dependencies = dependencies;
+    const std::string output_path = job.destination_path.substr(0, job.destination_path.size() - job.name.size()) +
+                                    job.output_name;
+    convert_file(job.source_path, output_path, walk.preferences, state, log, walk.rewriter ? &*walk.rewriter : nullptr,
+                 job.relative_path);
+    if (walk.preferences.redirects && job.output_name != job.name && !walk.preferences.check)
+        write_text_file(job.destination_path, redirect_page(job.output_name), job.status.permissions);
+}
+
+void copy_job(walk_t& walk, CompileLogBase& log, const file_job_t& job) {
+    if (walk.preferences.check) return;
+    // Pages and style sheets that link to renamed pages are copied with the links changed.
+    if (walk.rewriter && job.kind) {
+        File file(job.source_path, File::access_t::read);
+        const file_status_t read_status = stat_file(file);
+        std::string text(static_cast<std::size_t>(read_status.size), '\0');
+        text.resize(file.read(text.data(), text.size()));
+        const std::optional<std::string> changed = rewritten(*walk.rewriter, text, *job.kind, job.relative_path, log);
+        if (changed)
+            write_text_file(job.destination_path, *changed, read_status.permissions);
+        else
+            write_copy(job.destination_path, text, read_status);
+        return;
+    }
+    copy_file(job.source_path, job.destination_path);
+}
+
+// What the record keeps of a file just done. Its source's status is the one the walk read
+// before the work: a source changed while it was read no longer matches it next time.
+manifest_entry_t record_of(const walk_t& walk, const file_job_t& job, const page_dependencies_t& dependencies,
+                           bool reported) {
+    manifest_entry_t entry;
+    entry.kind = job.convert ? manifest_entry_t::kind_t::converted : manifest_entry_t::kind_t::copied;
+    entry.source = stamp_of(job.status);
+    entry.rebuild = dependencies.uses_time || reported;
+    for (const std::string& output : job.outputs) {
+        const std::optional<file_stamp_t> stamp = walk.incremental->output_stamp(output);
+        entry.rebuild = entry.rebuild || !stamp;
+        entry.outputs.push_back({output, stamp.value_or(file_stamp_t{})});
+    }
+    for (const auto& [path, status] : dependencies.files) {
+        const bool seen = std::any_of(entry.dependencies.begin(), entry.dependencies.end(),
+                                      [&](const manifest_entry_t::file_t& known) { return known.path == path; });
+        if (!seen) entry.dependencies.push_back({path, stamp_of(status)});
+    }
+    return entry;
+}
+
+// Does one file, on a worker or on the walk's thread, and hands what it did to the run in
+// walk order.
+void do_file(walk_t& walk, OrderedLog::Step& step, const file_job_t& job) {
+    std::exception_ptr failure;
+    bool done = false;
+    page_dependencies_t dependencies;
+    page_dependencies_t* recorded = walk.incremental != nullptr ? &dependencies : nullptr;
+    try {
+        done = attempt(walk.preferences.keep_going, step, job.relative_path, job.source_path, [&] {
+            if (job.convert)
+                convert_job(walk, step, job, recorded);
+            else
+                copy_job(walk, step, job);
+        });
+    } catch (...) {
+        failure = std::current_exception();
+    }
+    std::optional<manifest_entry_t> entry;
+    if (done && walk.incremental != nullptr) entry = record_of(walk, job, dependencies, step.diagnostics() > 0);
+    const bool written = done && !walk.preferences.check && (job.convert || job.kind);
+    walk.ordered.close(
+        step,
+        [&walk, convert = job.convert, done, stopping = failure != nullptr, key = job.key,
+         page = written ? job.page : std::string(), entry = std::move(entry)]() mutable {
+            if (stopping) return;  // the run ends here, as if the file had never been started
+            if (convert)
+                ++(done ? walk.summary.documents : walk.summary.failed_documents);
+            else
+                ++(done ? walk.summary.copies : walk.summary.failed_copies);
+            if (!page.empty()) walk.written_pages.push_back(std::move(page));
+            if (walk.incremental == nullptr) return;
+            if (entry)
+                walk.incremental->record(key, std::move(*entry));
+            else
+                walk.incremental->record_failure(key);
+            walk.incremental->save_if_due();
+        },
+        failure);
+    if (!failure && walk.control != nullptr) ++walk.control->files_done;
+}
+
+std::string from_root(const std::string& path, const std::string& root) { return path.substr(root.size() + 1); }
+
 void walk_directory(walk_t& walk, const std::string& relative, const std::string& source,
                     const std::string& destination) {
     if (!walk.preferences.check && !make_directory(destination)) refuse_link_out(walk, destination);
     Directory directory(source);
     for (std::string name; directory.next(name);) {
+        // A failure in an earlier file has ended the run: nothing more is started.
+        if (walk.ordered.stopped()) throw walk_stopped{};
         if (walk.filter.should_skip(name)) {
-            ++walk.summary.skipped;
+            walk_log(walk);
+            ++walk.walk_counts.skipped;
             continue;
         }
         const std::string source_path = source + "/" + name;
@@ -230,62 +426,63 @@ void walk_directory(walk_t& walk, const std::string& relative, const std::string
                 raise(std::runtime_error("Directory loop: " + source_path));
             // The default masks publish a repository's history with the site; say so once per folder.
             if (name == ".git" || name == ".svn" || name == ".hg")
-                walk.log.diagnostic(severity_t::warning,
-                                    "Version-control folder " + name + " is published with the site; add " + name +
-                                        " to the Skip masks to leave it out",
-                                    {{relative_path, 0, 0, source_path}, {}});
+                walk_log(walk).diagnostic(severity_t::warning,
+                                          "Version-control folder " + name + " is published with the site; add " +
+                                              name + " to the Skip masks to leave it out",
+                                          {{relative_path, 0, 0, source_path}, {}});
+            if (walk.incremental != nullptr) {
+                const std::string key = from_root(source_path, walk.source);
+                walk.incremental->make_room(key, true);
+                manifest_entry_t folder;
+                folder.kind = manifest_entry_t::kind_t::folder;
+                folder.outputs.push_back({from_root(destination_path, walk.destination_root), {}});
+                walk_log(walk);
+                walk.walk_records.emplace_back(key, std::move(folder));
+            }
             open.push_back(status.identity);
             walk_directory(walk, relative_path, source_path, destination_path);
             open.pop_back();
-        } else if (status.kind == file_kind_t::other) {
+            continue;
+        }
+        if (status.kind == file_kind_t::other) {
             // FIFOs, sockets and devices are never opened: reading one could hang the run.
             skip_entry(walk, relative_path, "not a regular file");
-        } else if (walk.control != nullptr && walk.control->cancel.load()) {
-            raise(conversion_cancelled());
-        } else if (walk.filter.should_convert(name)) {
-            walk.log.message("Converting " + relative_path + "...");
-            const std::string& extension = walk.preferences.rename_pages;
-            const std::string output_name = extension.empty() ? name : renamed_name(name, extension);
-            const std::string output_path = destination + "/" + output_name;
-            const std::string page = relative.empty() ? output_name : relative + "/" + output_name;
-            const bool done = attempt(walk, relative_path, source_path, [&] {
-                SSIParser::State state;
-                state.last_modified = local_time(status.modified);
-                state.cache = &walk.cache;
-                state.site_folder = walk.source;
-                state.site_prefix = walk.prefix;
-                convert_file(source_path, output_path, walk.preferences, state, walk.log,
-                             walk.rewriter ? &*walk.rewriter : nullptr, relative_path);
-                if (walk.preferences.redirects && output_name != name && !walk.preferences.check)
-                    write_text_file(destination_path, redirect_page(output_name));
-            });
-            if (done && !walk.preferences.check) walk.written_pages.push_back(page);
-            ++(done ? walk.summary.documents : walk.summary.failed_documents);
-        } else {
-            walk.log.message("Copying " + relative_path + "...");
-            const std::optional<text_kind_t> kind = web_text_kind(name);
-            const bool done = attempt(walk, relative_path, source_path, [&] {
-                if (walk.preferences.check) return;
-                // Pages and style sheets that link to renamed pages are copied with the links changed.
-                if (walk.rewriter && kind) {
-                    File file(source_path, File::access_t::read);
-                    const file_status_t read_status = stat_file(file);
-                    std::string text(static_cast<std::size_t>(read_status.size), '\0');
-                    text.resize(file.read(text.data(), text.size()));
-                    const std::optional<std::string> changed =
-                        rewritten(*walk.rewriter, text, *kind, relative_path, walk.log);
-                    if (changed)
-                        write_text_file(destination_path, *changed, read_status.permissions);
-                    else
-                        write_copy(destination_path, text, read_status);
-                    return;
-                }
-                copy_file(source_path, destination_path);
-            });
-            if (done && kind && !walk.preferences.check) walk.written_pages.push_back(relative_path);
-            ++(done ? walk.summary.copies : walk.summary.failed_copies);
+            continue;
         }
-        if (status.kind == file_kind_t::regular && walk.control != nullptr) ++walk.control->files_done;
+        if (walk.control != nullptr && walk.control->cancel.load()) raise(conversion_cancelled());
+
+        file_job_t job;
+        job.convert = walk.filter.should_convert(name);
+        job.name = name;
+        job.relative_path = relative_path;
+        job.source_path = source_path;
+        job.destination_path = destination_path;
+        job.status = status;
+        const std::string& extension = walk.preferences.rename_pages;
+        job.output_name = job.convert && !extension.empty() ? renamed_name(name, extension) : name;
+        job.page = relative.empty() ? job.output_name : relative + "/" + job.output_name;
+        job.kind = job.convert ? std::optional(text_kind_t::html) : web_text_kind(name);
+        if (walk.incremental != nullptr) {
+            job.key = from_root(source_path, walk.source);
+            const std::string output = from_root(destination_path, walk.destination_root);
+            job.outputs.push_back(output.substr(0, output.size() - name.size()) + job.output_name);
+            if (job.convert && walk.preferences.redirects && job.output_name != name) job.outputs.push_back(output);
+            walk.incremental->make_room(job.key, false);
+            const auto kind = job.convert ? manifest_entry_t::kind_t::converted : manifest_entry_t::kind_t::copied;
+            if (const manifest_entry_t* kept = walk.incremental->up_to_date(job.key, kind, status, job.outputs)) {
+                OrderedLog::Step& step = walk_log(walk);
+                if (walk.preferences.verbose) step.message("Up to date: " + relative_path);
+                ++walk.walk_counts.up_to_date;
+                walk.walk_records.emplace_back(job.key, *kept);
+                if (job.kind) walk.walk_pages.push_back(job.page);
+                if (walk.control != nullptr) ++walk.control->files_done;
+                continue;
+            }
+        }
+        close_walk_step(walk);
+        OrderedLog::Step step = walk.ordered.open();
+        step.message((job.convert ? "Converting " : "Copying ") + relative_path + "...");
+        walk.pool->submit([&walk, step, job = std::move(job)]() mutable { do_file(walk, step, job); });
     }
 }
 
@@ -362,21 +559,15 @@ void convert_directory(const std::string& relative, const std::string& source, c
     effective.readable_folders = site_folders;
     if (!effective.virtual_root.empty() && try_stat_path(effective.virtual_root))
         effective.readable_folders.push_back(real_path(effective.virtual_root));
-    walk_t walk{effective,
-                CountingLog(log),
-                MyFileFilter(preferences),
-                destination_identity,
-                {source_status.identity},
-                control,
-                {},
-                source,
-                relative,
-                {},
-                destination,
-                preferences.check ? std::string() : real_path(destination),
-                std::move(site_folders),
-                std::move(rewriter),
-                {}};
+    walk_t walk(effective, log, control);
+    walk.destination = destination_identity;
+    walk.open_directories = {source_status.identity};
+    walk.source = source;
+    walk.prefix = relative;
+    walk.destination_root = destination;
+    walk.resolved_destination_root = preferences.check ? std::string() : real_path(destination);
+    walk.site_folders = std::move(site_folders);
+    walk.rewriter = std::move(rewriter);
     // The summary reaches the caller also when the run stops.
     struct publish_t {
         walk_t& walk;
@@ -386,7 +577,48 @@ void convert_directory(const std::string& relative, const std::string& source, c
             if (walk.control != nullptr) walk.control->summary = walk.summary;
         }
     } publish{walk};
-    walk_directory(walk, relative, source, destination);
+
+    std::optional<Incremental> incremental;
+    if (preferences.rebuild != SSIDirectoryPreferences::rebuild_t::off && !preferences.check) {
+        try {
+            const std::string folder =
+                preferences.state_folder.empty() ? user_cache_folder() : preferences.state_folder;
+            incremental.emplace(folder, destination, walk.resolved_destination_root, *destination_identity,
+                                options_text(effective, walk.rewriter ? &*walk.rewriter : nullptr),
+                                preferences.rebuild == SSIDirectoryPreferences::rebuild_t::changed, walk.log);
+            walk.incremental = &*incremental;
+        } catch (const destination_busy&) {
+            throw;
+        } catch (const std::runtime_error& e) {
+            walk.log.warning(std::string("Cannot keep a record of this run (") + e.what() +
+                             "); every file is done and nothing recorded");
+        }
+    }
+
+    std::exception_ptr failure;
+    {
+        const unsigned jobs = preferences.jobs == 0 ? hardware_threads() : preferences.jobs;
+        WorkerPool pool(preferences.check ? 1 : jobs, conversion_stack_bytes);
+        walk.pool = &pool;
+        try {
+            walk_directory(walk, relative, source, destination);
+        } catch (const walk_stopped&) {
+        } catch (...) {
+            failure = std::current_exception();
+        }
+        pool.wait();
+    }
+    close_walk_step(walk);
+    // The first failure in walk order is the one a run doing one file after the other meets.
+    if (const std::exception_ptr first = walk.ordered.failure()) failure = first;
+    if (incremental) {
+        try {
+            incremental->finish(!failure, walk.log, walk.summary.removed);
+        } catch (const std::runtime_error& e) {
+            walk.log.warning(std::string("Cannot save the record of this run: ") + e.what());
+        }
+    }
+    if (failure) std::rethrow_exception(failure);
     if (preferences.check_links && !preferences.check) check_links(walk, destination);
 }
 
@@ -396,8 +628,10 @@ std::string summary_text(const run_summary_t& summary, bool keep_going, bool che
     };
     std::string text = count(summary.documents, "document", "documents") + (check ? " checked, " : " converted, ") +
                        count(summary.copies, "file", "files") + (check ? " to copy, " : " copied, ") +
-                       std::to_string(summary.skipped) + " skipped; " + count(summary.errors, "error", "errors") +
-                       ", " + count(summary.warnings, "warning", "warnings");
+                       std::to_string(summary.skipped) + " skipped";
+    if (summary.up_to_date > 0) text += ", " + std::to_string(summary.up_to_date) + " up to date";
+    if (summary.removed > 0) text += ", " + std::to_string(summary.removed) + " removed";
+    text += "; " + count(summary.errors, "error", "errors") + ", " + count(summary.warnings, "warning", "warnings");
     if (keep_going) text += ", " + count(summary.failed_documents, "document", "documents") + " failed";
     if (summary.failed_copies > 0) text += ", " + count(summary.failed_copies, "copy", "copies") + " failed";
     if (links) text += "; " + count(summary.broken_links, "broken link", "broken links");
@@ -423,12 +657,14 @@ void convert_file(const std::string& source, const std::string& destination, con
         SSIParser(source, nothing, preferences, state, log).process();
         return;
     }
+    // A page gets its source's permission bits, as a copy does: a private page stays private.
+    const unsigned permissions = stat_path(source).permissions;
     if (rewriter != nullptr) {
         // The page is rewritten whole, so it is converted into memory first.
         DocumentOutput in_memory;
         SSIParser(source, in_memory, preferences, state, log).process();
         const std::optional<std::string> changed = rewritten(*rewriter, in_memory.text(), text_kind_t::html, page, log);
-        write_text_file(destination, changed ? *changed : in_memory.text());
+        write_text_file(destination, changed ? *changed : in_memory.text(), permissions);
         return;
     }
     OutputFile output(destination);
@@ -438,5 +674,6 @@ void convert_file(const std::string& source, const std::string& destination, con
         parser.process();
         buffered.flush();
     }
-    output.commit();
+    output.set_permissions(permissions);
+    output.commit_if_changed();
 }

@@ -19,6 +19,8 @@ struct run_summary_t {
     std::uint64_t failed_documents = 0;
     std::uint64_t failed_copies = 0;
     std::uint64_t broken_links = 0;  // counted when links are checked
+    std::uint64_t up_to_date = 0;    // files left as they were: nothing they depend on changed
+    std::uint64_t removed = 0;       // outputs of earlier runs whose source is gone
     std::uint64_t errors = 0;
     std::uint64_t warnings = 0;
 };

@@ -54,6 +54,8 @@ public:
     // The text with every link to a renamed page changed (only the name in the URL; query,
     // fragment and every other byte stay), or nullopt when nothing changes.
     std::optional<std::string> rewrite(std::string_view text, text_kind_t kind, std::string_view page) const;
+    // Renamed pages by their old path from the site's root, with their new names.
+    const std::unordered_map<std::string, std::string>& renamed() const noexcept { return renamed_; }
 
 private:
     // Whether the text holds the end of a renamed page's name at all: most pages and style

@@ -1,6 +1,7 @@
 #include "ssi/document_cache.h"
 
 std::shared_ptr<const std::string> DocumentCache::find(const std::string& path, const file_status_t& status) const {
+    const std::shared_lock lock(mutex_);
     const auto found = entries_.find(path);
     if (found == entries_.end()) return nullptr;
     const file_status_t& kept = found->second.status;
@@ -13,6 +14,7 @@ std::shared_ptr<const std::string> DocumentCache::find(const std::string& path, 
 void DocumentCache::store(const std::string& path, const file_status_t& status,
                           std::shared_ptr<const std::string> text) {
     if (text->size() > max_document) return;
+    const std::unique_lock lock(mutex_);
     if (const auto found = entries_.find(path); found != entries_.end()) {
         total_ -= found->second.text->size();
         entries_.erase(found);

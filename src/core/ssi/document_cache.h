@@ -4,13 +4,16 @@
 
 #include <cstddef>
 #include <memory>
+#include <mutex>
+#include <shared_mutex>
 #include <string>
 #include <unordered_map>
 #include <unordered_set>
 
 // Included documents kept for one run: a site's pages include the same few fragments
 // thousands of times. An entry is used only while the file keeps its identity, size and
-// modification time, so the output is the same as reading the file afresh.
+// modification time, so the output is the same as reading the file afresh. Workers converting
+// pages at once share one cache; every call is safe from any thread.
 class DocumentCache {
 public:
     // Documents larger than this are read each time rather than kept.
@@ -20,8 +23,14 @@ public:
     void store(const std::string& path, const file_status_t& status, std::shared_ptr<const std::string> text);
 
     // Paths already found to lead within the site, so that each is resolved once per run.
-    bool known_readable(const std::string& path) const { return readable_.contains(path); }
-    void add_readable(const std::string& path) { readable_.insert(path); }
+    bool known_readable(const std::string& path) const {
+        const std::shared_lock lock(mutex_);
+        return readable_.contains(path);
+    }
+    void add_readable(const std::string& path) {
+        const std::unique_lock lock(mutex_);
+        readable_.insert(path);
+    }
 
 private:
     struct entry_t {
@@ -30,6 +39,7 @@ private:
     };
     static constexpr std::size_t max_total = 64 * 1024 * 1024;
 
+    mutable std::shared_mutex mutex_;
     std::unordered_map<std::string, entry_t> entries_;
     std::unordered_set<std::string> readable_;
     std::size_t total_ = 0;

@@ -44,6 +44,16 @@ struct SSIDirectoryPreferences : SSIParserPreferences {
     std::string rename_pages;
     bool redirects = false;
     bool check_links = false;
+    // How many files are converted or copied at once; 0: one per processor. The log, the
+    // outputs and the diagnostics are those of a run that does one file after the other.
+    unsigned jobs = 1;
+    // Rebuilds: off keeps no record and does every file; full does every file and records what
+    // it wrote; changed does only what changed since the record, and removes the outputs it
+    // wrote whose source is gone. The record is kept in state_folder (empty: the user's cache).
+    enum class rebuild_t { off, full, changed };
+    rebuild_t rebuild = rebuild_t::off;
+    std::string state_folder;
+    bool verbose = false;  // a progress line also for each file that is up to date
 };
 
 inline constexpr const char* default_convert_filter = "*.shtml *.shtm *.sht";

@@ -308,6 +308,7 @@ std::optional<std::u16string> SSIParser::apache_variable(std::u16string_view nam
     if (const auto found = state_->variables.find(key); found != state_->variables.end()) return found->second;
     // Worked out when first asked for, as Apache does, in the last time format configured.
     const std::u16string& format = state_->shared_time_format;
+    if (key == u"DATE_LOCAL" || key == u"DATE_GMT") uses_time();
     if (key == u"DATE_LOCAL") return format_time(format, local_time(current_time()), true);
     if (key == u"DATE_GMT") return format_time(format, universal_time(current_time()), true);
     if (key == u"LAST_MODIFIED" && state_->last_modified) return format_time(format, state_->last_modified, true);
@@ -408,7 +409,9 @@ void SSIParser::do_apache_include(SSIParser& parser, const Command& command) {
         std::optional<SSIParser> child;
         try {
             parser.require_readable(target.path);
-            if (stat_path(target.path).kind == file_kind_t::directory)
+            const file_status_t status = stat_path(target.path);
+            parser.depends_on(target.path, status);
+            if (status.kind == file_kind_t::directory)
                 raise(std::runtime_error(target.path + ": Is a directory"));
             if (is_non_text_type(base_name(target.path)))
                 raise(std::runtime_error(target.path + ": not included, its type is not text (as in Apache)"));
@@ -547,6 +550,7 @@ void SSIParser::do_apache_file_info(SSIParser& parser, const Command& command) {
         try {
             parser.require_readable(target.path);
             status = stat_path(target.path);
+            parser.depends_on(target.path, status);
         } catch (const std::runtime_error& e) {
             parser.fail(e.what());
         }

@@ -11,6 +11,7 @@ void SSIParser::do_fsize(SSIParser& parser, const Command& command) {
     parser.run_located(target, [&] {
         parser.require_readable(target.path);
         status = stat_path(target.path);
+        parser.depends_on(target.path, status);
     });
     parser.write(format_size(status.size, parser.size_format_));
 }
@@ -21,6 +22,7 @@ void SSIParser::do_flastmod(SSIParser& parser, const Command& command) {
     parser.run_located(target, [&] {
         parser.require_readable(target.path);
         status = stat_path(target.path);
+        parser.depends_on(target.path, status);
     });
     parser.write(format_time(parser.time_format_, local_time(status.modified)));
 }

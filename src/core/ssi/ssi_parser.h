@@ -31,6 +31,14 @@ struct eof_exception : std::exception {};
 // An expanded value grew past max_value_length.
 struct value_too_long : std::exception {};
 
+// What a converted page's output depends on besides the page itself, so that a later run can
+// tell whether it is still up to date: every file an include, fsize or flastmod read or looked
+// at, with its status then, and whether the page showed the current time.
+struct page_dependencies_t {
+    std::vector<std::pair<std::string, file_status_t>> files;
+    bool uses_time = false;
+};
+
 // Limits that keep hostile documents within bounded memory and stack. A name or argument value
 // (before or after expanding variables) holds at most max_value_length characters, and the
 // variables of a document at most max_variables_length together; a directive that would pass
@@ -64,6 +72,7 @@ public:
         // Apache dialect: the last timefmt configured anywhere, which LAST_MODIFIED, DATE_LOCAL
         // and DATE_GMT are shown in.
         std::u16string shared_time_format;
+        page_dependencies_t* dependencies = nullptr;  // filled when given
     };
 
     // One parsed directive. The default dialect keeps its arguments by name, expanded; the Apache
@@ -126,6 +135,8 @@ public:
 
 private:
     void open_document(const std::string& path);
+    void depends_on(const std::string& path, const file_status_t& status);
+    void uses_time();
     void fill_window();
     bool refill();
     bool available(std::size_t bytes);

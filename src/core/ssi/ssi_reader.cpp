@@ -69,6 +69,7 @@ void SSIParser::open_document(const std::string& path) {
     // With a cache, one stat tells whether the kept copy is still the file.
     const file_status_t status = cache != nullptr ? stat_path(path) : file_.emplace(path).status();
     require_regular_file(status, path);
+    if (!state_->open_documents.empty()) depends_on(path, status);
     // POSIX lets a file be opened while it is open, so an include cycle is caught by identity.
     auto& chain = state_->open_documents;
     // Apache has no cycle check of its own: a page that includes itself is nested until its
@@ -101,6 +102,14 @@ void SSIParser::open_document(const std::string& path) {
     }
     chain.push_back(status.identity);
     in_chain_ = true;
+}
+
+void SSIParser::depends_on(const std::string& path, const file_status_t& status) {
+    if (state_->dependencies != nullptr) state_->dependencies->files.emplace_back(path, status);
+}
+
+void SSIParser::uses_time() {
+    if (state_->dependencies != nullptr) state_->dependencies->uses_time = true;
 }
 
 void SSIParser::fill_window() {

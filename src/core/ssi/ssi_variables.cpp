@@ -76,6 +76,7 @@ void SSIParser::do_set(SSIParser& parser, const Command& command) {
 
 void SSIParser::do_echo(SSIParser& parser, const Command& command) {
     const std::u16string& name = command.arguments.at(u"var");
+    if (name == u"DATE_GMT" || name == u"DATE_LOCAL") parser.uses_time();
     if (name == u"DATE_GMT")
         parser.write(format_time(parser.time_format_, universal_time(current_time())));
     else if (name == u"DATE_LOCAL")

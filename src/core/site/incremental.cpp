@@ -1,0 +1,153 @@
+#include "site/incremental.h"
+
+#include "base/compile_log.h"
+#include "base/exceptions.h"
+
+#include <algorithm>
+#include <set>
+#include <stdexcept>
+#include <unordered_set>
+
+Incremental::Incremental(const std::string& folder, const std::string& destination,
+                         const std::string& resolved_destination, const file_identity_t& identity, std::string options,
+                         bool reuse, CompileLogBase& log)
+    : folder_(folder), path_(manifest_path(folder, identity)), destination_(destination), reuse_(reuse),
+      saved_(std::chrono::steady_clock::now()) {
+    make_directories(folder);
+    const std::string lock_path = path_.substr(0, path_.size() - std::string_view(".manifest").size()) + ".lock";
+    lock_ = FileLock::try_lock(lock_path);
+    if (!lock_)
+        raise(destination_busy("Another run is writing to " + destination + " (it holds " + lock_path +
+                                 "); try again when it has finished"));
+    try {
+        if (std::optional<Manifest> earlier = Manifest::read(path_);
+            earlier && earlier->destination == resolved_destination) {
+            // A record made with other options still tells which files are ours.
+            reuse_ = reuse_ && earlier->options == options;
+            earlier_ = std::move(*earlier);
+        }
+    } catch (const std::runtime_error& e) {
+        log.warning(std::string("Cannot read the record of the last run (") + e.what() + "); every file is done again");
+        reuse_ = false;
+    }
+    current_.destination = resolved_destination;
+    current_.options = std::move(options);
+}
+
+std::optional<file_stamp_t> Incremental::output_stamp(const std::string& output) const {
+    try {
+        const file_status_t status = lstat_path(destination_ + "/" + output);
+        if (status.kind == file_kind_t::regular) return stamp_of(status);
+    } catch (const std::runtime_error&) {
+    }
+    return std::nullopt;
+}
+
+bool Incremental::unchanged(const manifest_entry_t::file_t& output) const {
+    return output_stamp(output.path) == output.stamp;
+}
+
+bool Incremental::dependency_unchanged(const manifest_entry_t::file_t& dependency) {
+    auto [at, fresh] = dependencies_.try_emplace(dependency.path);
+    if (fresh) {
+        try {
+            if (const std::optional<file_status_t> status = try_stat_path(dependency.path)) at->second = stamp_of(*status);
+        } catch (const std::runtime_error&) {
+        }
+    }
+    return at->second == dependency.stamp;
+}
+
+const manifest_entry_t* Incremental::up_to_date(const std::string& relative, manifest_entry_t::kind_t kind,
+                                                const file_status_t& source, const std::vector<std::string>& outputs) {
+    if (!reuse_) return nullptr;
+    const auto found = earlier_.entries.find(relative);
+    if (found == earlier_.entries.end()) return nullptr;
+    const manifest_entry_t& entry = found->second;
+    if (entry.rebuild || entry.kind != kind || entry.source != stamp_of(source) || entry.outputs.size() != outputs.size())
+        return nullptr;
+    for (std::size_t i = 0; i < outputs.size(); ++i)
+        if (entry.outputs[i].path != outputs[i] || !unchanged(entry.outputs[i])) return nullptr;
+    for (const manifest_entry_t::file_t& dependency : entry.dependencies)
+        if (!dependency_unchanged(dependency)) return nullptr;
+    return &entry;
+}
+
+void Incremental::make_room(const std::string& relative, bool folder) {
+    const auto found = earlier_.entries.find(relative);
+    if (found == earlier_.entries.end() || (found->second.kind == manifest_entry_t::kind_t::folder) == folder) return;
+    if (folder) {
+        // A file of ours stands where the folder goes.
+        for (const manifest_entry_t::file_t& output : found->second.outputs)
+            if (unchanged(output)) remove_file(destination_ + "/" + output.path);
+        return;
+    }
+    // A folder of ours stands where the file goes: its files first, then its folders, deepest first.
+    const std::string prefix = relative + "/";
+    std::vector<std::string> folders{found->second.outputs.empty() ? relative : found->second.outputs[0].path};
+    for (const auto& [source, entry] : earlier_.entries) {
+        if (!source.starts_with(prefix)) continue;
+        for (const manifest_entry_t::file_t& output : entry.outputs) {
+            if (entry.kind == manifest_entry_t::kind_t::folder)
+                folders.push_back(output.path);
+            else if (unchanged(output))
+                remove_file(destination_ + "/" + output.path);
+        }
+    }
+    std::sort(folders.begin(), folders.end(), [](const std::string& a, const std::string& b) { return a.size() > b.size(); });
+    for (const std::string& path : folders) remove_directory(destination_ + "/" + path);
+}
+
+void Incremental::record(const std::string& relative, manifest_entry_t entry) {
+    current_.entries.insert_or_assign(relative, std::move(entry));
+    ++since_saved_;
+}
+
+void Incremental::record_failure(const std::string& relative) {
+    const auto found = earlier_.entries.find(relative);
+    if (found == earlier_.entries.end()) return;
+    manifest_entry_t entry = found->second;
+    entry.rebuild = true;
+    record(relative, std::move(entry));
+}
+
+Manifest Incremental::merged() const {
+    Manifest manifest = current_;
+    for (const auto& [source, entry] : earlier_.entries) manifest.entries.try_emplace(source, entry);
+    return manifest;
+}
+
+void Incremental::save_if_due() {
+    using namespace std::chrono_literals;
+    if (since_saved_ < 500 || std::chrono::steady_clock::now() - saved_ < 2s) return;
+    merged().write(path_);
+    since_saved_ = 0;
+    saved_ = std::chrono::steady_clock::now();
+}
+
+void Incremental::finish(bool complete, CompileLogBase& log, std::uint64_t& removed) {
+    if (!complete) {
+        merged().write(path_);
+        return;
+    }
+    // Outputs this run wrote or kept are never removed, whoever wrote them before.
+    std::unordered_set<std::string> kept;
+    for (const auto& [source, entry] : current_.entries)
+        for (const manifest_entry_t::file_t& output : entry.outputs) kept.insert(output.path);
+    std::set<std::string, std::greater<>> folders;  // deepest first
+    for (const auto& [source, entry] : earlier_.entries) {
+        for (const manifest_entry_t::file_t& output : entry.outputs) {
+            if (kept.contains(output.path)) continue;
+            if (entry.kind == manifest_entry_t::kind_t::folder) {
+                folders.insert(output.path);
+            } else if (unchanged(output)) {
+                log.message("Removing " + output.path + "...");
+                remove_file(destination_ + "/" + output.path);
+                ++removed;
+            }
+        }
+    }
+    for (const std::string& folder : folders) remove_directory(destination_ + "/" + folder);
+    current_.write(path_);
+    prune_manifests(folder_);
+}

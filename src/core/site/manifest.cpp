@@ -1,0 +1,197 @@
+#include "site/manifest.h"
+
+#include "base/exceptions.h"
+#include "platform/directory.h"
+#include "platform/file.h"
+#include "platform/file_lock.h"
+#include "platform/text.h"
+
+#include <cinttypes>
+#include <cstdio>
+#include <stdexcept>
+#include <string_view>
+
+namespace {
+constexpr std::string_view header = "orrinfold-manifest 1";
+constexpr std::string_view suffix = ".manifest";
+
+// Paths may hold any byte but NUL: the few that would end a field or a line are escaped.
+void append_escaped(std::string& out, std::string_view text) {
+    for (const char c : text) {
+        if (c == '%' || c == '\t' || c == '\n' || c == '\r') {
+            char escape[4];
+            std::snprintf(escape, sizeof escape, "%%%02X", static_cast<unsigned char>(c));
+            out += escape;
+        } else {
+            out.push_back(c);
+        }
+    }
+}
+
+std::string unescaped(std::string_view text) {
+    std::string out;
+    out.reserve(text.size());
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (text[i] != '%') {
+            out.push_back(text[i]);
+            continue;
+        }
+        const int high = i + 2 < text.size() ? hex_digit_value(text[i + 1]) : -1;
+        const int low = high < 0 ? -1 : hex_digit_value(text[i + 2]);
+        if (low < 0) throw std::runtime_error("bad escape");
+        out.push_back(static_cast<char>(high * 16 + low));
+        i += 2;
+    }
+    return out;
+}
+
+void append_stamp(std::string& out, const file_stamp_t& stamp) {
+    char text[128];
+    std::snprintf(text, sizeof text, "%" PRIu64 " %" PRIu64 " %" PRIu64 " %" PRId64 " %ld", stamp.identity.device,
+                  stamp.identity.inode, stamp.size, stamp.seconds, stamp.nanoseconds);
+    out += text;
+}
+
+file_stamp_t parse_stamp(std::string_view text) {
+    file_stamp_t stamp;
+    char end = 0;
+    if (std::sscanf(std::string(text).c_str(), "%" SCNu64 " %" SCNu64 " %" SCNu64 " %" SCNd64 " %ld%c",
+                    &stamp.identity.device, &stamp.identity.inode, &stamp.size, &stamp.seconds, &stamp.nanoseconds,
+                    &end) != 5)
+        throw std::runtime_error("bad file stamp");
+    return stamp;
+}
+
+std::vector<std::string_view> fields(std::string_view line) {
+    std::vector<std::string_view> parts;
+    for (std::size_t start = 0;;) {
+        const std::size_t tab = line.find('\t', start);
+        parts.push_back(line.substr(start, tab - start));
+        if (tab == std::string_view::npos) return parts;
+        start = tab + 1;
+    }
+}
+
+std::string read_whole(const std::string& path) {
+    File file(path, File::access_t::read);
+    std::string text(static_cast<std::size_t>(file.size()), '\0');
+    text.resize(file.read(text.data(), text.size()));
+    return text;
+}
+}  // namespace
+
+file_stamp_t stamp_of(const file_status_t& status) {
+    return {status.identity, status.size, status.modified, status.modified_nanoseconds};
+}
+
+std::optional<Manifest> Manifest::read(const std::string& path) {
+    if (!try_stat_path(path)) return std::nullopt;
+    const std::string text = read_whole(path);
+    Manifest manifest;
+    manifest_entry_t* entry = nullptr;
+    std::size_t count = 0;
+    bool ended = false;
+    std::size_t line_number = 0;
+    for (std::size_t start = 0; start < text.size();) {
+        const std::size_t end = text.find('\n', start);
+        if (end == std::string::npos) throw std::runtime_error("the last line is cut off");
+        const std::string_view line(text.data() + start, end - start);
+        start = end + 1;
+        ++line_number;
+        if (ended) throw std::runtime_error("text after the end");
+        const std::vector<std::string_view> part = fields(line);
+        try {
+            if (line_number == 1) {
+                if (line != header) throw std::runtime_error("not a manifest of this format");
+            } else if (part[0] == "destination" && part.size() == 2) {
+                manifest.destination = unescaped(part[1]);
+            } else if (part[0] == "options" && part.size() == 2) {
+                manifest.options = unescaped(part[1]);
+            } else if (part[0].size() == 1 && (part[0] == "c" || part[0] == "f" || part[0] == "d") &&
+                       part.size() == 4) {
+                const auto [at, fresh] = manifest.entries.try_emplace(unescaped(part[1]));
+                if (!fresh) throw std::runtime_error("an entry recorded twice");
+                entry = &at->second;
+                entry->kind = static_cast<manifest_entry_t::kind_t>(part[0][0]);
+                entry->source = parse_stamp(part[2]);
+                if (part[3] != "0" && part[3] != "1") throw std::runtime_error("bad flag");
+                entry->rebuild = part[3] == "1";
+                ++count;
+            } else if ((part[0] == "o" || part[0] == "i") && part.size() == 3 && entry != nullptr) {
+                (part[0] == "o" ? entry->outputs : entry->dependencies)
+                    .push_back({unescaped(part[1]), parse_stamp(part[2])});
+            } else if (part[0] == "end" && part.size() == 2) {
+                if (part[1] != std::to_string(count)) throw std::runtime_error("entries are missing");
+                ended = true;
+            } else {
+                throw std::runtime_error("unknown record");
+            }
+        } catch (const std::runtime_error& e) {
+            throw std::runtime_error(path + ":" + std::to_string(line_number) + ": " + e.what());
+        }
+    }
+    if (!ended) throw std::runtime_error(path + ": the end is missing");
+    return manifest;
+}
+
+void Manifest::write(const std::string& path) const {
+    std::string text(header);
+    text += "\ndestination\t";
+    append_escaped(text, destination);
+    text += "\noptions\t";
+    append_escaped(text, options);
+    text += '\n';
+    for (const auto& [source, entry] : entries) {
+        text.push_back(static_cast<char>(entry.kind));
+        text += '\t';
+        append_escaped(text, source);
+        text += '\t';
+        append_stamp(text, entry.source);
+        text += entry.rebuild ? "\t1\n" : "\t0\n";
+        for (const auto* list : {&entry.outputs, &entry.dependencies})
+            for (const manifest_entry_t::file_t& file : *list) {
+                text += list == &entry.outputs ? "o\t" : "i\t";
+                append_escaped(text, file.path);
+                text += '\t';
+                append_stamp(text, file.stamp);
+                text += '\n';
+            }
+    }
+    text += "end\t" + std::to_string(entries.size()) + "\n";
+    OutputFile output(path);
+    output.file().write(text.data(), text.size());
+    output.commit();
+}
+
+std::string manifest_path(const std::string& folder, const file_identity_t& destination) {
+    char name[64];
+    std::snprintf(name, sizeof name, "%" PRIx64 "-%" PRIx64, destination.device, destination.inode);
+    return folder + "/" + name + std::string(suffix);
+}
+
+void prune_manifests(const std::string& folder) {
+    Directory directory(folder);
+    for (std::string name; directory.next(name);) {
+        if (!name.ends_with(suffix)) continue;
+        const std::string path = folder + "/" + name;
+        const std::string stem = path.substr(0, path.size() - suffix.size());
+        try {
+            const std::optional<FileLock> lock = FileLock::try_lock(stem + ".lock");
+            if (!lock) continue;  // a run is using it
+            std::optional<Manifest> manifest;
+            try {
+                manifest = Manifest::read(path);
+            } catch (const std::runtime_error&) {
+                continue;  // damaged: the run into its destination says so and replaces it
+            }
+            if (!manifest) continue;
+            const std::optional<file_status_t> status = try_stat_path(manifest->destination);
+            if (status && status->kind == file_kind_t::directory && manifest_path(folder, status->identity) == path)
+                continue;
+            remove_file(path);
+            remove_file(stem + ".lock");
+        } catch (const std::runtime_error&) {
+            // Another run's business, or unreadable: left as it is.
+        }
+    }
+}

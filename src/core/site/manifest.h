@@ -1,0 +1,57 @@
+#pragma once
+
+#include "platform/file_system.h"
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+// What tells one version of a file from another without reading it: which file it is, its
+// size and its modification time to the nanosecond. Any difference, a time earlier than the
+// one recorded too, means the file changed.
+struct file_stamp_t {
+    file_identity_t identity;
+    std::uint64_t size = 0;
+    std::int64_t seconds = 0;
+    long nanoseconds = 0;
+    bool operator==(const file_stamp_t&) const = default;
+};
+
+file_stamp_t stamp_of(const file_status_t& status);
+
+// What a run wrote for one entry of the source, for the next run to tell whether it is still
+// up to date, and which files in the destination are its own to replace or remove.
+struct manifest_entry_t {
+    enum class kind_t : char { converted = 'c', copied = 'f', folder = 'd' };
+    struct file_t {
+        std::string path;  // outputs: from the destination's root; dependencies: as read
+        file_stamp_t stamp;
+    };
+    kind_t kind = kind_t::copied;
+    file_stamp_t source;
+    std::vector<file_t> outputs;
+    std::vector<file_t> dependencies;  // included documents, fsize and flastmod targets
+    bool rebuild = false;  // done again on every run: it showed the time, reported something, or failed
+};
+
+// The record of the runs into one destination, kept outside it (so that nothing of ours is
+// published with the site), by source path relative to the site's root.
+struct Manifest {
+    std::string destination;  // the destination's real path, to tell a folder that took its place
+    std::string options;      // everything that shapes the outputs besides the files
+    std::unordered_map<std::string, manifest_entry_t> entries;
+
+    // nullopt when nothing is recorded there; a record that cannot be read throws with why.
+    static std::optional<Manifest> read(const std::string& path);
+    // Written beside path and renamed over it, so that a reader sees the old or the new whole.
+    void write(const std::string& path) const;
+};
+
+// Where the record of runs into a destination is kept, in folder: named after the
+// destination's identity, so that a destination that is moved keeps its record.
+std::string manifest_path(const std::string& folder, const file_identity_t& destination);
+// Removes the records in folder of destinations that no longer exist (or are now another
+// folder), unless a run holds them.
+void prune_manifests(const std::string& folder);

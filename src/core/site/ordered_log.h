@@ -1,0 +1,80 @@
+#pragma once
+
+#include "base/compile_log.h"
+
+#include <cstdint>
+#include <deque>
+#include <exception>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+// Puts the log of a run whose files are done at once back in walk order. The walk opens one
+// step per file (and one for a stretch of its own lines) in its order; whatever a step logs
+// reaches the target as soon as every earlier step is closed, at once for the first open
+// step, so that the log reads, line for line, as the log of a run that did one file after
+// the other. A step closed with a failure ends the log there: later steps are dropped, as if
+// they had never started. Safe to use from any thread.
+class OrderedLog {
+    struct step_t;
+
+public:
+    explicit OrderedLog(CompileLogBase& target) : target_(target) {}
+
+    // The log of one step, for the walk and then for the worker that does the step's work.
+    class Step : public CompileLogBase {
+    public:
+        void output_line(const std::string& text) override;
+        void message(const std::string& text) override;
+        void error(const std::string& text) override;
+        void warning(const std::string& text) override;
+        void diagnostic(severity_t severity, const std::string& text, const diagnostic_location_t& where) override;
+        void summary(const std::string& text) override;
+
+        // Errors and warnings logged in this step so far.
+        std::uint64_t diagnostics() const noexcept { return diagnostics_; }
+
+    private:
+        friend class OrderedLog;
+        Step(OrderedLog& owner, std::shared_ptr<step_t> step) : owner_(owner), step_(std::move(step)) {}
+        OrderedLog& owner_;
+        std::shared_ptr<step_t> step_;
+        std::uint64_t diagnostics_ = 0;
+    };
+
+    // The next step in walk order.
+    Step open();
+    // Ends a step. finish runs once the step's lines are out, in walk order, one at a time
+    // (it may change what the whole run holds); failure, when given, ends the log there.
+    void close(Step& step, std::function<void()> finish = {}, std::exception_ptr failure = nullptr);
+
+    // Whether a failure has ended the log, and the first one in walk order.
+    bool stopped() const;
+    std::exception_ptr failure() const;
+
+private:
+    struct event_t {
+        enum class kind_t : unsigned char { line, message, error, warning, diagnostic, summary } kind;
+        std::string text;
+        severity_t severity = severity_t::error;
+        std::optional<diagnostic_location_t> where;
+    };
+    struct step_t {
+        std::vector<event_t> events;  // held while an earlier step is open
+        std::function<void()> finish;
+        std::exception_ptr failure;
+        bool closed = false;
+    };
+
+    void record(const std::shared_ptr<step_t>& step, event_t event);
+    void forward(const event_t& event);
+    void release();
+
+    CompileLogBase& target_;
+    mutable std::mutex mutex_;
+    std::deque<std::shared_ptr<step_t>> steps_;  // open, or closed behind an open one
+    std::exception_ptr failure_;
+};
