@@ -10,7 +10,7 @@ _orrinfold() {
         prev=${COMP_WORDS[COMP_CWORD-2]}
     fi
     case $prev in
-        --virtual-root)
+        --virtual-root | --state-dir)
             mapfile -t COMPREPLY < <(compgen -d -- "$cur"); return ;;
         --allow-outside)
             mapfile -t COMPREPLY < <(compgen -f -- "$cur"); return ;;
@@ -18,13 +18,14 @@ _orrinfold() {
             mapfile -t COMPREPLY < <(compgen -W "spec apache" -- "$cur"); return ;;
         --rename-pages)
             mapfile -t COMPREPLY < <(compgen -W "html htm" -- "$cur"); return ;;
-        --convert | --skip)
+        --convert | --skip | --jobs | -j)
             COMPREPLY=(); return ;;
     esac
     if [[ $cur == -* ]]; then
         mapfile -t COMPREPLY < <(compgen -W "--help --version --virtual-root --convert --skip
             --allow-outside --dialect --ap-expr --rename-pages --redirects --check-links
-            --quiet --keep-going --werror --check -h -V -q -k" -- "$cur")
+            --jobs --full --state-dir --watch --verbose
+            --quiet --keep-going --werror --check -h -V -j -q -v -k" -- "$cur")
         return
     fi
     # SOURCE and DEST are folders.

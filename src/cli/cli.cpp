@@ -6,6 +6,7 @@
 #include "platform/interrupt.h"
 #include "platform/thread.h"
 #include "site/convert.h"
+#include "site/watch.h"
 #include "ssi/preferences.h"
 #include "ssi/ssi_parser.h"
 #include "version.h"
@@ -18,7 +19,8 @@ namespace {
 constexpr const char* usage_text =
     "Usage: orrinfold [--virtual-root DIR] [--convert MASKS] [--skip MASKS] [--allow-outside PATH]\n"
     "                 [--dialect spec|apache] [--ap-expr] [--rename-pages EXT [--redirects]]\n"
-    "                 [--check-links] [-q] [-k] [--werror] SOURCE DEST\n"
+    "                 [--check-links] [-j N] [--full] [--state-dir DIR] [--watch]\n"
+    "                 [-q] [-v] [-k] [--werror] SOURCE DEST\n"
     "       orrinfold --check [options] SOURCE\n"
     "       orrinfold --help | -V, --version\n";
 
@@ -69,6 +71,19 @@ writes a small page under each old name that sends browsers to the new one.
 --check-links reports every local link in the output that leads to nothing
 (PATH:LINE:COL: warning: broken link 'x.html') and counts them in the summary.
 
+Rebuilds: a run records what it wrote (outside DEST, in $XDG_CACHE_HOME/orrinfold
+or ~/.cache/orrinfold, or in --state-dir DIR), and the next run into DEST converts
+only the pages that changed or whose included files, fsize/flastmod targets or
+options changed (pages that show DATE_LOCAL or DATE_GMT, or reported a problem,
+every time), copies only changed files, and removes outputs whose source is gone
+or now skipped, but only files it wrote itself and that nobody changed since.
+The summary counts the files up to date (-v lists them). --full does every file.
+A second run into the same DEST while one is going refuses to start.
+Files are converted and copied on one worker per processor (-j N for N; -j 1 does
+one after the other); the log, the outputs and the diagnostics are the same.
+--watch, after the run, waits for changes in SOURCE (and the virtual root) and
+rebuilds what changed each time, until Ctrl-C.
+
 Diagnostics: an error or warning in a document is printed the way compilers print
 them, with the document's path relative to SOURCE, the line and the column of the
 directive, and one note per include that led there:
@@ -88,7 +103,8 @@ SIGTERM) stops the run after the file in progress.
 Exit status: 0 when the run finished, 1 when it ended with an error (the error is
 printed on standard error; work done before it stays), when -k let files fail,
 with --werror when any error or warning was reported, or when standard output
-could not be written; 2 for a usage error; 130 or 143 when interrupted.
+could not be written; 2 for a usage error; 130 or 143 when interrupted (with
+--watch, 0 when stopped between two rebuilds).
 )";
 
 // "--convert=" is an empty list (no masks), which the parser would otherwise read as an option
@@ -183,6 +199,18 @@ int run_cli(const std::vector<std::string>& args, std::ostream& out, std::ostrea
     app.add_flag("-q,--quiet", quiet, "Print only errors, warnings and the summary, no progress lines");
     app.add_flag("-k,--keep-going", preferences.keep_going,
                  "When a file cannot be converted or copied, report it, keep its previous output and go on");
+    unsigned jobs = 0;
+    app.add_option("-j,--jobs", jobs, "Files converted or copied at once (default: one per processor; 1: one after the other)")
+        ->option_text("N")
+        ->check(CLI::Range(1u, 1024u));
+    bool full = false;
+    app.add_flag("--full", full, "Convert and copy every file, even those up to date since the last run");
+    app.add_option("--state-dir", preferences.state_folder,
+                   "Folder for the record of runs that rebuilds rely on (default: $XDG_CACHE_HOME/orrinfold)")
+        ->option_text("DIR");
+    bool watch = false;
+    app.add_flag("--watch", watch, "After the run, rebuild what changed whenever SOURCE changes, until Ctrl-C");
+    app.add_flag("-v,--verbose", preferences.verbose, "Also print a line for each file that is up to date");
     bool werror = false;
     app.add_flag("--werror", werror, "Exit with status 1 when any error or warning was reported");
     app.add_flag("--check", preferences.check,
@@ -215,6 +243,12 @@ int run_cli(const std::vector<std::string>& args, std::ostream& out, std::ostrea
     if (app.count("--skip") > 0) preferences.skip_filter = joined(skip_masks);
     // Like a web server, take "/"-paths from the folder being served unless told otherwise.
     preferences.source_as_root = app.count("--virtual-root") == 0;
+    preferences.jobs = jobs;
+    preferences.rebuild = full ? SSIDirectoryPreferences::rebuild_t::full : SSIDirectoryPreferences::rebuild_t::changed;
+    if (watch && preferences.check) {
+        err << "orrinfold: --watch rebuilds DEST and cannot be used with --check\n" << usage_text;
+        return 2;
+    }
 
     SSIParser::init_commands();
     // A check reports every broken document rather than stopping at the first.
@@ -222,30 +256,63 @@ int run_cli(const std::vector<std::string>& args, std::ostream& out, std::ostrea
     StreamLog log(out, quiet || preferences.check);
     conversion_control_t control;
     const InterruptGuard interrupts(control.cancel);
-    try {
-        run_with_stack(conversion_stack_bytes,
-                       [&] { convert_directory("", source, destination, preferences, log, &control); });
-    } catch (const conversion_cancelled&) {
-        // Stopped between two files: every output written is complete.
-        log.summary(summary_text(control.summary, preferences.keep_going, preferences.check, preferences.check_links));
-        out << std::flush;
-        const int number = interrupts.signal_number();
-        err << "orrinfold: Interrupted by " << InterruptGuard::signal_name(number)
-            << "; every file written is complete\n";
-        return finish(128 + number, out, err, log.write_errno());
-    } catch (const std::exception& e) {
-        run_summary_t summary = control.summary;
-        ++summary.errors;  // the one that stopped the run
+    // One run: its summary, then the error that ended it, if one did. Returns the exit status.
+    const auto run = [&] {
+        control.summary = {};
+        try {
+            run_with_stack(conversion_stack_bytes,
+                           [&] { convert_directory("", source, destination, preferences, log, &control); });
+        } catch (const conversion_cancelled&) {
+            // Stopped between two files: every output written is complete.
+            log.summary(summary_text(control.summary, preferences.keep_going, preferences.check, preferences.check_links));
+            out << std::flush;
+            const int number = interrupts.signal_number();
+            err << "orrinfold: Interrupted by " << InterruptGuard::signal_name(number)
+                << "; every file written is complete\n";
+            return 128 + number;
+        } catch (const std::exception& e) {
+            run_summary_t summary = control.summary;
+            ++summary.errors;  // the one that stopped the run
+            log.summary(summary_text(summary, preferences.keep_going, preferences.check, preferences.check_links));
+            out << std::flush;
+            const auto* located = dynamic_cast<const located_error*>(&e);
+            err << "orrinfold: " << (located != nullptr ? to_string(located->where().at) + ": " : "") << e.what() << "\n";
+            if (located != nullptr) write_include_notes(err, located->where());
+            return 1;
+        }
+        const run_summary_t& summary = control.summary;
         log.summary(summary_text(summary, preferences.keep_going, preferences.check, preferences.check_links));
-        out << std::flush;
-        const auto* located = dynamic_cast<const located_error*>(&e);
-        err << "orrinfold: " << (located != nullptr ? to_string(located->where().at) + ": " : "") << e.what() << "\n";
-        if (located != nullptr) write_include_notes(err, located->where());
+        log.message("Finished!");
+        const bool failed = summary.failed_documents + summary.failed_copies > 0;
+        return failed || (werror && summary.errors + summary.warnings > 0) ? 1 : 0;
+    };
+    int code = run();
+    if (!watch || code > 128) return finish(code, out, err, log.write_errno());
+
+    // Watching: each change is rebuilt incrementally; a failed rebuild is reported and the
+    // watch goes on. Ctrl-C between two rebuilds ends it.
+    preferences.rebuild = SSIDirectoryPreferences::rebuild_t::changed;
+    std::vector<std::string> folders{source};
+    if (!preferences.source_as_root && !preferences.virtual_root.empty()) folders.push_back(preferences.virtual_root);
+    for (const std::string& place : preferences.allow_outside) folders.push_back(place);
+    std::vector<std::string> excluded;
+    for (std::string& folder : folders) {
+        if (const auto status = try_stat_path(folder); !status || status->kind != file_kind_t::directory) folder.clear();
+    }
+    std::erase(folders, std::string());
+    if (try_stat_path(destination)) excluded.push_back(real_path(destination));
+    try {
+        watch_folders(folders, excluded, default_quiet_ms, control.cancel, [&] {
+            code = run();
+            out << std::flush;
+        }, [&] {
+            err << "orrinfold: Watching " << source << " for changes; Ctrl-C to stop\n";
+        });
+    } catch (const std::exception& e) {
+        err << "orrinfold: Cannot watch " << source << ": " << e.what() << "\n";
         return finish(1, out, err, log.write_errno());
     }
-    const run_summary_t& summary = control.summary;
-    log.summary(summary_text(summary, preferences.keep_going, preferences.check, preferences.check_links));
-    log.message("Finished!");
-    const bool failed = summary.failed_documents + summary.failed_copies > 0;
-    return finish(failed || (werror && summary.errors + summary.warnings > 0) ? 1 : 0, out, err, log.write_errno());
+    if (code > 128) return finish(code, out, err, log.write_errno());
+    err << "orrinfold: Stopped watching\n";
+    return finish(0, out, err, log.write_errno());
 }

@@ -2,11 +2,16 @@
 #include "platform/directory.h"
 #include "platform/document_file.h"
 #include "platform/file.h"
+#include "platform/file_lock.h"
 #include "platform/file_system.h"
 #include "platform/text.h"
+#include "platform/watcher.h"
 #include "temp_tree.h"
 
 #include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <optional>
 
 #ifdef _WIN32
 #include "platform/win32.h"
@@ -122,6 +127,109 @@ TEST(Text, NarrowWideRoundTripKeepsEveryByte) {
     EXPECT_EQ(decode_escaped_bytes(std::u16string{widen_byte(0xC3), widen_byte(0xA9), u'-', widen_byte(0xFF)}), u"\u00E9-\uFFFD");
     EXPECT_EQ(to_decimal(5368709120u), "5368709120");
 }
+
+TEST(FileLock, HeldByOneOwnerUntilItEnds) {
+    TempTree t;
+    const std::string path = t.path("run.lock");
+    {
+        std::optional<FileLock> first = FileLock::try_lock(path);
+        ASSERT_TRUE(first);
+        EXPECT_FALSE(FileLock::try_lock(path)) << "a second lock, even in the same process";
+        FileLock moved = std::move(*first);
+        first.reset();  // what was moved from holds nothing to release
+        EXPECT_FALSE(FileLock::try_lock(path));
+        EXPECT_EQ(moved.path(), path);
+    }
+    EXPECT_TRUE(FileLock::try_lock(path));
+    EXPECT_EQ(thrown([&] { FileLock::try_lock(t.path("none/run.lock")); }),
+              t.path("none/run.lock") + ": No such file or directory");
+}
+
+TEST(FolderWatcher, SeesChangesAtAnyDepthAndInNewFoldersButNotInExcludedOnes) {
+    TempTree t;
+    t.write("site/sub/deep/page.shtml", "a");
+    t.write("site/out/old.html", "a");
+    FolderWatcher watcher;
+    watcher.add_tree(t.path("site"), {real_path(t.path("site/out"))});
+    EXPECT_FALSE(watcher.wait(0));
+
+    t.write("site/index.shtml", "b");
+    EXPECT_TRUE(watcher.wait(2000));
+    EXPECT_FALSE(watcher.wait(0)) << "every change was taken by the first wait";
+#ifndef _WIN32
+    // Wine, where the Windows build's tests run, reports nothing from folders older than the watch.
+    t.write("site/sub/deep/page.shtml", "b");
+    EXPECT_TRUE(watcher.wait(2000));
+#endif
+
+    make_directory(t.path("site/new"));
+    EXPECT_TRUE(watcher.wait(2000));
+    t.write("site/new/page.shtml", "c");
+    EXPECT_TRUE(watcher.wait(2000)) << "a folder made after add_tree is watched too";
+
+    t.write("site/out/old.html", "b");
+    t.write("site/out/more/new.html", "c");
+    EXPECT_FALSE(watcher.wait(300));
+}
+
+TEST(OutputFile, CommitIfChangedKeepsATargetWithTheSameBytes) {
+    TempTree t;
+    const std::string target = t.write("page.html", "same bytes");
+    set_mtime(target, 1000000000);
+    {
+        OutputFile output(target);
+        output.file().write("same bytes", 10);
+        output.set_permissions(0444);
+        EXPECT_FALSE(output.commit_if_changed());
+    }
+    file_status_t status = stat_path(target);
+    EXPECT_EQ(status.modified, 1000000000);
+    EXPECT_EQ(status.permissions, 0444u) << "the permissions asked for are given to the kept file";
+    EXPECT_EQ(read_tree(t.path()), (Tree{{"page.html", "same bytes"}})) << "the temporary file is gone";
+
+    {
+        OutputFile output(target);
+        output.file().write("new bytes!", 10);  // the same size
+        output.set_permissions(0666);
+        EXPECT_TRUE(output.commit_if_changed());
+    }
+    status = stat_path(target);
+    EXPECT_NE(status.modified, 1000000000);
+    EXPECT_EQ(status.permissions, 0666u);
+    EXPECT_EQ(read_tree(t.path()), (Tree{{"page.html", "new bytes!"}}));
+#ifndef _WIN32
+    // A link at the target is replaced, even by the bytes of the file it leads to.
+    ASSERT_EQ(::symlink("page.html", t.path("link.html").c_str()), 0);
+    OutputFile output(t.path("link.html"));
+    output.file().write("new bytes!", 10);
+    EXPECT_TRUE(output.commit_if_changed());
+    EXPECT_EQ(lstat_path(t.path("link.html")).kind, file_kind_t::regular);
+#endif
+}
+
+#ifndef _WIN32
+TEST(UserCacheFolder, XdgCacheHomeWhenAbsoluteElseHome) {
+    // Puts a variable back as it was when the test ends.
+    struct saved_variable {
+        const char* name;
+        std::optional<std::string> value;
+        explicit saved_variable(const char* n) : name(n) {
+            if (const char* v = std::getenv(n)) value = v;
+        }
+        ~saved_variable() { value ? ::setenv(name, value->c_str(), 1) : ::unsetenv(name); }
+    };
+    const saved_variable cache("XDG_CACHE_HOME"), home("HOME");
+    ::setenv("HOME", "/home/u", 1);
+    ::setenv("XDG_CACHE_HOME", "/var/cache/u/", 1);
+    EXPECT_EQ(user_cache_folder(), "/var/cache/u/orrinfold");
+    ::setenv("XDG_CACHE_HOME", "relative", 1);
+    EXPECT_EQ(user_cache_folder(), "/home/u/.cache/orrinfold");
+    ::unsetenv("XDG_CACHE_HOME");
+    EXPECT_EQ(user_cache_folder(), "/home/u/.cache/orrinfold");
+    ::unsetenv("HOME");
+    EXPECT_EQ(thrown([] { user_cache_folder(); }), "Cannot find a cache folder: neither XDG_CACHE_HOME nor HOME is set");
+}
+#endif
 
 #ifdef _WIN32
 // What only Windows has: sharing modes, the read-only attribute, both separators, names that

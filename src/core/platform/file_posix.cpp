@@ -4,8 +4,10 @@
 
 #include <atomic>
 #include <cerrno>
+#include <cstring>
 #include <exception>
 #include <fcntl.h>
+#include <memory>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -47,12 +49,68 @@ OutputFile::~OutputFile() {
 
 void OutputFile::set_permissions(unsigned mode) {
     if (::fchmod(file_.native_handle(), static_cast<mode_t>(mode & 07777)) != 0) throw_os_error(errno, file_.path());
+    permissions_ = static_cast<int>(mode & 07777);
 }
 
 void OutputFile::commit() {
     file_.close();
     if (::rename(temporary_.c_str(), file_.path().c_str()) != 0) throw_os_error(errno, file_.path());
     committed_ = true;
+}
+
+namespace {
+// Whether target, open as old_file, holds exactly the bytes of the temporary file.
+// Read failures name the target.
+bool same_content(File& old_file, const std::string& temporary) {
+    struct stat old_status, new_status;
+    if (::fstat(old_file.native_handle(), &old_status) != 0 || !S_ISREG(old_status.st_mode)) return false;
+    if (::stat(temporary.c_str(), &new_status) != 0) throw_os_error(errno, old_file.path());
+    if (old_status.st_size != new_status.st_size) return false;
+
+    const int fd = ::open(temporary.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0 && errno == EACCES) return false;  // permissions without read access: just replace
+    if (fd < 0) throw_os_error(errno, old_file.path());
+    File new_file(old_file.path(), fd);
+    constexpr std::size_t chunk = 64 * 1024;
+    const auto old_bytes = std::make_unique_for_overwrite<char[]>(chunk);
+    const auto new_bytes = std::make_unique_for_overwrite<char[]>(chunk);
+    for (;;) {
+        const std::size_t n = new_file.read(new_bytes.get(), chunk);
+        if (old_file.read(old_bytes.get(), chunk) != n || std::memcmp(old_bytes.get(), new_bytes.get(), n) != 0)
+            return false;
+        if (n < chunk) return true;
+    }
+}
+
+// Gives the kept target (open as fd) the permission bits asked for (-1: none). A target of
+// another owner cannot take them (EPERM): false, and it is replaced as commit would replace it.
+bool keep_with_permissions(int fd, int permissions, const std::string& target) {
+    if (permissions < 0) return true;
+    struct stat st;
+    if (::fstat(fd, &st) != 0) throw_os_error(errno, target);
+    if (static_cast<int>(st.st_mode & 07777) == permissions) return true;
+    if (::fchmod(fd, static_cast<mode_t>(permissions)) == 0) return true;
+    if (errno == EPERM) return false;
+    throw_os_error(errno, target);
+}
+}  // namespace
+
+bool OutputFile::commit_if_changed() {
+    file_.close();
+    const std::string& target = file_.path();
+    // O_NOFOLLOW: a link at the target is replaced, never compared through. A target that is
+    // missing or cannot be read is replaced too, and the rename reports what stands in the way.
+    const int fd = ::open(target.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (fd >= 0) {
+        File old_file(target, fd);
+        if (same_content(old_file, temporary_) && keep_with_permissions(fd, permissions_, target)) {
+            ::unlink(temporary_.c_str());
+            committed_ = true;
+            return false;
+        }
+    }
+    commit();
+    return true;
 }
 
 File::~File() {

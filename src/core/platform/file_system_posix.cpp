@@ -166,3 +166,17 @@ std::string real_path(const std::string& path) {
 
 void remove_file(const std::string& path) noexcept { ::unlink(path.c_str()); }
 
+bool remove_directory(const std::string& path) noexcept { return ::rmdir(path.c_str()) == 0; }
+
+// The XDG base directory rules: a relative XDG_CACHE_HOME is invalid and ignored.
+std::string user_cache_folder() {
+    const auto below = [](std::string folder, const char* name) {
+        if (!folder.ends_with('/')) folder += '/';
+        return folder + name;
+    };
+    const char* cache = std::getenv("XDG_CACHE_HOME");
+    if (cache != nullptr && cache[0] == '/') return below(cache, "orrinfold");
+    const char* home = std::getenv("HOME");
+    if (home != nullptr && home[0] != '\0') return below(home, ".cache/orrinfold");
+    raise(std::runtime_error("Cannot find a cache folder: neither XDG_CACHE_HOME nor HOME is set"));
+}

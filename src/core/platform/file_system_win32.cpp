@@ -6,6 +6,7 @@
 #include <aclapi.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <functional>
 #include <memory>
 #include <stdexcept>
@@ -255,3 +256,18 @@ void remove_file(const std::string& path) noexcept {
     }
 }
 
+bool remove_directory(const std::string& path) noexcept {
+    try {
+        return ::RemoveDirectoryW(win32::native_path(path).c_str()) != 0;
+    } catch (...) {
+        return false;
+    }
+}
+
+// %LOCALAPPDATA%: the cache stays on this machine, not in a roaming profile.
+std::string user_cache_folder() {
+    const wchar_t* local = ::_wgetenv(L"LOCALAPPDATA");
+    if (local == nullptr || local[0] == L'\0')
+        raise(std::runtime_error("Cannot find a cache folder: LOCALAPPDATA is not set"));
+    return win32::display_path(win32::native_path(win32::narrow(local) + "\\orrinfold"));
+}

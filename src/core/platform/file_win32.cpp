@@ -4,6 +4,8 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cstring>
+#include <memory>
 
 namespace {
 // Readers let everyone else read, write and delete: a page open in an editor, or a log being
@@ -84,6 +86,7 @@ void OutputFile::set_permissions(unsigned mode) {
     info.CreationTime.QuadPart = info.LastAccessTime.QuadPart = info.LastWriteTime.QuadPart = info.ChangeTime.QuadPart = 0;
     if (!::SetFileInformationByHandle(file_.native_handle(), FileBasicInfo, &info, sizeof info))
         win32::throw_error(::GetLastError(), file_.path());
+    permissions_ = static_cast<int>(mode & 07777);
 }
 
 void OutputFile::commit() {
@@ -103,6 +106,61 @@ void OutputFile::commit() {
         win32::throw_error(error, file_.path());
     }
     committed_ = true;
+}
+
+namespace {
+// Whether target (the entry itself: a link or junction is never the same) holds exactly the
+// bytes of the temporary file. A target that cannot be opened is replaced, and the rename
+// reports what stands in the way. Read failures name the target.
+bool same_content(const std::string& target, const std::string& temporary) {
+    const HANDLE old_handle =
+        ::CreateFileW(win32::native_path(target).c_str(), GENERIC_READ, share_all, nullptr, OPEN_EXISTING,
+                      FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+    if (old_handle == INVALID_HANDLE_VALUE) return false;
+    File old_file(target, old_handle);
+    BY_HANDLE_FILE_INFORMATION info;
+    if (!::GetFileInformationByHandle(old_handle, &info) || ::GetFileType(old_handle) != FILE_TYPE_DISK ||
+        (info.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) != 0)
+        return false;
+    const HANDLE new_handle = ::CreateFileW(win32::native_path(temporary).c_str(), GENERIC_READ, share_all, nullptr,
+                                            OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+    if (new_handle == INVALID_HANDLE_VALUE) win32::throw_error(::GetLastError(), target);
+    File new_file(target, new_handle);
+    if (old_file.size() != new_file.size()) return false;
+
+    constexpr std::size_t chunk = 64 * 1024;
+    const auto old_bytes = std::make_unique_for_overwrite<char[]>(chunk);
+    const auto new_bytes = std::make_unique_for_overwrite<char[]>(chunk);
+    for (;;) {
+        const std::size_t n = new_file.read(new_bytes.get(), chunk);
+        if (old_file.read(old_bytes.get(), chunk) != n || std::memcmp(old_bytes.get(), new_bytes.get(), n) != 0)
+            return false;
+        if (n < chunk) return true;
+    }
+}
+}  // namespace
+
+bool OutputFile::commit_if_changed() {
+    file_.close();
+    const std::string& target = file_.path();
+    if (!same_content(target, temporary_)) {
+        commit();
+        return true;
+    }
+    // The kept file takes the read-only attribute asked for, as set_permissions gives it.
+    if (permissions_ >= 0) {
+        const std::wstring native = win32::native_path(target);
+        const DWORD attributes = ::GetFileAttributesW(native.c_str());
+        if (attributes == INVALID_FILE_ATTRIBUTES) win32::throw_error(::GetLastError(), target);
+        DWORD wanted = (permissions_ & 0200) == 0 ? attributes | FILE_ATTRIBUTE_READONLY
+                                                  : attributes & ~static_cast<DWORD>(FILE_ATTRIBUTE_READONLY);
+        if (wanted == 0) wanted = FILE_ATTRIBUTE_NORMAL;
+        if (wanted != attributes && !::SetFileAttributesW(native.c_str(), wanted))
+            win32::throw_error(::GetLastError(), target);
+    }
+    delete_file(win32::native_path(temporary_));
+    committed_ = true;
+    return false;
 }
 
 File::~File() {

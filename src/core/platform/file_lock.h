@@ -1,0 +1,27 @@
+#pragma once
+
+#include <optional>
+#include <string>
+
+// An exclusive advisory lock on a file (created when missing), held while the object lives.
+// The system drops it when the process ends, however it ends, so a lock is never left stale.
+class FileLock {
+public:
+    // nullopt when another process (or another FileLock of this one) holds the lock; other
+    // failures throw os_exception naming the path.
+    static std::optional<FileLock> try_lock(const std::string& path);
+
+    FileLock(FileLock&& other) noexcept;
+    FileLock& operator=(FileLock&& other) noexcept;
+    FileLock(const FileLock&) = delete;
+    FileLock& operator=(const FileLock&) = delete;
+    ~FileLock();
+
+    const std::string& path() const noexcept { return path_; }
+
+private:
+    FileLock(std::string path, long long handle) : path_(std::move(path)), handle_(handle) {}
+
+    std::string path_;
+    long long handle_ = -1;  // a descriptor, or a HANDLE on Windows
+};

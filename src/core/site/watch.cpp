@@ -1,0 +1,23 @@
+#include "site/watch.h"
+
+#include "platform/watcher.h"
+
+#include <algorithm>
+
+void watch_folders(const std::vector<std::string>& folders, const std::vector<std::string>& excluded, int quiet_ms,
+                   const std::atomic<bool>& stop, const std::function<void()>& rebuild,
+                   const std::function<void()>& ready) {
+    FolderWatcher watcher;
+    for (const std::string& folder : folders) watcher.add_tree(folder, excluded);
+    if (ready) ready();
+    constexpr int tick_ms = 100;
+    while (!stop.load()) {
+        if (!watcher.wait(tick_ms)) continue;
+        // Changes keep coming while a save or a copy goes on: wait for the quiet after them.
+        for (int quiet = 0; quiet < quiet_ms && !stop.load();) {
+            const int slice = std::min(tick_ms, quiet_ms - quiet);
+            quiet = watcher.wait(slice) ? 0 : quiet + slice;
+        }
+        if (!stop.load()) rebuild();
+    }
+}

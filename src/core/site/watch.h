@@ -1,0 +1,19 @@
+#pragma once
+
+#include <atomic>
+#include <functional>
+#include <string>
+#include <vector>
+
+// How long a site must stay quiet after a change before it is rebuilt: an editor's save, or a
+// copy of many files, is one rebuild rather than one per file.
+inline constexpr int default_quiet_ms = 200;
+
+// Keeps a destination in step with its sources while they are edited: watches the folders
+// (and every folder below them, leaving out the subtrees in excluded, such as a destination
+// inside the source) and calls rebuild once quiet_ms have passed without a change after one.
+// ready is called once the folders are watched: a change after it is never missed. Returns
+// when stop is set (checked at least ten times a second).
+void watch_folders(const std::vector<std::string>& folders, const std::vector<std::string>& excluded, int quiet_ms,
+                   const std::atomic<bool>& stop, const std::function<void()>& rebuild,
+                   const std::function<void()>& ready = {});
