@@ -134,18 +134,20 @@ void Incremental::finish(bool complete, CompileLogBase& log, std::uint64_t& remo
     std::unordered_set<std::string> kept;
     for (const auto& [source, entry] : current_.entries)
         for (const manifest_entry_t::file_t& output : entry.outputs) kept.insert(output.path);
+    std::set<std::string> files;
     std::set<std::string, std::greater<>> folders;  // deepest first
-    for (const auto& [source, entry] : earlier_.entries) {
+    for (const auto& [source, entry] : earlier_.entries)
         for (const manifest_entry_t::file_t& output : entry.outputs) {
             if (kept.contains(output.path)) continue;
-            if (entry.kind == manifest_entry_t::kind_t::folder) {
+            if (entry.kind == manifest_entry_t::kind_t::folder)
                 folders.insert(output.path);
-            } else if (unchanged(output)) {
-                log.message("Removing " + output.path + "...");
-                remove_file(destination_ + "/" + output.path);
-                ++removed;
-            }
+            else if (unchanged(output))
+                files.insert(output.path);
         }
+    for (const std::string& file : files) {
+        log.message("Removing " + file + "...");
+        remove_file(destination_ + "/" + file);
+        ++removed;
     }
     for (const std::string& folder : folders) remove_directory(destination_ + "/" + folder);
     current_.write(path_);

@@ -1,0 +1,327 @@
+// Runs on a pool of workers, rebuilds that do only what changed, and watching a site.
+#include "site/convert.h"
+#include "site/incremental.h"
+#include "site/watch.h"
+
+#include "platform/file_lock.h"
+#include "platform/file_system.h"
+#include "recording_log.h"
+#include "ssi/preferences.h"
+#include "temp_tree.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <condition_variable>
+#include <filesystem>
+#include <mutex>
+#include <thread>
+
+#ifndef _WIN32
+#include <sys/stat.h>
+#endif
+
+namespace {
+using Lines = std::vector<std::string>;
+
+struct run_t {
+    Lines log;
+    std::string error;
+    run_summary_t summary;
+};
+
+SSIDirectoryPreferences rebuilding(const TempTree& t, unsigned jobs = 1) {
+    SSIDirectoryPreferences preferences = default_preferences();
+    preferences.source_as_root = true;
+    preferences.jobs = jobs;
+    preferences.rebuild = SSIDirectoryPreferences::rebuild_t::changed;
+    preferences.state_folder = t.path("state");
+    return preferences;
+}
+
+run_t convert(const TempTree& t, const SSIDirectoryPreferences& preferences, CompileLogBase* extra = nullptr,
+              const char* destination = "dst") {
+    RecordingLog recording;
+    conversion_control_t control;
+    std::string error;
+    try {
+        convert_directory("", t.path("src"), t.path(destination), preferences, extra != nullptr ? *extra : recording,
+                          &control);
+    } catch (const std::exception& e) {
+        error = e.what();
+    }
+    return {recording.texts(true), error, control.summary};
+}
+
+// Lines of a run that did something to a file: progress lines and what was removed.
+Lines work_of(const run_t& run) {
+    Lines work;
+    for (const std::string& line : run.log)
+        if (line.starts_with("Converting ") || line.starts_with("Copying ") || line.starts_with("Removing "))
+            work.push_back(line);
+    return work;
+}
+
+// The files of a tree with their bytes, modes and times (folders' times change with their entries).
+Tree files_of(const std::string& root) {
+    Tree files = snapshot_tree(root);
+    std::erase_if(files, [](const auto& entry) { return entry.second.find('#') == std::string::npos; });
+    return files;
+}
+
+// A site with includes, a shared include used by one page, copies, and documents that fail.
+void write_site(const TempTree& t) {
+    t.write("src/include/head.inc", "<h1><!--#echo var=\"title\" --></h1>");
+    t.write("src/include/rare.inc", "rare");
+    for (int i = 0; i < 12; ++i) {
+        const std::string n = std::to_string(i);
+        t.write("src/p" + n + ".shtml", "<!--#set var=\"title\" value=\"" + n + "\" --><!--#include virtual=\"/include/head.inc\" -->" +
+                                            (i == 3 ? "<!--#include virtual=\"/include/rare.inc\" -->" : "") + "body " + n);
+        t.write("src/sub" + std::to_string(i % 3) + "/f" + n + ".txt", std::string(1000 * i, 'x'));
+    }
+    t.write("src/sub1/broken.shtml", "<!--#include virtual=\"/nowhere.inc\" -->");
+    t.write("src/sub2/warns.shtml", "<!--#bogus -->ok");
+}
+}  // namespace
+
+// Whatever the number of workers, the log, the diagnostics and every output byte are those
+// of a run that does one file after the other; a failure that ends the run is the first in
+// walk order, and nothing after it reaches the log.
+TEST(Parallel, RunsGiveTheLogAndOutputsOfARunOneFileAfterTheOther) {
+    for (const bool keep_going : {true, false}) {
+        SCOPED_TRACE(keep_going ? "keep going" : "stop at the first failure");
+        TempTree t;
+        write_site(t);
+        std::vector<run_t> runs;
+        std::vector<Tree> trees;
+        for (const unsigned jobs : {1u, 4u}) {
+            SSIDirectoryPreferences preferences = default_preferences();
+            preferences.source_as_root = true;
+            preferences.keep_going = keep_going;
+            preferences.jobs = jobs;
+            const char* destination = jobs == 1 ? "one" : "four";
+            runs.push_back(convert(t, preferences, nullptr, destination));
+            trees.push_back(read_tree(t.path(destination)));
+        }
+        EXPECT_EQ(runs[0].log, runs[1].log);
+        EXPECT_EQ(runs[0].error, runs[1].error);
+        EXPECT_EQ(runs[0].summary.documents, runs[1].summary.documents);
+        EXPECT_EQ(runs[0].summary.copies, runs[1].summary.copies);
+        EXPECT_EQ(runs[0].summary.errors, runs[1].summary.errors);
+        if (keep_going) {
+            EXPECT_EQ(trees[0], trees[1]);
+            EXPECT_EQ(runs[0].summary.failed_documents, 1u);
+        } else {
+            EXPECT_NE(runs[0].error.find("nowhere.inc"), std::string::npos) << runs[0].error;
+            EXPECT_EQ(runs[1].log.back(), "Converting sub1/broken.shtml...");
+        }
+    }
+}
+
+// The second run does only what changed; outputs that nobody changed keep their bytes and times.
+TEST(Rebuild, DoesOnlyWhatChangedSinceTheLastRun) {
+    TempTree t;
+    write_site(t);
+    SSIDirectoryPreferences preferences = rebuilding(t, 2);
+    preferences.keep_going = true;
+    const run_t first = convert(t, preferences);
+    ASSERT_EQ(first.summary.documents, 13u);
+    const Tree written = files_of(t.path("dst"));
+
+    // Nothing changed: only the pages that reported something are done again, to report it again.
+    const run_t same = convert(t, preferences);
+    EXPECT_EQ(work_of(same), (Lines{"Converting sub1/broken.shtml...", "Converting sub2/warns.shtml..."}));
+    EXPECT_EQ(same.summary.up_to_date, 24u);
+    EXPECT_EQ(same.summary.failed_documents, 1u);
+    EXPECT_EQ(files_of(t.path("dst")), written);
+
+    // An include used by one page; a copy's source; a page deleted in the destination.
+    t.write("src/include/rare.inc", "RARE");
+    t.write("src/sub1/f4.txt", "new");
+    std::filesystem::remove(t.path("dst/p7.shtml"));
+    const run_t changed = convert(t, preferences);
+    EXPECT_EQ(work_of(changed), (Lines{"Converting p3.shtml...", "Converting p7.shtml...", "Converting sub1/broken.shtml...",
+                                       "Copying sub1/f4.txt...", "Converting sub2/warns.shtml..."}));
+    EXPECT_EQ(read_file(t.path("dst/p3.shtml")), "<h1>3</h1>RAREbody 3");
+    EXPECT_EQ(read_file(t.path("dst/p7.shtml")), "<h1>7</h1>body 7");
+
+    // A run with other masks, and --full, do every file.
+    preferences.rebuild = SSIDirectoryPreferences::rebuild_t::full;
+    EXPECT_EQ(convert(t, preferences).summary.up_to_date, 0u);
+    preferences.rebuild = SSIDirectoryPreferences::rebuild_t::changed;
+    preferences.skip_filter += " f1*";
+    const run_t masks = convert(t, preferences);
+    EXPECT_EQ(masks.summary.up_to_date, 0u);
+    EXPECT_EQ(masks.summary.removed, 3u);  // f1.txt, f10.txt and f11.txt, now skipped
+}
+
+// An output of ours whose source is gone, or now skipped, is removed; a file the user put in
+// the destination or changed there never is.
+TEST(Rebuild, RemovesOnlyItsOwnUnchangedOutputs) {
+    TempTree t;
+    t.write("src/a.shtml", "a");
+    t.write("src/b.txt", "b");
+    t.write("src/c.txt", "c");
+    t.write("src/old/d.txt", "d");
+    t.write("src/e.shtml", "<!--#echo var=\"DATE_GMT\" -->");
+    const SSIDirectoryPreferences preferences = rebuilding(t);
+    convert(t, preferences);
+    t.write("dst/mine.txt", "the user's");
+    t.write("dst/c.txt", "edited in the destination");
+    for (const char* gone : {"src/a.shtml", "src/b.txt", "src/c.txt", "src/old"})
+        std::filesystem::remove_all(t.path(gone));
+    const run_t run = convert(t, preferences);
+    EXPECT_EQ(work_of(run), (Lines{"Converting e.shtml...", "Removing a.shtml...", "Removing b.txt...",
+                                   "Removing old/d.txt..."}));
+    EXPECT_EQ(run.summary.removed, 3u);
+    Tree left = read_tree(t.path("dst"));
+    left.erase("e.shtml");
+    EXPECT_EQ(left, (Tree{{"c.txt", "edited in the destination"}, {"mine.txt", "the user's"}}));
+}
+
+// Whatever happened to the destination, the sources or the record since, the site comes out right.
+TEST(Rebuild, SurvivesWhatHappensBetweenRuns) {
+    const struct {
+        const char* name;
+        std::function<void(const TempTree&)> change;
+        Lines work;
+        const char* warning = nullptr;
+    } rows[] = {
+        {"clock went back", [](const TempTree& t) { set_mtime(t.path("src/a.shtml"), 1000); }, {"Converting a.shtml..."}},
+        {"file became a folder",
+         [](const TempTree& t) {
+             std::filesystem::remove(t.path("src/b.txt"));
+             t.write("src/b.txt/in.txt", "in");
+         },
+         {"Copying b.txt/in.txt..."}},
+        {"folder became a file",
+         [](const TempTree& t) {
+             std::filesystem::remove_all(t.path("src/d"));
+             t.write("src/d", "now a file");
+         },
+         {"Copying d..."}},
+        {"output made read-only",
+         [](const TempTree& t) {
+             std::filesystem::permissions(t.path("dst/a.shtml"), std::filesystem::perms::owner_read);
+             t.write("src/a.shtml", "new a");
+         },
+         {"Converting a.shtml..."}},
+        {"record damaged",
+         [](const TempTree& t) {
+             for (const auto& entry : std::filesystem::directory_iterator(t.path("state")))
+                 if (entry.path().extension() == ".manifest") std::filesystem::resize_file(entry.path(), 60);
+         },
+         {"Converting a.shtml...", "Copying b.txt...", "Copying d/e.txt..."},
+         "Cannot read the record of the last run"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        TempTree t;
+        t.write("src/a.shtml", "a");
+        t.write("src/b.txt", "b");
+        t.write("src/d/e.txt", "e");
+        const SSIDirectoryPreferences preferences = rebuilding(t);
+        convert(t, preferences);
+        row.change(t);
+        const run_t run = convert(t, preferences);
+        EXPECT_EQ(run.error, "");
+        EXPECT_EQ(work_of(run), row.work);
+        bool warned = false;
+        for (const std::string& line : run.log) warned = warned || line.find(row.warning ? row.warning : "\n") != std::string::npos;
+        EXPECT_EQ(warned, row.warning != nullptr);
+        // A full run into a fresh folder gives the same site.
+        SSIDirectoryPreferences fresh = default_preferences();
+        fresh.source_as_root = true;
+        RecordingLog ignored;
+        convert_directory("", t.path("src"), t.path("full"), fresh, ignored);
+        EXPECT_EQ(read_tree(t.path("dst")), read_tree(t.path("full")));
+    }
+}
+
+// A source changed while it is converted is done again next time; pages keep their source's
+// permission bits; an output whose bytes come out the same is not rewritten.
+TEST(Rebuild, ChangesDuringARunAndOutputsThatSyncWell) {
+    TempTree t;
+    const std::string page = t.write("src/a.shtml", "first");
+#ifndef _WIN32
+    ::chmod(page.c_str(), 0600);
+#endif
+    struct editing_log : RecordingLog {
+        std::string page;
+        void message(const std::string& text) override {
+            if (text == "Converting a.shtml..." && !page.empty()) {
+                std::filesystem::last_write_time(page, std::filesystem::last_write_time(page) + std::chrono::seconds(5));
+                page.clear();
+            }
+        }
+    } editing;
+    editing.page = page;
+    const SSIDirectoryPreferences preferences = rebuilding(t);
+    convert(t, preferences, &editing);
+    EXPECT_EQ(work_of(convert(t, preferences)), (Lines{"Converting a.shtml..."}));
+    EXPECT_EQ(work_of(convert(t, preferences)), Lines{});
+#ifndef _WIN32
+    EXPECT_EQ(stat_path(t.path("dst/a.shtml")).permissions, 0600u);
+#endif
+    set_mtime(t.path("dst/a.shtml"), 1000000000);
+    SSIDirectoryPreferences full = preferences;
+    full.rebuild = SSIDirectoryPreferences::rebuild_t::full;
+    EXPECT_EQ(work_of(convert(t, full)), (Lines{"Converting a.shtml..."}));
+    EXPECT_EQ(stat_path(t.path("dst/a.shtml")).modified, 1000000000);
+}
+
+// A second run into a destination a run is writing to refuses to start.
+TEST(Rebuild, OneRunAtATimePerDestination) {
+    TempTree t;
+    t.write("src/a.txt", "a");
+    const SSIDirectoryPreferences preferences = rebuilding(t);
+    convert(t, preferences);
+    std::string lock;
+    for (const auto& entry : std::filesystem::directory_iterator(t.path("state")))
+        if (entry.path().extension() == ".lock") lock = entry.path().string();
+    const std::optional<FileLock> held = FileLock::try_lock(lock);
+    ASSERT_TRUE(held);
+    const run_t run = convert(t, preferences);
+    EXPECT_NE(run.error.find("Another run is writing to " + t.path("dst")), std::string::npos) << run.error;
+    EXPECT_EQ(run.log, Lines{});
+}
+
+// A watch sees an edit and rebuilds the one page that changed.
+TEST(Watch, AnEditRebuildsThePageThatChanged) {
+    TempTree t;
+    t.write("src/a.shtml", "a");
+    t.write("src/b.shtml", "b");
+    const SSIDirectoryPreferences preferences = rebuilding(t);
+    convert(t, preferences);
+    std::atomic<bool> stop{false};
+    std::mutex mutex;
+    std::condition_variable changed;
+    bool ready = false;
+    std::vector<run_t> rebuilds;
+    std::thread watcher([&] {
+        watch_folders({t.path("src")}, {}, 20, stop, [&] {
+            run_t run = convert(t, preferences);
+            const std::lock_guard lock(mutex);
+            rebuilds.push_back(std::move(run));
+            changed.notify_all();
+        }, [&] {
+            const std::lock_guard lock(mutex);
+            ready = true;
+            changed.notify_all();
+        });
+    });
+    {
+        std::unique_lock lock(mutex);
+        changed.wait_for(lock, std::chrono::seconds(10), [&] { return ready; });
+    }
+    t.write("src/b.shtml", "B");
+    {
+        std::unique_lock lock(mutex);
+        changed.wait_for(lock, std::chrono::seconds(10), [&] { return !rebuilds.empty(); });
+    }
+    stop = true;
+    watcher.join();
+    ASSERT_FALSE(rebuilds.empty());
+    EXPECT_EQ(work_of(rebuilds.front()), (Lines{"Converting b.shtml..."}));
+    EXPECT_EQ(read_file(t.path("dst/b.shtml")), "B");
+}
