@@ -58,7 +58,7 @@ struct walk_t {
     // The walk's own lines since the last file, and what they add to the totals.
     std::optional<OrderedLog::Step> walk_step;
     run_summary_t walk_counts;
-    std::vector<std::pair<std::string, manifest_entry_t>> walk_records;  // files found up to date
+    std::vector<std::pair<std::string, manifest_entry_t>> walk_records;  // folders this run makes first
     std::vector<std::string> walk_pages;
 };
 
@@ -362,7 +362,7 @@ void do_file(walk_t& walk, OrderedLog::Step& step, const file_job_t& job) {
     }
     std::optional<manifest_entry_t> entry;
     if (done && walk.incremental != nullptr) entry = record_of(walk, job, dependencies, step.diagnostics() > 0);
-    const bool written = done && !walk.preferences.check && (job.convert || job.kind);
+    const bool written = done && !walk.preferences.check && walk.preferences.check_links && job.kind;
     walk.ordered.close(
         step,
         [&walk, convert = job.convert, done, stopping = failure != nullptr, key = job.key,
@@ -433,11 +433,13 @@ void walk_directory(walk_t& walk, const std::string& relative, const std::string
             if (walk.incremental != nullptr) {
                 const std::string key = from_root(source_path, walk.source);
                 walk.incremental->make_room(key, true);
-                manifest_entry_t folder;
-                folder.kind = manifest_entry_t::kind_t::folder;
-                folder.outputs.push_back({from_root(destination_path, walk.destination_root), {}});
-                walk_log(walk);
-                walk.walk_records.emplace_back(key, std::move(folder));
+                if (!walk.incremental->keep_folder(key)) {
+                    manifest_entry_t folder;
+                    folder.kind = manifest_entry_t::kind_t::folder;
+                    folder.outputs.push_back({from_root(destination_path, walk.destination_root), {}});
+                    walk_log(walk);
+                    walk.walk_records.emplace_back(key, std::move(folder));
+                }
             }
             open.push_back(status.identity);
             walk_directory(walk, relative_path, source_path, destination_path);
@@ -469,12 +471,11 @@ void walk_directory(walk_t& walk, const std::string& relative, const std::string
             if (job.convert && walk.preferences.redirects && job.output_name != name) job.outputs.push_back(output);
             walk.incremental->make_room(job.key, false);
             const auto kind = job.convert ? manifest_entry_t::kind_t::converted : manifest_entry_t::kind_t::copied;
-            if (const manifest_entry_t* kept = walk.incremental->up_to_date(job.key, kind, status, job.outputs)) {
+            if (walk.incremental->up_to_date(job.key, kind, status, job.outputs)) {
                 OrderedLog::Step& step = walk_log(walk);
                 if (walk.preferences.verbose) step.message("Up to date: " + relative_path);
                 ++walk.walk_counts.up_to_date;
-                walk.walk_records.emplace_back(job.key, *kept);
-                if (job.kind) walk.walk_pages.push_back(job.page);
+                if (job.kind && walk.preferences.check_links) walk.walk_pages.push_back(job.page);
                 if (walk.control != nullptr) ++walk.control->files_done;
                 continue;
             }
@@ -598,7 +599,7 @@ void convert_directory(const std::string& relative, const std::string& source, c
     std::exception_ptr failure;
     {
         const unsigned jobs = preferences.jobs == 0 ? hardware_threads() : preferences.jobs;
-        WorkerPool pool(preferences.check ? 1 : jobs, conversion_stack_bytes);
+        WorkerPool pool(jobs, conversion_stack_bytes);
         walk.pool = &pool;
         try {
             walk_directory(walk, relative, source, destination);

@@ -58,19 +58,27 @@ bool Incremental::dependency_unchanged(const manifest_entry_t::file_t& dependenc
     return at->second == dependency.stamp;
 }
 
-const manifest_entry_t* Incremental::up_to_date(const std::string& relative, manifest_entry_t::kind_t kind,
-                                                const file_status_t& source, const std::vector<std::string>& outputs) {
-    if (!reuse_) return nullptr;
+bool Incremental::up_to_date(const std::string& relative, manifest_entry_t::kind_t kind, const file_status_t& source,
+                             const std::vector<std::string>& outputs) {
+    if (!reuse_) return false;
     const auto found = earlier_.entries.find(relative);
-    if (found == earlier_.entries.end()) return nullptr;
+    if (found == earlier_.entries.end()) return false;
     const manifest_entry_t& entry = found->second;
     if (entry.rebuild || entry.kind != kind || entry.source != stamp_of(source) || entry.outputs.size() != outputs.size())
-        return nullptr;
+        return false;
     for (std::size_t i = 0; i < outputs.size(); ++i)
-        if (entry.outputs[i].path != outputs[i] || !unchanged(entry.outputs[i])) return nullptr;
+        if (entry.outputs[i].path != outputs[i] || !unchanged(entry.outputs[i])) return false;
     for (const manifest_entry_t::file_t& dependency : entry.dependencies)
-        if (!dependency_unchanged(dependency)) return nullptr;
-    return &entry;
+        if (!dependency_unchanged(dependency)) return false;
+    kept_.insert(&entry);
+    return true;
+}
+
+bool Incremental::keep_folder(const std::string& relative) {
+    const auto found = earlier_.entries.find(relative);
+    if (found == earlier_.entries.end() || found->second.kind != manifest_entry_t::kind_t::folder) return false;
+    kept_.insert(&found->second);
+    return true;
 }
 
 void Incremental::make_room(const std::string& relative, bool folder) {
@@ -111,6 +119,8 @@ void Incremental::record_failure(const std::string& relative) {
     record(relative, std::move(entry));
 }
 
+// What holds now: this run's entries, and the earlier ones it has not replaced (kept, or not
+// reached yet by a run that is still going or was stopped).
 Manifest Incremental::merged() const {
     Manifest manifest = current_;
     for (const auto& [source, entry] : earlier_.entries) manifest.entries.try_emplace(source, entry);
@@ -134,9 +144,12 @@ void Incremental::finish(bool complete, CompileLogBase& log, std::uint64_t& remo
     std::unordered_set<std::string> kept;
     for (const auto& [source, entry] : current_.entries)
         for (const manifest_entry_t::file_t& output : entry.outputs) kept.insert(output.path);
+    for (const manifest_entry_t* entry : kept_)
+        for (const manifest_entry_t::file_t& output : entry->outputs) kept.insert(output.path);
     std::set<std::string> files;
     std::set<std::string, std::greater<>> folders;  // deepest first
-    for (const auto& [source, entry] : earlier_.entries)
+    for (const auto& [source, entry] : earlier_.entries) {
+        if (kept_.contains(&entry)) continue;
         for (const manifest_entry_t::file_t& output : entry.outputs) {
             if (kept.contains(output.path)) continue;
             if (entry.kind == manifest_entry_t::kind_t::folder)
@@ -144,12 +157,18 @@ void Incremental::finish(bool complete, CompileLogBase& log, std::uint64_t& remo
             else if (unchanged(output))
                 files.insert(output.path);
         }
+    }
     for (const std::string& file : files) {
         log.message("Removing " + file + "...");
         remove_file(destination_ + "/" + file);
         ++removed;
     }
     for (const std::string& folder : folders) remove_directory(destination_ + "/" + folder);
-    current_.write(path_);
+    // A run that changed nothing leaves the record as it is.
+    if (!current_.entries.empty() || kept_.size() != earlier_.entries.size() || !reuse_) {
+        for (const auto& [source, entry] : earlier_.entries)
+            if (kept_.contains(&entry)) current_.entries.try_emplace(source, entry);
+        current_.write(path_);
+    }
     prune_manifests(folder_);
 }

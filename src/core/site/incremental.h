@@ -8,6 +8,7 @@
 #include <stdexcept>
 #include <string>
 #include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 class CompileLogBase;
@@ -32,10 +33,13 @@ public:
     Incremental(const std::string& folder, const std::string& destination, const std::string& resolved_destination,
                 const file_identity_t& identity, std::string options, bool reuse, CompileLogBase& log);
 
-    // The earlier run's entry for a source path, when the outputs it lists are all still as it
-    // wrote them, the source is as it was and every dependency too.
-    const manifest_entry_t* up_to_date(const std::string& relative, manifest_entry_t::kind_t kind,
-                                       const file_status_t& source, const std::vector<std::string>& outputs);
+    // Whether the earlier run's entry for a source path still holds: the outputs it lists are
+    // all as it wrote them, the source is as it was and every dependency too. An entry that
+    // holds is kept as it is.
+    bool up_to_date(const std::string& relative, manifest_entry_t::kind_t kind, const file_status_t& source,
+                    const std::vector<std::string>& outputs);
+    // A folder of the source: kept when the earlier run made it, else to be recorded.
+    bool keep_folder(const std::string& relative);
 
     // Before a folder is made where an earlier run wrote a file, or a file written where it
     // made a folder: the earlier outputs in the way that are unchanged are removed.
@@ -67,6 +71,7 @@ private:
     std::optional<FileLock> lock_;
     Manifest earlier_;  // read-only once read: the walk looks in it while workers record
     Manifest current_;  // what this run did, in walk order
+    std::unordered_set<const manifest_entry_t*> kept_;  // earlier entries that still hold (the walk's)
     bool reuse_ = false;
     std::unordered_map<std::string, std::optional<file_stamp_t>> dependencies_;  // looked at this run
     std::size_t since_saved_ = 0;

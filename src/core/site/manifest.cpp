@@ -6,6 +6,8 @@
 #include "platform/file_lock.h"
 #include "platform/text.h"
 
+#include <array>
+#include <charconv>
 #include <cinttypes>
 #include <cstdio>
 #include <stdexcept>
@@ -45,28 +47,51 @@ std::string unescaped(std::string_view text) {
     return out;
 }
 
+// Five numbers: device, inode, size, seconds and nanoseconds of the modification time.
 void append_stamp(std::string& out, const file_stamp_t& stamp) {
-    char text[128];
-    std::snprintf(text, sizeof text, "%" PRIu64 " %" PRIu64 " %" PRIu64 " %" PRId64 " %ld", stamp.identity.device,
-                  stamp.identity.inode, stamp.size, stamp.seconds, stamp.nanoseconds);
-    out += text;
+    const auto put = [&](auto value, const char* after) {
+        char digits[24];  // any 64-bit number in decimal
+        out.append(digits, std::to_chars(digits, digits + sizeof digits, value).ptr);
+        out += after;
+    };
+    put(stamp.identity.device, " ");
+    put(stamp.identity.inode, " ");
+    put(stamp.size, " ");
+    put(stamp.seconds, " ");
+    put(stamp.nanoseconds, "");
 }
 
 file_stamp_t parse_stamp(std::string_view text) {
     file_stamp_t stamp;
-    char end = 0;
-    if (std::sscanf(std::string(text).c_str(), "%" SCNu64 " %" SCNu64 " %" SCNu64 " %" SCNd64 " %ld%c",
-                    &stamp.identity.device, &stamp.identity.inode, &stamp.size, &stamp.seconds, &stamp.nanoseconds,
-                    &end) != 5)
-        throw std::runtime_error("bad file stamp");
+    const char* at = text.data();
+    const char* const end = at + text.size();
+    const auto take = [&](auto& value, bool last) {
+        const std::from_chars_result result = std::from_chars(at, end, value);
+        if (result.ec != std::errc() || result.ptr == at) throw std::runtime_error("bad file stamp");
+        at = result.ptr;
+        if (last ? at != end : (at == end || *at++ != ' ')) throw std::runtime_error("bad file stamp");
+    };
+    take(stamp.identity.device, false);
+    take(stamp.identity.inode, false);
+    take(stamp.size, false);
+    take(stamp.seconds, false);
+    take(stamp.nanoseconds, true);
     return stamp;
 }
 
-std::vector<std::string_view> fields(std::string_view line) {
-    std::vector<std::string_view> parts;
+// A line's fields, separated by tabs: at most five (more is an error).
+struct fields_t {
+    std::array<std::string_view, 5> part;
+    std::size_t size = 0;
+    std::string_view operator[](std::size_t i) const { return part[i]; }
+};
+
+fields_t fields(std::string_view line) {
+    fields_t parts;
     for (std::size_t start = 0;;) {
         const std::size_t tab = line.find('\t', start);
-        parts.push_back(line.substr(start, tab - start));
+        if (parts.size == parts.part.size()) throw std::runtime_error("too many fields");
+        parts.part[parts.size++] = line.substr(start, tab - start);
         if (tab == std::string_view::npos) return parts;
         start = tab + 1;
     }
@@ -99,16 +124,16 @@ std::optional<Manifest> Manifest::read(const std::string& path) {
         start = end + 1;
         ++line_number;
         if (ended) throw std::runtime_error("text after the end");
-        const std::vector<std::string_view> part = fields(line);
+        const fields_t part = fields(line);
         try {
             if (line_number == 1) {
                 if (line != header) throw std::runtime_error("not a manifest of this format");
-            } else if (part[0] == "destination" && part.size() == 2) {
+            } else if (part[0] == "destination" && part.size == 2) {
                 manifest.destination = unescaped(part[1]);
-            } else if (part[0] == "options" && part.size() == 2) {
+            } else if (part[0] == "options" && part.size == 2) {
                 manifest.options = unescaped(part[1]);
             } else if (part[0].size() == 1 && (part[0] == "c" || part[0] == "f" || part[0] == "d") &&
-                       part.size() == 4) {
+                       part.size == 4) {
                 const auto [at, fresh] = manifest.entries.try_emplace(unescaped(part[1]));
                 if (!fresh) throw std::runtime_error("an entry recorded twice");
                 entry = &at->second;
@@ -117,10 +142,10 @@ std::optional<Manifest> Manifest::read(const std::string& path) {
                 if (part[3] != "0" && part[3] != "1") throw std::runtime_error("bad flag");
                 entry->rebuild = part[3] == "1";
                 ++count;
-            } else if ((part[0] == "o" || part[0] == "i") && part.size() == 3 && entry != nullptr) {
+            } else if ((part[0] == "o" || part[0] == "i") && part.size == 3 && entry != nullptr) {
                 (part[0] == "o" ? entry->outputs : entry->dependencies)
                     .push_back({unescaped(part[1]), parse_stamp(part[2])});
-            } else if (part[0] == "end" && part.size() == 2) {
+            } else if (part[0] == "end" && part.size == 2) {
                 if (part[1] != std::to_string(count)) throw std::runtime_error("entries are missing");
                 ended = true;
             } else {
