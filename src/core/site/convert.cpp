@@ -346,6 +346,11 @@ manifest_entry_t record_of(const walk_t& walk, const file_job_t& job, const page
 // Does one file, on a worker or on the walk's thread, and hands what it did to the run in
 // walk order.
 void do_file(walk_t& walk, OrderedLog::Step& step, const file_job_t& job) {
+    // Work starts in walk order: one waiting when a failure has come comes after it.
+    if (walk.ordered.failing()) {
+        walk.ordered.close(step);
+        return;
+    }
     std::exception_ptr failure;
     bool done = false;
     page_dependencies_t dependencies;
@@ -391,8 +396,8 @@ void walk_directory(walk_t& walk, const std::string& relative, const std::string
     if (!walk.preferences.check && !make_directory(destination)) refuse_link_out(walk, destination);
     Directory directory(source);
     for (std::string name; directory.next(name);) {
-        // A failure in an earlier file has ended the run: nothing more is started.
-        if (walk.ordered.stopped()) throw walk_stopped{};
+        // A failure in an earlier file ends the run: nothing more is started.
+        if (walk.ordered.failing()) throw walk_stopped{};
         if (walk.filter.should_skip(name)) {
             walk_log(walk);
             ++walk.walk_counts.skipped;

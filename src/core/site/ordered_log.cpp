@@ -12,12 +12,8 @@ void OrderedLog::close(Step& step, std::function<void()> finish, std::exception_
     step.step_->finish = std::move(finish);
     step.step_->failure = std::move(failure);
     step.step_->closed = true;
+    if (step.step_->failure) failing_ = true;
     release();
-}
-
-bool OrderedLog::stopped() const {
-    const std::lock_guard lock(mutex_);
-    return failure_ != nullptr;
 }
 
 std::exception_ptr OrderedLog::failure() const {

@@ -2,6 +2,7 @@
 
 #include "base/compile_log.h"
 
+#include <atomic>
 #include <cstdint>
 #include <deque>
 #include <exception>
@@ -51,8 +52,10 @@ public:
     // (it may change what the whole run holds); failure, when given, ends the log there.
     void close(Step& step, std::function<void()> finish = {}, std::exception_ptr failure = nullptr);
 
-    // Whether a failure has ended the log, and the first one in walk order.
-    bool stopped() const;
+    // Whether a step has been closed with a failure (work not started yet comes after it in
+    // walk order and need not be done), and the first failure in walk order once every step
+    // before it is closed.
+    bool failing() const noexcept { return failing_.load(); }
     std::exception_ptr failure() const;
 
 private:
@@ -77,4 +80,5 @@ private:
     mutable std::mutex mutex_;
     std::deque<std::shared_ptr<step_t>> steps_;  // open, or closed behind an open one
     std::exception_ptr failure_;
+    std::atomic<bool> failing_{false};
 };
