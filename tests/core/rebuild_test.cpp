@@ -270,7 +270,8 @@ TEST(Rebuild, ChangesDuringARunAndOutputsThatSyncWell) {
     EXPECT_EQ(stat_path(t.path("dst/a.shtml")).modified, 1000000000);
 }
 
-// A second run into a destination a run is writing to refuses to start.
+// A second run into a destination a run is writing to refuses to start; the records of
+// destinations that are gone are dropped.
 TEST(Rebuild, OneRunAtATimePerDestination) {
     TempTree t;
     t.write("src/a.txt", "a");
@@ -279,11 +280,19 @@ TEST(Rebuild, OneRunAtATimePerDestination) {
     std::string lock;
     for (const auto& entry : std::filesystem::directory_iterator(t.path("state")))
         if (entry.path().extension() == ".lock") lock = entry.path().string();
-    const std::optional<FileLock> held = FileLock::try_lock(lock);
+    std::optional<FileLock> held = FileLock::try_lock(lock);
     ASSERT_TRUE(held);
     const run_t run = convert(t, preferences);
     EXPECT_NE(run.error.find("Another run is writing to " + t.path("dst")), std::string::npos) << run.error;
     EXPECT_EQ(run.log, Lines{});
+
+    held.reset();
+    std::filesystem::remove_all(t.path("dst"));
+    convert(t, preferences, nullptr, "other");
+    std::size_t records = 0;
+    for (const auto& entry : std::filesystem::directory_iterator(t.path("state")))
+        records += entry.path().extension() == ".manifest";
+    EXPECT_EQ(records, 1u);
 }
 
 // A watch sees an edit and rebuilds the one page that changed.

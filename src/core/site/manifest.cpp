@@ -203,14 +203,17 @@ void prune_manifests(const std::string& folder) {
         try {
             const std::optional<FileLock> lock = FileLock::try_lock(stem + ".lock");
             if (!lock) continue;  // a run is using it
-            std::optional<Manifest> manifest;
-            try {
-                manifest = Manifest::read(path);
-            } catch (const std::runtime_error&) {
-                continue;  // damaged: the run into its destination says so and replaces it
-            }
-            if (!manifest) continue;
-            const std::optional<file_status_t> status = try_stat_path(manifest->destination);
+            // The destination's line comes second: the rest of the record need not be read.
+            File file(path, File::access_t::read);
+            std::string head(16384, '\0');
+            head.resize(file.read(head.data(), head.size()));
+            const std::string_view prefix = "\ndestination\t";
+            const std::size_t start = head.find(prefix);
+            const std::size_t end = start == std::string::npos ? start : head.find('\n', start + prefix.size());
+            if (!head.starts_with(header) || end == std::string::npos) continue;  // the run into it says so
+            const std::size_t from = start + prefix.size();
+            const std::string destination = unescaped(std::string_view(head).substr(from, end - from));
+            const std::optional<file_status_t> status = try_stat_path(destination);
             if (status && status->kind == file_kind_t::directory && manifest_path(folder, status->identity) == path)
                 continue;
             remove_file(path);
