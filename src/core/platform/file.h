@@ -45,6 +45,9 @@ private:
     native_handle_t fd_ = no_handle;
 };
 
+// Whether two files, read from where they stand to their ends, hold the same bytes.
+bool same_bytes(File& a, File& b);
+
 // An output written to a temporary file beside its target and renamed over the target once
 // complete: a reader never sees a partial file, and a failure or an interruption leaves the
 // previous target as it was. The rename replaces a read-only file or a symbolic link at the

@@ -71,15 +71,7 @@ bool same_content(File& old_file, const std::string& temporary) {
     if (fd < 0 && errno == EACCES) return false;  // permissions without read access: just replace
     if (fd < 0) throw_os_error(errno, old_file.path());
     File new_file(old_file.path(), fd);
-    constexpr std::size_t chunk = 64 * 1024;
-    const auto old_bytes = std::make_unique_for_overwrite<char[]>(chunk);
-    const auto new_bytes = std::make_unique_for_overwrite<char[]>(chunk);
-    for (;;) {
-        const std::size_t n = new_file.read(new_bytes.get(), chunk);
-        if (old_file.read(old_bytes.get(), chunk) != n || std::memcmp(old_bytes.get(), new_bytes.get(), n) != 0)
-            return false;
-        if (n < chunk) return true;
-    }
+    return same_bytes(old_file, new_file);
 }
 
 // Gives the kept target (open as fd) the permission bits asked for (-1: none). A target of

@@ -128,15 +128,7 @@ bool same_content(const std::string& target, const std::string& temporary) {
     File new_file(target, new_handle);
     if (old_file.size() != new_file.size()) return false;
 
-    constexpr std::size_t chunk = 64 * 1024;
-    const auto old_bytes = std::make_unique_for_overwrite<char[]>(chunk);
-    const auto new_bytes = std::make_unique_for_overwrite<char[]>(chunk);
-    for (;;) {
-        const std::size_t n = new_file.read(new_bytes.get(), chunk);
-        if (old_file.read(old_bytes.get(), chunk) != n || std::memcmp(old_bytes.get(), new_bytes.get(), n) != 0)
-            return false;
-        if (n < chunk) return true;
-    }
+    return same_bytes(old_file, new_file);
 }
 }  // namespace
 
