@@ -6,7 +6,7 @@ FUZZ_SECONDS ?= 60
 PREFIX ?= /usr/local
 DESTDIR ?=
 
-.PHONY: all deps configure build test demo bench apache-compare sanitize fuzz install package package-test windows windows-test clean
+.PHONY: all deps configure build test demo bench apache-compare sanitize tsan fuzz install package package-test windows windows-test clean
 
 all: build
 
@@ -33,6 +33,7 @@ bench: build
 	./$(BUILD)/bench/engine_bench
 	./$(BUILD)/bench/site_bench
 	./$(BUILD)/bench/pathological_bench
+	./$(BUILD)/bench/rebuild_bench
 
 # Random sites through a real Apache 2.4 and through --dialect apache, page by page
 # (needs apache2: scripts/install-deps.sh apache).
@@ -43,6 +44,17 @@ apache-compare: build
 # The whole test suite under AddressSanitizer and UndefinedBehaviorSanitizer.
 sanitize:
 	$(MAKE) test BUILD=build-sanitize CMAKE_FLAGS="-DCMAKE_BUILD_TYPE=Debug -DORRINFOLD_SANITIZE='address;undefined' -DORRINFOLD_BUILD_BENCH=OFF $(CMAKE_FLAGS)"
+
+# The core and command-line test suites under ThreadSanitizer, for data races between the
+# workers of a run; a race fails its test (TSan's exit status). The Pathological cases run the
+# engine on one thread and take minutes under TSan, so they are left to `make sanitize`. Where
+# the kernel lays out memory where gcc's TSan does not expect it ("unexpected memory mapping"),
+# running without address randomisation (setarch -R) helps; it is used whenever allowed.
+TSAN_OPTIONS ?= second_deadlock_stack=1
+tsan:
+	$(MAKE) build BUILD=build-tsan CMAKE_FLAGS="-DCMAKE_BUILD_TYPE=RelWithDebInfo -DORRINFOLD_SANITIZE=thread -DORRINFOLD_BUILD_GUI=OFF -DORRINFOLD_BUILD_BENCH=OFF $(CMAKE_FLAGS)"
+	TSAN_OPTIONS="$(TSAN_OPTIONS)" $$(setarch -R true >/dev/null 2>&1 && echo setarch -R) \
+		ctest --test-dir build-tsan --output-on-failure -j2 --exclude-regex '^Pathological\.'
 
 # Builds the fuzz targets with clang and runs each for FUZZ_SECONDS.
 fuzz:
@@ -77,4 +89,4 @@ windows-test: windows
 	sh scripts/windows-test.sh build-win
 
 clean:
-	rm -rf build build-sanitize build-fuzz build-win
+	rm -rf build build-sanitize build-tsan build-fuzz build-win

@@ -1,7 +1,11 @@
 #include "platform/clock.h"
 
 #include <locale.h>
+#include <cstdlib>
 #include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
 #include <time.h>
 
 namespace {
@@ -11,12 +15,25 @@ locale_t c_locale() {
     return locale;
 }
 
+// tzset reads the zone's file again on every call (two looks at /etc/localtime for each page
+// converted), and frees and copies its saved TZ: it is called again only when TZ changed, so a
+// changed TZ still takes effect, as with localtime.
+void refresh_zone() {
+    static std::mutex mutex;
+    static std::optional<std::string> last;
+    const char* zone = std::getenv("TZ");
+    std::string now = zone != nullptr ? std::string("=") + zone : std::string();
+    const std::lock_guard lock(mutex);
+    if (last == now) return;
+    ::tzset();
+    last = std::move(now);
+}
 }  // namespace
 
 std::int64_t system_time() { return static_cast<std::int64_t>(::time(nullptr)); }
 
 std::optional<std::tm> local_time(std::int64_t seconds) {
-    ::tzset();  // a changed TZ takes effect, as with localtime
+    refresh_zone();
     const time_t t = static_cast<time_t>(seconds);
     std::tm result;
     if (::localtime_r(&t, &result) == nullptr) return std::nullopt;

@@ -102,12 +102,21 @@ std::string redirect_page(const std::string& target) {
            escaped + "\">" + escaped + "</a>.</p></body></html>\n";
 }
 
-// An output already holding these bytes is left as it is, so that its time stays.
-void write_text_file(const std::string& path, const std::string& text, std::optional<unsigned> permissions = {}) {
+// An output already holding these bytes is left as it is, so that its time stays; in a
+// folder just made (fresh) there is none to look at.
+void commit_output(OutputFile& output, bool fresh) {
+    if (fresh)
+        output.commit();
+    else
+        output.commit_if_changed();
+}
+
+void write_text_file(const std::string& path, const std::string& text, std::optional<unsigned> permissions = {},
+                     bool fresh = false) {
     OutputFile output(path);
     output.file().write(text.data(), text.size());
     if (permissions) output.set_permissions(*permissions);
-    output.commit_if_changed();
+    commit_output(output, fresh);
 }
 
 // Before anything is written: the pages that get new names, and no two entries of a folder
@@ -287,6 +296,7 @@ struct file_job_t {
     std::vector<std::string> outputs;  // from the destination's root
     std::optional<text_kind_t> kind;   // HTML or CSS, whose links are looked at
     file_status_t status;
+    bool fresh = false;  // its folder was made by this run: no earlier output to compare with
 };
 
 void convert_job(walk_t& walk, CompileLogBase& log, const file_job_t& job, page_dependencies_t* dependencies) {
@@ -299,9 +309,9 @@ void convert_job(walk_t& walk, CompileLogBase& log, const file_job_t& job, page_
     const std::string output_path = job.destination_path.substr(0, job.destination_path.size() - job.name.size()) +
                                     job.output_name;
     convert_file(job.source_path, output_path, walk.preferences, state, log, walk.rewriter ? &*walk.rewriter : nullptr,
-                 job.relative_path);
+                 job.relative_path, job.status.permissions, job.fresh);
     if (walk.preferences.redirects && job.output_name != job.name && !walk.preferences.check)
-        write_text_file(job.destination_path, redirect_page(job.output_name), job.status.permissions);
+        write_text_file(job.destination_path, redirect_page(job.output_name), job.status.permissions, job.fresh);
 }
 
 void copy_job(walk_t& walk, CompileLogBase& log, const file_job_t& job) {
@@ -314,7 +324,7 @@ void copy_job(walk_t& walk, CompileLogBase& log, const file_job_t& job) {
         text.resize(file.read(text.data(), text.size()));
         const std::optional<std::string> changed = rewritten(*walk.rewriter, text, *job.kind, job.relative_path, log);
         if (changed)
-            write_text_file(job.destination_path, *changed, read_status.permissions);
+            write_text_file(job.destination_path, *changed, read_status.permissions, job.fresh);
         else
             write_copy(job.destination_path, text, read_status);
         return;
@@ -334,11 +344,6 @@ manifest_entry_t record_of(const walk_t& walk, const file_job_t& job, const page
         const std::optional<file_stamp_t> stamp = walk.incremental->output_stamp(output);
         entry.rebuild = entry.rebuild || !stamp;
         entry.outputs.push_back({output, stamp.value_or(file_stamp_t{})});
-    }
-    for (const auto& [path, status] : dependencies.files) {
-        const bool seen = std::any_of(entry.dependencies.begin(), entry.dependencies.end(),
-                                      [&](const manifest_entry_t::file_t& known) { return known.path == path; });
-        if (!seen) entry.dependencies.push_back({path, stamp_of(status)});
     }
     return entry;
 }
@@ -366,12 +371,18 @@ void do_file(walk_t& walk, OrderedLog::Step& step, const file_job_t& job) {
         failure = std::current_exception();
     }
     std::optional<manifest_entry_t> entry;
-    if (done && walk.incremental != nullptr) entry = record_of(walk, job, dependencies, step.diagnostics() > 0);
+    std::vector<manifest_entry_t::file_t> read;  // each dependency once
+    if (done && walk.incremental != nullptr) {
+        entry = record_of(walk, job, dependencies, step.diagnostics() > 0);
+        for (const auto& [path, status] : dependencies.files)
+            if (std::none_of(read.begin(), read.end(), [&](const auto& known) { return known.path == path; }))
+                read.push_back({path, stamp_of(status)});
+    }
     const bool written = done && !walk.preferences.check && walk.preferences.check_links && job.kind;
     walk.ordered.close(
         step,
         [&walk, convert = job.convert, done, stopping = failure != nullptr, key = job.key,
-         page = written ? job.page : std::string(), entry = std::move(entry)]() mutable {
+         page = written ? job.page : std::string(), entry = std::move(entry), read = std::move(read)]() mutable {
             if (stopping) return;  // the run ends here, as if the file had never been started
             if (convert)
                 ++(done ? walk.summary.documents : walk.summary.failed_documents);
@@ -380,7 +391,7 @@ void do_file(walk_t& walk, OrderedLog::Step& step, const file_job_t& job) {
             if (!page.empty()) walk.written_pages.push_back(std::move(page));
             if (walk.incremental == nullptr) return;
             if (entry)
-                walk.incremental->record(key, std::move(*entry));
+                walk.incremental->record(key, std::move(*entry), read);
             else
                 walk.incremental->record_failure(key);
             walk.incremental->save_if_due();
@@ -393,7 +404,8 @@ std::string from_root(const std::string& path, const std::string& root) { return
 
 void walk_directory(walk_t& walk, const std::string& relative, const std::string& source,
                     const std::string& destination) {
-    if (!walk.preferences.check && !make_directory(destination)) refuse_link_out(walk, destination);
+    const bool fresh = !walk.preferences.check && make_directory(destination);
+    if (!walk.preferences.check && !fresh) refuse_link_out(walk, destination);
     Directory directory(source);
     for (std::string name; directory.next(name);) {
         // A failure in an earlier file ends the run: nothing more is started.
@@ -465,6 +477,7 @@ void walk_directory(walk_t& walk, const std::string& relative, const std::string
         job.source_path = source_path;
         job.destination_path = destination_path;
         job.status = status;
+        job.fresh = fresh;
         const std::string& extension = walk.preferences.rename_pages;
         job.output_name = job.convert && !extension.empty() ? renamed_name(name, extension) : name;
         job.page = relative.empty() ? job.output_name : relative + "/" + job.output_name;
@@ -474,7 +487,6 @@ void walk_directory(walk_t& walk, const std::string& relative, const std::string
             const std::string output = from_root(destination_path, walk.destination_root);
             job.outputs.push_back(output.substr(0, output.size() - name.size()) + job.output_name);
             if (job.convert && walk.preferences.redirects && job.output_name != name) job.outputs.push_back(output);
-            walk.incremental->make_room(job.key, false);
             const auto kind = job.convert ? manifest_entry_t::kind_t::converted : manifest_entry_t::kind_t::copied;
             if (walk.incremental->up_to_date(job.key, kind, status, job.outputs)) {
                 OrderedLog::Step& step = walk_log(walk);
@@ -484,6 +496,7 @@ void walk_directory(walk_t& walk, const std::string& relative, const std::string
                 if (walk.control != nullptr) ++walk.control->files_done;
                 continue;
             }
+            walk.incremental->make_room(job.key, false);
         }
         close_walk_step(walk);
         OrderedLog::Step step = walk.ordered.open();
@@ -657,20 +670,21 @@ std::uint64_t count_files(const std::string& source, const std::string& destinat
 }
 
 void convert_file(const std::string& source, const std::string& destination, const SSIDirectoryPreferences& preferences,
-                  SSIParser::State& state, CompileLogBase& log, const LinkRewriter* rewriter, const std::string& page) {
+                  SSIParser::State& state, CompileLogBase& log, const LinkRewriter* rewriter, const std::string& page,
+                  std::optional<unsigned> permissions, bool fresh) {
     if (preferences.check) {
         DocumentOutput nothing(nullptr, true);
         SSIParser(source, nothing, preferences, state, log).process();
         return;
     }
     // A page gets its source's permission bits, as a copy does: a private page stays private.
-    const unsigned permissions = stat_path(source).permissions;
+    if (!permissions) permissions = stat_path(source).permissions;
     if (rewriter != nullptr) {
         // The page is rewritten whole, so it is converted into memory first.
         DocumentOutput in_memory;
         SSIParser(source, in_memory, preferences, state, log).process();
         const std::optional<std::string> changed = rewritten(*rewriter, in_memory.text(), text_kind_t::html, page, log);
-        write_text_file(destination, changed ? *changed : in_memory.text(), permissions);
+        write_text_file(destination, changed ? *changed : in_memory.text(), permissions, fresh);
         return;
     }
     OutputFile output(destination);
@@ -680,6 +694,6 @@ void convert_file(const std::string& source, const std::string& destination, con
         parser.process();
         buffered.flush();
     }
-    output.set_permissions(permissions);
-    output.commit_if_changed();
+    output.set_permissions(*permissions);
+    commit_output(output, fresh);
 }

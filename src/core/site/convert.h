@@ -5,6 +5,7 @@
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <stdexcept>
 #include <string>
 
@@ -68,8 +69,11 @@ std::uint64_t count_files(const std::string& source, const std::string& destinat
 
 class LinkRewriter;
 
-// Converts one document into a new or truncated output file. With a rewriter, links to
-// renamed pages are rewritten in the result; page is the document's path from the site's root.
+// Converts one document into its output file, which gets the source's permission bits
+// (permissions, when the caller knows them). With a rewriter, links to renamed pages are
+// rewritten in the result; page is the document's path from the site's root. An existing
+// output that already holds the result is kept as it is, unless fresh says there is none.
 void convert_file(const std::string& source, const std::string& destination, const SSIDirectoryPreferences& preferences,
                   SSIParser::State& state, CompileLogBase& log, const LinkRewriter* rewriter = nullptr,
-                  const std::string& page = {});
+                  const std::string& page = {}, std::optional<unsigned> permissions = std::nullopt,
+                  bool fresh = false);

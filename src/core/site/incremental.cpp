@@ -47,15 +47,20 @@ bool Incremental::unchanged(const manifest_entry_t::file_t& output) const {
     return output_stamp(output.path) == output.stamp;
 }
 
-bool Incremental::dependency_unchanged(const manifest_entry_t::file_t& dependency) {
-    auto [at, fresh] = dependencies_.try_emplace(dependency.path);
-    if (fresh) {
+// Each dependency is looked at once per run, however many pages read it.
+bool Incremental::dependency_unchanged(std::uint32_t place) {
+    if (dependencies_.empty()) dependencies_.assign(earlier_.dependencies.size(), -1);
+    signed char& known = dependencies_[place];
+    if (known < 0) {
+        const manifest_entry_t::file_t& dependency = earlier_.dependencies[place];
+        std::optional<file_stamp_t> stamp;
         try {
-            if (const std::optional<file_status_t> status = try_stat_path(dependency.path)) at->second = stamp_of(*status);
+            if (const std::optional<file_status_t> status = try_stat_path(dependency.path)) stamp = stamp_of(*status);
         } catch (const std::runtime_error&) {
         }
+        known = stamp == dependency.stamp ? 1 : 0;
     }
-    return at->second == dependency.stamp;
+    return known == 1;
 }
 
 bool Incremental::up_to_date(const std::string& relative, manifest_entry_t::kind_t kind, const file_status_t& source,
@@ -63,21 +68,23 @@ bool Incremental::up_to_date(const std::string& relative, manifest_entry_t::kind
     if (!reuse_) return false;
     const auto found = earlier_.entries.find(relative);
     if (found == earlier_.entries.end()) return false;
-    const manifest_entry_t& entry = found->second;
+    manifest_entry_t& entry = found->second;
     if (entry.rebuild || entry.kind != kind || entry.source != stamp_of(source) || entry.outputs.size() != outputs.size())
         return false;
     for (std::size_t i = 0; i < outputs.size(); ++i)
         if (entry.outputs[i].path != outputs[i] || !unchanged(entry.outputs[i])) return false;
-    for (const manifest_entry_t::file_t& dependency : entry.dependencies)
-        if (!dependency_unchanged(dependency)) return false;
-    kept_.insert(&entry);
+    for (const std::uint32_t place : entry.dependencies)
+        if (!dependency_unchanged(place)) return false;
+    found->second.kept = true;
+    ++kept_;
     return true;
 }
 
 bool Incremental::keep_folder(const std::string& relative) {
     const auto found = earlier_.entries.find(relative);
     if (found == earlier_.entries.end() || found->second.kind != manifest_entry_t::kind_t::folder) return false;
-    kept_.insert(&found->second);
+    found->second.kept = true;
+    ++kept_;
     return true;
 }
 
@@ -106,7 +113,11 @@ void Incremental::make_room(const std::string& relative, bool folder) {
     for (const std::string& path : folders) remove_directory(destination_ + "/" + path);
 }
 
-void Incremental::record(const std::string& relative, manifest_entry_t entry) {
+void Incremental::record(const std::string& relative, manifest_entry_t entry,
+                         const std::vector<manifest_entry_t::file_t>& dependencies) {
+    entry.dependencies.clear();
+    for (const manifest_entry_t::file_t& dependency : dependencies)
+        entry.dependencies.push_back(current_.add_dependency(dependency));
     current_.entries.insert_or_assign(relative, std::move(entry));
     ++since_saved_;
 }
@@ -116,40 +127,44 @@ void Incremental::record_failure(const std::string& relative) {
     if (found == earlier_.entries.end()) return;
     manifest_entry_t entry = found->second;
     entry.rebuild = true;
-    record(relative, std::move(entry));
+    std::vector<manifest_entry_t::file_t> dependencies;
+    for (const std::uint32_t place : entry.dependencies) dependencies.push_back(earlier_.dependencies[place]);
+    record(relative, std::move(entry), dependencies);
 }
 
-// What holds now: this run's entries, and the earlier ones it has not replaced (kept, or not
-// reached yet by a run that is still going or was stopped).
-Manifest Incremental::merged() const {
-    Manifest manifest = current_;
-    for (const auto& [source, entry] : earlier_.entries) manifest.entries.try_emplace(source, entry);
-    return manifest;
-}
+// The earlier entries not replaced are kept, or not reached yet by a run still going or stopped.
+void Incremental::save() const { current_.write(path_, &earlier_); }
 
 void Incremental::save_if_due() {
     using namespace std::chrono_literals;
     if (since_saved_ < 500 || std::chrono::steady_clock::now() - saved_ < 2s) return;
-    merged().write(path_);
+    save();
     since_saved_ = 0;
     saved_ = std::chrono::steady_clock::now();
 }
 
 void Incremental::finish(bool complete, CompileLogBase& log, std::uint64_t& removed) {
     if (!complete) {
-        merged().write(path_);
+        save();
         return;
     }
+    // Earlier entries this run neither kept nor replaced: their outputs are stale.
+    std::vector<const manifest_entry_t*> stale;
+    for (const auto& [source, entry] : earlier_.entries)
+        if (!entry.kept && !current_.entries.contains(source)) stale.push_back(&entry);
     // Outputs this run wrote or kept are never removed, whoever wrote them before.
     std::unordered_set<std::string> kept;
-    for (const auto& [source, entry] : current_.entries)
-        for (const manifest_entry_t::file_t& output : entry.outputs) kept.insert(output.path);
-    for (const manifest_entry_t* entry : kept_)
-        for (const manifest_entry_t::file_t& output : entry->outputs) kept.insert(output.path);
+    if (!stale.empty()) {
+        for (const auto& [source, entry] : current_.entries)
+            for (const manifest_entry_t::file_t& output : entry.outputs) kept.insert(output.path);
+        for (const auto& [source, entry] : earlier_.entries)
+            if (entry.kept)
+                for (const manifest_entry_t::file_t& output : entry.outputs) kept.insert(output.path);
+    }
     std::set<std::string> files;
     std::set<std::string, std::greater<>> folders;  // deepest first
-    for (const auto& [source, entry] : earlier_.entries) {
-        if (kept_.contains(&entry)) continue;
+    for (const manifest_entry_t* stale_entry : stale) {
+        const manifest_entry_t& entry = *stale_entry;
         for (const manifest_entry_t::file_t& output : entry.outputs) {
             if (kept.contains(output.path)) continue;
             if (entry.kind == manifest_entry_t::kind_t::folder)
@@ -165,10 +180,7 @@ void Incremental::finish(bool complete, CompileLogBase& log, std::uint64_t& remo
     }
     for (const std::string& folder : folders) remove_directory(destination_ + "/" + folder);
     // A run that changed nothing leaves the record as it is.
-    if (!current_.entries.empty() || kept_.size() != earlier_.entries.size() || !reuse_) {
-        for (const auto& [source, entry] : earlier_.entries)
-            if (kept_.contains(&entry)) current_.entries.try_emplace(source, entry);
-        current_.write(path_);
-    }
+    if (!current_.entries.empty() || kept_ != earlier_.entries.size() || !reuse_)
+        current_.write(path_, &earlier_, [](const manifest_entry_t& entry) { return entry.kept; });
     prune_manifests(folder_);
 }

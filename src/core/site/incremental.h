@@ -45,7 +45,9 @@ public:
     // made a folder: the earlier outputs in the way that are unchanged are removed.
     void make_room(const std::string& relative, bool folder);
 
-    void record(const std::string& relative, manifest_entry_t entry);
+    // A file done by this run, with the dependencies its conversion read.
+    void record(const std::string& relative, manifest_entry_t entry,
+                const std::vector<manifest_entry_t::file_t>& dependencies = {});
     // A file that failed: its earlier output stays, and it is done again next time.
     void record_failure(const std::string& relative);
     // Saves the record every few hundred files (and a few seconds), so that an interrupted run
@@ -62,8 +64,9 @@ public:
 
 private:
     bool unchanged(const manifest_entry_t::file_t& output) const;
-    bool dependency_unchanged(const manifest_entry_t::file_t& dependency);
-    Manifest merged() const;
+    bool dependency_unchanged(std::uint32_t place);
+    // Saves what holds now: this run's entries, and the earlier ones it has not replaced.
+    void save() const;
 
     std::string folder_;
     std::string path_;
@@ -71,9 +74,9 @@ private:
     std::optional<FileLock> lock_;
     Manifest earlier_;  // read-only once read: the walk looks in it while workers record
     Manifest current_;  // what this run did, in walk order
-    std::unordered_set<const manifest_entry_t*> kept_;  // earlier entries that still hold (the walk's)
     bool reuse_ = false;
-    std::unordered_map<std::string, std::optional<file_stamp_t>> dependencies_;  // looked at this run
+    std::vector<signed char> dependencies_;  // by place in the earlier table: 1 unchanged, 0 changed, -1 not looked at
+    std::size_t kept_ = 0;                   // earlier entries found to hold
     std::size_t since_saved_ = 0;
     std::chrono::steady_clock::time_point saved_;
 };

@@ -9,12 +9,14 @@
 #include <array>
 #include <charconv>
 #include <cinttypes>
+#include <climits>
+#include <cstdint>
 #include <cstdio>
 #include <stdexcept>
 #include <string_view>
 
 namespace {
-constexpr std::string_view header = "orrinfold-manifest 1";
+constexpr std::string_view header = "orrinfold-manifest 2";
 constexpr std::string_view suffix = ".manifest";
 
 // Paths may hold any byte but NUL: the few that would end a field or a line are escaped.
@@ -113,6 +115,7 @@ std::optional<Manifest> Manifest::read(const std::string& path) {
     if (!try_stat_path(path)) return std::nullopt;
     const std::string text = read_whole(path);
     Manifest manifest;
+    manifest.entries.reserve(text.size() / 128);
     manifest_entry_t* entry = nullptr;
     std::size_t count = 0;
     bool ended = false;
@@ -142,9 +145,17 @@ std::optional<Manifest> Manifest::read(const std::string& path) {
                 if (part[3] != "0" && part[3] != "1") throw std::runtime_error("bad flag");
                 entry->rebuild = part[3] == "1";
                 ++count;
-            } else if ((part[0] == "o" || part[0] == "i") && part.size == 3 && entry != nullptr) {
-                (part[0] == "o" ? entry->outputs : entry->dependencies)
-                    .push_back({unescaped(part[1]), parse_stamp(part[2])});
+            } else if (part[0] == "o" && part.size == 3 && entry != nullptr) {
+                entry->outputs.push_back({unescaped(part[1]), parse_stamp(part[2])});
+            } else if (part[0] == "t" && part.size == 3 && entry == nullptr) {
+                manifest.dependencies.push_back({unescaped(part[1]), parse_stamp(part[2])});
+            } else if (part[0] == "i" && part.size == 2 && entry != nullptr) {
+                std::uint32_t place = 0;
+                const auto [end_of_number, error] = std::from_chars(part[1].data(), part[1].data() + part[1].size(), place);
+                if (error != std::errc() || end_of_number != part[1].data() + part[1].size() ||
+                    place >= manifest.dependencies.size())
+                    throw std::runtime_error("bad dependency");
+                entry->dependencies.push_back(place);
             } else if (part[0] == "end" && part.size == 2) {
                 if (part[1] != std::to_string(count)) throw std::runtime_error("entries are missing");
                 ended = true;
@@ -159,32 +170,66 @@ std::optional<Manifest> Manifest::read(const std::string& path) {
     return manifest;
 }
 
-void Manifest::write(const std::string& path) const {
+std::uint32_t Manifest::add_dependency(const manifest_entry_t::file_t& dependency) {
+    std::vector<std::uint32_t>& places = places_[dependency.path];
+    for (const std::uint32_t place : places)
+        if (dependencies[place].stamp == dependency.stamp) return place;
+    places.push_back(static_cast<std::uint32_t>(dependencies.size()));
+    dependencies.push_back(dependency);
+    return places.back();
+}
+
+void Manifest::write(const std::string& path, const Manifest* more,
+                     const std::function<bool(const manifest_entry_t&)>& wanted) const {
+    // Only the dependencies that the entries written name are written, first, numbered anew.
+    constexpr std::uint32_t unused = UINT32_MAX;
+    std::vector<std::uint32_t> renumbered(dependencies.size(), unused);
+    std::vector<std::uint32_t> more_renumbered(more != nullptr ? more->dependencies.size() : 0, unused);
+    std::uint32_t next = 0;
+    std::string table;
+    std::string body;
+    std::size_t count = 0;
+    const auto append_file = [](std::string& out, const char* kind, const manifest_entry_t::file_t& file) {
+        out += kind;
+        append_escaped(out, file.path);
+        out += '\t';
+        append_stamp(out, file.stamp);
+        out += '\n';
+    };
+    const auto append_entry = [&](const Manifest& owner, std::vector<std::uint32_t>& numbers, const std::string& source,
+                                  const manifest_entry_t& entry) {
+        ++count;
+        body.push_back(static_cast<char>(entry.kind));
+        body += '\t';
+        append_escaped(body, source);
+        body += '\t';
+        append_stamp(body, entry.source);
+        body += entry.rebuild ? "\t1\n" : "\t0\n";
+        for (const manifest_entry_t::file_t& output : entry.outputs) append_file(body, "o\t", output);
+        for (const std::uint32_t place : entry.dependencies) {
+            if (numbers[place] == unused) {
+                numbers[place] = next++;
+                append_file(table, "t\t", owner.dependencies[place]);
+            }
+            body += "i\t" + std::to_string(numbers[place]) + "\n";
+        }
+    };
+    for (const auto& [source, entry] : entries) append_entry(*this, renumbered, source, entry);
+    if (more != nullptr)
+        for (const auto& [source, entry] : more->entries)
+            if (!entries.contains(source) && (!wanted || wanted(entry))) append_entry(*more, more_renumbered, source, entry);
+
     std::string text(header);
     text += "\ndestination\t";
     append_escaped(text, destination);
     text += "\noptions\t";
     append_escaped(text, options);
     text += '\n';
-    for (const auto& [source, entry] : entries) {
-        text.push_back(static_cast<char>(entry.kind));
-        text += '\t';
-        append_escaped(text, source);
-        text += '\t';
-        append_stamp(text, entry.source);
-        text += entry.rebuild ? "\t1\n" : "\t0\n";
-        for (const auto* list : {&entry.outputs, &entry.dependencies})
-            for (const manifest_entry_t::file_t& file : *list) {
-                text += list == &entry.outputs ? "o\t" : "i\t";
-                append_escaped(text, file.path);
-                text += '\t';
-                append_stamp(text, file.stamp);
-                text += '\n';
-            }
-    }
-    text += "end\t" + std::to_string(entries.size()) + "\n";
     OutputFile output(path);
     output.file().write(text.data(), text.size());
+    output.file().write(table.data(), table.size());
+    body += "end\t" + std::to_string(count) + "\n";
+    output.file().write(body.data(), body.size());
     output.commit();
 }
 

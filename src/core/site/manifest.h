@@ -3,6 +3,7 @@
 #include "platform/file_system.h"
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <unordered_map>
@@ -32,8 +33,11 @@ struct manifest_entry_t {
     kind_t kind = kind_t::copied;
     file_stamp_t source;
     std::vector<file_t> outputs;
-    std::vector<file_t> dependencies;  // included documents, fsize and flastmod targets
+    // Included documents, fsize and flastmod targets: places in the record's table of them,
+    // which pages share (a site's pages include the same few files).
+    std::vector<std::uint32_t> dependencies;
     bool rebuild = false;  // done again on every run: it showed the time, reported something, or failed
+    bool kept = false;     // set by a run's walk: the entry still holds
 };
 
 // The record of the runs into one destination, kept outside it (so that nothing of ours is
@@ -42,11 +46,21 @@ struct Manifest {
     std::string destination;  // the destination's real path, to tell a folder that took its place
     std::string options;      // everything that shapes the outputs besides the files
     std::unordered_map<std::string, manifest_entry_t> entries;
+    std::vector<manifest_entry_t::file_t> dependencies;  // each as read by one page or more
+
+    // The place of a dependency in the table, added when new.
+    std::uint32_t add_dependency(const manifest_entry_t::file_t& dependency);
 
     // nullopt when nothing is recorded there; a record that cannot be read throws with why.
     static std::optional<Manifest> read(const std::string& path);
     // Written beside path and renamed over it, so that a reader sees the old or the new whole.
-    void write(const std::string& path) const;
+    // With more, the entries of more that this one has no entry for and that wanted accepts
+    // are written too (the record is written straight from both: no copy of either is made).
+    void write(const std::string& path, const Manifest* more = nullptr,
+               const std::function<bool(const manifest_entry_t&)>& wanted = {}) const;
+
+private:
+    std::unordered_map<std::string, std::vector<std::uint32_t>> places_;  // by path, for add_dependency
 };
 
 // Where the record of runs into a destination is kept, in folder: named after the
