@@ -5,19 +5,45 @@
 #include <QObject>
 #include <QString>
 
-// The conversion log of the desktop program. A run writes from its worker thread; every
-// line travels to the window as a queued signal, in order. Errors and warnings travel with
-// their location ("path:line:column", then the includes that led there) and the file to open.
+#include <mutex>
+#include <vector>
+
+class QTimer;
+
+// The conversion log of the desktop program. A run writes from its worker threads; the lines
+// wait in a queue and reach the window in batches, in order, a few times a second: a site of
+// many thousand files would otherwise redraw the log once a file. A line written on the
+// window's own thread goes out at once, after those waiting. Errors and warnings carry their
+// location ("path:line:column", then the includes that led there) and the file to open.
 class GUICompileLog : public QObject, public CompileLogBase {
     Q_OBJECT
 public:
-    using QObject::QObject;
+    struct line_t {
+        QString text;
+        bool diagnostic = false;
+        bool is_error = false;
+        QString location;
+        QString file;
+    };
+
+    explicit GUICompileLog(QObject* parent = nullptr);
+
     void output_line(const std::string& text) override;
     void error(const std::string& text) override { diagnostic(severity_t::error, text, {}); }
     void warning(const std::string& text) override { diagnostic(severity_t::warning, text, {}); }
     void diagnostic(severity_t severity, const std::string& text, const diagnostic_location_t& where) override;
 
+    // Hands the waiting lines to the window now.
+    void flush();
+
 signals:
-    void line_written(const QString& text);
-    void diagnostic_written(const QString& text, bool is_error, const QString& location, const QString& file);
+    void lines_written(const std::vector<GUICompileLog::line_t>& lines);
+
+private:
+    void add(line_t line);
+
+    QTimer* timer_;
+    std::mutex mutex_;
+    std::vector<line_t> waiting_;
+    bool flush_due_ = false;
 };

@@ -9,6 +9,7 @@
 #include "platform/file_system.h"
 #include "settings.h"
 #include "site/convert.h"
+#include "site/watch.h"
 #include "ssi/preferences.h"
 #include "user_prompts.h"
 #include "version.h"
@@ -28,6 +29,7 @@
 #include <QPainter>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QSignalBlocker>
 #include <QShortcut>
 #include <QStyle>
 #include <QStyledItemDelegate>
@@ -37,6 +39,7 @@
 #include <QVBoxLayout>
 
 #include <functional>
+#include <thread>
 
 // What one conversion run shares between the window and its worker thread.
 struct MainWindow::run_t {
@@ -46,6 +49,7 @@ struct MainWindow::run_t {
     QThread* thread = nullptr;
     bool keep_going = false;
     bool check_links = false;
+    bool watching = false;
 };
 
 namespace {
@@ -54,6 +58,8 @@ constexpr int location_role = Qt::UserRole;
 constexpr int file_role = Qt::UserRole + 1;
 
 // Paints a log line as usual, then its location, when it has one, in grey after the text.
+// The log's rows all take one size, the largest measured: the list then never measures every
+// row again as lines arrive, which costs more the longer the log grows.
 class LogLineDelegate : public QStyledItemDelegate {
 public:
     using QStyledItemDelegate::QStyledItemDelegate;
@@ -78,7 +84,25 @@ public:
         const QString location = index.data(location_role).toString();
         if (!location.isEmpty())
             size.rwidth() += option.fontMetrics.horizontalAdvance(QStringLiteral("    ") + location);
-        return size;
+        return size.expandedTo(largest_);
+    }
+
+    void measure(const QStyleOptionViewItem& option, const QModelIndex& index) { largest_ = sizeHint(option, index); }
+    void forget() { largest_ = {}; }
+
+private:
+    QSize largest_;
+};
+
+// The log's list, which also tells how its rows are drawn, to measure them.
+class LogList : public QListWidget {
+public:
+    using QListWidget::QListWidget;
+
+    QStyleOptionViewItem row_option() const {
+        QStyleOptionViewItem option;
+        initViewItemOption(&option);
+        return option;
     }
 };
 
@@ -103,6 +127,41 @@ std::string parent_of(const std::string& path) {
 }
 
 std::string name_of(const std::string& path) { return path.substr(path.rfind('/') + 1); }
+
+// What a watch looks at: the site, and the other folders its pages may read that exist.
+std::vector<std::string> watched_folders(const std::string& source, const SSIDirectoryPreferences& preferences) {
+    std::vector<std::string> folders = preferences.allow_outside;
+    if (!preferences.source_as_root && !preferences.virtual_root.empty()) folders.push_back(preferences.virtual_root);
+    std::erase_if(folders, [](const std::string& folder) { return !is_directory(folder); });
+    folders.insert(folders.begin(), source);
+    return folders;
+}
+
+// Ends a run's log: its summary, then "Finished!" or how it stopped (an error that stopped it
+// counts in the summary and is its last line). Returns the text of that error; empty: none.
+std::string log_run_end(CompileLogBase& log, run_summary_t summary, const std::exception_ptr& error, bool keep_going,
+                        bool check_links) {
+    std::function<void()> last_line = [&log] { log.message("Finished!"); };
+    std::string failure;
+    if (error) {
+        try {
+            std::rethrow_exception(error);
+        } catch (const conversion_cancelled& e) {
+            last_line = [&log, text = std::string(e.what())] { log.message(text); };
+        } catch (const located_error& e) {
+            ++summary.errors;
+            failure = e.what();
+            last_line = [&log, e] { log.diagnostic(severity_t::error, e.what(), e.where()); };
+        } catch (const std::runtime_error& e) {
+            ++summary.errors;
+            failure = e.what();
+            last_line = [&log, failure] { log.error(failure); };
+        }
+    }
+    log.summary(summary_text(summary, keep_going, false, check_links));
+    last_line();
+    return failure;
+}
 
 QString text(const std::string& bytes) { return QString::fromUtf8(bytes.data(), static_cast<qsizetype>(bytes.size())); }
 
@@ -171,9 +230,10 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent), log_(new GUICompi
     settings_label_ = new QLabel(log_group);
     settings_label_->setObjectName("settings_label");
     settings_label_->setTextInteractionFlags(Qt::TextSelectableByMouse);
-    log_list_ = new QListWidget(log_group);
+    log_list_ = new LogList(log_group);
     log_list_->setObjectName("log_list");
     log_list_->setItemDelegate(new LogLineDelegate(log_list_));
+    log_list_->setUniformItemSizes(true);
     log_list_->setIconSize(QSize(16, 16));  // a mark the size of the text, not a picture
     progress_bar_ = new QProgressBar(log_group);
     progress_bar_->setObjectName("progress_bar");
@@ -190,6 +250,9 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent), log_(new GUICompi
     log_layout->addWidget(status_label_);
 
     convert_button_ = make_button(QStringLiteral("&Convert!"), "convert_button", central);
+    watch_button_ = make_button(QStringLiteral("&Watch"), "watch_button", central);
+    watch_button_->setCheckable(true);
+    watch_button_->setToolTip(QStringLiteral("Convert, then convert what changed each time the site changes"));
     cancel_button_ = make_button(QStringLiteral("Cancel"), "cancel_button", central);
     options_button_ = make_button(QStringLiteral("&Options..."), "options_button", central);
     help_button_ = make_button(QStringLiteral("&Help"), "help_button", central);
@@ -199,7 +262,7 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent), log_(new GUICompi
     auto* command_buttons = new QHBoxLayout;
     command_buttons->addWidget(hidden_check_);
     command_buttons->addStretch();
-    for (QPushButton* b : {convert_button_, cancel_button_, options_button_, help_button_, exit_button_})
+    for (QPushButton* b : {convert_button_, watch_button_, cancel_button_, options_button_, help_button_, exit_button_})
         command_buttons->addWidget(b);
     command_buttons->addStretch();
     command_buttons->addSpacing(hidden_check_->sizeHint().width());  // keeps the buttons centred
@@ -215,26 +278,33 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent), log_(new GUICompi
     layout->setRowStretch(1, 2);
     resize(820, 620);
 
-    QWidget* order[] = {source_path_edit_, source_tree_,   destination_path_edit_, destination_tree_,
-                        new_button_,       rename_button_, delete_button_,         log_list_,
-                        hidden_check_,     convert_button_, cancel_button_,        options_button_,
-                        help_button_,      exit_button_};
+    QWidget* order[] = {source_path_edit_, source_tree_,  destination_path_edit_,
+                        destination_tree_, new_button_,   rename_button_,
+                        delete_button_,    log_list_,     hidden_check_,
+                        convert_button_,   watch_button_, cancel_button_,
+                        options_button_,   help_button_,  exit_button_};
     for (std::size_t i = 0; i + 1 < std::size(order); ++i) setTabOrder(order[i], order[i + 1]);
 
-    for (QPushButton* b : {convert_button_, cancel_button_, new_button_, rename_button_, delete_button_})
+    for (QPushButton* b : {convert_button_, watch_button_, cancel_button_, new_button_, rename_button_, delete_button_})
         b->setEnabled(false);
 
     progress_timer_ = new QTimer(this);
     progress_timer_->setInterval(100);
     connect(progress_timer_, &QTimer::timeout, this, &MainWindow::update_progress);
-    connect(log_, &GUICompileLog::line_written, this, &MainWindow::add_log_line);
-    connect(log_, &GUICompileLog::diagnostic_written, this, &MainWindow::add_diagnostic);
+    connect(log_, &GUICompileLog::lines_written, this, &MainWindow::add_log_lines);
     connect(log_list_, &QListWidget::itemActivated, this,
             [this](QListWidgetItem* item) { guarded([this, item] { open_log_item(item); }); });
     connect(source_tree_, &FoldersTree::selection_changed, this, [this] { guarded([this] { update_buttons(); }); });
     connect(destination_tree_, &FoldersTree::selection_changed, this,
             [this] { guarded([this] { update_buttons(); }); });
     connect(convert_button_, &QPushButton::clicked, this, [this] { guarded([this] { convert(); }); });
+    connect(watch_button_, &QPushButton::toggled, this, [this](bool on) {
+        guarded([this, on] { on ? convert(true) : stop_run(); });
+        if (on && !is_converting()) {  // declined or failed to start: the button goes up again
+            const QSignalBlocker blocker(watch_button_);
+            watch_button_->setChecked(false);
+        }
+    });
     connect(cancel_button_, &QPushButton::clicked, this, &MainWindow::cancel);
     connect(new_button_, &QPushButton::clicked, this, [this] { guarded([this] { new_folder(); }); });
     connect(rename_button_, &QPushButton::clicked, this, [this] { guarded([this] { rename_folder(); }); });
@@ -291,26 +361,41 @@ void MainWindow::update_buttons() {
     const bool changeable = destination_ok && !destination_tree_->top_level_selected() &&
                             QFileInfo(text(parent_of(destination_tree_->selected_path()))).isWritable();
     convert_button_->setEnabled(source_ok && destination_ok && !is_converting());
+    watch_button_->setEnabled((source_ok && destination_ok && !is_converting()) || (run_ && run_->watching));
     new_button_->setEnabled(destination_ok);
     rename_button_->setEnabled(changeable && !is_converting());
     delete_button_->setEnabled(changeable && !is_converting());
 }
 
-void MainWindow::add_log_line(const QString& line) {
-    log_list_->addItem(line);
+// A batch of lines, added in order, then one scroll. An error or warning is the engine's text,
+// marked, with its location beside it. Only the rows that may be the largest are measured:
+// the longest by its characters, and each marked one.
+void MainWindow::add_log_lines(const std::vector<GUICompileLog::line_t>& lines) {
+    std::vector<int> measured;
+    int longest = log_list_->count();
+    qsizetype longest_size = -1;
+    for (const GUICompileLog::line_t& line : lines) {
+        auto* item = new QListWidgetItem(line.text);
+        if (line.diagnostic) {
+            item->setIcon(
+                style()->standardIcon(line.is_error ? QStyle::SP_MessageBoxCritical : QStyle::SP_MessageBoxWarning));
+            item->setData(location_role, line.location);
+            item->setData(file_role, line.file);
+            if (!line.location.isEmpty()) item->setToolTip(line.location);
+            ++(line.is_error ? errors_ : warnings_);
+            measured.push_back(log_list_->count());
+        }
+        if (line.text.size() + line.location.size() > longest_size) {
+            longest_size = line.text.size() + line.location.size();
+            longest = log_list_->count();
+        }
+        log_list_->addItem(item);
+    }
+    measured.push_back(longest);
+    auto* delegate = static_cast<LogLineDelegate*>(log_list_->itemDelegate());
+    const QStyleOptionViewItem option = static_cast<LogList*>(log_list_)->row_option();
+    for (const int row : measured) delegate->measure(option, log_list_->model()->index(row, 0));
     log_list_->scrollToBottom();
-}
-
-// An error or warning: the engine's text, marked, with its location beside it.
-void MainWindow::add_diagnostic(const QString& text, bool is_error, const QString& location, const QString& file) {
-    auto* item = new QListWidgetItem(
-        style()->standardIcon(is_error ? QStyle::SP_MessageBoxCritical : QStyle::SP_MessageBoxWarning), text);
-    item->setData(location_role, location);
-    item->setData(file_role, file);
-    if (!location.isEmpty()) item->setToolTip(location);
-    log_list_->addItem(item);
-    log_list_->scrollToBottom();
-    ++(is_error ? errors_ : warnings_);
     update_status();
 }
 
@@ -330,16 +415,19 @@ void MainWindow::open_log_item(QListWidgetItem* item) {
         ::raise(nonfatal_error("Cannot open " + file.toStdString()));
 }
 
-void MainWindow::convert() {
+void MainWindow::convert(bool watch) {
     if (is_converting()) return;
     const std::string source = source_tree_->selected_path();
     const std::string destination = destination_tree_->selected_path();
     SSIDirectoryPreferences preferences = app_preferences;
     preferences.root_remedy = "tick \"Use the source folder as the virtual root\" in Options, or set a virtual root there";
+    preferences.jobs = 0;  // one file per processor at once; the log still reads in walk order
+    if (watch) preferences.rebuild = SSIDirectoryPreferences::rebuild_t::changed;
     if (!preferences.source_as_root && !preferences.virtual_root.empty() &&
         !confirm_root(source, preferences.virtual_root))
         return;
     log_list_->clear();
+    static_cast<LogLineDelegate*>(log_list_->itemDelegate())->forget();
     errors_ = warnings_ = 0;
     update_status();
 
@@ -347,11 +435,38 @@ void MainWindow::convert() {
     run_t* run = run_.get();
     run->keep_going = preferences.keep_going;
     run->check_links = preferences.check_links;
+    run->watching = watch;
     GUICompileLog* log = log_;
     run->thread = QThread::create([run, log, source, destination, preferences] {
+        const auto once = [&] {
+            run->control.summary = {};
+            run->control.files_done = 0;
+            // The progress bar's total is counted beside the run rather than before it.
+            std::thread counter([&] { run->files_found = count_files(source, destination, preferences); });
+            std::exception_ptr error;
+            try {
+                convert_directory("", source, destination, preferences, *log, &run->control);
+            } catch (...) {
+                error = std::current_exception();
+            }
+            counter.join();
+            return error;
+        };
+        if (!run->watching) {
+            run->error = once();  // reported by the window
+            return;
+        }
+        // Watching, each run logs its own end and a failed one does not end the watch. The
+        // first run starts once the folders are watched, so that no change escapes.
+        const auto logged = [&] { log_run_end(*log, run->control.summary, once(), run->keep_going, run->check_links); };
         try {
-            run->files_found = count_files(source, destination, preferences);
-            convert_directory("", source, destination, preferences, *log, &run->control);
+            watch_folders(watched_folders(source, preferences), {real_path(destination)}, default_quiet_ms,
+                          run->control.cancel, logged, [&] {
+                              logged();
+                              if (!run->control.cancel) log->message("Watching " + source + " for changes");
+                          });
+        } catch (const std::runtime_error& e) {
+            run->error = std::make_exception_ptr(std::runtime_error("Cannot watch " + source + ": " + e.what()));
         } catch (...) {
             run->error = std::current_exception();
         }
@@ -368,6 +483,14 @@ void MainWindow::convert() {
 
 void MainWindow::cancel() {
     if (run_) run_->control.cancel = true;
+}
+
+void MainWindow::stop_run() {
+    if (!run_) return;
+    run_->control.cancel = true;
+    disconnect(run_->thread, &QThread::finished, this, &MainWindow::finish_run);
+    run_->thread->wait();
+    finish_run();
 }
 
 void MainWindow::update_progress() {
@@ -394,38 +517,31 @@ void MainWindow::finish_run() {
     delete run->thread;
     if (progress_bar_->maximum() == 0) progress_bar_->setRange(0, 1);
     cancel_button_->setEnabled(false);
+    {
+        const QSignalBlocker blocker(watch_button_);
+        watch_button_->setChecked(false);
+    }
     guarded([this, &run] {
         reload_trees();  // shows what the run created
         update_buttons();
-        // The error that stopped the run counts in the summary and is its last line.
-        run_summary_t summary = run->control.summary;
-        std::function<void()> last_line = [this] {
-            progress_bar_->setValue(progress_bar_->maximum());
-            log_->message("Finished!");
-        };
-        if (run->error) {
+        std::string failure;
+        if (!run->watching) {
+            failure = log_run_end(*log_, run->control.summary, run->error, run->keep_going, run->check_links);
+            if (!run->error) progress_bar_->setValue(progress_bar_->maximum());
+        } else if (run->error) {  // the watch itself failed; each run has logged its own end
             try {
                 std::rethrow_exception(run->error);
-            } catch (const conversion_cancelled& e) {
-                last_line = [this, text = std::string(e.what())] { log_->message(text); };
-            } catch (const located_error& e) {
-                ++summary.errors;
-                reset_progress();
-                last_line = [this, e] {
-                    log_->diagnostic(severity_t::error, e.what(), e.where());
-                    ::raise(nonfatal_error(e));
-                };
             } catch (const std::runtime_error& e) {
-                ++summary.errors;
-                reset_progress();
-                last_line = [this, text = std::string(e.what())] {
-                    log_->error(text);
-                    ::raise(nonfatal_error(text));
-                };
+                failure = e.what();
+                log_->error(failure);
             }
+        } else {
+            log_->message("Stopped watching");
         }
-        log_->summary(summary_text(summary, run->keep_going, false, run->check_links));
-        last_line();
+        if (!failure.empty()) {
+            reset_progress();
+            ::raise(nonfatal_error(failure));
+        }
     });
     emit conversion_finished();
 }
@@ -505,9 +621,12 @@ void MainWindow::show_settings() {
                                              : QStringLiteral("    Dialect: Apache httpd");
     QString pages;  // nothing while pages keep their names
     if (!preferences.rename_pages.empty()) pages = QStringLiteral("    Pages: NAME.") + text(preferences.rename_pages);
+    const QString changed = preferences.rebuild == SSIDirectoryPreferences::rebuild_t::changed
+                                ? QStringLiteral("    Only what changed")
+                                : QString();
     settings_label_->setText(
-        QStringLiteral("Virtual root: %1    Convert: %2    Skip: %3%4%5")
-            .arg(root, masks(preferences.convert_filter), masks(preferences.skip_filter), dialect, pages));
+        QStringLiteral("Virtual root: %1    Convert: %2    Skip: %3%4%5%6")
+            .arg(root, masks(preferences.convert_filter), masks(preferences.skip_filter), dialect, pages, changed));
 }
 
 void MainWindow::show_hidden_folders(bool show) {
@@ -559,12 +678,6 @@ void MainWindow::reload_trees() {
 }
 
 void MainWindow::closeEvent(QCloseEvent* event) {
-    if (run_) {
-        // Stops after the current file; the run's end is then reported as cancelled.
-        run_->control.cancel = true;
-        disconnect(run_->thread, &QThread::finished, this, &MainWindow::finish_run);
-        run_->thread->wait();
-        finish_run();
-    }
+    stop_run();  // after the current file; the run's end is then reported as cancelled
     event->accept();
 }

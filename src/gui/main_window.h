@@ -1,12 +1,13 @@
 #pragma once
 
+#include "gui_compile_log.h"
+
 #include <QMainWindow>
 
 #include <exception>
 #include <memory>
 
 class FoldersTree;
-class GUICompileLog;
 class QCheckBox;
 class QLabel;
 class QLineEdit;
@@ -20,7 +21,8 @@ class QToolButton;
 
 // The main window: the source and destination folder trees, the folder commands, the
 // conversion log and the command buttons. A conversion runs on a worker thread; the window
-// only starts it, shows its lines and progress, and reports how it ended.
+// only starts it, shows its lines and progress, and reports how it ended. Watch is a run that
+// goes on: after the first conversion it converts what changed each time the site changes.
 class MainWindow : public QMainWindow {
     Q_OBJECT
 public:
@@ -40,8 +42,11 @@ private:
     struct run_t;
 
     void update_buttons();
-    void convert();
+    // Starts a run; a watching one does only what changed and goes on until stopped.
+    void convert(bool watch = false);
     void cancel();
+    // Stops the run between two files, waits for it and reports its end.
+    void stop_run();
     void finish_run();
     void update_progress();
     void reset_progress();
@@ -57,8 +62,7 @@ private:
     void show_settings();
     // Asks before a run whose source folder lies outside the virtual root; false: do not run.
     bool confirm_root(const std::string& source, const std::string& root);
-    void add_log_line(const QString& text);
-    void add_diagnostic(const QString& text, bool is_error, const QString& location, const QString& file);
+    void add_log_lines(const std::vector<GUICompileLog::line_t>& lines);
     void open_log_item(QListWidgetItem* item);
     void update_status();
     // Runs a command: a non-fatal error goes to the error box and the program goes on;
@@ -82,6 +86,7 @@ private:
     int errors_ = 0;
     int warnings_ = 0;
     QPushButton* convert_button_;
+    QPushButton* watch_button_;
     QPushButton* cancel_button_;
     QPushButton* options_button_;
     QPushButton* help_button_;

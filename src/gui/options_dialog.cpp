@@ -124,6 +124,9 @@ OptionsDialog::OptionsDialog(QWidget* parent) : QDialog(parent) {
     keep_going_check_ =
         new QCheckBox(QStringLiteral("&Keep going when a file fails (report it, keep its previous output)"), this);
     keep_going_check_->setObjectName("keep_going_check");
+    only_changed_check_ =
+        new QCheckBox(QStringLiteral("Convert only what &changed since the last run into the same folder"), this);
+    only_changed_check_->setObjectName("only_changed_check");
 
     auto* ok_button = make_button(QStringLiteral("OK"), "ok_button", this);
     ok_button->setDefault(true);
@@ -142,16 +145,18 @@ OptionsDialog::OptionsDialog(QWidget* parent) : QDialog(parent) {
     layout->addWidget(allow_label);
     layout->addWidget(allow_edit_);
     layout->addWidget(keep_going_check_);
+    layout->addWidget(only_changed_check_);
     layout->addLayout(buttons);
     setMinimumWidth(560);
     // As tall as the wrapped hint needs: a window's first size is otherwise cut to two thirds of the screen.
     const int width = std::max(minimumWidth(), sizeHint().width());
     resize(width, std::max(heightForWidth(width), sizeHint().height()));
 
-    QWidget* order[] = {root_edit_,       select_button_,     source_root_check_, convert_edit_,     skip_edit_,
-                        default_button,   dialect_combo_,     ap_expr_check_,     rename_check_,     rename_edit_,
-                        redirects_check_, check_links_check_, allow_edit_,        keep_going_check_, ok_button,
-                        cancel_button,    save_button,        load_button};
+    QWidget* order[] = {root_edit_,    select_button_,    source_root_check_,  convert_edit_,
+                        skip_edit_,    default_button,    dialect_combo_,      ap_expr_check_,
+                        rename_check_, rename_edit_,      redirects_check_,    check_links_check_,
+                        allow_edit_,   keep_going_check_, only_changed_check_, ok_button,
+                        cancel_button, save_button,       load_button};
     for (std::size_t i = 0; i + 1 < std::size(order); ++i) setTabOrder(order[i], order[i + 1]);
 
     connect(select_button_, &QPushButton::clicked, this, &OptionsDialog::select_root);
@@ -191,6 +196,7 @@ void OptionsDialog::fill_fields(const SSIDirectoryPreferences& preferences) {
     rename_edit_->setText(preferences.rename_pages.empty() ? QStringLiteral("html") : text(preferences.rename_pages));
     redirects_check_->setChecked(preferences.redirects);
     check_links_check_->setChecked(preferences.check_links);
+    only_changed_check_->setChecked(preferences.rebuild == SSIDirectoryPreferences::rebuild_t::changed);
     QStringList places;
     for (const std::string& place : preferences.allow_outside) places << text(place);
     allow_edit_->setText(places.join(QStringLiteral("; ")));
@@ -208,6 +214,7 @@ SSIDirectoryPreferences OptionsDialog::fields() const {
     if (rename_check_->isChecked()) preferences.rename_pages = extension_of(rename_edit_->text());
     preferences.redirects = redirects_check_->isChecked();
     preferences.check_links = check_links_check_->isChecked();
+    if (only_changed_check_->isChecked()) preferences.rebuild = SSIDirectoryPreferences::rebuild_t::changed;
     for (const QString& place : allow_edit_->text().split(QLatin1Char(';'), Qt::SkipEmptyParts))
         if (!place.trimmed().isEmpty()) preferences.allow_outside.push_back(place.trimmed().toStdString());
     return preferences;

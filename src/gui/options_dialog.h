@@ -9,8 +9,9 @@ class QPushButton;
 struct SSIDirectoryPreferences;
 
 // Edits the virtual root (a folder, or the source folder of each run), the two mask lists, the SSI dialect, the
-// output for static hosts (renamed pages, redirects, the link check) and whether a run keeps going past failed
-// files. OK stores them into app_preferences and the settings; Save and Load keep named configurations.
+// output for static hosts (renamed pages, redirects, the link check), whether a run keeps going past failed
+// files and whether it converts only what changed since the last one. OK stores them into app_preferences and
+// the settings; Save and Load keep named configurations.
 class OptionsDialog : public QDialog {
     Q_OBJECT
 public:
@@ -40,4 +41,5 @@ private:
     QCheckBox* redirects_check_;
     QCheckBox* check_links_check_;
     QCheckBox* keep_going_check_;
+    QCheckBox* only_changed_check_;
 };

@@ -29,6 +29,7 @@ void write_group(QSettings& store, const QString& group, const SSIDirectoryPrefe
     store.setValue("rename_pages", text(preferences.rename_pages));  // empty: pages keep their names
     store.setValue("redirects", preferences.redirects);
     store.setValue("check_links", preferences.check_links);
+    store.setValue("only_changed", preferences.rebuild == SSIDirectoryPreferences::rebuild_t::changed);
     QStringList places;
     for (const std::string& place : preferences.allow_outside) places << text(place);
     store.setValue("allow_outside", places);
@@ -48,6 +49,9 @@ void read_group(QSettings& store, const QString& group, SSIDirectoryPreferences&
     if (store.contains("rename_pages")) preferences.rename_pages = bytes(store.value("rename_pages"));
     if (store.contains("redirects")) preferences.redirects = store.value("redirects").toBool();
     if (store.contains("check_links")) preferences.check_links = store.value("check_links").toBool();
+    if (store.contains("only_changed"))
+        preferences.rebuild = store.value("only_changed").toBool() ? SSIDirectoryPreferences::rebuild_t::changed
+                                                                   : SSIDirectoryPreferences::rebuild_t::off;
     if (store.contains("allow_outside")) {
         preferences.allow_outside.clear();
         for (const QString& place : store.value("allow_outside").toStringList()) preferences.allow_outside.push_back(bytes(place));

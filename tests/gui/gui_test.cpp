@@ -319,20 +319,22 @@ private slots:
             QVERIFY(child<QWidget>(dialog, "rename_edit")->isEnabled() &&
                     child<QWidget>(dialog, "redirects_check")->isEnabled());
             child<QLineEdit>(dialog, "rename_edit")->setText(".html");  // the dot is dropped
-            for (const char* check :
-                 {"keep_going_check", "source_root_check", "ap_expr_check", "redirects_check", "check_links_check"})
+            for (const char* check : {"keep_going_check", "source_root_check", "ap_expr_check", "redirects_check",
+                                      "check_links_check", "only_changed_check"})
                 QTest::mouseClick(child<QWidget>(dialog, check), Qt::LeftButton);
             QTest::keyClick(child<QLineEdit>(dialog, "convert_edit"), Qt::Key_Return);  // OK is the default button
         });
         QVERIFY(child<QLabel>(window_.get(), "settings_label")
                     ->text()
-                    .endsWith("Skip: draft*    Dialect: Apache httpd, newer expressions    Pages: NAME.html"));
+                    .endsWith("Skip: draft*    Dialect: Apache httpd, newer expressions    Pages: NAME.html    "
+                              "Only what changed"));
         init_preferences();  // as at the next start
         QSettings store = settings::open();
         settings::load_current(store, app_preferences);
         QVERIFY(app_preferences.keep_going && app_preferences.source_as_root &&
                 app_preferences.dialect == dialect_t::apache && app_preferences.ap_expressions);
         QVERIFY(app_preferences.rename_pages == "html" && app_preferences.redirects && app_preferences.check_links);
+        QVERIFY(app_preferences.rebuild == SSIDirectoryPreferences::rebuild_t::changed);
         QCOMPARE(app_preferences.allow_outside, (std::vector<std::string>{"/srv/shared", "/opt/a b"}));
         const OptionsDialog reopened;
         QCOMPARE(reopened.windowTitle() + ": " + joined(reopened.fields()),
@@ -386,6 +388,32 @@ private slots:
                                      "Save configuration"}));
     }
 
+    // Watch converts the site, then again what changed each time it changes, until turned off.
+    void watch_converts_again_what_changed() {
+        TempTree t;
+        t.write("src/a.shtml", "a");
+        t.write("src/b.shtml", "b");
+        QVERIFY(source()->select_path(t.path("src")));
+        QVERIFY(destination()->select_path(t.make_dir("src/out")));  // inside the site: its writes are no change
+        click(window_.get(), "watch_button");
+        const QString watching = "Watching " + q(t.path("src")) + " for changes";
+        QTRY_VERIFY(log_lines().contains(watching));
+        QCOMPARE(enabled_commands(), (QStringList{"new", "cancel"}));
+        t.write("src/a.shtml", "changed");
+        QTRY_COMPARE(log_lines().size(), 8);
+        QSignalSpy finished(window_.get(), &MainWindow::conversion_finished);
+        click(window_.get(), "watch_button");
+        QCOMPARE(finished.count(), 1);
+        QCOMPARE(log_lines(),
+                 (QStringList{"Converting a.shtml...", "Converting b.shtml...",
+                              "2 documents converted, 0 files copied, 0 skipped; 0 errors, 0 warnings", "Finished!",
+                              watching, "Converting a.shtml...",
+                              "1 document converted, 0 files copied, 0 skipped, 1 up to date; 0 errors, 0 warnings",
+                              "Finished!", "Stopped watching"}));
+        QCOMPARE(read_file(t.path("src/out/a.shtml")), std::string("changed"));
+        QVERIFY(!child(window_.get(), "watch_button")->isChecked());
+    }
+
     // Last: a failure here may end the program.
     void cancel_and_closing_stop_a_run_between_files() {
         TempTree t;
@@ -408,11 +436,13 @@ private slots:
     }
 };
 
-// HOME, TMPDIR and the runtime folder become one fresh folder, where settings, the trash and each TempTree live.
+// HOME, TMPDIR, the runtime and cache folders become one fresh folder, where settings, the trash, the records of
+// runs and each TempTree live.
 int main(int argc, char** argv) {
     const QTemporaryDir home;  // only its owner may enter, as a runtime folder must be
     if (!home.isValid() || !QDir(home.path()).mkpath(".local/share")) return 1;  // the trash's parent
-    for (const char* variable : {"HOME", "TMPDIR", "XDG_RUNTIME_DIR"}) qputenv(variable, home.path().toLocal8Bit());
+    for (const char* variable : {"HOME", "TMPDIR", "XDG_RUNTIME_DIR", "XDG_CACHE_HOME"})
+        qputenv(variable, home.path().toLocal8Bit());
     for (const char* variable : {"XDG_CONFIG_HOME", "XDG_DATA_HOME"}) qunsetenv(variable);
     QApplication app(argc, argv);
     SSIParser::init_commands();
