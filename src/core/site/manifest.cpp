@@ -181,55 +181,72 @@ std::uint32_t Manifest::add_dependency(const manifest_entry_t::file_t& dependenc
 
 void Manifest::write(const std::string& path, const Manifest* more,
                      const std::function<bool(const manifest_entry_t&)>& wanted) const {
-    // Only the dependencies that the entries written name are written, first, numbered anew.
+    const auto written = [&](const std::string& source, const manifest_entry_t& entry) {
+        return !entries.contains(source) && (!wanted || wanted(entry));
+    };
+    // The dependencies that the entries written name are numbered anew and written first.
     constexpr std::uint32_t unused = UINT32_MAX;
-    std::vector<std::uint32_t> renumbered(dependencies.size(), unused);
-    std::vector<std::uint32_t> more_renumbered(more != nullptr ? more->dependencies.size() : 0, unused);
+    std::vector<std::uint32_t> numbers(dependencies.size(), unused);
+    std::vector<std::uint32_t> more_numbers(more != nullptr ? more->dependencies.size() : 0, unused);
     std::uint32_t next = 0;
-    std::string table;
-    std::string body;
-    std::size_t count = 0;
-    const auto append_file = [](std::string& out, const char* kind, const manifest_entry_t::file_t& file) {
-        out += kind;
-        append_escaped(out, file.path);
-        out += '\t';
-        append_stamp(out, file.stamp);
-        out += '\n';
-    };
-    const auto append_entry = [&](const Manifest& owner, std::vector<std::uint32_t>& numbers, const std::string& source,
-                                  const manifest_entry_t& entry) {
-        ++count;
-        body.push_back(static_cast<char>(entry.kind));
-        body += '\t';
-        append_escaped(body, source);
-        body += '\t';
-        append_stamp(body, entry.source);
-        body += entry.rebuild ? "\t1\n" : "\t0\n";
-        for (const manifest_entry_t::file_t& output : entry.outputs) append_file(body, "o\t", output);
-        for (const std::uint32_t place : entry.dependencies) {
-            if (numbers[place] == unused) {
-                numbers[place] = next++;
-                append_file(table, "t\t", owner.dependencies[place]);
-            }
-            body += "i\t" + std::to_string(numbers[place]) + "\n";
-        }
-    };
-    for (const auto& [source, entry] : entries) append_entry(*this, renumbered, source, entry);
+    for (const auto& [source, entry] : entries)
+        for (const std::uint32_t place : entry.dependencies)
+            if (numbers[place] == unused) numbers[place] = next++;
     if (more != nullptr)
         for (const auto& [source, entry] : more->entries)
-            if (!entries.contains(source) && (!wanted || wanted(entry))) append_entry(*more, more_renumbered, source, entry);
+            if (written(source, entry))
+                for (const std::uint32_t place : entry.dependencies)
+                    if (more_numbers[place] == unused) more_numbers[place] = next++;
 
+    // Written in pieces, so that a large record never needs its whole text in memory.
+    OutputFile output(path);
     std::string text(header);
+    const auto flush = [&](bool always) {
+        if (!always && text.size() < (std::size_t{1} << 20)) return;
+        output.file().write(text.data(), text.size());
+        text.clear();
+    };
+    const auto append_file = [&](const char* kind, const manifest_entry_t::file_t& file) {
+        text += kind;
+        append_escaped(text, file.path);
+        text += '\t';
+        append_stamp(text, file.stamp);
+        text += '\n';
+    };
     text += "\ndestination\t";
     append_escaped(text, destination);
     text += "\noptions\t";
     append_escaped(text, options);
     text += '\n';
-    OutputFile output(path);
-    output.file().write(text.data(), text.size());
-    output.file().write(table.data(), table.size());
-    body += "end\t" + std::to_string(count) + "\n";
-    output.file().write(body.data(), body.size());
+    std::vector<const manifest_entry_t::file_t*> table(next);
+    for (std::size_t place = 0; place < numbers.size(); ++place)
+        if (numbers[place] != unused) table[numbers[place]] = &dependencies[place];
+    for (std::size_t place = 0; place < more_numbers.size(); ++place)
+        if (more_numbers[place] != unused) table[more_numbers[place]] = &more->dependencies[place];
+    for (const manifest_entry_t::file_t* dependency : table) {
+        append_file("t\t", *dependency);
+        flush(false);
+    }
+    std::size_t count = 0;
+    const auto append_entry = [&](const std::vector<std::uint32_t>& renumbered, const std::string& source,
+                                  const manifest_entry_t& entry) {
+        ++count;
+        text.push_back(static_cast<char>(entry.kind));
+        text += '\t';
+        append_escaped(text, source);
+        text += '\t';
+        append_stamp(text, entry.source);
+        text += entry.rebuild ? "\t1\n" : "\t0\n";
+        for (const manifest_entry_t::file_t& file : entry.outputs) append_file("o\t", file);
+        for (const std::uint32_t place : entry.dependencies) text += "i\t" + std::to_string(renumbered[place]) + "\n";
+        flush(false);
+    };
+    for (const auto& [source, entry] : entries) append_entry(numbers, source, entry);
+    if (more != nullptr)
+        for (const auto& [source, entry] : more->entries)
+            if (written(source, entry)) append_entry(more_numbers, source, entry);
+    text += "end\t" + std::to_string(count) + "\n";
+    flush(true);
     output.commit();
 }
 

@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <shared_mutex>
 #include <string>
 #include <unordered_map>
@@ -31,6 +32,16 @@ public:
         const std::unique_lock lock(mutex_);
         readable_.insert(path);
     }
+    // Folders with every link, "." and ".." resolved, so that each is resolved once per run.
+    std::optional<std::string> resolved_folder(const std::string& folder) const {
+        const std::shared_lock lock(mutex_);
+        const auto found = folders_.find(folder);
+        return found == folders_.end() ? std::nullopt : std::optional(found->second);
+    }
+    void add_resolved_folder(const std::string& folder, const std::string& resolved) {
+        const std::unique_lock lock(mutex_);
+        folders_.emplace(folder, resolved);
+    }
 
 private:
     struct entry_t {
@@ -42,5 +53,6 @@ private:
     mutable std::shared_mutex mutex_;
     std::unordered_map<std::string, entry_t> entries_;
     std::unordered_set<std::string> readable_;
+    std::unordered_map<std::string, std::string> folders_;
     std::size_t total_ = 0;
 };

@@ -57,11 +57,34 @@ void SSIParser::do_include(SSIParser& parser, const Command& command) {
     child->process();
 }
 
+// A site's pages name many files in few folders: each folder is resolved once per run, and a
+// file in it that is no link needs only a look of its own. Anything unusual, and any failure
+// (whose error must name the path), takes the whole resolution.
+std::string SSIParser::resolved_path(const std::string& path) const {
+    DocumentCache* cache = state_->cache;
+    const std::size_t slash = path.rfind('/');
+    if (cache == nullptr || slash == std::string::npos || slash == 0) return real_path(path);
+    const std::string_view name = std::string_view(path).substr(slash + 1);
+    if (name.empty() || name == "." || name == "..") return real_path(path);
+    try {
+        const std::string folder = path.substr(0, slash);
+        std::optional<std::string> resolved = cache->resolved_folder(folder);
+        if (!resolved) {
+            resolved = real_path(folder);
+            cache->add_resolved_folder(folder, *resolved);
+        }
+        if (lstat_path(path).kind != file_kind_t::link)
+            return (*resolved == "/" ? std::string() : *resolved) + "/" + std::string(name);
+    } catch (const std::runtime_error&) {
+    }
+    return real_path(path);
+}
+
 void SSIParser::require_readable(const std::string& path) const {
     const std::vector<std::string>& folders = preferences_->readable_folders;
     DocumentCache* cache = state_->cache;
     if (folders.empty() || (cache != nullptr && cache->known_readable(path))) return;
-    if (!within_any(real_path(path), folders)) raise(std::runtime_error("Path outside the site: " + path));
+    if (!within_any(resolved_path(path), folders)) raise(std::runtime_error("Path outside the site: " + path));
     if (cache != nullptr) cache->add_readable(path);
 }
 

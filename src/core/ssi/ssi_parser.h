@@ -168,6 +168,7 @@ private:
     void run_located(const resolved_path_t& target, const std::function<void()>& work);
     // Refuses a path that leads, after "..", and links, out of the readable folders.
     void require_readable(const std::string& path) const;
+    std::string resolved_path(const std::string& path) const;
 
     // Inside the window a character costs a few instructions; the edge goes out of line.
     char16_t get_char() {
