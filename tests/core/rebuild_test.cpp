@@ -163,17 +163,18 @@ TEST(Rebuild, RemovesOnlyItsOwnUnchangedOutputs) {
     t.write("src/b.txt", "b");
     t.write("src/c.txt", "c");
     t.write("src/old/d.txt", "d");
+    t.write("src/100% sure.txt", "named with the record's escape character");
     t.write("src/e.shtml", "<!--#echo var=\"DATE_GMT\" -->");
     const SSIDirectoryPreferences preferences = rebuilding(t);
     convert(t, preferences);
     t.write("dst/mine.txt", "the user's");
     t.write("dst/c.txt", "edited in the destination");
-    for (const char* gone : {"src/a.shtml", "src/b.txt", "src/c.txt", "src/old"})
+    for (const char* gone : {"src/a.shtml", "src/b.txt", "src/c.txt", "src/old", "src/100% sure.txt"})
         std::filesystem::remove_all(t.path(gone));
     const run_t run = convert(t, preferences);
-    EXPECT_EQ(work_of(run), (Lines{"Converting e.shtml...", "Removing a.shtml...", "Removing b.txt...",
-                                   "Removing old/d.txt..."}));
-    EXPECT_EQ(run.summary.removed, 3u);
+    EXPECT_EQ(work_of(run), (Lines{"Converting e.shtml...", "Removing 100% sure.txt...", "Removing a.shtml...",
+                                   "Removing b.txt...", "Removing old/d.txt..."}));
+    EXPECT_EQ(run.summary.removed, 4u);
     Tree left = read_tree(t.path("dst"));
     left.erase("e.shtml");
     EXPECT_EQ(left, (Tree{{"c.txt", "edited in the destination"}, {"mine.txt", "the user's"}}));

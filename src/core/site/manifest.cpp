@@ -21,14 +21,15 @@ constexpr std::string_view suffix = ".manifest";
 
 // Paths may hold any byte but NUL: the few that would end a field or a line are escaped.
 void append_escaped(std::string& out, std::string_view text) {
-    for (const char c : text) {
-        if (c == '%' || c == '\t' || c == '\n' || c == '\r') {
-            char escape[4];
-            std::snprintf(escape, sizeof escape, "%%%02X", static_cast<unsigned char>(c));
-            out += escape;
-        } else {
-            out.push_back(c);
-        }
+    static constexpr std::string_view special = "%\t\n\r";
+    for (std::size_t start = 0;;) {
+        const std::size_t at = text.find_first_of(special, start);
+        out.append(text.substr(start, at - start));
+        if (at == std::string_view::npos) return;
+        static constexpr char hex[] = "0123456789ABCDEF";
+        const auto c = static_cast<unsigned char>(text[at]);
+        out += {'%', hex[c >> 4], hex[c & 15]};
+        start = at + 1;
     }
 }
 
