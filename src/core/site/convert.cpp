@@ -609,8 +609,9 @@ void convert_directory(const std::string& relative, const std::string& source, c
         } catch (const destination_busy&) {
             throw;
         } catch (const std::runtime_error& e) {
-            walk.log.warning(std::string("Cannot keep a record of this run (") + e.what() +
-                             "); every file is done and nothing recorded");
+            // Not a problem of the site: the run does what a run without records does, and says so.
+            walk.log.message(std::string("Note: no record of this run can be kept (") + e.what() +
+                             "), so every file is done");
         }
     }
 
@@ -634,7 +635,8 @@ void convert_directory(const std::string& relative, const std::string& source, c
         try {
             incremental->finish(!failure, walk.log, walk.summary.removed);
         } catch (const std::runtime_error& e) {
-            walk.log.warning(std::string("Cannot save the record of this run: ") + e.what());
+            walk.log.message(std::string("Note: the record of this run could not be saved (") + e.what() +
+                             "); the next run does again what it cannot tell is up to date");
         }
     }
     if (failure) std::rethrow_exception(failure);
