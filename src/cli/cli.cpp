@@ -286,27 +286,33 @@ int run_cli(const std::vector<std::string>& args, std::ostream& out, std::ostrea
         const bool failed = summary.failed_documents + summary.failed_copies > 0;
         return failed || (werror && summary.errors + summary.warnings > 0) ? 1 : 0;
     };
-    int code = run();
-    if (!watch || code > 128) return finish(code, out, err, log.write_errno());
+    if (!watch) {
+        const int code = run();  // before write_errno is asked
+        return finish(code, out, err, log.write_errno());
+    }
 
-    // Watching: each change is rebuilt incrementally; a failed rebuild is reported and the
-    // watch goes on. Ctrl-C between two rebuilds ends it.
-    preferences.rebuild = SSIDirectoryPreferences::rebuild_t::changed;
+    // Watching: the folders are watched before the first run, so that no change made during it
+    // is missed; each change is then rebuilt incrementally, a failed rebuild is reported and
+    // the watch goes on. Ctrl-C between two rebuilds ends it.
     std::vector<std::string> folders{source};
     if (!preferences.source_as_root && !preferences.virtual_root.empty()) folders.push_back(preferences.virtual_root);
     for (const std::string& place : preferences.allow_outside) folders.push_back(place);
-    std::vector<std::string> excluded;
-    for (std::string& folder : folders) {
-        if (const auto status = try_stat_path(folder); !status || status->kind != file_kind_t::directory) folder.clear();
-    }
-    std::erase(folders, std::string());
-    if (try_stat_path(destination)) excluded.push_back(real_path(destination));
+    std::erase_if(folders, [](const std::string& folder) {
+        const auto status = try_stat_path(folder);
+        return !status || status->kind != file_kind_t::directory;
+    });
+    int code = 0;
     try {
-        watch_folders(folders, excluded, default_quiet_ms, control.cancel, [&] {
+        // The destination is made first, so that it can be left out: its outputs must not wake the watch.
+        make_directories(destination);
+        watch_folders(folders, {real_path(destination)}, default_quiet_ms, control.cancel, [&] {
             code = run();
             out << std::flush;
         }, [&] {
-            err << "orrinfold: Watching " << source << " for changes; Ctrl-C to stop\n";
+            code = run();
+            preferences.rebuild = SSIDirectoryPreferences::rebuild_t::changed;
+            out << std::flush;
+            if (code <= 128) err << "orrinfold: Watching " << source << " for changes; Ctrl-C to stop\n";
         });
     } catch (const std::exception& e) {
         err << "orrinfold: Cannot watch " << source << ": " << e.what() << "\n";
