@@ -374,9 +374,11 @@ void do_file(walk_t& walk, OrderedLog::Step& step, const file_job_t& job) {
     std::vector<manifest_entry_t::file_t> read;  // each dependency once
     if (done && walk.incremental != nullptr) {
         entry = record_of(walk, job, dependencies, step.diagnostics() > 0);
-        for (const auto& [path, status] : dependencies.files)
+        for (const auto& dependency : dependencies.files) {
+            const std::string& path = dependency.first;
             if (std::none_of(read.begin(), read.end(), [&](const auto& known) { return known.path == path; }))
-                read.push_back({path, stamp_of(status)});
+                read.push_back({path, stamp_of(dependency.second)});
+        }
     }
     const bool written = done && !walk.preferences.check && walk.preferences.check_links && job.kind;
     walk.ordered.close(
