@@ -294,13 +294,7 @@ int run_cli(const std::vector<std::string>& args, std::ostream& out, std::ostrea
     // Watching: the folders are watched before the first run, so that no change made during it
     // is missed; each change is then rebuilt incrementally, a failed rebuild is reported and
     // the watch goes on. Ctrl-C between two rebuilds ends it.
-    std::vector<std::string> folders{source};
-    if (!preferences.source_as_root && !preferences.virtual_root.empty()) folders.push_back(preferences.virtual_root);
-    for (const std::string& place : preferences.allow_outside) folders.push_back(place);
-    std::erase_if(folders, [](const std::string& folder) {
-        const auto status = try_stat_path(folder);
-        return !status || status->kind != file_kind_t::directory;
-    });
+    const std::vector<std::string> folders = watched_folders(source, preferences);
     int code = 0;
     try {
         // The destination is made first, so that it can be left out: its outputs must not wake the watch.

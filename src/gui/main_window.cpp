@@ -128,15 +128,6 @@ std::string parent_of(const std::string& path) {
 
 std::string name_of(const std::string& path) { return path.substr(path.rfind('/') + 1); }
 
-// What a watch looks at: the site, and the other folders its pages may read that exist.
-std::vector<std::string> watched_folders(const std::string& source, const SSIDirectoryPreferences& preferences) {
-    std::vector<std::string> folders = preferences.allow_outside;
-    if (!preferences.source_as_root && !preferences.virtual_root.empty()) folders.push_back(preferences.virtual_root);
-    std::erase_if(folders, [](const std::string& folder) { return !is_directory(folder); });
-    folders.insert(folders.begin(), source);
-    return folders;
-}
-
 // Ends a run's log: its summary, then "Finished!" or how it stopped (an error that stopped it
 // counts in the summary and is its last line). Returns the text of that error; empty: none.
 std::string log_run_end(CompileLogBase& log, run_summary_t summary, const std::exception_ptr& error, bool keep_going,

@@ -45,6 +45,8 @@ private:
     native_handle_t fd_ = no_handle;
 };
 
+// Up to size bytes of an open file from where it stands (fewer where it ends sooner).
+std::string read_bytes(File& file, std::uint64_t size);
 // Whether two files, read from where they stand to their ends, hold the same bytes.
 bool same_bytes(File& a, File& b);
 

@@ -19,6 +19,12 @@ bool within_any(const std::string& path, const std::vector<std::string>& folders
                        [&path](const std::string& folder) { return path_within(path, folder); });
 }
 
+std::string read_bytes(File& file, std::uint64_t size) {
+    std::string text(static_cast<std::size_t>(size), '\0');
+    text.resize(file.read(text.data(), text.size()));
+    return text;
+}
+
 bool same_bytes(File& a, File& b) {
     constexpr std::size_t chunk = 64 * 1024;
     const auto a_bytes = std::make_unique_for_overwrite<char[]>(chunk);

@@ -168,8 +168,7 @@ void check_links(walk_t& walk, const std::string& destination) {
         std::string text;
         try {
             File file(path, File::access_t::read);
-            text.resize(static_cast<std::size_t>(stat_file(file).size));
-            text.resize(file.read(text.data(), text.size()));
+            text = read_bytes(file, stat_file(file).size);
         } catch (const std::runtime_error&) {
             continue;  // a page that failed has no output to check
         }
@@ -292,6 +291,7 @@ struct file_job_t {
     std::string source_path;
     std::string destination_path;  // under the source's name
     std::string output_name;       // a converted page's name, when pages are renamed
+    std::string output_path;       // and its path
     std::string page;              // the output from the site's root, for the link check
     std::vector<std::string> outputs;  // from the destination's root
     std::optional<text_kind_t> kind;   // HTML or CSS, whose links are looked at
@@ -306,9 +306,7 @@ void convert_job(walk_t& walk, CompileLogBase& log, const file_job_t& job, page_
     state.site_folder = walk.source;
     state.site_prefix = walk.prefix;
     state.dependencies = dependencies;
-    const std::string output_path = job.destination_path.substr(0, job.destination_path.size() - job.name.size()) +
-                                    job.output_name;
-    convert_file(job.source_path, output_path, walk.preferences, state, log, walk.rewriter ? &*walk.rewriter : nullptr,
+    convert_file(job.source_path, job.output_path, walk.preferences, state, log, walk.rewriter ? &*walk.rewriter : nullptr,
                  job.relative_path, job.status.permissions, job.fresh);
     if (walk.preferences.redirects && job.output_name != job.name && !walk.preferences.check)
         write_text_file(job.destination_path, redirect_page(job.output_name), job.status.permissions, job.fresh);
@@ -320,8 +318,7 @@ void copy_job(walk_t& walk, CompileLogBase& log, const file_job_t& job) {
     if (walk.rewriter && job.kind) {
         File file(job.source_path, File::access_t::read);
         const file_status_t read_status = stat_file(file);
-        std::string text(static_cast<std::size_t>(read_status.size), '\0');
-        text.resize(file.read(text.data(), text.size()));
+        const std::string text = read_bytes(file, read_status.size);
         const std::optional<std::string> changed = rewritten(*walk.rewriter, text, *job.kind, job.relative_path, log);
         if (changed)
             write_text_file(job.destination_path, *changed, read_status.permissions, job.fresh);
@@ -371,14 +368,10 @@ void do_file(walk_t& walk, OrderedLog::Step& step, const file_job_t& job) {
         failure = std::current_exception();
     }
     std::optional<manifest_entry_t> entry;
-    std::vector<manifest_entry_t::file_t> read;  // each dependency once
+    std::vector<manifest_entry_t::file_t> read;
     if (done && walk.incremental != nullptr) {
         entry = record_of(walk, job, dependencies, step.diagnostics() > 0);
-        for (const auto& dependency : dependencies.files) {
-            const std::string& path = dependency.first;
-            if (std::none_of(read.begin(), read.end(), [&](const auto& known) { return known.path == path; }))
-                read.push_back({path, stamp_of(dependency.second)});
-        }
+        for (const auto& [path, status] : dependencies.files) read.push_back({path, stamp_of(status)});
     }
     const bool written = done && !walk.preferences.check && walk.preferences.check_links && job.kind;
     walk.ordered.close(
@@ -482,13 +475,14 @@ void walk_directory(walk_t& walk, const std::string& relative, const std::string
         job.fresh = fresh;
         const std::string& extension = walk.preferences.rename_pages;
         job.output_name = job.convert && !extension.empty() ? renamed_name(name, extension) : name;
+        job.output_path = destination + "/" + job.output_name;
         job.page = relative.empty() ? job.output_name : relative + "/" + job.output_name;
         job.kind = job.convert ? std::optional(text_kind_t::html) : web_text_kind(name);
         if (walk.incremental != nullptr) {
             job.key = from_root(source_path, walk.source);
-            const std::string output = from_root(destination_path, walk.destination_root);
-            job.outputs.push_back(output.substr(0, output.size() - name.size()) + job.output_name);
-            if (job.convert && walk.preferences.redirects && job.output_name != name) job.outputs.push_back(output);
+            job.outputs.push_back(from_root(job.output_path, walk.destination_root));
+            if (job.convert && walk.preferences.redirects && job.output_name != name)
+                job.outputs.push_back(from_root(destination_path, walk.destination_root));
             const auto kind = job.convert ? manifest_entry_t::kind_t::converted : manifest_entry_t::kind_t::copied;
             if (walk.incremental->up_to_date(job.key, kind, status, job.outputs)) {
                 OrderedLog::Step& step = walk_log(walk);

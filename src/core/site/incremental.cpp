@@ -115,9 +115,13 @@ void Incremental::make_room(const std::string& relative, bool folder) {
 
 void Incremental::record(const std::string& relative, manifest_entry_t entry,
                          const std::vector<manifest_entry_t::file_t>& dependencies) {
+    // A file read twice by one page (an include that is also an fsize target) counts once.
     entry.dependencies.clear();
-    for (const manifest_entry_t::file_t& dependency : dependencies)
-        entry.dependencies.push_back(current_.add_dependency(dependency));
+    for (const manifest_entry_t::file_t& dependency : dependencies) {
+        const std::uint32_t place = current_.add_dependency(dependency);
+        if (std::find(entry.dependencies.begin(), entry.dependencies.end(), place) == entry.dependencies.end())
+            entry.dependencies.push_back(place);
+    }
     current_.entries.insert_or_assign(relative, std::move(entry));
     ++since_saved_;
 }

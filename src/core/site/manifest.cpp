@@ -36,17 +36,7 @@ void append_escaped(std::string& out, std::string_view text) {
 std::string unescaped(std::string_view text) {
     std::string out;
     out.reserve(text.size());
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        if (text[i] != '%') {
-            out.push_back(text[i]);
-            continue;
-        }
-        const int high = i + 2 < text.size() ? hex_digit_value(text[i + 1]) : -1;
-        const int low = high < 0 ? -1 : hex_digit_value(text[i + 2]);
-        if (low < 0) throw std::runtime_error("bad escape");
-        out.push_back(static_cast<char>(high * 16 + low));
-        i += 2;
-    }
+    if (!append_percent_decoded(out, text)) throw std::runtime_error("bad escape");
     return out;
 }
 
@@ -99,13 +89,6 @@ fields_t fields(std::string_view line) {
         start = tab + 1;
     }
 }
-
-std::string read_whole(const std::string& path) {
-    File file(path, File::access_t::read);
-    std::string text(static_cast<std::size_t>(file.size()), '\0');
-    text.resize(file.read(text.data(), text.size()));
-    return text;
-}
 }  // namespace
 
 file_stamp_t stamp_of(const file_status_t& status) {
@@ -114,7 +97,8 @@ file_stamp_t stamp_of(const file_status_t& status) {
 
 std::optional<Manifest> Manifest::read(const std::string& path) {
     if (!try_stat_path(path)) return std::nullopt;
-    const std::string text = read_whole(path);
+    File file(path, File::access_t::read);
+    const std::string text = read_bytes(file, file.size());
     Manifest manifest;
     manifest.entries.reserve(text.size() / 128);
     manifest_entry_t* entry = nullptr;
@@ -268,8 +252,7 @@ void prune_manifests(const std::string& folder) {
             if (!lock) continue;  // a run is using it
             // The destination's line comes second: the rest of the record need not be read.
             File file(path, File::access_t::read);
-            std::string head(16384, '\0');
-            head.resize(file.read(head.data(), head.size()));
+            const std::string head = read_bytes(file, 16384);
             const std::string_view prefix = "\ndestination\t";
             const std::size_t start = head.find(prefix);
             const std::size_t end = start == std::string::npos ? start : head.find('\n', start + prefix.size());

@@ -1,8 +1,22 @@
 #include "site/watch.h"
 
+#include "platform/file_system.h"
 #include "platform/watcher.h"
+#include "ssi/preferences.h"
 
 #include <algorithm>
+#include <optional>
+
+std::vector<std::string> watched_folders(const std::string& source, const SSIDirectoryPreferences& preferences) {
+    std::vector<std::string> folders{source};
+    if (!preferences.source_as_root && !preferences.virtual_root.empty()) folders.push_back(preferences.virtual_root);
+    folders.insert(folders.end(), preferences.allow_outside.begin(), preferences.allow_outside.end());
+    std::erase_if(folders, [](const std::string& folder) {
+        const std::optional<file_status_t> status = try_stat_path(folder);
+        return !status || status->kind != file_kind_t::directory;
+    });
+    return folders;
+}
 
 void watch_folders(const std::vector<std::string>& folders, const std::vector<std::string>& excluded, int quiet_ms,
                    const std::atomic<bool>& stop, const std::function<void()>& rebuild,

@@ -5,9 +5,15 @@
 #include <string>
 #include <vector>
 
+struct SSIDirectoryPreferences;
+
 // How long a site must stay quiet after a change before it is rebuilt: an editor's save, or a
 // copy of many files, is one rebuild rather than one per file.
 inline constexpr int default_quiet_ms = 200;
+
+// What a watch of the site in source looks at: the site itself, and the other folders its
+// pages may read (the virtual root, the places allowed outside), those that are folders.
+std::vector<std::string> watched_folders(const std::string& source, const SSIDirectoryPreferences& preferences);
 
 // Keeps a destination in step with its sources while they are edited: watches the folders
 // (and every folder below them, leaving out the subtrees in excluded, such as a destination
