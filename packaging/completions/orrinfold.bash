@@ -15,7 +15,7 @@ _orrinfold() {
         --allow-outside)
             mapfile -t COMPREPLY < <(compgen -f -- "$cur"); return ;;
         --dialect)
-            mapfile -t COMPREPLY < <(compgen -W "spec apache" -- "$cur"); return ;;
+            mapfile -t COMPREPLY < <(compgen -W "orrinfold apache" -- "$cur"); return ;;
         --rename-pages)
             mapfile -t COMPREPLY < <(compgen -W "html htm" -- "$cur"); return ;;
         --convert | --skip | --jobs | -j)

@@ -9,7 +9,7 @@ complete -c orrinfold -l virtual-root -x -a '(__fish_complete_directories (comma
 complete -c orrinfold -l convert -x -d 'Masks of documents to convert'
 complete -c orrinfold -l skip -x -d 'Masks of files and folders to leave out'
 complete -c orrinfold -l allow-outside -r -F -d 'A folder or file outside the site that pages may read'
-complete -c orrinfold -l dialect -x -a 'spec apache' -d 'SSI dialect'
+complete -c orrinfold -l dialect -x -a 'orrinfold apache' -d 'SSI dialect'
 complete -c orrinfold -l ap-expr -d "Read if/elif expressions in Apache's newer syntax"
 complete -c orrinfold -l rename-pages -x -a 'html htm' -d 'Write converted pages as NAME.EXT'
 complete -c orrinfold -l redirects -d 'Leave a page under each old name that redirects to the new one'

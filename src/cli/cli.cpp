@@ -18,7 +18,7 @@
 namespace {
 constexpr const char* usage_text =
     "Usage: orrinfold [--virtual-root DIR] [--convert MASKS] [--skip MASKS] [--allow-outside PATH]\n"
-    "                 [--dialect spec|apache] [--ap-expr] [--rename-pages EXT [--redirects]]\n"
+    "                 [--dialect orrinfold|apache] [--ap-expr] [--rename-pages EXT [--redirects]]\n"
     "                 [--check-links] [-j N] [--full] [--state-dir DIR] [--watch]\n"
     "                 [-q] [-v] [-k] [--werror] SOURCE DEST\n"
     "       orrinfold --check [options] SOURCE\n"
@@ -48,12 +48,12 @@ serve, so virtual="/inc/menu.inc" reads SOURCE/inc/menu.inc from every page.
                                                       too, is taken relative to the
                                                       folder of its document
 
-Dialects: --dialect spec (the default) is Orrinfold's own SSI: the seven commands
-above, every included file parsed, a missing include ends the run. --dialect apache
-does what Apache httpd's mod_include does for a site served from the virtual root
-with "Options +IncludesNOEXEC": if/elif/else/endif with Apache's expressions
-(legacy syntax; --ap-expr for the newer one, like "SSILegacyExprParser off"),
-include file= and virtual= (a URL: %XX escapes, ?query), echo encoding=, set,
+Dialects: --dialect orrinfold (the default) is Orrinfold's own SSI: the seven
+commands above, every included file parsed, a missing include ends the run.
+--dialect apache does what Apache httpd's mod_include does for a site served from
+the virtual root with "Options +IncludesNOEXEC": if/elif/else/endif with Apache's
+expressions (legacy syntax; --ap-expr for the newer one, like "SSILegacyExprParser
+off"), include file= and virtual= (a URL: %XX escapes, ?query), echo encoding=, set,
 config errmsg/echomsg/timefmt/sizefmt, printenv, comment, Apache's variables
 (DOCUMENT_NAME, DOCUMENT_URI, LAST_MODIFIED, USER_NAME, ...) and formats. Only
 included files that match a Convert mask are parsed; others are included as they
@@ -173,12 +173,12 @@ int run_cli(const std::vector<std::string>& args, std::ostream& out, std::ostrea
                    "may lead to (repeatable)")
         ->allow_extra_args(false)
         ->option_text("PATH");
-    std::string dialect = "spec";
+    std::string dialect = "orrinfold";
     app.add_option("--dialect", dialect,
-                   "SSI dialect: spec (Orrinfold's own, the default) or apache (as Apache httpd's mod_include "
+                   "SSI dialect: orrinfold (Orrinfold's own, the default) or apache (as Apache httpd's mod_include "
                    "serves the site)")
-        ->check(CLI::IsMember({"spec", "apache"}))
-        ->option_text("spec|apache");
+        ->check(CLI::IsMember({"orrinfold", "apache"}))
+        ->option_text("orrinfold|apache");
     app.add_flag("--ap-expr", preferences.ap_expressions,
                  "With --dialect apache: read if/elif expressions in Apache's newer syntax (as with "
                  "SSILegacyExprParser off)");
@@ -238,7 +238,7 @@ int run_cli(const std::vector<std::string>& args, std::ostream& out, std::ostrea
         return 2;
     }
 
-    preferences.dialect = dialect == "apache" ? dialect_t::apache : dialect_t::spec;
+    preferences.dialect = dialect == "apache" ? dialect_t::apache : dialect_t::orrinfold;
     if (app.count("--convert") > 0) preferences.convert_filter = joined(convert_masks);
     if (app.count("--skip") > 0) preferences.skip_filter = joined(skip_masks);
     // Like a web server, take "/"-paths from the folder being served unless told otherwise.

@@ -77,7 +77,7 @@ OptionsDialog::OptionsDialog(QWidget* parent) : QDialog(parent) {
     auto* dialect_label = new QLabel(QStringLiteral("Dialec&t:"), dialect_group);
     dialect_combo_ = new QComboBox(dialect_group);
     dialect_combo_->setObjectName("dialect_combo");
-    dialect_combo_->addItem(QStringLiteral("Orrinfold (default)"), static_cast<int>(dialect_t::spec));
+    dialect_combo_->addItem(QStringLiteral("Orrinfold (default)"), static_cast<int>(dialect_t::orrinfold));
     dialect_combo_->addItem(QStringLiteral("Apache httpd (mod_include)"), static_cast<int>(dialect_t::apache));
     dialect_label->setBuddy(dialect_combo_);
     auto* dialect_hint = new QLabel(QStringLiteral("Choose Apache httpd for a site written for Apache: if/elif/else, "

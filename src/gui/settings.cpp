@@ -24,7 +24,7 @@ void write_group(QSettings& store, const QString& group, const SSIDirectoryPrefe
     store.setValue("keep_going", preferences.keep_going);
     store.setValue("source_as_root", preferences.source_as_root);
     store.setValue("dialect",
-                   preferences.dialect == dialect_t::apache ? QStringLiteral("apache") : QStringLiteral("spec"));
+                   preferences.dialect == dialect_t::apache ? QStringLiteral("apache") : QStringLiteral("orrinfold"));
     store.setValue("ap_expressions", preferences.ap_expressions);
     store.setValue("rename_pages", text(preferences.rename_pages));  // empty: pages keep their names
     store.setValue("redirects", preferences.redirects);
@@ -44,7 +44,7 @@ void read_group(QSettings& store, const QString& group, SSIDirectoryPreferences&
     if (store.contains("keep_going")) preferences.keep_going = store.value("keep_going").toBool();
     if (store.contains("source_as_root")) preferences.source_as_root = store.value("source_as_root").toBool();
     if (store.contains("dialect"))  // an unknown name is the default dialect
-        preferences.dialect = store.value("dialect").toString() == "apache" ? dialect_t::apache : dialect_t::spec;
+        preferences.dialect = store.value("dialect").toString() == "apache" ? dialect_t::apache : dialect_t::orrinfold;
     if (store.contains("ap_expressions")) preferences.ap_expressions = store.value("ap_expressions").toBool();
     if (store.contains("rename_pages")) preferences.rename_pages = bytes(store.value("rename_pages"));
     if (store.contains("redirects")) preferences.redirects = store.value("redirects").toBool();

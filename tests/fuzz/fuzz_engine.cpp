@@ -55,7 +55,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     preferences.virtual_root = site.root;
     preferences.check = (mode & 2U) != 0;
     preferences.readable_folders = {site.root};
-    preferences.dialect = (mode & 8U) != 0 ? dialect_t::apache : dialect_t::spec;
+    preferences.dialect = (mode & 8U) != 0 ? dialect_t::apache : dialect_t::orrinfold;
     preferences.ap_expressions = (mode & 16U) != 0;
     DocumentCache cache;
     SSIParser::State state;

@@ -59,7 +59,7 @@ validate)
         - "$packaging/completions/orrinfold.bash")
     [ "$offered" = apache ] || fail "bash completion of --dialect=a offers '$offered'"
     offered=$(fish --no-config -c "source '$packaging/completions/orrinfold.fish'; complete -C 'orrinfold --dialect '" | cut -f1 | tr '\n' ' ')
-    [ "$offered" = "apache spec " ] || fail "fish completion of --dialect offers '$offered'"
+    [ "$offered" = "apache orrinfold " ] || fail "fish completion of --dialect offers '$offered'"
     out=$(desktop-file-validate "$packaging/$id.desktop" 2>&1) && [ -z "$out" ] || fail "desktop-file-validate: $out"
     out=$(appstreamcli validate --no-net "$packaging/$id.metainfo.xml" 2>&1)
     [ $? -eq 0 ] && ! printf '%s\n' "$out" | grep -qE '^[EW]:' || fail "appstreamcli validate: $out"

@@ -196,7 +196,7 @@ void check_links(walk_t& walk, const std::string& destination) {
 // does the set of renamed pages (links to them are rewritten).
 std::string options_text(const SSIDirectoryPreferences& preferences, const LinkRewriter* rewriter) {
     std::string text = std::string(orrinfold::version) + "|" +
-                       (preferences.dialect == dialect_t::apache ? "apache" : "spec") +
+                       (preferences.dialect == dialect_t::apache ? "apache" : "orrinfold") +
                        (preferences.ap_expressions ? "+ap" : "") + "|" + preferences.convert_filter + "|" +
                        preferences.skip_filter + "|" + preferences.virtual_root + "|" + preferences.rename_pages +
                        (preferences.redirects ? "+redirects" : "");

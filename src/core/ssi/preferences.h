@@ -6,7 +6,7 @@
 #include <vector>
 
 // The SSI dialects: the engine's own, and Apache httpd's mod_include as a static site sees it.
-enum class dialect_t { spec, apache };
+enum class dialect_t { orrinfold, apache };
 
 // The settings the SSI engine reads: the folder that "/"-paths of include, fsize and flastmod
 // are taken from (empty: the site has no virtual root), and whether the run only checks the
@@ -20,7 +20,7 @@ struct SSIParserPreferences {
     // Folders, fully resolved, below which include, fsize and flastmod may read (the site, the
     // virtual root, places the user allowed); empty: anywhere. A site walk fills it.
     std::vector<std::string> readable_folders;
-    dialect_t dialect = dialect_t::spec;
+    dialect_t dialect = dialect_t::orrinfold;
     // Apache dialect: if and elif take Apache's newer expression syntax instead of the legacy one.
     bool ap_expressions = false;
     // Apache dialect: whether an included document with this name is parsed for directives (as
