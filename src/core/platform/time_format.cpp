@@ -154,14 +154,14 @@ void read_flags(std::string_view f, std::size_t& i, field_t& field) {
     if (i < f.size() && (f[i] == 'E' || f[i] == 'O')) field.modified = true, ++i;
 }
 
-// Writes one conversion; spec is its whole text from the '%' on.
-void convert(std::string_view spec, field_t& field, const std::tm& t, const time_zone_t& zone) {
+// Writes one conversion; written is its whole text from the '%' on, as the format spells it.
+void convert(std::string_view written, field_t& field, const std::tm& t, const time_zone_t& zone) {
     const auto sub = [&](std::string_view format) { field.text(strftime_c(format, t, zone)); };
     const std::int64_t year = std::int64_t{t.tm_year} + 1900;
     const int hour12 = t.tm_hour % 12 == 0 ? 12 : t.tm_hour % 12;
-    const char conversion = spec.back();
+    const char conversion = written.back();
     switch (conversion) {
-        case '%': field.text(field.modified ? std::string(spec) : "%"); break;
+        case '%': field.text(field.modified ? std::string(written) : "%"); break;
         case 'a': field.text(name(weekdays, 7, t.tm_wday, true)); break;
         case 'A': field.text(name(weekdays, 7, t.tm_wday, false)); break;
         case 'b':
@@ -212,7 +212,7 @@ void convert(std::string_view spec, field_t& field, const std::tm& t, const time
         case 'Y': field.number(4, year); break;
         case 'z': field.text(offset_text(zone.offset)); break;
         case 'Z': field.text(zone.name, true); break;
-        default: field.out.append(spec); break;  // unknown: copied as it is
+        default: field.out.append(written); break;  // unknown: copied as it is
     }
 }
 }  // namespace
