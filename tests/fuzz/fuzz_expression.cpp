@@ -1,6 +1,6 @@
 // Fuzzes the Apache dialect's if/elif expressions: the first byte picks the syntax (bit 0: the
 // newer one), the rest is the expression. Variables $a and ${b} hold fixed values.
-#include "ssi/apache_expression.h"
+#include "ssi/expr/expression.h"
 
 #include <cstdint>
 #include <string>
