@@ -185,24 +185,7 @@ private:
         }
         const std::optional<std::string> left = word();
         if (!left) return std::nullopt;
-        if (take("=~") || take("!~")) {
-            const bool negate = text_[pos_ - 2] == '!';
-            bool fold = false;
-            const std::optional<std::string> pattern = regex(fold);
-            if (!pattern) return std::nullopt;
-            if (!live_) return false;
-            std::string problem;
-            std::optional<regex_captures_t> captures;
-            const std::optional<bool> matched = match_regex(*left, *pattern, &captures, fold, problem, host_.regexes);
-            if (!matched) return fail(problem);
-            // As Apache keeps them: only a pattern with a group replaces the captures, and pages
-            // then see its $0 alone.
-            if (host_.captures != nullptr && captures && captures->groups > 0) {
-                captures->whole_only = true;
-                *host_.captures = std::move(captures);
-            }
-            return *matched != negate;
-        }
+        if (take("=~") || take("!~")) return matches(*left, text_[pos_ - 2] == '!');
         if (take("in") || take("-in")) {
             if (!take("{")) return fail("Expected '{' after 'in'");
             bool found = false;
@@ -237,6 +220,25 @@ private:
                                                       : op == "<=" ? order <= 0 : op == ">" ? order > 0 : order >= 0;
         }
         return fail("Expected an operator after '" + *left + "'");
+    }
+
+    // The pattern after =~ or !~, matched against left.
+    std::optional<bool> matches(const std::string& left, bool negate) {
+        bool fold = false;
+        const std::optional<std::string> pattern = regex(fold);
+        if (!pattern) return std::nullopt;
+        if (!live_) return false;
+        std::string problem;
+        std::optional<regex_captures_t> captures;
+        const std::optional<bool> matched = match_regex(left, *pattern, &captures, fold, problem, host_.regexes);
+        if (!matched) return fail(problem);
+        // As Apache keeps them: only a pattern with a group replaces the captures, and pages
+        // then see its $0 alone.
+        if (host_.captures != nullptr && captures && captures->groups > 0) {
+            captures->whole_only = true;
+            *host_.captures = std::move(captures);
+        }
+        return *matched != negate;
     }
 
     static std::optional<std::uint32_t> ipv4(std::string_view text) {

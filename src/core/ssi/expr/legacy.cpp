@@ -140,87 +140,99 @@ private:
             nodes_.push_back(std::move(token));
             const int node = static_cast<int>(nodes_.size() - 1);
             const token_t type = nodes_.back().type;
-            const token_t under = current_ >= 0 ? at(current_).type : token_t::group;
-            switch (type) {
-            case token_t::string:
-                if (current_ < 0) {
-                    root_ = current_ = node;
-                } else if (under == token_t::string) {
-                    // Adjacent words are one string, joined by a space unless the first is empty.
-                    std::string& joined = at(current_).text;
-                    joined += (joined.empty() ? "" : " ") + nodes_.back().text;
-                    nodes_.pop_back();
-                } else if (under == token_t::regex || under == token_t::group || under == token_t::rbrace) {
-                    return invalid();
-                } else {
-                    attach_right(node);
-                }
-                break;
-            case token_t::regex:
-                ++regexes_;
-                if (current_ < 0) {
-                    root_ = current_ = node;
-                } else if (under == token_t::eq || under == token_t::ne || under == token_t::and_ ||
-                           under == token_t::or_ || under == token_t::lbrace || under == token_t::not_) {
-                    attach_right(node);
-                } else {
-                    return invalid();
-                }
-                break;
-            case token_t::and_:
-            case token_t::or_:
-                if (current_ < 0) return invalid();
-                // Climbs past everything but a parenthesis or another && or ||: both have one
-                // rank and group from the right.
-                while (current_ >= 0 && at(current_).type != token_t::lbrace && at(current_).type != token_t::and_ &&
-                       at(current_).type != token_t::or_) {
-                    if (at(current_).type == token_t::rbrace) return invalid();
-                    current_ = at(current_).parent;
-                }
-                if (!insert_above(node)) return false;
-                break;
-            case token_t::not_:
-                if (current_ < 0)
-                    root_ = current_ = node;
-                else if (under == token_t::string || under == token_t::regex || under == token_t::rbrace ||
-                         under == token_t::group)
-                    return invalid();
-                else
-                    attach_right(node);
-                break;
-            case token_t::eq:
-            case token_t::ne:
-            case token_t::ge:
-            case token_t::le:
-            case token_t::gt:
-            case token_t::lt:
-                if (current_ < 0) return invalid();
-                while (current_ >= 0) {
-                    const token_t t = at(current_).type;
-                    if (t == token_t::lbrace || t == token_t::and_ || t == token_t::or_) break;
-                    if (t != token_t::string && t != token_t::regex && t != token_t::group) return invalid();
-                    current_ = at(current_).parent;
-                }
-                if (!insert_above(node)) return false;
-                break;
-            case token_t::rbrace:
-                while (current_ >= 0 && at(current_).type != token_t::lbrace) current_ = at(current_).parent;
-                if (current_ < 0) return fail("Unmatched ')'");
-                at(current_).type = token_t::group;
+            const bool operand =
+                type == token_t::string || type == token_t::regex || type == token_t::not_ || type == token_t::lbrace;
+            if (!(operand ? place_operand(node, type) : place_operator(node, type))) return false;
+        }
+    }
+
+    // Hangs a string, pattern, ! or ( into the tree.
+    bool place_operand(int node, token_t type) {
+        const token_t under = current_ >= 0 ? at(current_).type : token_t::group;
+        switch (type) {
+        case token_t::string:
+            if (current_ < 0) {
+                root_ = current_ = node;
+            } else if (under == token_t::string) {
+                // Adjacent words are one string, joined by a space unless the first is empty.
+                std::string& joined = at(current_).text;
+                joined += (joined.empty() ? "" : " ") + nodes_.back().text;
                 nodes_.pop_back();
-                break;
-            case token_t::lbrace:
-                if (current_ < 0) {
-                    root_ = current_ = node;
-                } else if (under == token_t::not_ || under == token_t::and_ || under == token_t::or_ ||
-                           under == token_t::lbrace || is_comparison(under)) {
-                    attach_right(node);
-                } else {
-                    return invalid();
-                }
-                break;
-            case token_t::group: break;
+            } else if (under == token_t::regex || under == token_t::group || under == token_t::rbrace) {
+                return invalid();
+            } else {
+                attach_right(node);
             }
+            return true;
+        case token_t::regex:
+            ++regexes_;
+            if (current_ < 0) {
+                root_ = current_ = node;
+            } else if (under == token_t::eq || under == token_t::ne || under == token_t::and_ ||
+                       under == token_t::or_ || under == token_t::lbrace || under == token_t::not_) {
+                attach_right(node);
+            } else {
+                return invalid();
+            }
+            return true;
+        case token_t::not_:
+            if (current_ < 0)
+                root_ = current_ = node;
+            else if (under == token_t::string || under == token_t::regex || under == token_t::rbrace ||
+                     under == token_t::group)
+                return invalid();
+            else
+                attach_right(node);
+            return true;
+        case token_t::lbrace:
+            if (current_ < 0) {
+                root_ = current_ = node;
+            } else if (under == token_t::not_ || under == token_t::and_ || under == token_t::or_ ||
+                       under == token_t::lbrace || is_comparison(under)) {
+                attach_right(node);
+            } else {
+                return invalid();
+            }
+            return true;
+        default: return true;
+        }
+    }
+
+    // Hangs an operator above what binds tighter, or closes a parenthesis.
+    bool place_operator(int node, token_t type) {
+        switch (type) {
+        case token_t::and_:
+        case token_t::or_:
+            if (current_ < 0) return invalid();
+            // Climbs past everything but a parenthesis or another && or ||: both have one
+            // rank and group from the right.
+            while (current_ >= 0 && at(current_).type != token_t::lbrace && at(current_).type != token_t::and_ &&
+                   at(current_).type != token_t::or_) {
+                if (at(current_).type == token_t::rbrace) return invalid();
+                current_ = at(current_).parent;
+            }
+            return insert_above(node);
+        case token_t::eq:
+        case token_t::ne:
+        case token_t::ge:
+        case token_t::le:
+        case token_t::gt:
+        case token_t::lt:
+            if (current_ < 0) return invalid();
+            while (current_ >= 0) {
+                const token_t t = at(current_).type;
+                if (t == token_t::lbrace || t == token_t::and_ || t == token_t::or_) break;
+                if (t != token_t::string && t != token_t::regex && t != token_t::group) return invalid();
+                current_ = at(current_).parent;
+            }
+            return insert_above(node);
+        case token_t::rbrace:
+            while (current_ >= 0 && at(current_).type != token_t::lbrace) current_ = at(current_).parent;
+            if (current_ < 0) return fail("Unmatched ')'");
+            at(current_).type = token_t::group;
+            nodes_.pop_back();
+            return true;
+        default: return true;
         }
     }
 
@@ -228,6 +240,36 @@ private:
         node.text = host_.expand(node.text);
         node.value = !node.text.empty();
         node.done = true;
+    }
+
+    // A comparison of two strings, or = and != with a pattern; false when an operand is missing
+    // or of the wrong kind.
+    bool compare(node_t& node) {
+        const bool pattern = node.right >= 0 && at(node.right).type == token_t::regex;
+        if (node.left < 0 || node.right < 0 || at(node.left).type != token_t::string ||
+            (at(node.right).type != token_t::string && !(pattern && (node.type == token_t::eq || node.type == token_t::ne))))
+            return false;
+        const std::string left = host_.expand(at(node.left).text);
+        const std::string right = host_.expand(at(node.right).text);
+        if (pattern) {
+            --regexes_;
+            std::string problem;
+            const std::optional<bool> matched = match_regex(left, right, host_.captures, false, problem, host_.regexes);
+            // A pattern that does not compile is reported, and compares as a match.
+            if (!matched && host_.warn) host_.warn(problem);
+            node.value = matched.value_or(true) != (node.type == token_t::ne);
+        } else {
+            const int order = left.compare(right);
+            switch (node.type) {
+            case token_t::eq: node.value = order == 0; break;
+            case token_t::ne: node.value = order != 0; break;
+            case token_t::ge: node.value = order >= 0; break;
+            case token_t::le: node.value = order <= 0; break;
+            case token_t::gt: node.value = order > 0; break;
+            default: node.value = order < 0; break;
+            }
+        }
+        return true;
     }
 
     std::optional<bool> evaluate() {
@@ -270,33 +312,9 @@ private:
             case token_t::ge:
             case token_t::le:
             case token_t::gt:
-            case token_t::lt: {
-                const bool pattern = node.right >= 0 && at(node.right).type == token_t::regex;
-                if (node.left < 0 || node.right < 0 || at(node.left).type != token_t::string ||
-                    (at(node.right).type != token_t::string && !(pattern && (node.type == token_t::eq || node.type == token_t::ne))))
-                    return invalid(), std::nullopt;
-                const std::string left = host_.expand(at(node.left).text);
-                const std::string right = host_.expand(at(node.right).text);
-                if (pattern) {
-                    --regexes_;
-                    std::string problem;
-                    const std::optional<bool> matched = match_regex(left, right, host_.captures, false, problem, host_.regexes);
-                    // A pattern that does not compile is reported, and compares as a match.
-                    if (!matched && host_.warn) host_.warn(problem);
-                    node.value = matched.value_or(true) != (node.type == token_t::ne);
-                } else {
-                    const int order = left.compare(right);
-                    switch (node.type) {
-                    case token_t::eq: node.value = order == 0; break;
-                    case token_t::ne: node.value = order != 0; break;
-                    case token_t::ge: node.value = order >= 0; break;
-                    case token_t::le: node.value = order <= 0; break;
-                    case token_t::gt: node.value = order > 0; break;
-                    default: node.value = order < 0; break;
-                    }
-                }
+            case token_t::lt:
+                if (!compare(node)) return invalid(), std::nullopt;
                 break;
-            }
             case token_t::not_:
             case token_t::group:
                 if (node.right >= 0 && !at(node.right).done) {
