@@ -27,6 +27,11 @@ pattern_t RegexCache::compiled(const std::string& pattern, bool ignore_case) {
     return patterns_.try_emplace(std::move(key), std::move(result)).first->second;
 }
 
+std::size_t RegexCache::size() const {
+    const std::shared_lock lock(mutex_);
+    return patterns_.size();
+}
+
 std::optional<bool> match_regex(const std::string& subject, const std::string& pattern,
                                 std::optional<regex_captures_t>* captures, bool ignore_case, std::string& error,
                                 RegexCache* cache) {

@@ -47,12 +47,14 @@ std::optional<bool> run_regex(const compiled_regex_t& code, const std::string& p
 class RegexCache {
 public:
     pattern_t compiled(const std::string& pattern, bool ignore_case);
+    // How many patterns are kept.
+    std::size_t size() const;
 
 private:
     // Past this many patterns (a page computing them from variables) new ones are not kept.
     static constexpr std::size_t max_patterns = 4096;
 
-    std::shared_mutex mutex_;
+    mutable std::shared_mutex mutex_;
     std::unordered_map<std::string, pattern_t> patterns_;  // keyed by the case flag and the pattern
 };
 
