@@ -133,7 +133,6 @@ public:
     };
 
 private:
-    friend class SSIDialect;
     friend class OrrinfoldDialect;
     friend class ApacheDialect;
 
