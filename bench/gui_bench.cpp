@@ -194,7 +194,6 @@ void run(int argc, char** argv) {
                 runs);
 
     init_preferences();
-    SSIParser::init_commands();
     app_preferences.virtual_root = source;
     // What the window runs with: one job per processor.
     SSIDirectoryPreferences preferences = app_preferences;

@@ -54,7 +54,6 @@ void measure(const char* name, const char* unit, std::size_t base, const std::fu
 }  // namespace
 
 int main() {
-    SSIParser::init_commands();
     constexpr std::size_t mb = 1 << 20;
     std::printf("sizes 1x, 2x, 4x, 8x; time per unit of input (flat = linear)\n");
     measure("one unfinished directive (from 8 MB)", "B", 8 * mb,

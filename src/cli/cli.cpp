@@ -250,7 +250,6 @@ int run_cli(const std::vector<std::string>& args, std::ostream& out, std::ostrea
         return 2;
     }
 
-    SSIParser::init_commands();
     // A check reports every broken document rather than stopping at the first.
     preferences.keep_going = preferences.keep_going || preferences.check;
     StreamLog log(out, quiet || preferences.check);

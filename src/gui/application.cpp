@@ -60,7 +60,6 @@ int run_gui(int argc, char** argv) {
         settings::record_version(store);
         init_preferences();
         settings::load_current(store, app_preferences);
-        SSIParser::init_commands();
 
         MainWindow window;
         if (options.isSet(screenshot)) return save_picture(window, options.value(screenshot)) ? 0 : 1;

@@ -4,7 +4,7 @@
 #include "recording_log.h"
 #include "run_engine.h"
 #include "site/convert.h"
-#include "ssi/apache_expression.h"
+#include "ssi/expr/expression.h"
 #include "ssi/preferences.h"
 #include "temp_tree.h"
 #include "version.h"

@@ -1,6 +1,7 @@
 // Fuzzes the Apache dialect's if/elif expressions: the first byte picks the syntax (bit 0: the
-// newer one), the rest is the expression. Variables $a and ${b} hold fixed values.
-#include "ssi/apache_expression.h"
+// newer one) and whether patterns are cached (bit 1), the rest is the expression. Variables $a
+// and ${b} hold fixed values.
+#include "ssi/expr/expression.h"
 
 #include <cstdint>
 #include <string>
@@ -27,6 +28,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     };
     host.warn = [](const std::string&) {};
     host.captures = &captures;
+    // Bit 1 sends the patterns through a cache kept across inputs, as a run keeps it.
+    static RegexCache regexes;
+    if ((data[0] & 2U) != 0) host.regexes = &regexes;
     host.server_variable = [](const std::string& name) {
         return name == "REQUEST_URI" ? std::optional<std::string>("/a.shtml") : std::nullopt;
     };

@@ -445,7 +445,6 @@ int main(int argc, char** argv) {
         qputenv(variable, home.path().toLocal8Bit());
     for (const char* variable : {"XDG_CONFIG_HOME", "XDG_DATA_HOME"}) qunsetenv(variable);
     QApplication app(argc, argv);
-    SSIParser::init_commands();
     GuiTest test;
     return QTest::qExec(&test, argc, argv);
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/file_system.h"
+#include "ssi/expr/regex.h"
 
 #include <cstddef>
 #include <memory>
@@ -42,6 +43,8 @@ public:
         const std::unique_lock lock(mutex_);
         folders_.emplace(folder, resolved);
     }
+    // The regular expressions of the Apache dialect's if and elif, compiled once per run.
+    RegexCache& regexes() { return regexes_; }
 
 private:
     struct entry_t {
@@ -55,4 +58,5 @@ private:
     std::unordered_set<std::string> readable_;
     std::unordered_map<std::string, std::string> folders_;
     std::size_t total_ = 0;
+    RegexCache regexes_;
 };

@@ -4,7 +4,7 @@
 // in the common subset (classes, groups, alternatives, quantifiers, lazy quantifiers, \d \w \s,
 // anchors, look-ahead) mean the same; PCRE-only syntax ((?i), look-behind, named groups,
 // possessive quantifiers) does not compile, and there is no match limit.
-#include "ssi/apache_expression.h"
+#include "ssi/expr/regex.h"
 
 #include <regex>
 
@@ -35,20 +35,27 @@ std::string with_dot_all(const std::string& pattern) {
 }
 }  // namespace
 
-std::optional<bool> match_regex(const std::string& subject, const std::string& pattern,
-                                std::optional<regex_captures_t>* captures, bool ignore_case, std::string& error) {
-    std::regex compiled;
+struct compiled_regex_t {
+    std::regex code;
+};
+
+pattern_t compile_regex(const std::string& pattern, bool ignore_case) {
+    auto compiled = std::make_shared<compiled_regex_t>();
     try {
-        compiled.assign(with_dot_all(pattern),
-                        std::regex::ECMAScript | (ignore_case ? std::regex::icase : std::regex::flag_type{}));
+        compiled->code.assign(with_dot_all(pattern),
+                              std::regex::ECMAScript | (ignore_case ? std::regex::icase : std::regex::flag_type{}));
     } catch (const std::regex_error& e) {
-        error = "Regular expression /" + pattern + "/ does not compile: " + e.what();
-        return std::nullopt;
+        return {nullptr, "Regular expression /" + pattern + "/ does not compile: " + e.what()};
     }
+    return {std::move(compiled), {}};
+}
+
+std::optional<bool> run_regex(const compiled_regex_t& compiled, const std::string& pattern, const std::string& subject,
+                              std::optional<regex_captures_t>* captures, std::string& error) {
     std::smatch match;
     bool found = false;
     try {
-        found = std::regex_search(subject, match, compiled);
+        found = std::regex_search(subject, match, compiled.code);
     } catch (const std::regex_error& e) {
         error = "Regular expression /" + pattern + "/ failed: " + e.what();
         return std::nullopt;
@@ -56,7 +63,7 @@ std::optional<bool> match_regex(const std::string& subject, const std::string& p
     if (captures != nullptr) {
         regex_captures_t& stored = captures->emplace();
         stored.subject = subject;
-        stored.groups = compiled.mark_count();
+        stored.groups = compiled.code.mark_count();
         stored.spans.fill({-1, -1});
         if (found)
             for (std::size_t i = 0; i < stored.spans.size() && i < match.size(); ++i)

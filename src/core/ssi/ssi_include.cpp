@@ -13,10 +13,9 @@
 #include <stdexcept>
 
 SSIParser::resolved_path_t SSIParser::resolve_path(SSIParser& parser, const Command& command) {
-    const auto file = command.arguments.find(u"file");
-    const auto virtual_ = command.arguments.find(u"virtual");
-    const bool has_file = file != command.arguments.end();
-    const bool has_virtual = virtual_ != command.arguments.end();
+    const bool has_file = command.find(u"file") != nullptr;
+    const std::u16string* virtual_ = command.find(u"virtual");
+    const bool has_virtual = virtual_ != nullptr;
     const char* problem = nullptr;
     if (!has_file && !has_virtual)
         problem = "Missing 'file' or 'virtual' argument";
@@ -24,12 +23,9 @@ SSIParser::resolved_path_t SSIParser::resolve_path(SSIParser& parser, const Comm
         problem = "Both 'file' and 'virtual' arguments";
     else if (has_file)
         problem = "'file' argument is not supported (only 'virtual')";
-    if (problem != nullptr) {
-        parser.report(severity_t::error, problem);
-        raise(ssi_command_exception{});
-    }
+    if (problem != nullptr) parser.fail(problem);
 
-    std::u16string_view value = virtual_->second;
+    std::u16string_view value = *virtual_;
     while (!value.empty() && is_space(value.front())) value.remove_prefix(1);
     std::string path = to_narrow(value);
     // Site authors on Windows write either separator; this file system takes only '/'.

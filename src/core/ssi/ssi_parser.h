@@ -3,6 +3,7 @@
 #include "base/location.h"
 #include "platform/document_file.h"
 #include "platform/text.h"
+#include "ssi/codecs.h"
 
 #include <cstdint>
 #include <ctime>
@@ -21,6 +22,7 @@ class DocumentCache;
 enum class severity_t;
 class DocumentOutput;
 struct SSIParserPreferences;
+class SSIDialect;
 
 // A handler gives up on a directive after logging why; the dispatcher drops it.
 struct ssi_command_exception : std::exception {};
@@ -56,7 +58,7 @@ inline constexpr std::size_t apache_include_depth = 11;
 class SSIParser {
 public:
     using variables_t = std::map<std::u16string, std::u16string>;
-    enum class size_format_t : unsigned char { bytes = 0, abbrev = 1 };
+    using size_format_t = ::size_format_t;
 
     // What a top-level document shares with everything it includes, at any depth.
     struct State {
@@ -75,19 +77,20 @@ public:
         page_dependencies_t* dependencies = nullptr;  // filled when given
     };
 
-    // One parsed directive. The default dialect keeps its arguments by name, expanded; the Apache
-    // dialect keeps them in order and raw (an argument may come without a value), because its
-    // handlers read them one by one and decode each in its own way.
+    // One parsed directive, its arguments in the order written. The default dialect keeps each
+    // name once, its value expanded; the Apache dialect keeps them raw (an argument may come
+    // without a value), because its handlers read them one by one and decode each in its own way.
     struct Argument {
         std::u16string name;
         std::optional<std::u16string> value;
     };
     struct Command {
         std::u16string name;
-        std::map<std::u16string, std::u16string> arguments;
-        std::vector<Argument> list;
-        std::string malformed;  // Apache dialect: why the directive cannot run (it then fails)
+        std::vector<Argument> arguments;
+        std::string malformed;  // why the directive cannot run (it then fails)
         std::string too_long;  // why the directive is dropped: a part of it passed max_value_length
+        // The value of the first argument of that name; null when there is none or it has no value.
+        const std::u16string* find(std::u16string_view argument) const;
     };
 
     using handler_t = void (*)(SSIParser&, const Command&);
@@ -98,11 +101,6 @@ public:
         bool flow = false;  // runs also where a false branch stops the output (if, elif, else, endif)
     };
     using command_table_t = std::map<std::u16string, command_info_t>;
-
-    // The command tables, built once on first use and only read afterwards.
-    static const command_table_t& commands();
-    static const command_table_t& apache_commands();
-    static void init_commands();
 
     SSIParser(const std::string& path, DocumentOutput& output, const SSIParserPreferences& preferences, State& state,
               CompileLogBase& log);
@@ -120,6 +118,9 @@ public:
     void write(std::u16string_view text);
     // Where the directive being executed stands, with the include directives that led here.
     diagnostic_location_t location();
+    // Logs an error about the directive being executed, writes what the dialect shows for a
+    // failed directive, and drops it.
+    [[noreturn]] void fail(const std::string& text);
 
     // A directive's position is worked out only when a diagnostic needs it, by counting from
     // the last position worked out (or the start) of the document.
@@ -131,9 +132,10 @@ public:
         void advance(const unsigned char* from, const unsigned char* to, bool wide) noexcept;
     };
 
-    struct apache_document_t;
-
 private:
+    friend class OrrinfoldDialect;
+    friend class ApacheDialect;
+
     void open_document(const std::string& path);
     void depends_on(const std::string& path, const file_status_t& status);
     void uses_time();
@@ -147,12 +149,8 @@ private:
     void walk();
     bool find_directive();
     void parse_command(Command& command);
-    void read_identifier(std::u16string& identifier);
     void skip_spaces();
     void execute_command(const Command& command);
-    void parse_apache_command(Command& command);
-    std::u16string read_apache_value();
-    bool at_closer();
     void report(severity_t severity, const std::string& text);
     source_position_t position_of(std::uint64_t offset);
     std::string display_path(const std::string& path) const;
@@ -196,36 +194,6 @@ private:
     static void do_set(SSIParser& parser, const Command& command);
     static resolved_path_t resolve_path(SSIParser& parser, const Command& command);
 
-    // The Apache dialect (ssi_apache.cpp).
-    void start_apache(bool top_level);
-    void finish_apache();
-    // Logs an error, writes the page's error text in place of the directive and drops it.
-    [[noreturn]] void fail(const std::string& text);
-    const std::u16string& apache_error_text() const;
-    bool apache_stalled() const;
-    void stall_apache();
-    std::optional<std::u16string> apache_variable(std::u16string_view name);
-    std::u16string apache_expand(std::u16string_view value);
-    bool apache_assign(std::u16string_view name, const std::u16string& value);
-    const Argument& apache_expression(const Command& command, const char* directive);
-    void apache_branch(const Argument& expression);
-    [[noreturn]] void apache_branch_error(const std::string& text);
-    std::optional<std::string> apache_server_variable(const std::string& name);
-    struct apache_target_t;
-    apache_target_t apache_target(const Argument& argument);
-    static void do_apache_include(SSIParser& parser, const Command& command);
-    static void do_apache_echo(SSIParser& parser, const Command& command);
-    static void do_apache_set(SSIParser& parser, const Command& command);
-    static void do_apache_config(SSIParser& parser, const Command& command);
-    static void do_apache_file_info(SSIParser& parser, const Command& command);
-    static void do_apache_printenv(SSIParser& parser, const Command& command);
-    static void do_apache_comment(SSIParser& parser, const Command& command);
-    static void do_apache_exec(SSIParser& parser, const Command& command);
-    static void do_apache_if(SSIParser& parser, const Command& command);
-    static void do_apache_elif(SSIParser& parser, const Command& command);
-    static void do_apache_else(SSIParser& parser, const Command& command);
-    static void do_apache_endif(SSIParser& parser, const Command& command);
-
     const SSIParserPreferences* preferences_;
     CompileLogBase* log_;
     std::string path_;  // empty for a document held in memory by its caller
@@ -253,9 +221,8 @@ private:
     size_format_t size_format_ = size_format_t::abbrev;
     State* state_;
     bool in_chain_ = false;
-    bool apache_dialect_ = false;
     bool printing_ = true;  // false inside a branch an if did not take
-    std::unique_ptr<apache_document_t> apache_;
+    std::unique_ptr<SSIDialect> dialect_;  // this document's
 };
 
 // The engine's white space: tab, line feed, form feed, carriage return, space and U+200B.
@@ -275,5 +242,3 @@ inline constexpr std::u16string_view default_time_format = u"%a, %d-%b-%Y %H:%M:
 // With library_composites, %c, %x and %X take the C library's forms.
 std::u16string format_time(std::u16string_view format, const std::optional<std::tm>& time,
                            bool library_composites = false);
-// A size as an exact count ("bytes") or abbreviated with one cut-off decimal and k or M.
-std::u16string format_size(std::uint64_t size, SSIParser::size_format_t format);

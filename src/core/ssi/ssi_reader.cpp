@@ -1,9 +1,9 @@
 #include "ssi/ssi_parser.h"
 
-#include "ssi/apache_document.h"
 
 #include "base/exceptions.h"
 #include "platform/text.h"
+#include "ssi/dialect.h"
 #include "ssi/document_cache.h"
 #include "ssi/preferences.h"
 
@@ -32,13 +32,10 @@ SSIParser::SSIParser(const std::string& path, DocumentOutput& output, const SSIP
       output_(&output),
       time_format_(default_time_format),
       state_(&state),
-      apache_dialect_(preferences.dialect == dialect_t::apache) {
+      dialect_(make_dialect(preferences.dialect, *this)) {
     const bool top_level = state.open_documents.empty();
     open_document(path);
-    if (apache_dialect_)
-        start_apache(top_level);
-    else
-        store_server_software();
+    dialect_->start(top_level);
 }
 
 SSIParser::SSIParser(std::string_view document, std::string directory, DocumentOutput& output,
@@ -50,13 +47,10 @@ SSIParser::SSIParser(std::string_view document, std::string directory, DocumentO
       output_(&output),
       time_format_(default_time_format),
       state_(&state),
-      apache_dialect_(preferences.dialect == dialect_t::apache) {
+      dialect_(make_dialect(preferences.dialect, *this)) {
     begin_ = current_ = reinterpret_cast<const unsigned char*>(document.data());
     end_ = begin_ + document.size();
-    if (apache_dialect_)
-        start_apache(true);
-    else
-        store_server_software();
+    dialect_->start(true);
 }
 
 SSIParser::~SSIParser() {
@@ -74,10 +68,9 @@ void SSIParser::open_document(const std::string& path) {
     auto& chain = state_->open_documents;
     // Apache has no cycle check of its own: a page that includes itself is nested until its
     // limit of subrequests, and the innermost include fails.
-    const bool apache = preferences_->dialect == dialect_t::apache;
-    if (!apache && std::find(chain.begin(), chain.end(), status.identity) != chain.end())
+    if (dialect_->refuses_cycles() && std::find(chain.begin(), chain.end(), status.identity) != chain.end())
         raise(std::runtime_error("Include cycle: " + path + " is already being processed"));
-    const std::size_t depth = apache ? apache_include_depth : max_include_depth;
+    const std::size_t depth = dialect_->include_depth();
     if (chain.size() >= depth)
         raise(std::runtime_error("Includes nested more than " + std::to_string(depth) + " documents deep: " + path));
 

@@ -68,14 +68,13 @@ bool SSIParser::assign_variable(const std::u16string& name, const std::u16string
 void SSIParser::store_server_software() { assign_variable(u"SERVER_SOFTWARE", to_wide(orrinfold::product_name)); }
 
 void SSIParser::do_set(SSIParser& parser, const Command& command) {
-    if (parser.assign_variable(command.arguments.at(u"var"), command.arguments.at(u"value"))) return;
-    parser.report(severity_t::error, "Variables would hold more than " + std::to_string(max_variables_length) +
-                                         " characters in all; 'set' dropped");
-    raise(ssi_command_exception{});
+    if (parser.assign_variable(*command.find(u"var"), *command.find(u"value"))) return;
+    parser.fail("Variables would hold more than " + std::to_string(max_variables_length) +
+                " characters in all; 'set' dropped");
 }
 
 void SSIParser::do_echo(SSIParser& parser, const Command& command) {
-    const std::u16string& name = command.arguments.at(u"var");
+    const std::u16string& name = *command.find(u"var");
     if (name == u"DATE_GMT" || name == u"DATE_LOCAL") parser.uses_time();
     if (name == u"DATE_GMT")
         parser.write(format_time(parser.time_format_, universal_time(current_time())));

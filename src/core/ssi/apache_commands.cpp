@@ -1,0 +1,266 @@
+#include "ssi/apache_dialect.h"
+
+#include "base/compile_log.h"
+#include "base/exceptions.h"
+#include "platform/clock.h"
+#include "platform/file.h"
+#include "platform/file_system.h"
+#include "platform/text.h"
+#include "ssi/codecs.h"
+#include "ssi/document_output.h"
+#include "ssi/preferences.h"
+
+#include <algorithm>
+#include <cctype>
+#include <stdexcept>
+
+// The Apache dialect's commands other than flow control. Each handler reads its arguments in
+// order, as Apache does: what comes before a bad argument has already been written.
+
+namespace {
+std::u16string upper(std::u16string_view text) {
+    std::u16string result(text);
+    for (char16_t& c : result)
+        if (c >= u'a' && c <= u'z') c = static_cast<char16_t>(c - 32);
+    return result;
+}
+
+std::string base_name(const std::string& path) { return path.substr(path.rfind('/') + 1); }
+
+std::string folder_of(const std::string& url) { return url.substr(0, url.rfind('/') + 1); }
+
+// Apache refuses to include a file whose MIME type is not text/* (it could be a program).
+// These are the common such types' extensions, as Debian's mime.types gives them.
+bool is_non_text_type(const std::string& name) {
+    static constexpr std::string_view extensions[] = {
+        "7z",   "atom", "avi",  "bin",  "bmp",  "bz2",  "class", "dll",  "dmg", "doc",   "docx", "eot",
+        "eps",  "epub", "exe",  "flac", "gif",  "gz",   "ico",   "iso",  "jar", "jpeg",  "jpg",  "json",
+        "m4a",  "mov",  "mp3",  "mp4",  "mpeg", "mpg",  "odp",   "ods",  "odt", "oga",   "ogg",  "ogv",
+        "otf",  "pdf",  "png",  "ppt",  "pptx", "ps",   "rar",   "rss",  "rtf", "svg",   "swf",  "tar",
+        "tgz",  "tif",  "tiff", "ttf",  "wasm", "wav",  "webm",  "webp", "woff", "woff2", "xhtml", "xls",
+        "xlsx", "xml",  "xz",   "zip"};
+    const std::size_t dot = name.rfind('.');
+    if (dot == std::string::npos) return false;
+    std::string extension = name.substr(dot + 1);
+    for (char& c : extension) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return std::binary_search(std::begin(extensions), std::end(extensions), extension);
+}
+
+}  // namespace
+
+ApacheDialect::target_t ApacheDialect::target(const Argument& argument) {
+    std::string value;
+    try {
+        value = to_narrow(expand(decode_entities(*argument.value)));
+    } catch (const value_too_long&) {
+        parser_.fail("Path of '" + to_narrow(argument.name) + "' is longer than " + std::to_string(max_value_length) +
+             " characters");
+    }
+    target_t target;
+    if (argument.name == u"file") {
+        // Only the document's own folder and below, as Apache allows.
+        const std::optional<std::string> relative = value.starts_with('/') ? std::nullopt : normalized(value);
+        if (!relative || relative->empty()) parser_.fail("Unable to access file \"" + value + "\": only paths below the document's folder are allowed");
+        target.path = parser_.directory_ + *relative;
+        if (url_ && relative->rfind('/') == 0) target.url = folder_of(*url_) + relative->substr(1);
+        return target;
+    }
+    if (const std::size_t question = value.find('?'); question != std::string::npos) {
+        target.query = value.substr(question + 1);
+        value.resize(question);
+    }
+    if (!unescape_url(value, false) || value.find('\0') != std::string::npos)
+        parser_.fail("Unable to include \"" + value + "\": bad escape in the URL");
+    if (!value.starts_with('/')) {
+        if (!url_)
+            parser_.fail("Unable to include \"" + value + "\": a document included by file= from another folder has no URL "
+                 "that relative paths could start from");
+        value = folder_of(*url_) + value;
+    }
+    target.url = normalized(value);
+    if (!target.url) parser_.fail("Unable to include \"" + value + "\": the path leads above the virtual root");
+    const std::string& root = parser_.preferences_->virtual_root;
+    target.path = (root.empty() ? parser_.directory_ : root) + *target.url;
+    return target;
+}
+
+void ApacheDialect::do_include(SSIParser& parser, const Command& command) {
+    ApacheDialect& self = of(parser);
+    if (command.arguments.empty()) parser.fail("Missing argument for 'include'");
+    for (const Argument& argument : command.arguments) {
+        if (!argument.value) break;
+        self.require_known(command, argument);
+        const target_t target = self.target(argument);
+        std::optional<SSIParser> child;
+        try {
+            parser.require_readable(target.path);
+            const file_status_t status = stat_path(target.path);
+            parser.depends_on(target.path, status);
+            if (status.kind == file_kind_t::directory)
+                raise(std::runtime_error(target.path + ": Is a directory"));
+            if (is_non_text_type(base_name(target.path)))
+                raise(std::runtime_error(target.path + ": not included, its type is not text (as in Apache)"));
+            const auto& parses = parser.preferences_->parses_include;
+            if (parses && !parses(base_name(target.path))) {
+                // Included as it stands, byte for byte, as Apache does with what it does not parse.
+                File file(target.path, File::access_t::read);
+                unsigned char chunk[64 * 1024];
+                for (std::size_t got; (got = file.read(chunk, sizeof chunk)) > 0;) parser.output_->write(chunk, got);
+                continue;
+            }
+            if (target.query) {
+                std::string unescaped = *target.query;
+                unescape_url(unescaped, false);
+                self.assign(u"QUERY_STRING", to_wide(*target.query));
+                self.assign(u"QUERY_STRING_UNESCAPED", to_wide(escape_shell(unescaped)));
+            }
+            child.emplace(target.path, *parser.output_, *parser.preferences_, *parser.state_, *parser.log_);
+        } catch (const std::runtime_error& e) {
+            parser.fail(e.what());
+        }
+        child->parent_ = &parser;
+        of(*child).url_ = target.url;
+        child->process();
+    }
+}
+
+namespace {
+// Apache's value encodings, for echo and set; nullopt for an unknown name.
+std::optional<std::string> encoded(const std::string& text, const std::u16string& encoding) {
+    if (encoding == u"NONE") return text;
+    if (encoding == u"ENTITY") return escape_html(text);
+    if (encoding == u"URL" || encoding == u"URLENCODED") return escape_url(text, encoding == u"URLENCODED");
+    if (encoding == u"BASE64") return encode_base64(text);
+    return std::nullopt;
+}
+}  // namespace
+
+void ApacheDialect::do_echo(SSIParser& parser, const Command& command) {
+    ApacheDialect& self = of(parser);
+    if (command.arguments.empty()) parser.fail("Missing argument for 'echo'");
+    // An encoding holds for every var after it; an unknown one fails only when a value is shown.
+    std::u16string encoding = u"ENTITY";
+    for (const Argument& argument : command.arguments) {
+        if (!argument.value) break;
+        self.require_known(command, argument);
+        const std::u16string value = decode_entities(*argument.value);
+        if (argument.name == u"var") {
+            const std::optional<std::u16string> found = self.variable(self.expand(value));
+            if (!found) {
+                parser.write(self.echo_text_);
+                continue;
+            }
+            const std::optional<std::string> text = encoded(to_narrow(*found), upper(encoding));
+            if (!text) parser.fail("Unknown value '" + to_narrow(encoding) + "' of 'encoding' in command 'echo'");
+            parser.write(to_wide(*text));
+        } else {
+            encoding = value;
+        }
+    }
+}
+
+void ApacheDialect::do_set(SSIParser& parser, const Command& command) {
+    ApacheDialect& self = of(parser);
+    if (command.arguments.size() < 2) parser.fail("Missing argument for 'set'");
+    std::optional<std::u16string> name;
+    std::u16string decoding = u"NONE", encoding = u"NONE";
+    const auto known = [](const std::u16string& coding) {
+        return coding == u"NONE" || coding == u"URL" || coding == u"URLENCODED" || coding == u"BASE64" ||
+               coding == u"ENTITY";
+    };
+    for (const Argument& argument : command.arguments) {
+        if (!argument.value) break;
+        self.require_known(command, argument);
+        if (argument.name == u"var") {
+            name = self.expand(decode_entities(*argument.value));
+        } else if (argument.name == u"decoding" || argument.name == u"encoding") {
+            std::u16string& coding = argument.name == u"decoding" ? decoding : encoding;
+            coding = upper(decode_entities(*argument.value));
+            if (!known(coding))
+                parser.fail("Unknown value '" + to_narrow(*argument.value) + "' of '" + to_narrow(argument.name) +
+                            "' in command 'set'");
+        } else {
+            if (!name) parser.fail("'var' must come before 'value' in command 'set'");
+            std::string value = to_narrow(self.expand(*argument.value));
+            if (decoding == u"URL" || decoding == u"URLENCODED")
+                unescape_url(value, decoding == u"URLENCODED");
+            else if (decoding == u"BASE64")
+                value = decode_base64(value);
+            else if (decoding == u"ENTITY")
+                value = to_narrow(decode_entities(to_wide(value)));
+            value = *encoded(value, encoding);
+            if (!self.assign(*name, to_wide(value)))
+                parser.fail("Variables would hold more than " + std::to_string(max_variables_length) +
+                            " characters in all; 'set' dropped");
+        }
+    }
+}
+
+void ApacheDialect::do_config(SSIParser& parser, const Command& command) {
+    if (command.arguments.empty()) parser.fail("Missing argument for 'config'");
+    ApacheDialect& self = of(parser);
+    for (const Argument& argument : command.arguments) {
+        if (!argument.value) break;
+        const std::u16string value = self.expand(*argument.value);
+        self.require_known(command, argument);
+        if (argument.name == u"errmsg") {
+            self.error_text_ = value;
+        } else if (argument.name == u"echomsg") {
+            self.echo_text_ = value;
+        } else if (argument.name == u"timefmt") {
+            parser.time_format_ = value;
+            parser.state_->shared_time_format = value;
+        } else {
+            const std::u16string format = decode_entities(value);
+            if (format == u"bytes")
+                parser.size_format_ = size_format_t::bytes;
+            else if (format == u"abbrev")
+                parser.size_format_ = size_format_t::abbrev;
+            else
+                parser.fail("Unknown value '" + to_narrow(format) + "' of 'sizefmt' in command 'config'");
+        }
+    }
+}
+
+// fsize and flastmod: one handler, told apart by the directive's name.
+void ApacheDialect::do_file_info(SSIParser& parser, const Command& command) {
+    ApacheDialect& self = of(parser);
+    const bool size = command.name == u"fsize";
+    const std::string name = size ? "fsize" : "flastmod";
+    if (command.arguments.empty()) parser.fail("Missing argument for '" + name + "'");
+    for (const Argument& argument : command.arguments) {
+        if (!argument.value) break;
+        self.require_known(command, argument);
+        const target_t target = self.target(argument);
+        file_status_t status;
+        try {
+            parser.require_readable(target.path);
+            status = stat_path(target.path);
+            parser.depends_on(target.path, status);
+        } catch (const std::runtime_error& e) {
+            parser.fail(e.what());
+        }
+        if (!size)
+            parser.write(format_time(parser.time_format_, local_time(status.modified), true));
+        else
+            parser.write(to_wide(parser.size_format_ == size_format_t::bytes ? grouped_size(status.size)
+                                                                            : abbreviated_size(status.size)));
+    }
+}
+
+void ApacheDialect::do_printenv(SSIParser& parser, const Command& command) {
+    ApacheDialect& self = of(parser);
+    if (!command.arguments.empty()) parser.fail("'printenv' takes no arguments");
+    SSIParser::variables_t shown = parser.state_->variables;
+    for (const std::u16string_view lazy : {u"DATE_LOCAL", u"DATE_GMT", u"LAST_MODIFIED", u"USER_NAME"})
+        if (const auto value = self.variable(lazy)) shown.try_emplace(std::u16string(lazy), *value);
+    for (const auto& [name, value] : shown)
+        parser.write(to_wide(escape_html(to_narrow(name)) + "=" + escape_html(to_narrow(value)) + "\n"));
+}
+
+void ApacheDialect::do_comment(SSIParser&, const Command&) {}
+
+void ApacheDialect::do_exec(SSIParser& parser, const Command&) {
+    parser.fail("'exec' is not supported: a static conversion never runs commands");
+}
+
