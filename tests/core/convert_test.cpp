@@ -1,4 +1,4 @@
-#include "site/convert.h"
+#include "build/convert.h"
 
 #include "recording_log.h"
 #include "ssi/preferences.h"

@@ -2,8 +2,8 @@
 // site-level rules (clashes, redirects, the link check).
 #include "base/compile_log.h"
 #include "recording_log.h"
-#include "site/convert.h"
-#include "site/links.h"
+#include "build/convert.h"
+#include "html/links.h"
 #include "platform/file_system.h"
 #include "ssi/preferences.h"
 #include "temp_tree.h"
