@@ -44,8 +44,9 @@ void convert_directory(const std::string& relative, const std::string& source, c
                        const SSIDirectoryPreferences& preferences, CompileLogBase& log,
                        conversion_control_t* control = nullptr);
 
-// How many files a run over source would convert or copy, for a progress bar. Reads
-// folders only; entries it cannot read are left for the run itself to report.
+// How many files a run over source would convert or copy, for a progress bar: it walks as
+// the run does, leaving out the same entries, but writes nothing. A site it cannot read
+// counts 0, left for the run itself to report.
 std::uint64_t count_files(const std::string& source, const std::string& destination,
                           const SSIDirectoryPreferences& preferences);
 
