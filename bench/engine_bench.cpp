@@ -3,7 +3,7 @@
 #include "base/compile_log.h"
 #include "scratch_folder.h"
 #include "platform/file_system.h"
-#include "site/convert.h"
+#include "build/convert.h"
 #include "ssi/preferences.h"
 
 #include <algorithm>

@@ -4,11 +4,11 @@
 // alone, line by line at the pace a run writes it. Runs headless; the site lives under /dev/shm.
 //   gui_bench [--pages N] [--files M] [--runs R]
 #include "base/compile_log.h"
+#include "build/convert.h"
 #include "folders_tree.h"
 #include "gui_compile_log.h"
 #include "main_window.h"
 #include "scratch_folder.h"
-#include "site/convert.h"
 #include "ssi/preferences.h"
 #include "ssi/ssi_parser.h"
 

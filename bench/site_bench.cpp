@@ -1,8 +1,8 @@
 // Converts a generated site of about 5,000 files with convert_directory and compares the time
 // with `cp -r` of the same tree. Everything lives under /dev/shm so the disk does not set the pace.
 #include "base/compile_log.h"
+#include "build/convert.h"
 #include "scratch_folder.h"
-#include "site/convert.h"
 #include "ssi/preferences.h"
 
 #include <algorithm>

@@ -2,10 +2,10 @@
 
 #include "base/compile_log.h"
 #include "base/exceptions.h"
+#include "build/convert.h"
 #include "platform/file_system.h"
 #include "platform/interrupt.h"
 #include "platform/thread.h"
-#include "site/convert.h"
 #include "site/watch.h"
 #include "ssi/preferences.h"
 #include "ssi/ssi_parser.h"

@@ -1,6 +1,7 @@
 #include "main_window.h"
 
 #include "base/exceptions.h"
+#include "build/convert.h"
 #include "error_report.h"
 #include "folders_tree.h"
 #include "gui_compile_log.h"
@@ -8,7 +9,6 @@
 #include "options_dialog.h"
 #include "platform/file_system.h"
 #include "settings.h"
-#include "site/convert.h"
 #include "site/watch.h"
 #include "ssi/preferences.h"
 #include "user_prompts.h"

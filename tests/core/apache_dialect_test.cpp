@@ -1,9 +1,9 @@
 // The Apache dialect: what a page written for Apache's mod_include gives, as Apache serves it.
 #include "base/compile_log.h"
+#include "build/convert.h"
 #include "pinned_time.h"
 #include "recording_log.h"
 #include "run_engine.h"
-#include "site/convert.h"
 #include "ssi/expr/expression.h"
 #include "ssi/preferences.h"
 #include "temp_tree.h"

@@ -1,10 +1,10 @@
 // Links in converted pages: which bytes are URLs, how links to renamed pages change, and the
 // site-level rules (clashes, redirects, the link check).
 #include "base/compile_log.h"
-#include "recording_log.h"
-#include "site/convert.h"
-#include "site/links.h"
+#include "build/convert.h"
+#include "html/links.h"
 #include "platform/file_system.h"
+#include "recording_log.h"
 #include "ssi/preferences.h"
 #include "temp_tree.h"
 
@@ -14,6 +14,11 @@
 #endif
 
 #include <set>
+
+#ifndef _WIN32
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
 
 namespace {
 const LinkRewriter rewriter({{"index.shtml", "index.html"}, {"news/a.shtml", "a.html"}, {"news/b c.shtml", "b c.html"}});
@@ -165,4 +170,23 @@ TEST(StaticHost, ANameClashIsAnErrorBeforeAnythingIsWritten) {
         EXPECT_NE(std::string(e.what()).find("sub/a.shtml"), std::string::npos);
     }
     EXPECT_FALSE(try_stat_path(t.path("out")));
+}
+
+// Entries the run leaves out write nothing, so they cannot clash with a renamed page.
+TEST(StaticHost, EntriesLeftOutOfTheRunClaimNoName) {
+#ifdef _WIN32
+    GTEST_SKIP() << "symbolic links need a privilege on Windows, and there are no FIFOs";
+#else
+    TempTree t;
+    t.write("outside/a.html", "elsewhere");
+    t.write("site/a.shtml", "a");
+    t.write("site/b.shtml", "b");
+    ASSERT_EQ(::symlink("../outside/a.html", t.path("site/a.html").c_str()), 0);
+    ASSERT_EQ(::mkfifo(t.path("site/b.html").c_str(), 0644), 0);
+    SSIDirectoryPreferences preferences = default_preferences();
+    preferences.rename_pages = "html";
+    RecordingLog log;
+    convert_directory("", t.path("site"), t.path("out"), preferences, log);
+    EXPECT_EQ(read_tree(t.path("out")), (Tree{{"a.html", "a"}, {"b.html", "b"}}));
+#endif
 }

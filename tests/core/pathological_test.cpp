@@ -1,8 +1,8 @@
 // Hostile and unusual input: each case ends with its result or a clear error, in bounded time
 // and memory, and leaves the source as it was.
+#include "build/convert.h"
 #include "recording_log.h"
 #include "run_engine.h"
-#include "site/convert.h"
 #include "site/file_filter.h"
 #include "ssi/preferences.h"
 #include "temp_tree.h"

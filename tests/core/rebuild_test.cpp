@@ -1,6 +1,6 @@
 // Runs on a pool of workers, rebuilds that do only what changed, and watching a site.
-#include "site/convert.h"
-#include "site/incremental.h"
+#include "build/convert.h"
+#include "build/incremental.h"
 #include "site/watch.h"
 
 #include "platform/file_lock.h"

@@ -1,8 +1,8 @@
 // The engine on files: include, fsize and flastmod, the reading window, and diagnostics' locations.
+#include "build/convert.h"
 #include "pinned_time.h"
 #include "recording_log.h"
 #include "run_engine.h"
-#include "site/convert.h"
 #include "ssi/document_cache.h"
 #include "temp_tree.h"
 

@@ -1,6 +1,6 @@
 // Fuzzes the link finder and rewriter: the first byte picks HTML or CSS, the rest is the text.
 // Every link lies within the text, in order, and a rewrite changes nothing but link bytes.
-#include "site/links.h"
+#include "html/links.h"
 
 #include <cstdint>
 #include <string>

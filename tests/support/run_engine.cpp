@@ -1,7 +1,7 @@
 #include "run_engine.h"
 
+#include "build/convert.h"
 #include "recording_log.h"
-#include "site/convert.h"
 #include "ssi/document_output.h"
 #include "ssi/ssi_parser.h"
 #include "temp_tree.h"

@@ -1,7 +1,7 @@
 #pragma once
 
+#include "build/manifest.h"
 #include "platform/file_lock.h"
-#include "site/manifest.h"
 
 #include <chrono>
 #include <optional>

@@ -1,4 +1,4 @@
-#include "site/manifest.h"
+#include "build/manifest.h"
 
 #include "base/exceptions.h"
 #include "platform/directory.h"

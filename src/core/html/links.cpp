@@ -1,4 +1,4 @@
-#include "site/links.h"
+#include "html/links.h"
 
 #include "platform/text.h"
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "build/summary.h"
 #include "ssi/ssi_parser.h"
 
 #include <atomic>
@@ -11,25 +12,6 @@
 
 class CompileLogBase;
 struct SSIDirectoryPreferences;
-
-// What a run did, for the line that sums it up.
-struct run_summary_t {
-    std::uint64_t documents = 0;  // converted
-    std::uint64_t copies = 0;
-    std::uint64_t skipped = 0;  // entries left out by a Skip mask, and files that are not regular
-    std::uint64_t failed_documents = 0;
-    std::uint64_t failed_copies = 0;
-    std::uint64_t broken_links = 0;  // counted when links are checked
-    std::uint64_t up_to_date = 0;    // files left as they were: nothing they depend on changed
-    std::uint64_t removed = 0;       // outputs of earlier runs whose source is gone
-    std::uint64_t errors = 0;
-    std::uint64_t warnings = 0;
-};
-
-// "N documents converted, N files copied, N skipped; N errors, N warnings", with the failed
-// documents (and copies, when there are any) after it when the run keeps going past failures.
-// A check says "checked" and "to copy" instead.
-std::string summary_text(const run_summary_t& summary, bool keep_going, bool check = false, bool links = false);
 
 // The stack a run is given: the deepest include chain the engine allows needs well under a
 // tenth of it, also in builds with sanitizers.
@@ -62,8 +44,9 @@ void convert_directory(const std::string& relative, const std::string& source, c
                        const SSIDirectoryPreferences& preferences, CompileLogBase& log,
                        conversion_control_t* control = nullptr);
 
-// How many files a run over source would convert or copy, for a progress bar. Reads
-// folders only; entries it cannot read are left for the run itself to report.
+// How many files a run over source would convert or copy, for a progress bar: it walks as
+// the run does, leaving out the same entries, but writes nothing. A site it cannot read
+// counts 0, left for the run itself to report.
 std::uint64_t count_files(const std::string& source, const std::string& destination,
                           const SSIDirectoryPreferences& preferences);
 

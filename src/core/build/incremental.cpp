@@ -1,4 +1,4 @@
-#include "site/incremental.h"
+#include "build/incremental.h"
 
 #include "base/compile_log.h"
 #include "base/exceptions.h"

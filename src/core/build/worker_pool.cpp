@@ -1,4 +1,4 @@
-#include "site/worker_pool.h"
+#include "build/worker_pool.h"
 
 #include "platform/thread.h"
 

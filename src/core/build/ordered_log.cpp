@@ -1,4 +1,4 @@
-#include "site/ordered_log.h"
+#include "build/ordered_log.h"
 
 OrderedLog::Step OrderedLog::open() {
     auto step = std::make_shared<step_t>();

@@ -1,0 +1,187 @@
+#include "build/convert.h"
+
+#include "base/exceptions.h"
+#include "build/convert_walk.h"
+#include "build/incremental.h"
+#include "build/link_check.h"
+#include "build/options.h"
+#include "build/rename_plan.h"
+#include "build/run.h"
+#include "build/worker_pool.h"
+#include "platform/file_system.h"
+#include "platform/thread.h"
+#include "site/file_filter.h"
+#include "site/walk.h"
+
+#include <cerrno>
+#include <exception>
+#include <memory>
+#include <stdexcept>
+#include <utility>
+
+namespace {
+// Name clashes are found before anything is written.
+std::optional<LinkRewriter> plan_rewriter(const std::string& source, const file_identity_t& identity,
+                                          const std::string& destination, const SSIDirectoryPreferences& preferences,
+                                          const MyFileFilter& filter, const std::vector<std::string>& site_folders) {
+    if (preferences.rename_pages.find_first_of("/.") != std::string::npos)
+        raise(std::runtime_error("Not a file name extension: '" + preferences.rename_pages + "'"));
+    if (preferences.rename_pages.empty()) return std::nullopt;
+    std::optional<file_identity_t> existing;
+    if (const auto status = destination.empty() ? std::nullopt : try_stat_path(destination)) existing = status->identity;
+    return LinkRewriter(plan_renames(source, identity, preferences, filter, existing, site_folders));
+}
+
+// The destination's identity, which the walk leaves out; made (with missing parents) unless
+// the run only checks.
+std::optional<file_identity_t> prepare_destination(const std::string& source, const std::string& destination,
+                                                   const SSIDirectoryPreferences& preferences) {
+    if (preferences.check) {
+        if (!destination.empty())
+            if (const auto status = try_stat_path(destination)) return status->identity;
+        return std::nullopt;
+    }
+    if (try_stat_path(destination) && path_within(real_path(source), real_path(destination)))
+        raise(std::runtime_error("Destination directory must not contain the source directory"));
+    // Missing parents too: a missing destination cannot hold the source.
+    make_directories(destination);
+    const file_status_t destination_status = stat_path(destination);
+    if (destination_status.kind != file_kind_t::directory) throw_os_error(ENOTDIR, destination);
+    return destination_status.identity;
+}
+
+// The preferences as the run uses them: the virtual root taken from the source when asked,
+// and what the site may read (its own folders, and also the virtual root for documents).
+SSIDirectoryPreferences effective_preferences(const SSIDirectoryPreferences& preferences, const std::string& source,
+                                              const std::vector<std::string>& site_folders) {
+    SSIDirectoryPreferences effective = preferences;
+    if (preferences.source_as_root) {
+        effective.virtual_root = source;
+        while (effective.virtual_root.size() > 1 && effective.virtual_root.ends_with('/'))
+            effective.virtual_root.pop_back();
+    }
+    // Apache parses only the included files its filter is set for: here, the Convert masks.
+    if (effective.dialect == dialect_t::apache && !effective.parses_include) {
+        auto filter = std::make_shared<const MyFileFilter>(preferences);
+        effective.parses_include = [filter](std::string_view name) { return filter->should_convert(name); };
+    }
+    // Places that do not exist hold nothing to read.
+    effective.readable_folders = site_folders;
+    if (!effective.virtual_root.empty() && try_stat_path(effective.virtual_root))
+        effective.readable_folders.push_back(real_path(effective.virtual_root));
+    return effective;
+}
+
+// Opens the destination's record, when runs are recorded; a record that cannot be kept is
+// not a problem of the site: the run does what a run without records does, and says so.
+void open_record(std::optional<Incremental>& incremental, const run_settings_t& settings, run_state_t& state,
+                 const file_identity_t& destination) {
+    const SSIDirectoryPreferences& preferences = settings.preferences;
+    if (preferences.rebuild == SSIDirectoryPreferences::rebuild_t::off || preferences.check) return;
+    try {
+        const std::string folder = preferences.state_folder.empty() ? user_cache_folder() : preferences.state_folder;
+        incremental.emplace(folder, settings.destination_root, settings.resolved_destination_root, destination,
+                            options_text(preferences, settings.link_rewriter()),
+                            preferences.rebuild == SSIDirectoryPreferences::rebuild_t::changed, state.log);
+        state.incremental = &*incremental;
+    } catch (const destination_busy&) {
+        throw;
+    } catch (const std::runtime_error& e) {
+        state.log.message(std::string("Note: no record of this run can be kept (") + e.what() +
+                          "), so every file is done");
+    }
+}
+
+// Walks the site with a pool of workers; returns the failure that ends the run, if any: the
+// first in walk order, which a run doing one file after the other meets.
+std::exception_ptr run_walk(const run_settings_t& settings, run_state_t& state, const MyFileFilter& filter,
+                            const std::optional<file_identity_t>& destination, const file_identity_t& root) {
+    std::exception_ptr failure;
+    {
+        const unsigned jobs = settings.preferences.jobs == 0 ? hardware_threads() : settings.preferences.jobs;
+        WorkerPool pool(jobs, conversion_stack_bytes);
+        state.pool = &pool;
+        try {
+            walk_site(settings, state, filter, destination, root);
+        } catch (const walk_stopped&) {
+        } catch (...) {
+            failure = std::current_exception();
+        }
+        pool.wait();
+    }
+    close_walk_step(state);
+    if (const std::exception_ptr first = state.ordered.failure()) failure = first;
+    return failure;
+}
+
+// Hands the summary to the caller also when the run stops.
+struct publish_t {
+    run_state_t& state;
+    ~publish_t() {
+        state.summary.errors = state.log.errors;
+        state.summary.warnings = state.log.warnings;
+        if (state.control != nullptr) state.control->summary = state.summary;
+    }
+};
+
+class FileCounter : public SiteWalk::Visitor {
+public:
+    bool enter(const walk_entry_t&) override { return true; }
+    void visit(const walk_entry_t& entry) override {
+        if (entry.kind == entry_kind_t::convert || entry.kind == entry_kind_t::copy) ++count;
+    }
+    std::uint64_t count = 0;
+};
+}  // namespace
+
+void convert_directory(const std::string& relative, const std::string& source, const std::string& destination,
+                       const SSIDirectoryPreferences& preferences, CompileLogBase& log, conversion_control_t* control) {
+    const file_status_t source_status = stat_path(source);
+    if (source_status.kind != file_kind_t::directory) throw_os_error(ENOTDIR, source);
+    const MyFileFilter filter(preferences);
+    std::vector<std::string> folders = site_folders(source, preferences);
+    std::optional<LinkRewriter> rewriter =
+        plan_rewriter(source, source_status.identity, destination, preferences, filter, folders);
+    const std::optional<file_identity_t> destination_identity = prepare_destination(source, destination, preferences);
+
+    run_settings_t settings;
+    settings.preferences = effective_preferences(preferences, source, folders);
+    settings.source = source;
+    settings.prefix = relative;
+    settings.destination_root = destination;
+    settings.resolved_destination_root = preferences.check ? std::string() : real_path(destination);
+    settings.site_folders = std::move(folders);
+    settings.rewriter = std::move(rewriter);
+    run_state_t state(log, control);
+    const publish_t publish{state};
+
+    std::optional<Incremental> incremental;
+    if (destination_identity) open_record(incremental, settings, state, *destination_identity);
+    std::exception_ptr failure = run_walk(settings, state, filter, destination_identity, source_status.identity);
+    if (incremental) {
+        try {
+            incremental->finish(!failure, state.log, state.summary.removed);
+        } catch (const std::runtime_error& e) {
+            state.log.message(std::string("Note: the record of this run could not be saved (") + e.what() +
+                              "); the next run does again what it cannot tell is up to date");
+        }
+    }
+    if (failure) std::rethrow_exception(failure);
+    if (preferences.check_links && !preferences.check)
+        state.summary.broken_links += check_links(state.written_pages, destination, state.log);
+}
+
+std::uint64_t count_files(const std::string& source, const std::string& destination,
+                          const SSIDirectoryPreferences& preferences) {
+    try {
+        const std::optional<file_status_t> target = destination.empty() ? std::nullopt : try_stat_path(destination);
+        const std::optional<file_identity_t> excluded = target ? std::optional(target->identity) : std::nullopt;
+        const MyFileFilter filter(preferences);
+        FileCounter counter;
+        SiteWalk(filter, excluded, site_folders(source, preferences))
+            .walk(source, stat_path(source).identity, "", counter);
+        return counter.count;
+    } catch (const std::runtime_error&) {
+        return 0;  // the run itself reports what cannot be read
+    }
+}
