@@ -1,5 +1,4 @@
 // Regular expressions through PCRE2, the library Apache itself uses, so patterns mean the same.
-#ifndef ORRINFOLD_STD_REGEX  // else they are in ssi/regex_std.cpp
 #include "ssi/expr/regex.h"
 
 #define PCRE2_CODE_UNIT_WIDTH 8
@@ -64,4 +63,3 @@ std::optional<bool> run_regex(const compiled_regex_t& compiled, const std::strin
     error = "Regular expression /" + pattern + "/ failed: " + error_message(result);
     return std::nullopt;
 }
-#endif
