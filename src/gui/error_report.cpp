@@ -1,7 +1,7 @@
 #include "error_report.h"
 
 #include "base/exceptions.h"
-#include "platform/text.h"
+#include "base/text.h"
 #include "user_prompts.h"
 
 #include <stdexcept>

@@ -1,10 +1,10 @@
 #include "base/exceptions.h"
+#include "base/text.h"
 #include "platform/directory.h"
 #include "platform/document_file.h"
 #include "platform/file.h"
 #include "platform/file_lock.h"
 #include "platform/file_system.h"
-#include "platform/text.h"
 #include "platform/watcher.h"
 #include "temp_tree.h"
 

@@ -1,10 +1,10 @@
 #include "build/manifest.h"
 
 #include "base/exceptions.h"
+#include "base/text.h"
 #include "platform/directory.h"
 #include "platform/file.h"
 #include "platform/file_lock.h"
-#include "platform/text.h"
 
 #include <array>
 #include <charconv>

@@ -1,6 +1,6 @@
 #include "html/links.h"
 
-#include "platform/text.h"
+#include "base/text.h"
 
 #include <algorithm>
 #include <cstring>
@@ -8,12 +8,6 @@
 
 namespace {
 bool is_html_space(char c) noexcept { return c == ' ' || c == '\t' || c == '\n' || c == '\f' || c == '\r'; }
-bool is_alpha(char c) noexcept { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
-char lower(char c) noexcept { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; }
-
-bool equals_folded(std::string_view a, std::string_view b) noexcept {
-    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) { return lower(x) == y; });
-}
 
 // Where a URL's path ends: at its query or fragment, or at its end.
 std::size_t path_end_of(std::string_view url) noexcept {
@@ -61,8 +55,8 @@ void find_css_links(std::string_view text, std::size_t begin, std::size_t end, b
             i = close + 1;
             continue;
         }
-        if (lower(c) == 'u' && i + 4 <= end && equals_folded(text.substr(i, 4), "url(") &&
-            (i == begin || !(is_alpha(text[i - 1]) || text[i - 1] == '-' || text[i - 1] == '_'))) {
+        if (ascii_lower(c) == 'u' && i + 4 <= end && equals_folded(text.substr(i, 4), "url(") &&
+            (i == begin || !(is_ascii_alpha(text[i - 1]) || text[i - 1] == '-' || text[i - 1] == '_'))) {
             std::size_t open = i + 4;
             while (open < end && is_html_space(text[open])) ++open;
             if (open < end && (text[open] == '"' || text[open] == '\'')) {
@@ -156,7 +150,7 @@ bool read_attributes(std::string_view text, std::size_t& i, std::vector<attribut
         attribute_t attribute;
         // The first character may be '=' (a parse error that names the attribute "=...").
         do {
-            attribute.name.push_back(lower(text[i]));
+            attribute.name.push_back(ascii_lower(text[i]));
             ++i;
         } while (i < n && !is_html_space(text[i]) && text[i] != '/' && text[i] != '>' && text[i] != '=');
         while (i < n && is_html_space(text[i])) ++i;
@@ -210,7 +204,7 @@ void find_html_links(std::string_view text, const std::function<void(const link_
             continue;
         }
         const char c = text[i];
-        if (c == '!' || c == '?' || (c == '/' && i + 1 < n && !is_alpha(text[i + 1]) && text[i + 1] != '>')) {
+        if (c == '!' || c == '?' || (c == '/' && i + 1 < n && !is_ascii_alpha(text[i + 1]) && text[i + 1] != '>')) {
             const std::size_t close = text.find('>', i);  // a doctype or a bogus comment
             if (close == std::string_view::npos) return;
             i = close + 1;
@@ -218,9 +212,9 @@ void find_html_links(std::string_view text, const std::function<void(const link_
         }
         const bool end_tag = c == '/';
         if (end_tag) ++i;
-        if (i >= n || !is_alpha(text[i])) continue;  // "<" followed by text is text
+        if (i >= n || !is_ascii_alpha(text[i])) continue;  // "<" followed by text is text
         std::string name;
-        while (i < n && !is_html_space(text[i]) && text[i] != '/' && text[i] != '>') name.push_back(lower(text[i++]));
+        while (i < n && !is_html_space(text[i]) && text[i] != '/' && text[i] != '>') name.push_back(ascii_lower(text[i++]));
         attributes.clear();
         if (!read_attributes(text, i, attributes)) return;
         if (end_tag) continue;
@@ -308,7 +302,7 @@ std::string entities_decoded(std::string_view text) {
             }
         }
         if (!done && text.compare(i, 2, "&#") == 0) {
-            const bool hex = i + 2 < text.size() && lower(text[i + 2]) == 'x';
+            const bool hex = i + 2 < text.size() && ascii_lower(text[i + 2]) == 'x';
             std::size_t j = i + (hex ? 3 : 2);
             unsigned value = 0;
             for (; j < text.size() && (hex ? hex_digit_value(text[j]) >= 0 : text[j] >= '0' && text[j] <= '9') && value < 0x110000; ++j)
@@ -324,34 +318,11 @@ std::string entities_decoded(std::string_view text) {
     return result;
 }
 
-// Folds "." and ".." out of a "/"-separated path in place, without a leading "/"; false when
-// ".." climbs above the start.
-bool normalize(std::string& path) {
-    std::size_t out = 0;
-    for (std::size_t from = 0; from <= path.size();) {
-        const std::size_t slash = std::min(path.find('/', from), path.size());
-        const std::size_t length = slash - from;
-        if (length == 2 && path[from] == '.' && path[from + 1] == '.') {
-            if (out == 0) return false;
-            const std::size_t previous = path.rfind('/', out - 1);
-            out = previous == std::string::npos ? 0 : previous;
-        } else if (length > 0 && !(length == 1 && path[from] == '.')) {
-            if (out > 0) path[out++] = '/';
-            std::copy(path.begin() + static_cast<std::ptrdiff_t>(from), path.begin() + static_cast<std::ptrdiff_t>(slash),
-                      path.begin() + static_cast<std::ptrdiff_t>(out));
-            out += length;
-        }
-        from = slash + 1;
-    }
-    path.resize(out);
-    return true;
-}
-
 bool has_scheme(std::string_view url) {
-    if (url.empty() || !is_alpha(url[0])) return false;
+    if (url.empty() || !is_ascii_alpha(url[0])) return false;
     for (const char c : url) {
         if (c == ':') return true;
-        if (!is_alpha(c) && !(c >= '0' && c <= '9') && c != '+' && c != '-' && c != '.') return false;
+        if (!is_ascii_alpha(c) && !(c >= '0' && c <= '9') && c != '+' && c != '-' && c != '.') return false;
     }
     return false;
 }
@@ -375,7 +346,7 @@ bool resolve_into(std::string_view url, std::string_view page, std::string& path
     }
     append_percent_decoded(path, raw);
     folder = path.back() == '/' || path.ends_with("/.") || path.ends_with("/..") || path == "." || path == "..";
-    if (!normalize(path)) return false;
+    if (!fold_dot_segments(path)) return false;
     folder = folder || path.empty();
     return true;
 }

@@ -1,18 +1,16 @@
 #include "platform/directory.h"
 
+#include "base/text.h"
+
 #include <algorithm>
 
 // The order is the same on every system, so that a site converts the same way everywhere.
 
-namespace {
-unsigned char fold(unsigned char c) noexcept { return c >= 'a' && c <= 'z' ? static_cast<unsigned char>(c - 32) : c; }
-}  // namespace
-
 bool directory_order_less(const std::string& a, const std::string& b) noexcept {
     const std::size_t n = std::min(a.size(), b.size());
     for (std::size_t i = 0; i < n; ++i) {
-        const unsigned char x = fold(static_cast<unsigned char>(a[i]));
-        const unsigned char y = fold(static_cast<unsigned char>(b[i]));
+        const unsigned char x = ascii_upper(static_cast<unsigned char>(a[i]));
+        const unsigned char y = ascii_upper(static_cast<unsigned char>(b[i]));
         if (x != y) return x < y;
     }
     if (a.size() != b.size()) return a.size() < b.size();

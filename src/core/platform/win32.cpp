@@ -1,6 +1,6 @@
 #include "platform/win32.h"
 
-#include "platform/text.h"
+#include "base/text.h"
 
 #include <cerrno>
 #include <cstring>

@@ -1,6 +1,6 @@
 #include "site/file_filter.h"
 
-#include "platform/text.h"
+#include "base/text.h"
 #include "ssi/preferences.h"
 
 #include <vector>
@@ -14,7 +14,7 @@ std::vector<char32_t> characters(std::string_view text) {
     for (std::size_t i = 0; i < text.size();) {
         char32_t c;
         if (const std::size_t n = decode_utf8(text, i, c); n != 0) {
-            out.push_back(c >= U'A' && c <= U'Z' ? c + 32 : c);
+            out.push_back(ascii_lower(c));
             i += n;
         } else {
             out.push_back(0x110000 + static_cast<unsigned char>(text[i]));

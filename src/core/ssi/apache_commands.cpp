@@ -2,10 +2,10 @@
 
 #include "base/compile_log.h"
 #include "base/exceptions.h"
+#include "base/text.h"
 #include "platform/clock.h"
 #include "platform/file.h"
 #include "platform/file_system.h"
-#include "platform/text.h"
 #include "ssi/codecs.h"
 #include "ssi/document_output.h"
 #include "ssi/preferences.h"
@@ -18,16 +18,6 @@
 // order, as Apache does: what comes before a bad argument has already been written.
 
 namespace {
-std::u16string upper(std::u16string_view text) {
-    std::u16string result(text);
-    for (char16_t& c : result)
-        if (c >= u'a' && c <= u'z') c = static_cast<char16_t>(c - 32);
-    return result;
-}
-
-std::string base_name(const std::string& path) { return path.substr(path.rfind('/') + 1); }
-
-std::string folder_of(const std::string& url) { return url.substr(0, url.rfind('/') + 1); }
 
 // Apache refuses to include a file whose MIME type is not text/* (it could be a program).
 // These are the common such types' extensions, as Debian's mime.types gives them.
@@ -42,7 +32,7 @@ bool is_non_text_type(const std::string& name) {
     const std::size_t dot = name.rfind('.');
     if (dot == std::string::npos) return false;
     std::string extension = name.substr(dot + 1);
-    for (char& c : extension) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    for (char& c : extension) c = ascii_lower(c);
     return std::binary_search(std::begin(extensions), std::end(extensions), extension);
 }
 
@@ -62,7 +52,7 @@ ApacheDialect::target_t ApacheDialect::target(const Argument& argument) {
         const std::optional<std::string> relative = value.starts_with('/') ? std::nullopt : normalized(value);
         if (!relative || relative->empty()) parser_.fail("Unable to access file \"" + value + "\": only paths below the document's folder are allowed");
         target.path = parser_.directory_ + *relative;
-        if (url_ && relative->rfind('/') == 0) target.url = folder_of(*url_) + relative->substr(1);
+        if (url_ && relative->rfind('/') == 0) target.url = std::string(folder_of(*url_)) + relative->substr(1);
         return target;
     }
     if (const std::size_t question = value.find('?'); question != std::string::npos) {
@@ -75,7 +65,7 @@ ApacheDialect::target_t ApacheDialect::target(const Argument& argument) {
         if (!url_)
             parser_.fail("Unable to include \"" + value + "\": a document included by file= from another folder has no URL "
                  "that relative paths could start from");
-        value = folder_of(*url_) + value;
+        value = std::string(folder_of(*url_)) + value;
     }
     target.url = normalized(value);
     if (!target.url) parser_.fail("Unable to include \"" + value + "\": the path leads above the virtual root");
@@ -98,7 +88,7 @@ void ApacheDialect::do_include(SSIParser& parser, const Command& command) {
             parser.depends_on(target.path, status);
             if (status.kind == file_kind_t::directory)
                 raise(std::runtime_error(target.path + ": Is a directory"));
-            if (is_non_text_type(base_name(target.path)))
+            if (is_non_text_type(std::string(base_name(target.path))))
                 raise(std::runtime_error(target.path + ": not included, its type is not text (as in Apache)"));
             const auto& parses = parser.preferences_->parses_include;
             if (parses && !parses(base_name(target.path))) {
@@ -150,7 +140,7 @@ void ApacheDialect::do_echo(SSIParser& parser, const Command& command) {
                 parser.write(self.echo_text_);
                 continue;
             }
-            const std::optional<std::string> text = encoded(to_narrow(*found), upper(encoding));
+            const std::optional<std::string> text = encoded(to_narrow(*found), to_ascii_upper(encoding));
             if (!text) parser.fail("Unknown value '" + to_narrow(encoding) + "' of 'encoding' in command 'echo'");
             parser.write(to_wide(*text));
         } else {
@@ -175,7 +165,7 @@ void ApacheDialect::do_set(SSIParser& parser, const Command& command) {
             name = self.expand(decode_entities(*argument.value));
         } else if (argument.name == u"decoding" || argument.name == u"encoding") {
             std::u16string& coding = argument.name == u"decoding" ? decoding : encoding;
-            coding = upper(decode_entities(*argument.value));
+            coding = to_ascii_upper(decode_entities(*argument.value));
             if (!known(coding))
                 parser.fail("Unknown value '" + to_narrow(*argument.value) + "' of '" + to_narrow(argument.name) +
                             "' in command 'set'");

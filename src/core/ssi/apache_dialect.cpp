@@ -2,9 +2,9 @@
 
 #include "base/compile_log.h"
 #include "base/exceptions.h"
+#include "base/text.h"
 #include "platform/clock.h"
 #include "platform/file_system.h"
-#include "platform/text.h"
 #include "ssi/preferences.h"
 #include "version.h"
 
@@ -16,34 +16,13 @@
 
 namespace {
 constexpr std::u16string_view apache_time_format = u"%A, %d-%b-%Y %H:%M:%S %Z";
-
-std::u16string upper(std::u16string_view text) {
-    std::u16string result(text);
-    for (char16_t& c : result)
-        if (c >= u'a' && c <= u'z') c = static_cast<char16_t>(c - 32);
-    return result;
-}
-
-std::string base_name(const std::string& path) { return path.substr(path.rfind('/') + 1); }
 }  // namespace
 
 std::optional<std::string> ApacheDialect::normalized(std::string_view path) {
-    std::vector<std::string_view> parts;
-    for (std::size_t from = 0; from <= path.size();) {
-        const std::size_t slash = std::min(path.find('/', from), path.size());
-        const std::string_view part = path.substr(from, slash - from);
-        if (part == "..") {
-            if (parts.empty()) return std::nullopt;
-            parts.pop_back();
-        } else if (!part.empty() && part != ".") {
-            parts.push_back(part);
-        }
-        from = slash + 1;
-    }
-    std::string result;
-    for (const std::string_view part : parts) (result += '/') += part;
-    if (!path.empty() && path.back() == '/' && !result.empty()) result += '/';
-    return result;
+    std::string folded(path);
+    if (!fold_dot_segments(folded)) return std::nullopt;
+    if (folded.empty()) return folded;
+    return "/" + folded + (path.ends_with('/') ? "/" : "");
 }
 
 // Apache checks each argument as its handler reaches it, so the rows name them for that check;
@@ -74,7 +53,7 @@ void ApacheDialect::start(bool top_level) {
     parser.state_->shared_time_format = apache_time_format;
     // The page's URL is its path under the virtual root (or else the site's folder).
     const std::string& path = parser.path_;
-    std::string url = "/" + base_name(path);
+    std::string url = "/" + std::string(base_name(path));
     for (const std::string_view folder :
          {std::string_view(parser.preferences_->virtual_root), parser.state_->site_folder}) {
         if (!folder.empty() && path.size() > folder.size() && path.starts_with(folder) && path[folder.size()] == '/') {
@@ -135,10 +114,9 @@ void ApacheDialect::require_known(const Command& command, const Argument& argume
 // have no value. A missing name makes the whole directive fail.
 void ApacheDialect::read_directive(Command& command) {
     SSIParser& parser = parser_;
-    const auto lower = [](char16_t c) { return c >= u'A' && c <= u'Z' ? static_cast<char16_t>(c + 32) : c; };
     for (char16_t c = parser.get_char(); !is_space(c); c = parser.get_char()) {
         if (c == u'-' && parser.peek_char(0) == u'-' && parser.peek_char(1) == u'>') break;
-        if (command.name.size() <= max_value_length) command.name.push_back(lower(c));
+        if (command.name.size() <= max_value_length) command.name.push_back(ascii_lower(c));
     }
     parser.unget_char();
     if (command.name.size() > max_value_length) command.too_long = "A name";
@@ -153,7 +131,7 @@ void ApacheDialect::read_directive(Command& command) {
             argument.value = read_value();
         } else {
             for (char16_t c = parser.get_char(); !is_space(c) && c != u'='; c = parser.get_char())
-                if (argument.name.size() <= max_value_length) argument.name.push_back(lower(c));
+                if (argument.name.size() <= max_value_length) argument.name.push_back(ascii_lower(c));
             parser.unget_char();
             if (argument.name.empty()) command.malformed = "Missing argument name before a value";
             parser.skip_spaces();
@@ -206,7 +184,7 @@ std::optional<std::u16string> ApacheDialect::variable(std::u16string_view name) 
         return group ? std::optional(to_wide(*group)) : std::nullopt;
     }
     const SSIParser::State& state = *parser_.state_;
-    const std::u16string key = upper(name);
+    const std::u16string key = to_ascii_upper(name);
     if (const auto found = state.variables.find(key); found != state.variables.end()) return found->second;
     // Worked out when first asked for, as Apache does, in the last time format configured.
     const std::u16string& format = state.shared_time_format;
@@ -223,7 +201,7 @@ std::optional<std::u16string> ApacheDialect::variable(std::u16string_view name) 
 }
 
 bool ApacheDialect::assign(std::u16string_view name, const std::u16string& value) {
-    return parser_.assign_variable(upper(name), value);
+    return parser_.assign_variable(to_ascii_upper(name), value);
 }
 
 std::u16string ApacheDialect::expand(std::u16string_view value) {

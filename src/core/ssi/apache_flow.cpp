@@ -2,7 +2,7 @@
 
 #include "base/compile_log.h"
 #include "base/exceptions.h"
-#include "platform/text.h"
+#include "base/text.h"
 #include "ssi/document_cache.h"
 #include "ssi/expr/expression.h"
 #include "ssi/preferences.h"

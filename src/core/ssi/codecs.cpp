@@ -1,6 +1,6 @@
 #include "ssi/codecs.h"
 
-#include "platform/text.h"
+#include "base/text.h"
 
 #include <algorithm>
 #include <cctype>
@@ -62,20 +62,6 @@ std::u16string decode_entities(std::u16string_view text) {
             }
         }
         if (!found) result.push_back(u'&');
-    }
-    return result;
-}
-
-std::string escape_html(std::string_view text) {
-    std::string result;
-    for (const char c : text) {
-        switch (c) {
-        case '<': result += "&lt;"; break;
-        case '>': result += "&gt;"; break;
-        case '&': result += "&amp;"; break;
-        case '"': result += "&quot;"; break;
-        default: result.push_back(c);
-        }
     }
     return result;
 }

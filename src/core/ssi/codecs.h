@@ -1,5 +1,7 @@
 #pragma once
 
+#include "base/text.h"
+
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -14,8 +16,7 @@ enum class size_format_t : unsigned char { bytes = 0, abbrev = 1 };
 // the named entities of Latin-1 and numeric ones below 256; a numeric reference to an unused
 // character is dropped, an unknown name left as it is.
 std::u16string decode_entities(std::u16string_view text);
-// <, >, & and " as entities.
-std::string escape_html(std::string_view text);
+// escape_html is in base/text.h.
 // Apache's escape of a path (echo encoding="url"): all but letters, digits and $-_.+!*'(),:;@&=/~
 // as lower-case %xx; with form set, as a form value (space as '+', fewer characters kept).
 std::string escape_url(std::string_view text, bool form);

@@ -2,7 +2,7 @@
 
 #include "base/compile_log.h"
 #include "base/exceptions.h"
-#include "platform/text.h"
+#include "base/text.h"
 #include "ssi/apache_dialect.h"
 #include "ssi/preferences.h"
 
@@ -79,7 +79,7 @@ void OrrinfoldDialect::read_directive(Command& command) {
             parser.report(severity_t::error, "Bad end of command");
             return;
         }
-        if (!is_alpha(c)) parser.report(severity_t::error, "Non-alpha symbol in argument name");
+        if (!is_ascii_alpha(c)) parser.report(severity_t::error, "Non-alpha symbol in argument name");
         parser.unget_char();
         std::u16string name;
         read_identifier(name);
@@ -131,7 +131,7 @@ void OrrinfoldDialect::read_directive(Command& command) {
 void OrrinfoldDialect::read_identifier(std::u16string& identifier) {
     SSIParser& parser = parser_;
     const std::size_t before = identifier.size();
-    for (char16_t c = parser.get_char(); is_alpha(c); c = parser.get_char())
+    for (char16_t c = parser.get_char(); is_ascii_alpha(c); c = parser.get_char())
         if (identifier.size() <= max_value_length) identifier.push_back(c);
     parser.unget_char();
     if (identifier.size() == before) parser.report(severity_t::error, "Expected identifier");

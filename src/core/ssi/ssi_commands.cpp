@@ -2,7 +2,7 @@
 
 #include "base/compile_log.h"
 #include "base/exceptions.h"
-#include "platform/text.h"
+#include "base/text.h"
 #include "ssi/dialect.h"
 
 // One dispatch for both dialects: the document's dialect says where they differ.

@@ -1,8 +1,8 @@
 #include "ssi/ssi_parser.h"
 
 #include "base/compile_log.h"
+#include "base/text.h"
 #include "platform/clock.h"
-#include "platform/text.h"
 
 void SSIParser::do_config(SSIParser& parser, const Command& command) {
     if (const std::u16string* format = command.find(u"timefmt")) parser.time_format_ = *format;

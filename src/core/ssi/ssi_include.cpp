@@ -2,9 +2,9 @@
 
 #include "base/compile_log.h"
 #include "base/exceptions.h"
+#include "base/text.h"
 #include "platform/file_system.h"
 #include "ssi/document_cache.h"
-#include "platform/text.h"
 #include "ssi/preferences.h"
 
 #include <algorithm>

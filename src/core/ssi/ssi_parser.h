@@ -1,8 +1,8 @@
 #pragma once
 
 #include "base/location.h"
+#include "base/text.h"
 #include "platform/document_file.h"
-#include "platform/text.h"
 #include "ssi/codecs.h"
 
 #include <cstdint>
@@ -229,7 +229,6 @@ private:
 constexpr bool is_space(char16_t c) noexcept {
     return c == u'\t' || c == u'\n' || c == u'\f' || c == u'\r' || c == u' ' || c == u'\x200B';
 }
-constexpr bool is_alpha(char16_t c) noexcept { return (c >= u'a' && c <= u'z') || (c >= u'A' && c <= u'Z'); }
 
 // The stored value of a variable, or "(none)".
 std::u16string lookup_variable(const SSIParser::variables_t& variables, std::u16string_view name);

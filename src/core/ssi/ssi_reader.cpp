@@ -2,7 +2,7 @@
 
 
 #include "base/exceptions.h"
-#include "platform/text.h"
+#include "base/text.h"
 #include "ssi/dialect.h"
 #include "ssi/document_cache.h"
 #include "ssi/preferences.h"

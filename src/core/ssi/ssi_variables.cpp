@@ -2,13 +2,13 @@
 
 #include "base/compile_log.h"
 #include "base/exceptions.h"
+#include "base/text.h"
 #include "platform/clock.h"
-#include "platform/text.h"
 #include "ssi/preferences.h"
 #include "version.h"
 
 namespace {
-constexpr bool is_name_char(char16_t c) noexcept { return is_alpha(c) || c == u'_'; }
+constexpr bool is_name_char(char16_t c) noexcept { return is_ascii_alpha(c) || c == u'_'; }
 }  // namespace
 
 std::u16string lookup_variable(const SSIParser::variables_t& variables, std::u16string_view name) {

@@ -1,4 +1,6 @@
-#include "platform/text.h"
+#include "base/text.h"
+
+#include <algorithm>
 
 namespace {
 constexpr bool is_continuation(unsigned char b) { return (b & 0xC0) == 0x80; }
@@ -157,4 +159,67 @@ bool append_percent_decoded(std::string& out, std::string_view text, bool form) 
         }
     }
     return valid;
+}
+
+std::u16string to_ascii_upper(std::u16string_view text) {
+    std::u16string result(text);
+    for (char16_t& c : result) c = ascii_upper(c);
+    return result;
+}
+
+bool equals_folded(std::string_view text, std::string_view lower) noexcept {
+    if (text.size() != lower.size()) return false;
+    for (std::size_t i = 0; i < text.size(); ++i)
+        if (ascii_lower(text[i]) != lower[i]) return false;
+    return true;
+}
+
+bool ends_with_folded(std::string_view text, std::string_view lower_suffix) noexcept {
+    return text.size() >= lower_suffix.size() && equals_folded(text.substr(text.size() - lower_suffix.size()), lower_suffix);
+}
+
+std::string escape_html(std::string_view text) {
+    std::string result;
+    result.reserve(text.size());
+    for (const char c : text) {
+        switch (c) {
+        case '<': result += "&lt;"; break;
+        case '>': result += "&gt;"; break;
+        case '&': result += "&amp;"; break;
+        case '"': result += "&quot;"; break;
+        default: result.push_back(c);
+        }
+    }
+    return result;
+}
+
+std::string_view base_name(std::string_view path) noexcept {
+    const std::size_t slash = path.rfind('/');
+    return slash == std::string_view::npos ? path : path.substr(slash + 1);
+}
+
+std::string_view folder_of(std::string_view path) noexcept {
+    const std::size_t slash = path.rfind('/');
+    return slash == std::string_view::npos ? std::string_view() : path.substr(0, slash + 1);
+}
+
+bool fold_dot_segments(std::string& path) {
+    std::size_t out = 0;
+    for (std::size_t from = 0; from <= path.size();) {
+        const std::size_t slash = std::min(path.find('/', from), path.size());
+        const std::size_t length = slash - from;
+        if (length == 2 && path[from] == '.' && path[from + 1] == '.') {
+            if (out == 0) return false;
+            const std::size_t previous = path.rfind('/', out - 1);
+            out = previous == std::string::npos ? 0 : previous;
+        } else if (length > 0 && !(length == 1 && path[from] == '.')) {
+            if (out > 0) path[out++] = '/';
+            std::copy(path.begin() + static_cast<std::ptrdiff_t>(from), path.begin() + static_cast<std::ptrdiff_t>(slash),
+                      path.begin() + static_cast<std::ptrdiff_t>(out));
+            out += length;
+        }
+        from = slash + 1;
+    }
+    path.resize(out);
+    return true;
 }

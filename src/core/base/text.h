@@ -32,6 +32,37 @@ int hex_digit_value(char c) noexcept;
 // '%' starts no valid escape (it is then kept as it stands).
 bool append_percent_decoded(std::string& out, std::string_view text, bool form = false);
 
+// ASCII letters only, whatever the character type: names in markup, directives, masks and
+// variables are ASCII, and the C library's tolower would follow the locale.
+template <class C>
+constexpr bool is_ascii_alpha(C c) noexcept {
+    return (c >= C('a') && c <= C('z')) || (c >= C('A') && c <= C('Z'));
+}
+template <class C>
+constexpr C ascii_lower(C c) noexcept {
+    return c >= C('A') && c <= C('Z') ? static_cast<C>(c + 32) : c;
+}
+template <class C>
+constexpr C ascii_upper(C c) noexcept {
+    return c >= C('a') && c <= C('z') ? static_cast<C>(c - 32) : c;
+}
+std::u16string to_ascii_upper(std::u16string_view text);
+// Whether text, with its ASCII letters in lower case, is lower (which is already in lower case).
+bool equals_folded(std::string_view text, std::string_view lower) noexcept;
+bool ends_with_folded(std::string_view text, std::string_view lower_suffix) noexcept;
+
+// &, <, > and " as character references, for text put into HTML (also inside attributes).
+std::string escape_html(std::string_view text);
+
+// The last part of a "/"-separated path, and what comes before it with its "/" (empty for a
+// path with none).
+std::string_view base_name(std::string_view path) noexcept;
+std::string_view folder_of(std::string_view path) noexcept;
+
+// Folds "." and ".." segments and empty ones out of a "/"-separated path, in place; the result
+// has no leading or trailing "/". False when ".." climbs above the start.
+bool fold_dot_segments(std::string& path);
+
 std::string to_decimal(std::uint64_t value);
 std::u16string to_decimal_w(std::uint64_t value);
 
