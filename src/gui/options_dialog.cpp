@@ -1,5 +1,6 @@
 #include "options_dialog.h"
 
+#include "app_preferences.h"
 #include "configurations_dialog.h"
 #include "settings.h"
 #include "ssi/preferences.h"
