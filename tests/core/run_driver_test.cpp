@@ -58,15 +58,15 @@ TEST(RunDriver, OutcomeAndStatusOfOneRun) {
          {"1 document converted, 0 files copied, 0 skipped; 0 errors, 1 warning", "Finished!"}},
         {"warning with werror", "<!--#bogus -->", true, false, false, false, run_end_t::finished, "", "", 1,
          {"1 document converted, 0 files copied, 0 skipped; 0 errors, 1 warning", "Finished!"}},
-        {"located failure counts as an error", "x\n <!--#include file=\"gone.inc\" -->", false, false, false, false,
+        {"located failure counts as an error", "x\n <!--#include virtual=\"gone.inc\" -->", false, false, false, false,
          run_end_t::failed, "src/gone.inc: No such file or directory", "a.shtml:2:2", 1,
          {"Converting a.shtml...", "0 documents converted, 0 files copied, 0 skipped; 1 error, 0 warnings"}},
-        {"failed file kept going", "<!--#include file=\"gone.inc\" -->", false, true, false, false,
+        {"failed file kept going", "<!--#include virtual=\"gone.inc\" -->", false, true, false, false,
          run_end_t::finished, "", "", 1,
-         {"1 document converted, 0 files copied, 0 skipped; 1 error, 0 warnings; 1 document failed", "Finished!"}},
-        {"a check keeps going and finishes", "<!--#include file=\"gone.inc\" -->", false, false, true, false,
+         {"0 documents converted, 0 files copied, 0 skipped; 1 error, 0 warnings, 1 document failed", "Finished!"}},
+        {"a check keeps going and finishes", "<!--#include virtual=\"gone.inc\" -->", false, false, true, false,
          run_end_t::finished, "", "", 1,
-         {"1 document checked, 0 files to copy, 0 skipped; 1 error, 0 warnings; 1 document failed", "Finished!"}},
+         {"0 documents checked, 0 files to copy, 0 skipped; 1 error, 0 warnings, 1 document failed", "Finished!"}},
         {"cancelled before the first file", "a", true, false, false, true, run_end_t::cancelled,
          "Conversion cancelled", "", 128, {"0 documents converted, 0 files copied, 0 skipped; 0 errors, 0 warnings"}},
     };
@@ -122,37 +122,45 @@ TEST(RunDriver, UnlocatedFailureAndFileCount) {
     EXPECT_EQ(outcome.summary.errors, 1u);
 }
 
-// The watch rebuilds what changed after the first run; a rebuild that fails is reported and
-// the watch goes on; a stop between two runs ends it with status 0.
+// After a first full run the watch rebuilds only what changed; a rebuild that fails is
+// reported and the watch goes on; a stop between two runs ends it with status 0.
 TEST(RunDriver, WatchGoesOnAfterAFailedRebuildUntilStopped) {
     TempTree t;
     t.write("src/a.shtml", "a");
     t.write("src/b.shtml", "b");
+    run_request_t request = request_for(t);
+    request.preferences.rebuild = SSIDirectoryPreferences::rebuild_t::full;
     RecordingLog log;
     RecordingReport report;
-    RunDriver driver(request_for(t), log, report);
+    RunDriver driver(request, log, report);
     std::atomic<bool> done{false};
     std::thread watchdog([&] {  // a watch that misses a change must not hang the tests
         for (int i = 0; i < 200 && !done; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(50));
         driver.control().cancel = true;
     });
-    report.on_watching = [&] { t.write("src/a.shtml", "<!--#include file=\"gone.inc\" -->"); };
+    const char* const edits[] = {"A", "<!--#include virtual=\"gone.inc\" -->", "fixed"};
+    report.on_watching = [&] { t.write("src/a.shtml", edits[0]); };
     report.on_run_ended = [&] {
-        if (report.outcomes.size() == 2) t.write("src/a.shtml", "A");
-        if (report.outcomes.size() == 3) driver.control().cancel = true;
+        const std::size_t runs = report.outcomes.size();
+        if (runs >= 2 && runs <= 3) t.write("src/a.shtml", edits[runs - 1]);
+        if (runs == 4) driver.control().cancel = true;
     };
     const watch_outcome_t outcome = driver.watch();
     done = true;
     watchdog.join();
 
-    ASSERT_EQ(report.outcomes.size(), 3u);
+    ASSERT_EQ(report.outcomes.size(), 4u);
     EXPECT_EQ(report.watching_calls, 1);
-    EXPECT_EQ(report.outcomes[1].end, run_end_t::failed);
+    std::vector<run_end_t> ends;
+    for (const run_outcome_t& run : report.outcomes) ends.push_back(run.end);
+    EXPECT_EQ(ends, (std::vector{run_end_t::finished, run_end_t::finished, run_end_t::failed, run_end_t::finished}));
+    EXPECT_EQ(report.outcomes[0].summary.documents, 2u);
+    EXPECT_EQ(report.outcomes[1].summary.documents, 1u);  // only the page that changed
+    EXPECT_EQ(report.outcomes[1].summary.up_to_date, 1u);
     EXPECT_EQ(outcome.last.end, run_end_t::finished);
     EXPECT_EQ(outcome.status, 0);
     EXPECT_EQ(outcome.failure, "");
-    EXPECT_EQ(report.outcomes[2].summary.documents, 1u);  // only the page that changed
-    EXPECT_EQ(read_file(t.path("dst/a.shtml")), "A");
+    EXPECT_EQ(read_file(t.path("dst/a.shtml")), "fixed");
 }
 
 // A destination that cannot be made ends the watch before any run, with status 1.
