@@ -30,7 +30,6 @@
 #include <QPushButton>
 #include <QSignalBlocker>
 #include <QShortcut>
-#include <QThread>
 #include <QTimer>
 #include <QToolButton>
 #include <QVBoxLayout>
