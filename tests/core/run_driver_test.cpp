@@ -44,11 +44,11 @@ run_request_t request_for(const TempTree& t) {
 TEST(RunDriver, OutcomeAndStatusOfOneRun) {
     const struct {
         const char* name;
-        std::string page;       // src/a.shtml
+        std::string page;  // src/a.shtml
         bool werror, keep_going, check, cancel;
         run_end_t end;
-        std::string error;      // relative to the tree
-        std::string where;      // path:line:column of a located error
+        std::string error;  // relative to the tree
+        std::string where;  // path:line:column of a located error
         int status;
         Lines last_lines;
     } rows[] = {

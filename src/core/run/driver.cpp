@@ -30,9 +30,8 @@ std::exception_ptr RunDriver::convert() {
     files_found_ = 0;
     std::thread counter;
     if (request_.count_files)
-        counter = std::thread([this] {
-            files_found_ = count_files(request_.source, request_.destination, request_.preferences);
-        });
+        counter = std::thread(
+            [this] { files_found_ = count_files(request_.source, request_.destination, request_.preferences); });
     std::exception_ptr error;
     try {
         run_with_stack(conversion_stack_bytes, [this] {
@@ -66,15 +65,19 @@ run_outcome_t RunDriver::run() {
     log_.summary(summary_text(outcome.summary, preferences.keep_going, preferences.check, preferences.check_links));
     const run_summary_t& summary = outcome.summary;
     switch (outcome.end) {
-    case run_end_t::finished: {
-        log_.message("Finished!");
-        const bool failed_files = summary.failed_documents + summary.failed_copies > 0;
-        const bool diagnostics = summary.errors + summary.warnings > 0;
-        outcome.status = failed_files || (request_.werror && diagnostics) ? 1 : 0;
-        break;
-    }
-    case run_end_t::cancelled: outcome.status = 128 + outcome.signal; break;
-    case run_end_t::failed: outcome.status = 1; break;
+        case run_end_t::finished: {
+            log_.message("Finished!");
+            const bool failed_files = summary.failed_documents + summary.failed_copies > 0;
+            const bool diagnostics = summary.errors + summary.warnings > 0;
+            outcome.status = failed_files || (request_.werror && diagnostics) ? 1 : 0;
+            break;
+        }
+        case run_end_t::cancelled:
+            outcome.status = 128 + outcome.signal;
+            break;
+        case run_end_t::failed:
+            outcome.status = 1;
+            break;
     }
     report_.run_ended(outcome);
     return outcome;

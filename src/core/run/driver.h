@@ -19,9 +19,9 @@ struct run_request_t {
     std::string source;
     std::string destination;  // may be empty for a check
     SSIDirectoryPreferences preferences;
-    bool werror = false;             // any error or warning makes the status 1
-    bool stop_on_signals = false;    // SIGINT and SIGTERM stop the run between two files
-    bool count_files = false;        // count the files beside each run, for a progress bar
+    bool werror = false;           // any error or warning makes the status 1
+    bool stop_on_signals = false;  // SIGINT and SIGTERM stop the run between two files
+    bool count_files = false;      // count the files beside each run, for a progress bar
 };
 
 enum class run_end_t { finished, cancelled, failed };
