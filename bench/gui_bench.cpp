@@ -3,6 +3,7 @@
 // (its log, progress and the count before the run) should stay small. Also times the log
 // alone, line by line at the pace a run writes it. Runs headless; the site lives under /dev/shm.
 //   gui_bench [--pages N] [--files M] [--runs R]
+#include "app_preferences.h"
 #include "base/compile_log.h"
 #include "build/convert.h"
 #include "folders_tree.h"

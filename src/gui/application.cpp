@@ -1,5 +1,6 @@
 #include "application.h"
 
+#include "app_preferences.h"
 #include "error_report.h"
 #include "main_window.h"
 #include "options_dialog.h"

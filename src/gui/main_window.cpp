@@ -1,16 +1,16 @@
 #include "main_window.h"
 
+#include "app_preferences.h"
 #include "base/exceptions.h"
-#include "build/convert.h"
+#include "conversion_run.h"
 #include "error_report.h"
 #include "folders_tree.h"
 #include "gui_compile_log.h"
+#include "log_list.h"
 #include "logo.h"
 #include "options_dialog.h"
 #include "platform/file_system.h"
 #include "settings.h"
-#include "site/watch.h"
-#include "ssi/preferences.h"
 #include "user_prompts.h"
 #include "version.h"
 
@@ -26,86 +26,15 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QListWidget>
-#include <QPainter>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QSignalBlocker>
 #include <QShortcut>
-#include <QStyle>
-#include <QStyledItemDelegate>
-#include <QThread>
 #include <QTimer>
 #include <QToolButton>
 #include <QVBoxLayout>
 
-#include <functional>
-#include <thread>
-
-// What one conversion run shares between the window and its worker thread.
-struct MainWindow::run_t {
-    conversion_control_t control;
-    std::atomic<std::uint64_t> files_found{0};
-    std::exception_ptr error;
-    QThread* thread = nullptr;
-    bool keep_going = false;
-    bool check_links = false;
-    bool watching = false;
-};
-
 namespace {
-// Log items of diagnostics keep their location and the document to open.
-constexpr int location_role = Qt::UserRole;
-constexpr int file_role = Qt::UserRole + 1;
-
-// Paints a log line as usual, then its location, when it has one, in grey after the text.
-// The log's rows all take one size, the largest measured: the list then never measures every
-// row again as lines arrive, which costs more the longer the log grows.
-class LogLineDelegate : public QStyledItemDelegate {
-public:
-    using QStyledItemDelegate::QStyledItemDelegate;
-
-    void paint(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const override {
-        QStyledItemDelegate::paint(painter, option, index);
-        const QString location = index.data(location_role).toString();
-        if (location.isEmpty()) return;
-        QStyleOptionViewItem item = option;
-        initStyleOption(&item, index);
-        const QStyle* style = item.widget != nullptr ? item.widget->style() : QApplication::style();
-        const QRect text = style->subElementRect(QStyle::SE_ItemViewItemText, &item, item.widget);
-        const int used = item.fontMetrics.horizontalAdvance(item.text + QStringLiteral("    "));
-        painter->save();
-        painter->setPen(option.palette.color(QPalette::Disabled, QPalette::Text));
-        painter->drawText(text.adjusted(used, 0, 0, 0), Qt::AlignVCenter | Qt::AlignLeft, location);
-        painter->restore();
-    }
-
-    QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override {
-        QSize size = QStyledItemDelegate::sizeHint(option, index);
-        const QString location = index.data(location_role).toString();
-        if (!location.isEmpty())
-            size.rwidth() += option.fontMetrics.horizontalAdvance(QStringLiteral("    ") + location);
-        return size.expandedTo(largest_);
-    }
-
-    void measure(const QStyleOptionViewItem& option, const QModelIndex& index) { largest_ = sizeHint(option, index); }
-    void forget() { largest_ = {}; }
-
-private:
-    QSize largest_;
-};
-
-// The log's list, which also tells how its rows are drawn, to measure them.
-class LogList : public QListWidget {
-public:
-    using QListWidget::QListWidget;
-
-    QStyleOptionViewItem row_option() const {
-        QStyleOptionViewItem option;
-        initViewItemOption(&option);
-        return option;
-    }
-};
-
 QPushButton* make_button(const QString& caption, const char* name, QWidget* parent) {
     auto* button = new QPushButton(caption, parent);
     button->setObjectName(name);
@@ -127,32 +56,6 @@ std::string parent_of(const std::string& path) {
 }
 
 std::string name_of(const std::string& path) { return path.substr(path.rfind('/') + 1); }
-
-// Ends a run's log: its summary, then "Finished!" or how it stopped (an error that stopped it
-// counts in the summary and is its last line). Returns the text of that error; empty: none.
-std::string log_run_end(CompileLogBase& log, run_summary_t summary, const std::exception_ptr& error, bool keep_going,
-                        bool check_links) {
-    std::function<void()> last_line = [&log] { log.message("Finished!"); };
-    std::string failure;
-    if (error) {
-        try {
-            std::rethrow_exception(error);
-        } catch (const conversion_cancelled& e) {
-            last_line = [&log, text = std::string(e.what())] { log.message(text); };
-        } catch (const located_error& e) {
-            ++summary.errors;
-            failure = e.what();
-            last_line = [&log, e] { log.diagnostic(severity_t::error, e.what(), e.where()); };
-        } catch (const std::runtime_error& e) {
-            ++summary.errors;
-            failure = e.what();
-            last_line = [&log, failure] { log.error(failure); };
-        }
-    }
-    log.summary(summary_text(summary, keep_going, false, check_links));
-    last_line();
-    return failure;
-}
 
 QString text(const std::string& bytes) { return QString::fromUtf8(bytes.data(), static_cast<qsizetype>(bytes.size())); }
 
@@ -182,81 +85,10 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent), log_(new GUICompi
     setObjectName("main_window");
     auto* central = new QWidget(this);
     setCentralWidget(central);
-
-    auto* source_group = new QGroupBox(QStringLiteral("Directory with web-site to convert"), central);
-    source_group->setObjectName("source_group");
-    source_tree_ = add_tree(source_group, source_path_edit_, "source_tree", "source_path_edit");
-    auto* source_layout = new QVBoxLayout(source_group);
-    source_layout->addWidget(source_path_edit_);
-    source_layout->addWidget(source_tree_);
-
-    auto* destination_group = new QGroupBox(QStringLiteral("Destination directory"), central);
-    destination_group->setObjectName("destination_group");
-    destination_tree_ = add_tree(destination_group, destination_path_edit_, "destination_tree", "destination_path_edit");
-    new_button_ = make_button(QStringLiteral("&New..."), "new_button", destination_group);
-    rename_button_ = make_button(QStringLiteral("&Rename..."), "rename_button", destination_group);
-    delete_button_ = make_button(QStringLiteral("&Delete..."), "delete_button", destination_group);
-    logo_button_ = new QToolButton(destination_group);
-    logo_button_->setObjectName("logo_button");
-    logo_button_->setIcon(product_logo());
-    logo_button_->setIconSize(QSize(62, 132));
-    logo_button_->setAutoRaise(true);
-    logo_button_->setToolTip(QStringLiteral("About Orrinfold"));
-    logo_button_->setFocusPolicy(Qt::NoFocus);  // a picture, not a stop on the Tab key's way
-    auto* folder_buttons = new QVBoxLayout;
-    for (QWidget* w : {static_cast<QWidget*>(new_button_), static_cast<QWidget*>(rename_button_),
-                       static_cast<QWidget*>(delete_button_)})
-        folder_buttons->addWidget(w);
-    folder_buttons->addSpacing(12);
-    folder_buttons->addWidget(logo_button_, 0, Qt::AlignHCenter);
-    folder_buttons->addStretch();
-    auto* destination_layout = new QGridLayout(destination_group);
-    destination_layout->addWidget(destination_path_edit_, 0, 0);
-    destination_layout->addWidget(destination_tree_, 1, 0);
-    destination_layout->addLayout(folder_buttons, 0, 1, 2, 1);
-    destination_layout->setColumnStretch(0, 1);
-
-    auto* log_group = new QGroupBox(QStringLiteral("Conversion log"), central);
-    log_group->setObjectName("log_group");
-    settings_label_ = new QLabel(log_group);
-    settings_label_->setObjectName("settings_label");
-    settings_label_->setTextInteractionFlags(Qt::TextSelectableByMouse);
-    log_list_ = new LogList(log_group);
-    log_list_->setObjectName("log_list");
-    log_list_->setItemDelegate(new LogLineDelegate(log_list_));
-    log_list_->setUniformItemSizes(true);
-    log_list_->setIconSize(QSize(16, 16));  // a mark the size of the text, not a picture
-    progress_bar_ = new QProgressBar(log_group);
-    progress_bar_->setObjectName("progress_bar");
-    progress_bar_->setFormat(QStringLiteral("%v of %m files"));
-    progress_bar_->setRange(0, 1);
-    progress_bar_->setValue(0);
-    progress_bar_->setTextVisible(false);
-    status_label_ = new QLabel(log_group);
-    status_label_->setObjectName("status_label");
-    auto* log_layout = new QVBoxLayout(log_group);
-    log_layout->addWidget(settings_label_);
-    log_layout->addWidget(log_list_);
-    log_layout->addWidget(progress_bar_);
-    log_layout->addWidget(status_label_);
-
-    convert_button_ = make_button(QStringLiteral("&Convert!"), "convert_button", central);
-    watch_button_ = make_button(QStringLiteral("&Watch"), "watch_button", central);
-    watch_button_->setCheckable(true);
-    watch_button_->setToolTip(QStringLiteral("Convert, then convert what changed each time the site changes"));
-    cancel_button_ = make_button(QStringLiteral("Cancel"), "cancel_button", central);
-    options_button_ = make_button(QStringLiteral("&Options..."), "options_button", central);
-    help_button_ = make_button(QStringLiteral("&Help"), "help_button", central);
-    exit_button_ = make_button(QStringLiteral("E&xit"), "exit_button", central);
-    hidden_check_ = new QCheckBox(QStringLiteral("Show hidden &folders"), central);
-    hidden_check_->setObjectName("hidden_check");
-    auto* command_buttons = new QHBoxLayout;
-    command_buttons->addWidget(hidden_check_);
-    command_buttons->addStretch();
-    for (QPushButton* b : {convert_button_, watch_button_, cancel_button_, options_button_, help_button_, exit_button_})
-        command_buttons->addWidget(b);
-    command_buttons->addStretch();
-    command_buttons->addSpacing(hidden_check_->sizeHint().width());  // keeps the buttons centred
+    QGroupBox* source_group = make_source_group(central);
+    QGroupBox* destination_group = make_destination_group(central);
+    QGroupBox* log_group = make_log_group(central);
+    QHBoxLayout* command_buttons = make_command_buttons(central);
 
     auto* layout = new QGridLayout(central);
     layout->addWidget(source_group, 0, 0);
@@ -281,6 +113,99 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent), log_(new GUICompi
 
     progress_timer_ = new QTimer(this);
     progress_timer_->setInterval(100);
+    connect_commands();
+    QSettings store = settings::open();
+    hidden_check_->setChecked(store.value("show_hidden", false).toBool());
+    show_settings();
+}
+
+QGroupBox* MainWindow::make_source_group(QWidget* parent) {
+    auto* source_group = new QGroupBox(QStringLiteral("Directory with web-site to convert"), parent);
+    source_group->setObjectName("source_group");
+    source_tree_ = add_tree(source_group, source_path_edit_, "source_tree", "source_path_edit");
+    auto* source_layout = new QVBoxLayout(source_group);
+    source_layout->addWidget(source_path_edit_);
+    source_layout->addWidget(source_tree_);
+    return source_group;
+}
+
+QGroupBox* MainWindow::make_destination_group(QWidget* parent) {
+    auto* destination_group = new QGroupBox(QStringLiteral("Destination directory"), parent);
+    destination_group->setObjectName("destination_group");
+    destination_tree_ = add_tree(destination_group, destination_path_edit_, "destination_tree", "destination_path_edit");
+    new_button_ = make_button(QStringLiteral("&New..."), "new_button", destination_group);
+    rename_button_ = make_button(QStringLiteral("&Rename..."), "rename_button", destination_group);
+    delete_button_ = make_button(QStringLiteral("&Delete..."), "delete_button", destination_group);
+    logo_button_ = new QToolButton(destination_group);
+    logo_button_->setObjectName("logo_button");
+    logo_button_->setIcon(product_logo());
+    logo_button_->setIconSize(QSize(62, 132));
+    logo_button_->setAutoRaise(true);
+    logo_button_->setToolTip(QStringLiteral("About Orrinfold"));
+    logo_button_->setFocusPolicy(Qt::NoFocus);  // a picture, not a stop on the Tab key's way
+    auto* folder_buttons = new QVBoxLayout;
+    for (QWidget* w : {static_cast<QWidget*>(new_button_), static_cast<QWidget*>(rename_button_),
+                       static_cast<QWidget*>(delete_button_)})
+        folder_buttons->addWidget(w);
+    folder_buttons->addSpacing(12);
+    folder_buttons->addWidget(logo_button_, 0, Qt::AlignHCenter);
+    folder_buttons->addStretch();
+    auto* destination_layout = new QGridLayout(destination_group);
+    destination_layout->addWidget(destination_path_edit_, 0, 0);
+    destination_layout->addWidget(destination_tree_, 1, 0);
+    destination_layout->addLayout(folder_buttons, 0, 1, 2, 1);
+    destination_layout->setColumnStretch(0, 1);
+    return destination_group;
+}
+
+QGroupBox* MainWindow::make_log_group(QWidget* parent) {
+    auto* log_group = new QGroupBox(QStringLiteral("Conversion log"), parent);
+    log_group->setObjectName("log_group");
+    settings_label_ = new QLabel(log_group);
+    settings_label_->setObjectName("settings_label");
+    settings_label_->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    log_list_ = new LogList(log_group);
+    log_list_->setObjectName("log_list");
+    progress_bar_ = new QProgressBar(log_group);
+    progress_bar_->setObjectName("progress_bar");
+    progress_bar_->setFormat(QStringLiteral("%v of %m files"));
+    progress_bar_->setRange(0, 1);
+    progress_bar_->setValue(0);
+    progress_bar_->setTextVisible(false);
+    status_label_ = new QLabel(log_group);
+    status_label_->setObjectName("status_label");
+    auto* log_layout = new QVBoxLayout(log_group);
+    log_layout->addWidget(settings_label_);
+    log_layout->addWidget(log_list_);
+    log_layout->addWidget(progress_bar_);
+    log_layout->addWidget(status_label_);
+    return log_group;
+}
+
+// The run and program commands in a row, centred under the log.
+QHBoxLayout* MainWindow::make_command_buttons(QWidget* parent) {
+    convert_button_ = make_button(QStringLiteral("&Convert!"), "convert_button", parent);
+    watch_button_ = make_button(QStringLiteral("&Watch"), "watch_button", parent);
+    watch_button_->setCheckable(true);
+    watch_button_->setToolTip(QStringLiteral("Convert, then convert what changed each time the site changes"));
+    cancel_button_ = make_button(QStringLiteral("Cancel"), "cancel_button", parent);
+    options_button_ = make_button(QStringLiteral("&Options..."), "options_button", parent);
+    help_button_ = make_button(QStringLiteral("&Help"), "help_button", parent);
+    exit_button_ = make_button(QStringLiteral("E&xit"), "exit_button", parent);
+    hidden_check_ = new QCheckBox(QStringLiteral("Show hidden &folders"), parent);
+    hidden_check_->setObjectName("hidden_check");
+    auto* command_buttons = new QHBoxLayout;
+    command_buttons->addWidget(hidden_check_);
+    command_buttons->addStretch();
+    for (QPushButton* b : {convert_button_, watch_button_, cancel_button_, options_button_, help_button_, exit_button_})
+        command_buttons->addWidget(b);
+    command_buttons->addStretch();
+    command_buttons->addSpacing(hidden_check_->sizeHint().width());  // keeps the buttons centred
+    return command_buttons;
+}
+
+// Wires the buttons, shortcuts, trees and the log to their commands.
+void MainWindow::connect_commands() {
     connect(progress_timer_, &QTimer::timeout, this, &MainWindow::update_progress);
     connect(log_, &GUICompileLog::lines_written, this, &MainWindow::add_log_lines);
     connect(log_list_, &QListWidget::itemActivated, this,
@@ -321,21 +246,11 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent), log_(new GUICompi
         edit->selectAll();
     });
     connect(hidden_check_, &QCheckBox::toggled, this, [this](bool show) { guarded([this, show] { show_hidden_folders(show); }); });
-    QSettings store = settings::open();
-    hidden_check_->setChecked(store.value("show_hidden", false).toBool());
-    show_settings();
 }
 
-MainWindow::~MainWindow() {
-    if (run_) {
-        run_->control.cancel = true;
-        run_->thread->wait();
-        delete run_->thread;
-    }
-}
+MainWindow::~MainWindow() = default;  // a run still going is stopped and waited for
 
-template <class Command>
-void MainWindow::guarded(Command&& command) {
+void MainWindow::guarded(const std::function<void()>& command) {
     try {
         command();
     } catch (const nonfatal_error& e) {
@@ -352,41 +267,14 @@ void MainWindow::update_buttons() {
     const bool changeable = destination_ok && !destination_tree_->top_level_selected() &&
                             QFileInfo(text(parent_of(destination_tree_->selected_path()))).isWritable();
     convert_button_->setEnabled(source_ok && destination_ok && !is_converting());
-    watch_button_->setEnabled((source_ok && destination_ok && !is_converting()) || (run_ && run_->watching));
+    watch_button_->setEnabled((source_ok && destination_ok && !is_converting()) || (run_ && run_->watching()));
     new_button_->setEnabled(destination_ok);
     rename_button_->setEnabled(changeable && !is_converting());
     delete_button_->setEnabled(changeable && !is_converting());
 }
 
-// A batch of lines, added in order, then one scroll. An error or warning is the engine's text,
-// marked, with its location beside it. Only the rows that may be the largest are measured:
-// the longest by its characters, and each marked one.
 void MainWindow::add_log_lines(const std::vector<GUICompileLog::line_t>& lines) {
-    std::vector<int> measured;
-    int longest = log_list_->count();
-    qsizetype longest_size = -1;
-    for (const GUICompileLog::line_t& line : lines) {
-        auto* item = new QListWidgetItem(line.text);
-        if (line.diagnostic) {
-            item->setIcon(
-                style()->standardIcon(line.is_error ? QStyle::SP_MessageBoxCritical : QStyle::SP_MessageBoxWarning));
-            item->setData(location_role, line.location);
-            item->setData(file_role, line.file);
-            if (!line.location.isEmpty()) item->setToolTip(line.location);
-            ++(line.is_error ? errors_ : warnings_);
-            measured.push_back(log_list_->count());
-        }
-        if (line.text.size() + line.location.size() > longest_size) {
-            longest_size = line.text.size() + line.location.size();
-            longest = log_list_->count();
-        }
-        log_list_->addItem(item);
-    }
-    measured.push_back(longest);
-    auto* delegate = static_cast<LogLineDelegate*>(log_list_->itemDelegate());
-    const QStyleOptionViewItem option = static_cast<LogList*>(log_list_)->row_option();
-    for (const int row : measured) delegate->measure(option, log_list_->model()->index(row, 0));
-    log_list_->scrollToBottom();
+    log_list_->add_lines(lines);
     update_status();
 }
 
@@ -394,147 +282,16 @@ void MainWindow::update_status() {
     const auto count = [](int n, const char* one, const char* many) {
         return QString::number(n) + QLatin1Char(' ') + QLatin1String(n == 1 ? one : many);
     };
-    status_label_->setText(count(errors_, "error", "errors") + QStringLiteral(", ") +
-                           count(warnings_, "warning", "warnings"));
+    status_label_->setText(count(log_list_->errors(), "error", "errors") + QStringLiteral(", ") +
+                           count(log_list_->warnings(), "warning", "warnings"));
 }
 
 // Double-click (or Enter) on a diagnostic opens its document in the desktop's editor.
 void MainWindow::open_log_item(QListWidgetItem* item) {
-    const QString file = item->data(file_role).toString();
+    const QString file = LogList::file_of(item);
     if (file.isEmpty()) return;
     if (!user_prompts::open_file(QFileInfo(file).absoluteFilePath()))
         ::raise(nonfatal_error("Cannot open " + file.toStdString()));
-}
-
-void MainWindow::convert(bool watch) {
-    if (is_converting()) return;
-    const std::string source = source_tree_->selected_path();
-    const std::string destination = destination_tree_->selected_path();
-    SSIDirectoryPreferences preferences = app_preferences;
-    preferences.root_remedy = "tick \"Use the source folder as the virtual root\" in Options, or set a virtual root there";
-    preferences.jobs = 0;  // one file per processor at once; the log still reads in walk order
-    if (watch) preferences.rebuild = SSIDirectoryPreferences::rebuild_t::changed;
-    if (!preferences.source_as_root && !preferences.virtual_root.empty() &&
-        !confirm_root(source, preferences.virtual_root))
-        return;
-    log_list_->clear();
-    static_cast<LogLineDelegate*>(log_list_->itemDelegate())->forget();
-    errors_ = warnings_ = 0;
-    update_status();
-
-    run_ = std::make_unique<run_t>();
-    run_t* run = run_.get();
-    run->keep_going = preferences.keep_going;
-    run->check_links = preferences.check_links;
-    run->watching = watch;
-    GUICompileLog* log = log_;
-    run->thread = QThread::create([run, log, source, destination, preferences] {
-        const auto once = [&] {
-            run->control.summary = {};
-            run->control.files_done = 0;
-            // The progress bar's total is counted beside the run rather than before it.
-            std::thread counter([&] { run->files_found = count_files(source, destination, preferences); });
-            std::exception_ptr error;
-            try {
-                convert_directory("", source, destination, preferences, *log, &run->control);
-            } catch (...) {
-                error = std::current_exception();
-            }
-            counter.join();
-            return error;
-        };
-        if (!run->watching) {
-            run->error = once();  // reported by the window
-            return;
-        }
-        // Watching, each run logs its own end and a failed one does not end the watch. The
-        // first run starts once the folders are watched, so that no change escapes.
-        const auto logged = [&] { log_run_end(*log, run->control.summary, once(), run->keep_going, run->check_links); };
-        try {
-            watch_folders(watched_folders(source, preferences), {real_path(destination)}, default_quiet_ms,
-                          run->control.cancel, logged, [&] {
-                              logged();
-                              if (!run->control.cancel) log->message("Watching " + source + " for changes");
-                          });
-        } catch (const std::runtime_error& e) {
-            run->error = std::make_exception_ptr(std::runtime_error("Cannot watch " + source + ": " + e.what()));
-        } catch (...) {
-            run->error = std::current_exception();
-        }
-    });
-    run->thread->setStackSize(conversion_stack_bytes);
-    connect(run->thread, &QThread::finished, this, &MainWindow::finish_run, Qt::QueuedConnection);
-    progress_bar_->setRange(0, 0);
-    progress_bar_->setTextVisible(true);
-    progress_timer_->start();
-    cancel_button_->setEnabled(true);
-    update_buttons();
-    run->thread->start();
-}
-
-void MainWindow::cancel() {
-    if (run_) run_->control.cancel = true;
-}
-
-void MainWindow::stop_run() {
-    if (!run_) return;
-    run_->control.cancel = true;
-    disconnect(run_->thread, &QThread::finished, this, &MainWindow::finish_run);
-    run_->thread->wait();
-    finish_run();
-}
-
-void MainWindow::update_progress() {
-    if (!run_) return;
-    const auto found = static_cast<int>(std::min<std::uint64_t>(run_->files_found, INT_MAX));
-    const auto done = static_cast<int>(std::min<std::uint64_t>(run_->control.files_done, INT_MAX));
-    if (found > 0) progress_bar_->setRange(0, found);
-    progress_bar_->setValue(std::min(done, found));
-}
-
-// After a run that failed or was refused, the bar shows nothing rather than a count that stopped.
-void MainWindow::reset_progress() {
-    progress_bar_->setRange(0, 1);
-    progress_bar_->setValue(0);
-    progress_bar_->setTextVisible(false);
-}
-
-void MainWindow::finish_run() {
-    if (!run_) return;  // a close during the run has already finished it
-    run_->thread->wait();
-    update_progress();
-    progress_timer_->stop();
-    std::unique_ptr<run_t> run = std::move(run_);
-    delete run->thread;
-    if (progress_bar_->maximum() == 0) progress_bar_->setRange(0, 1);
-    cancel_button_->setEnabled(false);
-    {
-        const QSignalBlocker blocker(watch_button_);
-        watch_button_->setChecked(false);
-    }
-    guarded([this, &run] {
-        reload_trees();  // shows what the run created
-        update_buttons();
-        std::string failure;
-        if (!run->watching) {
-            failure = log_run_end(*log_, run->control.summary, run->error, run->keep_going, run->check_links);
-            if (!run->error) progress_bar_->setValue(progress_bar_->maximum());
-        } else if (run->error) {  // the watch itself failed; each run has logged its own end
-            try {
-                std::rethrow_exception(run->error);
-            } catch (const std::runtime_error& e) {
-                failure = e.what();
-                log_->error(failure);
-            }
-        } else {
-            log_->message("Stopped watching");
-        }
-        if (!failure.empty()) {
-            reset_progress();
-            ::raise(nonfatal_error(failure));
-        }
-    });
-    emit conversion_finished();
 }
 
 void MainWindow::new_folder() {
@@ -633,19 +390,6 @@ void MainWindow::go_to_typed_path(FoldersTree* tree, QLineEdit* edit) {
     const std::string path = QDir::cleanPath(QDir::current().absoluteFilePath(typed)).toStdString();
     if (!is_directory(path) || !tree->select_path(path)) ::raise(nonfatal_error("No such folder: " + path));
     tree->setFocus();
-}
-
-bool MainWindow::confirm_root(const std::string& source, const std::string& root) {
-    try {
-        if (path_within(real_path(source), real_path(root))) return true;
-    } catch (const std::runtime_error&) {
-        // A root that cannot be resolved holds nothing: asked about below.
-    }
-    return user_prompts::confirm(this, QStringLiteral("Virtual root"),
-                                 QStringLiteral("The folder %1 does not lie inside the virtual root %2, so paths "
-                                                "starting with \"/\" will be read from %2 (set in Options).\n\n"
-                                                "Convert anyway?")
-                                     .arg(text(source), text(root)));
 }
 
 void MainWindow::show_help() {

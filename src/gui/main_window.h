@@ -5,10 +5,15 @@
 #include <QMainWindow>
 
 #include <exception>
+#include <functional>
 #include <memory>
 
+class ConversionRun;
 class FoldersTree;
+class LogList;
 class QCheckBox;
+class QGroupBox;
+class QHBoxLayout;
 class QLabel;
 class QLineEdit;
 class QListWidget;
@@ -39,8 +44,11 @@ protected:
     void closeEvent(QCloseEvent* event) override;
 
 private:
-    struct run_t;
-
+    QGroupBox* make_source_group(QWidget* parent);
+    QGroupBox* make_destination_group(QWidget* parent);
+    QGroupBox* make_log_group(QWidget* parent);
+    QHBoxLayout* make_command_buttons(QWidget* parent);
+    void connect_commands();
     void update_buttons();
     // Starts a run; a watching one does only what changed and goes on until stopped.
     void convert(bool watch = false);
@@ -67,8 +75,7 @@ private:
     void update_status();
     // Runs a command: a non-fatal error goes to the error box and the program goes on;
     // anything else is reported and ends the program with exit code 1.
-    template <class Command>
-    void guarded(Command&& command);
+    void guarded(const std::function<void()>& command);
 
     FoldersTree* source_tree_;
     FoldersTree* destination_tree_;
@@ -80,11 +87,9 @@ private:
     QPushButton* rename_button_;
     QPushButton* delete_button_;
     QToolButton* logo_button_;
-    QListWidget* log_list_;
+    LogList* log_list_;
     QProgressBar* progress_bar_;
     QLabel* status_label_;
-    int errors_ = 0;
-    int warnings_ = 0;
     QPushButton* convert_button_;
     QPushButton* watch_button_;
     QPushButton* cancel_button_;
@@ -93,5 +98,5 @@ private:
     QPushButton* exit_button_;
     QTimer* progress_timer_;
     GUICompileLog* log_;
-    std::unique_ptr<run_t> run_;
+    std::unique_ptr<ConversionRun> run_;
 };

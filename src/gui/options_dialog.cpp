@@ -1,5 +1,6 @@
 #include "options_dialog.h"
 
+#include "app_preferences.h"
 #include "configurations_dialog.h"
 #include "settings.h"
 #include "ssi/preferences.h"
@@ -73,49 +74,8 @@ OptionsDialog::OptionsDialog(QWidget* parent) : QDialog(parent) {
     filter_layout->addWidget(skip_edit_, 1, 1);
     filter_layout->addWidget(default_button, 1, 2);
 
-    auto* dialect_group = new QGroupBox(QStringLiteral("SSI dialect"), this);
-    auto* dialect_label = new QLabel(QStringLiteral("Dialec&t:"), dialect_group);
-    dialect_combo_ = new QComboBox(dialect_group);
-    dialect_combo_->setObjectName("dialect_combo");
-    dialect_combo_->addItem(QStringLiteral("Orrinfold (default)"), static_cast<int>(dialect_t::orrinfold));
-    dialect_combo_->addItem(QStringLiteral("Apache httpd (mod_include)"), static_cast<int>(dialect_t::apache));
-    dialect_label->setBuddy(dialect_combo_);
-    auto* dialect_hint = new QLabel(QStringLiteral("Choose Apache httpd for a site written for Apache: if/elif/else, "
-                                                   "include file=, echo encoding=, error messages inside pages. "
-                                                   "Otherwise keep the default."),
-                                    dialect_group);
-    dialect_hint->setWordWrap(true);
-    ap_expr_check_ =
-        new QCheckBox(QStringLiteral("Use Apache's newer e&xpression syntax (SSILegacyExprParser off)"), dialect_group);
-    ap_expr_check_->setObjectName("ap_expr_check");
-    ap_expr_check_->setEnabled(false);  // the default dialect is shown first
-    auto* dialect_layout = new QGridLayout(dialect_group);
-    dialect_layout->addWidget(dialect_label, 0, 0);
-    dialect_layout->addWidget(dialect_combo_, 0, 1);
-    dialect_layout->setColumnStretch(1, 1);
-    dialect_layout->addWidget(dialect_hint, 1, 0, 1, 2);
-    dialect_layout->addWidget(ap_expr_check_, 2, 0, 1, 2);
-
-    auto* hosts_group = new QGroupBox(QStringLiteral("Output for static hosts"), this);
-    rename_check_ = new QCheckBox(QStringLiteral("&Rename converted pages to"), hosts_group);
-    rename_check_->setObjectName("rename_check");
-    rename_edit_ = make_edit("rename_edit", hosts_group);
-    // Letters, digits, '-' and '_', after dots that OK drops: never a path.
-    rename_edit_->setValidator(
-        new QRegularExpressionValidator(QRegularExpression(QStringLiteral("\\.*[A-Za-z0-9_-]*")), rename_edit_));
-    rename_edit_->setEnabled(false);
-    redirects_check_ =
-        new QCheckBox(QStringLiteral("Leave a &page under each old name that redirects to the new one"), hosts_group);
-    redirects_check_->setObjectName("redirects_check");
-    redirects_check_->setEnabled(false);
-    check_links_check_ = new QCheckBox(QStringLiteral("Report links that lead &nowhere after each run"), hosts_group);
-    check_links_check_->setObjectName("check_links_check");
-    auto* hosts_layout = new QGridLayout(hosts_group);
-    hosts_layout->addWidget(rename_check_, 0, 0);
-    hosts_layout->addWidget(rename_edit_, 0, 1);
-    hosts_layout->setColumnStretch(2, 1);
-    hosts_layout->addWidget(redirects_check_, 1, 0, 1, 3);
-    hosts_layout->addWidget(check_links_check_, 2, 0, 1, 3);
+    QGroupBox* dialect_group = make_dialect_group();
+    QGroupBox* hosts_group = make_hosts_group();
 
     auto* allow_label = new QLabel(QStringLiteral("&Also readable outside the site (paths separated by ';'):"), this);
     allow_edit_ = make_edit("allow_edit", this);
@@ -159,6 +119,69 @@ OptionsDialog::OptionsDialog(QWidget* parent) : QDialog(parent) {
                         cancel_button, save_button,       load_button};
     for (std::size_t i = 0; i + 1 < std::size(order); ++i) setTabOrder(order[i], order[i + 1]);
 
+    connect_fields();
+    connect(default_button, &QPushButton::clicked, this, &OptionsDialog::restore_defaults);
+    connect(ok_button, &QPushButton::clicked, this, &OptionsDialog::accept);
+    connect(cancel_button, &QPushButton::clicked, this, &OptionsDialog::reject);
+    connect(save_button, &QPushButton::clicked, this, &OptionsDialog::save_configuration);
+    connect(load_button, &QPushButton::clicked, this, &OptionsDialog::load_configuration);
+
+    fill_fields(app_preferences);
+    root_edit_->setFocus();
+}
+
+QGroupBox* OptionsDialog::make_dialect_group() {
+    auto* dialect_group = new QGroupBox(QStringLiteral("SSI dialect"), this);
+    auto* dialect_label = new QLabel(QStringLiteral("Dialec&t:"), dialect_group);
+    dialect_combo_ = new QComboBox(dialect_group);
+    dialect_combo_->setObjectName("dialect_combo");
+    dialect_combo_->addItem(QStringLiteral("Orrinfold (default)"), static_cast<int>(dialect_t::orrinfold));
+    dialect_combo_->addItem(QStringLiteral("Apache httpd (mod_include)"), static_cast<int>(dialect_t::apache));
+    dialect_label->setBuddy(dialect_combo_);
+    auto* dialect_hint = new QLabel(QStringLiteral("Choose Apache httpd for a site written for Apache: if/elif/else, "
+                                                   "include file=, echo encoding=, error messages inside pages. "
+                                                   "Otherwise keep the default."),
+                                    dialect_group);
+    dialect_hint->setWordWrap(true);
+    ap_expr_check_ =
+        new QCheckBox(QStringLiteral("Use Apache's newer e&xpression syntax (SSILegacyExprParser off)"), dialect_group);
+    ap_expr_check_->setObjectName("ap_expr_check");
+    ap_expr_check_->setEnabled(false);  // the default dialect is shown first
+    auto* dialect_layout = new QGridLayout(dialect_group);
+    dialect_layout->addWidget(dialect_label, 0, 0);
+    dialect_layout->addWidget(dialect_combo_, 0, 1);
+    dialect_layout->setColumnStretch(1, 1);
+    dialect_layout->addWidget(dialect_hint, 1, 0, 1, 2);
+    dialect_layout->addWidget(ap_expr_check_, 2, 0, 1, 2);
+    return dialect_group;
+}
+
+QGroupBox* OptionsDialog::make_hosts_group() {
+    auto* hosts_group = new QGroupBox(QStringLiteral("Output for static hosts"), this);
+    rename_check_ = new QCheckBox(QStringLiteral("&Rename converted pages to"), hosts_group);
+    rename_check_->setObjectName("rename_check");
+    rename_edit_ = make_edit("rename_edit", hosts_group);
+    // Letters, digits, '-' and '_', after dots that OK drops: never a path.
+    rename_edit_->setValidator(
+        new QRegularExpressionValidator(QRegularExpression(QStringLiteral("\\.*[A-Za-z0-9_-]*")), rename_edit_));
+    rename_edit_->setEnabled(false);
+    redirects_check_ =
+        new QCheckBox(QStringLiteral("Leave a &page under each old name that redirects to the new one"), hosts_group);
+    redirects_check_->setObjectName("redirects_check");
+    redirects_check_->setEnabled(false);
+    check_links_check_ = new QCheckBox(QStringLiteral("Report links that lead &nowhere after each run"), hosts_group);
+    check_links_check_->setObjectName("check_links_check");
+    auto* hosts_layout = new QGridLayout(hosts_group);
+    hosts_layout->addWidget(rename_check_, 0, 0);
+    hosts_layout->addWidget(rename_edit_, 0, 1);
+    hosts_layout->setColumnStretch(2, 1);
+    hosts_layout->addWidget(redirects_check_, 1, 0, 1, 3);
+    hosts_layout->addWidget(check_links_check_, 2, 0, 1, 3);
+    return hosts_group;
+}
+
+// Fields that only matter with another field's choice are enabled by it.
+void OptionsDialog::connect_fields() {
     connect(select_button_, &QPushButton::clicked, this, &OptionsDialog::select_root);
     // The folder is kept, only unused, while each run's source folder is the root.
     connect(source_root_check_, &QCheckBox::toggled, this, [this](bool checked) {
@@ -174,14 +197,6 @@ OptionsDialog::OptionsDialog(QWidget* parent) : QDialog(parent) {
         rename_edit_->setEnabled(checked);
         redirects_check_->setEnabled(checked);
     });
-    connect(default_button, &QPushButton::clicked, this, &OptionsDialog::restore_defaults);
-    connect(ok_button, &QPushButton::clicked, this, &OptionsDialog::accept);
-    connect(cancel_button, &QPushButton::clicked, this, &OptionsDialog::reject);
-    connect(save_button, &QPushButton::clicked, this, &OptionsDialog::save_configuration);
-    connect(load_button, &QPushButton::clicked, this, &OptionsDialog::load_configuration);
-
-    fill_fields(app_preferences);
-    root_edit_->setFocus();
 }
 
 void OptionsDialog::fill_fields(const SSIDirectoryPreferences& preferences) {

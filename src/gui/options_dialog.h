@@ -4,6 +4,7 @@
 
 class QCheckBox;
 class QComboBox;
+class QGroupBox;
 class QLineEdit;
 class QPushButton;
 struct SSIDirectoryPreferences;
@@ -23,6 +24,9 @@ public:
     void accept() override;
 
 private:
+    QGroupBox* make_dialect_group();
+    QGroupBox* make_hosts_group();
+    void connect_fields();
     void select_root();
     void restore_defaults();
     void save_configuration();

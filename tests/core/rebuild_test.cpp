@@ -1,7 +1,7 @@
 // Runs on a pool of workers, rebuilds that do only what changed, and watching a site.
 #include "build/convert.h"
 #include "build/incremental.h"
-#include "site/watch.h"
+#include "run/watch.h"
 
 #include "platform/file_lock.h"
 #include "platform/file_system.h"

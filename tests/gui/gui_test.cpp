@@ -1,3 +1,4 @@
+#include "app_preferences.h"
 #include "base/exceptions.h"
 #include "error_report.h"
 #include "folders_tree.h"

@@ -1,12 +1,8 @@
 #include "ssi/preferences.h"
 
-SSIDirectoryPreferences app_preferences;
-
 SSIDirectoryPreferences default_preferences() {
     SSIDirectoryPreferences preferences;
     preferences.convert_filter = default_convert_filter;
     preferences.skip_filter = default_skip_filter;
     return preferences;
 }
-
-void init_preferences() { app_preferences = default_preferences(); }

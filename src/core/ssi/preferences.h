@@ -59,11 +59,5 @@ struct SSIDirectoryPreferences : SSIParserPreferences {
 inline constexpr const char* default_convert_filter = "*.shtml *.shtm *.sht";
 inline constexpr const char* default_skip_filter = "*.inc include";
 
-// The program-wide preferences of the desktop program; the command-line program builds its own.
-extern SSIDirectoryPreferences app_preferences;
-
-// Gives app_preferences the default mask lists and an empty virtual root.
-void init_preferences();
-
 // Preferences with the default mask lists and no virtual root.
 SSIDirectoryPreferences default_preferences();

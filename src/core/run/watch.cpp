@@ -1,4 +1,4 @@
-#include "site/watch.h"
+#include "run/watch.h"
 
 #include "platform/file_system.h"
 #include "platform/watcher.h"

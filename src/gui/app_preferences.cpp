@@ -1,0 +1,5 @@
+#include "app_preferences.h"
+
+SSIDirectoryPreferences app_preferences;
+
+void init_preferences() { app_preferences = default_preferences(); }

@@ -1,0 +1,180 @@
+// The run driver both front ends share: how a run ends, its status, and the watch.
+#include "run/driver.h"
+
+#include "recording_log.h"
+#include "temp_tree.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <functional>
+#include <thread>
+
+namespace {
+using Lines = std::vector<std::string>;
+
+// Keeps every outcome reported, and lets a test act when a run ends or a watch begins.
+struct RecordingReport : RunReport {
+    std::vector<run_outcome_t> outcomes;
+    int watching_calls = 0;
+    std::function<void()> on_run_ended;
+    std::function<void()> on_watching;
+
+    void run_ended(const run_outcome_t& outcome) override {
+        outcomes.push_back(outcome);
+        if (on_run_ended) on_run_ended();
+    }
+    void watching() override {
+        ++watching_calls;
+        if (on_watching) on_watching();
+    }
+};
+
+run_request_t request_for(const TempTree& t) {
+    run_request_t request{t.path("src"), t.path("dst"), default_preferences()};
+    request.preferences.source_as_root = true;
+    request.preferences.jobs = 1;
+    request.preferences.state_folder = t.path("state");
+    return request;
+}
+}  // namespace
+
+// Each way a single run ends: its last log lines, the outcome the front end gets, the status.
+TEST(RunDriver, OutcomeAndStatusOfOneRun) {
+    const struct {
+        const char* name;
+        std::string page;  // src/a.shtml
+        bool werror, keep_going, check, cancel;
+        run_end_t end;
+        std::string error;  // relative to the tree
+        std::string where;  // path:line:column of a located error
+        int status;
+        Lines last_lines;
+    } rows[] = {
+        {"good run", "a", false, false, false, false, run_end_t::finished, "", "", 0,
+         {"1 document converted, 0 files copied, 0 skipped; 0 errors, 0 warnings", "Finished!"}},
+        {"warning, no werror", "<!--#bogus -->", false, false, false, false, run_end_t::finished, "", "", 0,
+         {"1 document converted, 0 files copied, 0 skipped; 0 errors, 1 warning", "Finished!"}},
+        {"warning with werror", "<!--#bogus -->", true, false, false, false, run_end_t::finished, "", "", 1,
+         {"1 document converted, 0 files copied, 0 skipped; 0 errors, 1 warning", "Finished!"}},
+        {"located failure counts as an error", "x\n <!--#include virtual=\"gone.inc\" -->", false, false, false, false,
+         run_end_t::failed, "src/gone.inc: No such file or directory", "a.shtml:2:2", 1,
+         {"Converting a.shtml...", "0 documents converted, 0 files copied, 0 skipped; 1 error, 0 warnings"}},
+        {"failed file kept going", "<!--#include virtual=\"gone.inc\" -->", false, true, false, false,
+         run_end_t::finished, "", "", 1,
+         {"0 documents converted, 0 files copied, 0 skipped; 1 error, 0 warnings, 1 document failed", "Finished!"}},
+        {"a check keeps going and finishes", "<!--#include virtual=\"gone.inc\" -->", false, false, true, false,
+         run_end_t::finished, "", "", 1,
+         {"0 documents checked, 0 files to copy, 0 skipped; 1 error, 0 warnings, 1 document failed", "Finished!"}},
+        {"cancelled before the first file", "a", true, false, false, true, run_end_t::cancelled,
+         "Conversion cancelled", "", 128, {"0 documents converted, 0 files copied, 0 skipped; 0 errors, 0 warnings"}},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        TempTree t;
+        t.write("src/a.shtml", row.page);
+        run_request_t request = request_for(t);
+        request.werror = row.werror;
+        request.preferences.keep_going = row.keep_going;
+        request.preferences.check = row.check;
+        RecordingLog log;
+        RecordingReport report;
+        RunDriver driver(request, log, report);
+        driver.control().cancel = row.cancel;
+        const run_outcome_t outcome = driver.run();
+
+        EXPECT_EQ(outcome.end, row.end);
+        EXPECT_EQ(outcome.error, row.error.empty() || row.cancel ? row.error : t.path(row.error));
+        EXPECT_EQ(outcome.where ? to_string(outcome.where->at) : "", row.where);
+        EXPECT_EQ(outcome.status, row.status);
+        const Lines lines = log.texts();
+        ASSERT_GE(lines.size(), row.last_lines.size());
+        EXPECT_EQ(Lines(lines.end() - static_cast<std::ptrdiff_t>(row.last_lines.size()), lines.end()), row.last_lines);
+        ASSERT_EQ(report.outcomes.size(), 1u);
+        EXPECT_EQ(report.outcomes.front().status, outcome.status);
+        EXPECT_EQ(report.outcomes.front().summary.errors, outcome.summary.errors);
+    }
+}
+
+// A failure that is not in a document has no location, and the walk's count of files is
+// there for a progress bar when asked for.
+TEST(RunDriver, UnlocatedFailureAndFileCount) {
+    TempTree t;
+    t.write("src/a.txt", "a");
+    t.write("src/b/c.txt", "c");
+    RecordingLog log;
+    RecordingReport report;
+    run_request_t counted = request_for(t);
+    counted.count_files = true;
+    RunDriver driver(counted, log, report);
+    EXPECT_EQ(driver.run().status, 0);
+    EXPECT_EQ(driver.files_found(), 2u);
+    EXPECT_EQ(driver.control().files_done, 2u);
+
+    run_request_t missing = request_for(t);
+    missing.source = t.path("none");
+    RunDriver failing(missing, log, report);
+    const run_outcome_t outcome = failing.run();
+    EXPECT_EQ(outcome.end, run_end_t::failed);
+    EXPECT_EQ(outcome.error, t.path("none") + ": No such file or directory");
+    EXPECT_FALSE(outcome.where.has_value());
+    EXPECT_EQ(outcome.summary.errors, 1u);
+}
+
+// After a first full run the watch rebuilds only what changed; a rebuild that fails is
+// reported and the watch goes on; a stop between two runs ends it with status 0.
+TEST(RunDriver, WatchGoesOnAfterAFailedRebuildUntilStopped) {
+    TempTree t;
+    t.write("src/a.shtml", "a");
+    t.write("src/b.shtml", "b");
+    run_request_t request = request_for(t);
+    request.preferences.rebuild = SSIDirectoryPreferences::rebuild_t::full;
+    RecordingLog log;
+    RecordingReport report;
+    RunDriver driver(request, log, report);
+    std::atomic<bool> done{false};
+    std::thread watchdog([&] {  // a watch that misses a change must not hang the tests
+        for (int i = 0; i < 200 && !done; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        driver.control().cancel = true;
+    });
+    const char* const edits[] = {"A", "<!--#include virtual=\"gone.inc\" -->", "fixed"};
+    report.on_watching = [&] { t.write("src/a.shtml", edits[0]); };
+    report.on_run_ended = [&] {
+        const std::size_t runs = report.outcomes.size();
+        if (runs >= 2 && runs <= 3) t.write("src/a.shtml", edits[runs - 1]);
+        if (runs == 4) driver.control().cancel = true;
+    };
+    const watch_outcome_t outcome = driver.watch();
+    done = true;
+    watchdog.join();
+
+    ASSERT_EQ(report.outcomes.size(), 4u);
+    EXPECT_EQ(report.watching_calls, 1);
+    std::vector<run_end_t> ends;
+    for (const run_outcome_t& run : report.outcomes) ends.push_back(run.end);
+    EXPECT_EQ(ends, (std::vector{run_end_t::finished, run_end_t::finished, run_end_t::failed, run_end_t::finished}));
+    EXPECT_EQ(report.outcomes[0].summary.documents, 2u);
+    EXPECT_EQ(report.outcomes[1].summary.documents, 1u);  // only the page that changed
+    EXPECT_EQ(report.outcomes[1].summary.up_to_date, 1u);
+    EXPECT_EQ(outcome.last.end, run_end_t::finished);
+    EXPECT_EQ(outcome.status, 0);
+    EXPECT_EQ(outcome.failure, "");
+    EXPECT_EQ(read_file(t.path("dst/a.shtml")), "fixed");
+}
+
+// A destination that cannot be made ends the watch before any run, with status 1.
+TEST(RunDriver, WatchThatCannotStartFails) {
+    TempTree t;
+    t.write("src/a.shtml", "a");
+    t.write("file", "x");
+    run_request_t request = request_for(t);
+    request.destination = t.path("file/dst");
+    RecordingLog log;
+    RecordingReport report;
+    RunDriver driver(request, log, report);
+    const watch_outcome_t outcome = driver.watch();
+    EXPECT_EQ(outcome.failure, "Cannot watch " + t.path("src") + ": " + t.path("file/dst") + ": Not a directory");
+    EXPECT_EQ(outcome.status, 1);
+    EXPECT_TRUE(report.outcomes.empty());
+}
