@@ -2,6 +2,7 @@
 
 #include "app_preferences.h"
 #include "base/exceptions.h"
+#include "base/text.h"
 #include "conversion_run.h"
 #include "error_report.h"
 #include "folders_tree.h"
@@ -55,7 +56,6 @@ std::string parent_of(const std::string& path) {
     return slash == 0 ? std::string("/") : path.substr(0, slash);
 }
 
-std::string name_of(const std::string& path) { return path.substr(path.rfind('/') + 1); }
 
 QString text(const std::string& bytes) { return QString::fromUtf8(bytes.data(), static_cast<qsizetype>(bytes.size())); }
 
@@ -319,10 +319,10 @@ void MainWindow::new_folder() {
 void MainWindow::rename_folder() {
     const std::string path = destination_tree_->selected_path();
     const std::string parent = parent_of(path);
-    QString name = text(name_of(path));
+    QString name = text(std::string(base_name(path)));
     if (!user_prompts::ask_text(this, QStringLiteral("Rename directory"), QStringLiteral("Directory name:"), name))
         return;
-    if (!usable_name(name) || name.toStdString() == name_of(path)) return;
+    if (!usable_name(name) || name.toStdString() == base_name(path)) return;
     const std::string renamed = child_path(parent, name.toStdString());
     try {
         rename_path(path, renamed);
