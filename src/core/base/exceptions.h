@@ -42,7 +42,8 @@ template <class E>
 }
 
 // A failed system call: the errno value and, when the call concerned a path, that path.
-// The text is "path: message" (or the message alone), the usual POSIX form.
+// The text is "path: message" (or the message alone), the usual POSIX form. Its texts come
+// from the system, so this and system_error_text are defined in the platform layer.
 class os_exception : public std::runtime_error {
 public:
     explicit os_exception(int code);
