@@ -150,6 +150,29 @@ private slots:
         }
     }
 
+    // Focus coming into a tree, by Tab or otherwise, chooses no folder; a key that moves the
+    // selection does.
+    void focus_alone_chooses_no_folder() {
+        TempTree t;
+        QVERIFY(source()->select_path(t.make_dir("src")));
+        auto* destination_edit = child<QLineEdit>(window_.get(), "destination_path_edit");
+        destination_edit->setFocus();
+        QTest::keyClick(destination_edit, Qt::Key_Tab);
+        QTRY_VERIFY(destination()->hasFocus());
+        source()->setFocus();
+        destination()->setFocus();
+        QTRY_VERIFY(destination()->hasFocus());
+        QVERIFY(!destination()->has_selection());
+        QCOMPARE(destination_edit->text(), QString());
+        QCOMPARE(enabled_commands(), QStringList{});
+        QCOMPARE(source()->selected_path(), t.path("src"));  // left as it was
+
+        QTest::keyClick(destination(), Qt::Key_Down);  // from the home folder, which focus made current
+        QCOMPARE(destination()->selected_path(), std::string("/"));
+        QCOMPARE(destination_edit->text(), QStringLiteral("/"));
+        QCOMPARE(enabled_commands(), (QStringList{"convert", "new"}));
+    }
+
     // A first run without a virtual root names the remedy; ticking it in Options lets the site convert.
     void failed_run_shows_the_error_and_the_source_can_be_the_root() {
         TempTree t;
