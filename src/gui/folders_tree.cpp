@@ -30,12 +30,9 @@ FoldersTree::FoldersTree(QWidget* parent) : QTreeView(parent), model_(new QStand
     setSelectionMode(QAbstractItemView::SingleSelection);
     setUniformRowHeights(true);
     connect(this, &QTreeView::expanded, this, [this](const QModelIndex& index) { load(model_->itemFromIndex(index)); });
-    // The current item is the selection: Qt may make an item current on focus without
-    // highlighting it, and a folder the user cannot see as chosen must not count as chosen.
-    connect(selectionModel(), &QItemSelectionModel::currentChanged, this, [this](const QModelIndex& current) {
-        if (current.isValid()) selectionModel()->select(current, QItemSelectionModel::ClearAndSelect);
-        emit selection_changed();
-    });
+    // The chosen folder is the highlighted one, not the current item: Qt makes an item current
+    // when focus comes in (Tab) without selecting it, and focus alone must choose nothing.
+    connect(selectionModel(), &QItemSelectionModel::selectionChanged, this, [this] { emit selection_changed(); });
     reload();
 }
 
@@ -78,8 +75,8 @@ void FoldersTree::load(QStandardItem* item) {
 bool FoldersTree::has_selection() const { return selected_item() != nullptr; }
 
 QStandardItem* FoldersTree::selected_item() const {
-    const QModelIndex current = currentIndex();
-    return current.isValid() ? model_->itemFromIndex(current) : nullptr;
+    const QModelIndexList selected = selectionModel()->selectedIndexes();
+    return selected.isEmpty() ? nullptr : model_->itemFromIndex(selected.front());
 }
 
 std::string FoldersTree::selected_path() const {
@@ -139,7 +136,7 @@ bool FoldersTree::select_path(const std::string& path) {
         item = next;
     }
     if (item == nullptr) return false;
-    setCurrentIndex(item->index());
+    selectionModel()->setCurrentIndex(item->index(), QItemSelectionModel::ClearAndSelect);
     scrollTo(item->index());
     return true;
 }

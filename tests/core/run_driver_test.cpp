@@ -6,8 +6,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <filesystem>
 #include <functional>
 #include <thread>
 
@@ -177,4 +179,68 @@ TEST(RunDriver, WatchThatCannotStartFails) {
     EXPECT_EQ(outcome.failure, "Cannot watch " + t.path("src") + ": " + t.path("file/dst") + ": Not a directory");
     EXPECT_EQ(outcome.status, 1);
     EXPECT_TRUE(report.outcomes.empty());
+}
+
+// A source folder that goes away is told of once and waited for, not rebuilt from; once it
+// is back the watch says so and rebuilds. A stop while it is away ends the watch at once.
+TEST(RunDriver, WatchWaitsForASourceThatGoesAwayAndRebuildsWhenItIsBack) {
+    struct ActingLog : RecordingLog {
+        std::function<void()> on_warning;
+        void warning(const std::string& text) override {
+            RecordingLog::warning(text);
+            if (on_warning) on_warning();
+        }
+    };
+    const struct {
+        const char* name;
+        bool back_at_once;  // made again right after it was removed, before the watch looks
+        bool stop_while_away;
+    } rows[] = {{"removed, then made again", false, false},
+                {"replaced by a new folder", true, false},
+                {"stopped while away", false, true}};
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        TempTree t;
+        t.write("src/a.shtml", "a");
+        ActingLog log;
+        RecordingReport report;
+        RunDriver driver(request_for(t), log, report);
+        std::atomic<bool> done{false};
+        std::thread watchdog([&] {  // a watch that misses the return must not hang the tests
+            for (int i = 0; i < 200 && !done; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(50));
+            driver.control().cancel = true;
+        });
+        const auto make_again = [&] { t.write("src/b.shtml", "b"); };
+        report.on_watching = [&] {
+            std::filesystem::remove_all(t.path("src"));
+            if (row.back_at_once) make_again();
+        };
+        log.on_warning = [&] {
+            if (row.stop_while_away) driver.control().cancel = true;
+            else if (!row.back_at_once) make_again();
+        };
+        report.on_run_ended = [&] {
+            if (report.outcomes.size() == 2) driver.control().cancel = true;
+        };
+        const watch_outcome_t outcome = driver.watch();
+        done = true;
+        watchdog.join();
+
+        const Lines lines = log.texts(true);
+        const auto first_end = std::find(lines.begin(), lines.end(), "Finished!");
+        ASSERT_NE(first_end, lines.end());
+        Lines after(first_end + 1, lines.end());
+        Lines expected{"warning: " + t.path("src") + " is gone; waiting for it to come back"};
+        if (!row.stop_while_away)
+            expected.insert(expected.end(), {t.path("src") + " is back; rebuilding", "Converting b.shtml...",
+                                             "1 document converted, 0 files copied, 0 skipped; 0 errors, 0 warnings",
+                                             "Finished!"});
+        EXPECT_EQ(after, expected);
+        EXPECT_EQ(report.outcomes.size(), row.stop_while_away ? 1u : 2u);
+        EXPECT_EQ(outcome.status, 0);
+        EXPECT_EQ(outcome.failure, "");
+        if (!row.stop_while_away) {
+            EXPECT_EQ(read_file(t.path("dst/b.shtml")), "b");
+        }
+    }
 }

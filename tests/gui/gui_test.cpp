@@ -150,6 +150,29 @@ private slots:
         }
     }
 
+    // Focus coming into a tree, by Tab or otherwise, chooses no folder; a key that moves the
+    // selection does.
+    void focus_alone_chooses_no_folder() {
+        TempTree t;
+        QVERIFY(source()->select_path(t.make_dir("src")));
+        auto* destination_edit = child<QLineEdit>(window_.get(), "destination_path_edit");
+        destination_edit->setFocus();
+        QTest::keyClick(destination_edit, Qt::Key_Tab);
+        QTRY_VERIFY(destination()->hasFocus());
+        source()->setFocus();
+        destination()->setFocus();
+        QTRY_VERIFY(destination()->hasFocus());
+        QVERIFY(!destination()->has_selection());
+        QCOMPARE(destination_edit->text(), QString());
+        QCOMPARE(enabled_commands(), QStringList{});
+        QCOMPARE(source()->selected_path(), t.path("src"));  // left as it was
+
+        QTest::keyClick(destination(), Qt::Key_Down);  // from the home folder, which focus made current
+        QCOMPARE(destination()->selected_path(), std::string("/"));
+        QCOMPARE(destination_edit->text(), QStringLiteral("/"));
+        QCOMPARE(enabled_commands(), (QStringList{"convert", "new"}));
+    }
+
     // A first run without a virtual root names the remedy; ticking it in Options lets the site convert.
     void failed_run_shows_the_error_and_the_source_can_be_the_root() {
         TempTree t;
@@ -413,6 +436,25 @@ private slots:
                               "Finished!", "Stopped watching"}));
         QCOMPARE(read_file(t.path("src/out/a.shtml")), std::string("changed"));
         QVERIFY(!child(window_.get(), "watch_button")->isChecked());
+    }
+
+    // A source folder removed while watched is told of and waited for; once it is made again
+    // the log says so and the site is converted again.
+    void watch_waits_for_a_source_that_goes_away() {
+        TempTree t;
+        t.write("src/a.shtml", "a");
+        QVERIFY(source()->select_path(t.path("src")));
+        QVERIFY(destination()->select_path(t.make_dir("dst")));
+        click(window_.get(), "watch_button");
+        QTRY_VERIFY(log_lines().contains("Watching " + q(t.path("src")) + " for changes"));
+        std::filesystem::remove_all(t.path("src"));
+        QTRY_VERIFY(log_lines().contains(q(t.path("src")) + " is gone; waiting for it to come back"));
+        t.write("src/b.shtml", "b");
+        QTRY_COMPARE(log_lines().count("Finished!"), 2);
+        QVERIFY(log_lines().contains(q(t.path("src")) + " is back; rebuilding"));
+        QCOMPARE(read_file(t.path("dst/b.shtml")), std::string("b"));
+        click(window_.get(), "watch_button");
+        QCOMPARE(log_lines().last(), QStringLiteral("Stopped watching"));
     }
 
     // Last: a failure here may end the program.

@@ -24,6 +24,11 @@ public:
     // reported; true when there was at least one. Returns early, false, when interrupted.
     bool wait(int timeout_ms);
 
+    // True once the root of a tree is no longer watched: removed, moved away, or its file
+    // system gone. Nothing below it is reported from then on; a new watcher must be made
+    // once the folder is back.
+    bool lost() const noexcept;
+
 private:
     struct impl_t;
     std::unique_ptr<impl_t> impl_;

@@ -16,8 +16,8 @@
 // (real paths too) compare as text.
 
 namespace {
-constexpr std::uint32_t watch_mask = IN_CREATE | IN_DELETE | IN_MODIFY | IN_CLOSE_WRITE | IN_MOVED_FROM |
-                                     IN_MOVED_TO | IN_ATTRIB | IN_DELETE_SELF | IN_ONLYDIR | IN_DONT_FOLLOW;
+constexpr std::uint32_t watch_mask = IN_CREATE | IN_DELETE | IN_MODIFY | IN_CLOSE_WRITE | IN_MOVED_FROM | IN_MOVED_TO |
+                                     IN_ATTRIB | IN_DELETE_SELF | IN_MOVE_SELF | IN_ONLYDIR | IN_DONT_FOLLOW;
 
 std::string join(const std::string& folder, const std::string& name) {
     return folder.ends_with('/') ? folder + name : folder + "/" + name;
@@ -42,10 +42,12 @@ struct FolderWatcher::impl_t {
     struct folder_t {
         std::string path;
         std::shared_ptr<const std::vector<std::string>> excluded;  // of the tree it belongs to
+        bool root = false;                                         // a tree's own root
     };
 
     int fd = -1;
     std::unordered_map<int, folder_t> folders;  // by watch descriptor
+    bool lost = false;                          // a root's watch has ended
 
     ~impl_t() {
         if (fd >= 0) ::close(fd);
@@ -61,7 +63,10 @@ struct FolderWatcher::impl_t {
             if (!root && gone_or_unreadable(errno)) return;
             throw_os_error(errno, path);
         }
-        folders[wd] = {path, excluded};
+        // A folder in two trees has one watch: it stays a root if it was one.
+        const auto known = folders.find(wd);
+        const bool was_root = known != folders.end() && known->second.root;
+        folders[wd] = {path, excluded, root || was_root};
 
         // The listing is read whole before going down, so that only its own failures are
         // taken for an unreadable folder.
@@ -85,6 +90,7 @@ struct FolderWatcher::impl_t {
     void forget_tree(const std::string& path) {
         for (auto it = folders.begin(); it != folders.end();) {
             if (path_within(it->second.path, path)) {
+                if (it->second.root) lost = true;  // a root inside another tree, moved with it
                 ::inotify_rm_watch(fd, it->first);
                 it = folders.erase(it);
             } else {
@@ -96,11 +102,15 @@ struct FolderWatcher::impl_t {
     // True when the event tells of a change (not just of a watch that ended).
     bool take(const inotify_event& event) {
         if ((event.mask & IN_Q_OVERFLOW) != 0) return true;  // changes were lost: something changed
+        const auto found = folders.find(event.wd);
+        const bool root = found != folders.end() && found->second.root;
         if ((event.mask & IN_IGNORED) != 0) {
+            if (root) lost = true;  // removed, or its file system unmounted
             folders.erase(event.wd);
             return false;
         }
-        const auto found = folders.find(event.wd);
+        // A root moved away would go on reporting under its old name.
+        if ((event.mask & IN_MOVE_SELF) != 0 && root) lost = true;
         if (event.len == 0 || found == folders.end()) return true;
         const folder_t parent = found->second;  // the map may change below
         const std::string child = join(parent.path, event.name);
@@ -152,3 +162,5 @@ bool FolderWatcher::wait(int timeout_ms) {
     }
     return changed;
 }
+
+bool FolderWatcher::lost() const noexcept { return impl_->lost; }

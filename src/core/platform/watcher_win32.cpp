@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <memory>
+#include <optional>
 #include <stdexcept>
 
 // One ReadDirectoryChangesW on each tree's root, watching the whole subtree: Windows reports
@@ -26,6 +27,7 @@ struct tree_t {
     OVERLAPPED overlapped{};
     std::unique_ptr<DWORD[]> buffer = std::make_unique<DWORD[]>(buffer_bytes / sizeof(DWORD));  // DWORD-aligned
     bool pending = false;
+    bool lost = false;  // the root is gone: no call is pending and none is started again
 
     tree_t() = default;
     tree_t(const tree_t&) = delete;
@@ -42,13 +44,27 @@ struct tree_t {
         if (event != nullptr) ::CloseHandle(event);
     }
 
+    // Whether the root is still a folder at its path.
+    bool still_there() const {
+        try {
+            const std::optional<file_status_t> status = try_stat_path(root);
+            return status && status->kind == file_kind_t::directory;
+        } catch (const std::exception&) {
+            return false;  // a folder pending deletion cannot be opened any more
+        }
+    }
+
     void start() {
         ::ResetEvent(event);
         overlapped = OVERLAPPED{};
         overlapped.hEvent = event;
         if (!::ReadDirectoryChangesW(folder, buffer.get(), buffer_bytes, TRUE, notify_filter, nullptr, &overlapped,
-                                     nullptr))
-            win32::throw_error(::GetLastError(), root);
+                                     nullptr)) {
+            const DWORD error = ::GetLastError();
+            if (still_there()) win32::throw_error(error, root);
+            lost = true;  // removed since the last call
+            return;
+        }
         pending = true;
     }
 
@@ -60,7 +76,14 @@ struct tree_t {
         bool changed = false;
         if (!::GetOverlappedResult(folder, &overlapped, &bytes, FALSE)) {
             const DWORD error = ::GetLastError();
-            if (error != ERROR_NOTIFY_ENUM_DIR) win32::throw_error(error, root);
+            if (error != ERROR_NOTIFY_ENUM_DIR) {
+                // The call ends with an error when the root itself is removed or moved.
+                if (!still_there()) {
+                    lost = true;
+                    return true;
+                }
+                win32::throw_error(error, root);
+            }
             bytes = 0;
         }
         if (bytes == 0) {
@@ -119,7 +142,12 @@ bool FolderWatcher::wait(int timeout_ms) {
         return false;
     }
     std::vector<HANDLE> events;
-    for (const auto& tree : impl_->trees) events.push_back(tree->event);
+    for (const auto& tree : impl_->trees)
+        if (!tree->lost) events.push_back(tree->event);  // a lost tree's event stays set
+    if (events.empty()) {
+        ::Sleep(timeout);
+        return false;
+    }
     const DWORD result = ::WaitForMultipleObjects(static_cast<DWORD>(events.size()), events.data(), FALSE, timeout);
     if (result == WAIT_TIMEOUT) return false;
     if (result == WAIT_FAILED) win32::throw_error(::GetLastError(), impl_->trees.front()->root);
@@ -129,10 +157,14 @@ bool FolderWatcher::wait(int timeout_ms) {
     for (bool any = true; any;) {
         any = false;
         for (const auto& tree : impl_->trees) {
-            if (::WaitForSingleObject(tree->event, 0) != WAIT_OBJECT_0) continue;
+            if (tree->lost || ::WaitForSingleObject(tree->event, 0) != WAIT_OBJECT_0) continue;
             any = true;
             if (tree->take()) changed = true;
         }
     }
     return changed;
+}
+
+bool FolderWatcher::lost() const noexcept {
+    return std::any_of(impl_->trees.begin(), impl_->trees.end(), [](const auto& tree) { return tree->lost; });
 }

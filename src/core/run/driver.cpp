@@ -91,11 +91,14 @@ watch_outcome_t RunDriver::watch() {
         const std::vector<std::string> folders = watched_folders(request_.source, request_.preferences);
         // The destination is made first, so that it can be left out: its outputs must not wake the watch.
         make_directories(request_.destination);
-        watch_folders(folders, {real_path(request_.destination)}, default_quiet_ms, control_.cancel, rebuild, [&] {
-            rebuild();
-            request_.preferences.rebuild = SSIDirectoryPreferences::rebuild_t::changed;
-            if (outcome.last.end != run_end_t::cancelled) report_.watching();
-        });
+        watch_folders(
+            folders, {real_path(request_.destination)}, default_quiet_ms, control_.cancel, rebuild,
+            [&] {
+                rebuild();
+                request_.preferences.rebuild = SSIDirectoryPreferences::rebuild_t::changed;
+                if (outcome.last.end != run_end_t::cancelled) report_.watching();
+            },
+            &log_);
     } catch (const std::exception& e) {
         outcome.failure = "Cannot watch " + request_.source + ": " + e.what();
         outcome.status = 1;

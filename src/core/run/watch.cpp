@@ -1,11 +1,15 @@
 #include "run/watch.h"
 
+#include "base/compile_log.h"
+#include "base/exceptions.h"
 #include "platform/file_system.h"
 #include "platform/watcher.h"
 #include "ssi/preferences.h"
 
 #include <algorithm>
+#include <chrono>
 #include <optional>
+#include <thread>
 
 std::vector<std::string> watched_folders(const std::string& source, const SSIDirectoryPreferences& preferences) {
     std::vector<std::string> folders{source};
@@ -18,20 +22,115 @@ std::vector<std::string> watched_folders(const std::string& source, const SSIDir
     return folders;
 }
 
+namespace {
+constexpr int tick_ms = 100;
+
+// A watched folder as it was when its watch began: a folder made again in its place has
+// another identity and must be watched anew.
+struct root_t {
+    std::string path;
+    file_identity_t identity;
+};
+
+// The identity of the folder at path; nullopt when none can be looked at there now.
+std::optional<file_identity_t> folder_at(const std::string& path) {
+    try {
+        const std::optional<file_status_t> status = try_stat_path(path);
+        if (status && status->kind == file_kind_t::directory) return status->identity;
+    } catch (const os_exception&) {
+        // Unreadable, or on its way out: not a folder to rebuild from.
+    }
+    return std::nullopt;
+}
+
+class Watch {
+public:
+    Watch(const std::vector<std::string>& folders, const std::vector<std::string>& excluded,
+          const std::atomic<bool>& stop, CompileLogBase* log)
+        : excluded_(excluded), stop_(stop), log_(log) {
+        for (const std::string& folder : folders) roots_.push_back({folder, {}});
+    }
+
+    // Watches every folder anew; throws when one of them is not there.
+    void start() {
+        watcher_.reset();
+        watcher_.emplace();
+        for (root_t& root : roots_) {
+            root.identity = stat_path(root.path).identity;
+            watcher_->add_tree(root.path, excluded_);
+        }
+    }
+
+    // The first watched folder that is gone, or was replaced, since the watch began; null when none.
+    const root_t* gone() const {
+        for (const root_t& root : roots_) {
+            const std::optional<file_identity_t> now = folder_at(root.path);
+            if (!now || *now != root.identity) return &root;
+        }
+        return watcher_ && watcher_->lost() ? &roots_.front() : nullptr;
+    }
+
+    // Waits up to timeout_ms for a change; true when there was one. A watcher that fails
+    // because a folder went away reports none: the caller then finds the folder gone.
+    bool wait(int timeout_ms) {
+        try {
+            return watcher_->wait(timeout_ms);
+        } catch (const os_exception&) {
+            if (gone() == nullptr) throw;
+            return false;
+        }
+    }
+
+    // Says that root is gone, waits for every watched folder to be a folder again and watches
+    // them anew; false when stopped first.
+    bool wait_for_return(const root_t& gone_root) {
+        const std::string path = gone_root.path;
+        if (log_) log_->warning(path + " is gone; waiting for it to come back");
+        watcher_.reset();
+        for (;;) {
+            for (int waited = 0; waited < return_poll_ms; waited += tick_ms) {
+                if (stop_.load()) return false;
+                std::this_thread::sleep_for(std::chrono::milliseconds(tick_ms));
+            }
+            if (std::any_of(roots_.begin(), roots_.end(), [](const root_t& root) { return !folder_at(root.path); }))
+                continue;
+            try {
+                start();
+            } catch (const os_exception&) {
+                continue;  // gone again meanwhile
+            }
+            if (log_) log_->message(path + " is back; rebuilding");
+            return true;
+        }
+    }
+
+private:
+    std::vector<root_t> roots_;
+    const std::vector<std::string>& excluded_;
+    const std::atomic<bool>& stop_;
+    CompileLogBase* log_;
+    std::optional<FolderWatcher> watcher_;
+};
+}  // namespace
+
 void watch_folders(const std::vector<std::string>& folders, const std::vector<std::string>& excluded, int quiet_ms,
                    const std::atomic<bool>& stop, const std::function<void()>& rebuild,
-                   const std::function<void()>& ready) {
-    FolderWatcher watcher;
-    for (const std::string& folder : folders) watcher.add_tree(folder, excluded);
+                   const std::function<void()>& ready, CompileLogBase* log) {
+    Watch watch(folders, excluded, stop, log);
+    watch.start();
     if (ready) ready();
-    constexpr int tick_ms = 100;
     while (!stop.load()) {
-        if (!watcher.wait(tick_ms)) continue;
+        if (const root_t* root = watch.gone()) {
+            if (watch.wait_for_return(*root)) rebuild();
+            continue;
+        }
+        if (!watch.wait(tick_ms)) continue;
         // Changes keep coming while a save or a copy goes on: wait for the quiet after them.
         for (int quiet = 0; quiet < quiet_ms && !stop.load();) {
             const int slice = std::min(tick_ms, quiet_ms - quiet);
-            quiet = watcher.wait(slice) ? 0 : quiet + slice;
+            quiet = watch.wait(slice) ? 0 : quiet + slice;
         }
-        if (!stop.load()) rebuild();
+        // A folder gone meanwhile is told of, and waited for, at the top of the loop.
+        if (!stop.load() && watch.gone() == nullptr) rebuild();
     }
 }
