@@ -51,8 +51,10 @@ struct Manifest {
     // The place of a dependency in the table, added when new.
     std::uint32_t add_dependency(const manifest_entry_t::file_t& dependency);
 
-    // nullopt when nothing is recorded there; a record that cannot be read throws with why.
-    static std::optional<Manifest> read(const std::string& path);
+    // nullopt when nothing is recorded there; a record that cannot be read throws with why:
+    // one of more than limit bytes, and one naming a source or an output that is not a plain
+    // path below its folder (see is_plain_relative_path), which no run writes.
+    static std::optional<Manifest> read(const std::string& path, std::uint64_t limit);
     // Written beside path and renamed over it, so that a reader sees the old or the new whole.
     // With more, the entries of more that this one has no entry for and that wanted accepts
     // are written too (the record is written straight from both: no copy of either is made).
