@@ -5,6 +5,7 @@
 #include "platform/process.h"
 
 #include <algorithm>
+#include <atomic>
 #include <charconv>
 #include <cstring>
 #include <memory>
@@ -37,6 +38,21 @@ bool same_bytes(File& a, File& b) {
         if (b.read(b_bytes.get(), chunk) != n || std::memcmp(a_bytes.get(), b_bytes.get(), n) != 0) return false;
         if (n < chunk) return true;
     }
+}
+
+namespace {
+std::function<void(const std::string&)> write_hook;
+std::atomic<bool> write_hooked{false};
+}  // namespace
+
+void set_write_hook(std::function<void(const std::string& path)> hook) {
+    write_hooked = false;
+    write_hook = std::move(hook);
+    write_hooked = static_cast<bool>(write_hook);
+}
+
+void call_write_hook(const std::string& path) {
+    if (write_hooked.load(std::memory_order_acquire)) write_hook(path);
 }
 
 bool is_plain_relative_path(std::string_view relative) {
