@@ -57,6 +57,8 @@ void Incremental::read_record(const std::string& resolved_destination, const std
         std::optional<Manifest> earlier = Manifest::read(path_, limit);
         if (!earlier) return;
         if (earlier->destination != resolved_destination) {
+            // A new folder that took the identity of one since deleted holds none of its outputs.
+            if (!holds_outputs_of(*earlier)) return;
             log.message("Note: the record of the last run into this folder names " + earlier->destination +
                         " as its destination, now " + resolved_destination +
                         ": it was moved, so this run does every file and removes nothing");
@@ -80,6 +82,18 @@ std::optional<file_stamp_t> Incremental::output_stamp(const std::string& output)
     } catch (const std::runtime_error&) {
     }
     return std::nullopt;
+}
+
+bool Incremental::holds_outputs_of(const Manifest& earlier) const {
+    std::size_t looked_at = 0;
+    for (const auto& [source, entry] : earlier.entries) {
+        if (entry.kind == manifest_entry_t::kind_t::folder) continue;
+        for (const manifest_entry_t::file_t& output : entry.outputs) {
+            if (unchanged(output)) return true;
+            if (++looked_at == 64) return false;
+        }
+    }
+    return false;
 }
 
 bool Incremental::unchanged(const manifest_entry_t::file_t& output) const {

@@ -33,7 +33,8 @@ public:
     // record made with other options only tells which files are ours. With reuse false every
     // file is done again, and recorded. A record that cannot be read, or one larger than any
     // record of a site of site_files() files, is reported to log as a warning and the run does
-    // every file; a record of a destination since moved is a note, and the run removes nothing.
+    // every file; a record of a destination since moved (its outputs are in this one) is a note,
+    // and the run removes nothing.
     Incremental(const std::string& folder, const std::string& destination, const std::string& resolved_destination,
                 const file_identity_t& identity, std::string options, bool reuse, CompileLogBase& log,
                 const std::function<std::uint64_t()>& site_files);
@@ -74,6 +75,9 @@ private:
     void read_record(const std::string& resolved_destination, const std::string& options, CompileLogBase& log,
                      const std::function<std::uint64_t()>& site_files);
     bool unchanged(const manifest_entry_t::file_t& output) const;
+    // Whether the destination holds an output of the earlier record as it was written: the
+    // folder was moved, not made anew where one was deleted.
+    bool holds_outputs_of(const Manifest& earlier) const;
     // Removes an output of an earlier run below the destination, unless it changed since;
     // outputs behind a folder that is now a link are left, with a warning in warnings_.
     removal_t remove_output(const manifest_entry_t::file_t& output, bool folder);
