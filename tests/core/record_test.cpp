@@ -179,6 +179,24 @@ TEST(Record, OutputsUnderEarlierNamesAreRemoved) {
     EXPECT_EQ(names_in(t.path("dst")), (std::vector<std::string>{"about.shtml", "mine.shtml"}));
 }
 
+// A run that stops half-way after renaming a page still knows the page's earlier output, which
+// the next whole run removes.
+TEST(Record, OutputsUnderEarlierNamesSurviveAStoppedRun) {
+    TempTree t;
+    t.write("src/about.shtml", "about");
+    t.write("src/z.shtml", "z");
+    SSIDirectoryPreferences preferences = recorded(t);
+    ASSERT_EQ(convert(t, preferences).error, "");
+    t.write("src/z.shtml", "<!--#include virtual=\"/nowhere.inc\" -->");
+    preferences.rename_pages = "html";
+    EXPECT_NE(convert(t, preferences).error, "");
+    EXPECT_TRUE(fs::exists(t.path("dst/about.html")));
+    t.write("src/z.shtml", "z again");
+    const run_t run = convert(t, preferences);
+    EXPECT_EQ(run.error, "");
+    EXPECT_EQ(names_in(t.path("dst")), (std::vector<std::string>{"about.html", "z.html"}));
+}
+
 // A record that cannot be saved during the run or at its end (a full disk here) is a note:
 // every file is done, and no temporary file stays in the state folder.
 TEST(Record, ASaveThatFailsIsANote) {

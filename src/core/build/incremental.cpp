@@ -186,6 +186,13 @@ void Incremental::record(const std::string& relative, manifest_entry_t entry,
         if (std::find(entry.dependencies.begin(), entry.dependencies.end(), place) == entry.dependencies.end())
             entry.dependencies.push_back(place);
     }
+    // Outputs the earlier entry had and this one has not stay ours until a whole run removes them.
+    if (const auto found = earlier_.entries.find(relative); found != earlier_.entries.end())
+        for (const manifest_entry_t::file_t& output : found->second.outputs)
+            if (found->second.kind != manifest_entry_t::kind_t::folder &&
+                std::none_of(entry.outputs.begin(), entry.outputs.end(),
+                             [&output](const manifest_entry_t::file_t& now) { return now.path == output.path; }))
+                current_.leftovers.push_back(output);
     current_.entries.insert_or_assign(relative, std::move(entry));
     ++since_saved_;
 }
@@ -225,7 +232,8 @@ void Incremental::finish(bool complete, CompileLogBase& log, std::uint64_t& remo
     // Outputs this run wrote or kept are never removed, whoever wrote them before; any other
     // output of an earlier entry is stale, whatever options the runs had.
     std::unordered_set<std::string> kept;
-    const bool any_stale = std::any_of(earlier_.entries.begin(), earlier_.entries.end(),
+    const bool any_stale = !earlier_.leftovers.empty() ||
+                           std::any_of(earlier_.entries.begin(), earlier_.entries.end(),
                                        [](const auto& item) { return !item.second.kept; });
     if (any_stale) {
         for (const auto& [source, entry] : current_.entries)
@@ -236,6 +244,8 @@ void Incremental::finish(bool complete, CompileLogBase& log, std::uint64_t& remo
     }
     std::map<std::string, const manifest_entry_t::file_t*> files;
     std::map<std::string, const manifest_entry_t::file_t*, std::greater<>> folders;  // deepest first
+    for (const manifest_entry_t::file_t& output : earlier_.leftovers)
+        if (!kept.contains(output.path)) files.emplace(output.path, &output);
     for (const auto& [source, entry] : earlier_.entries) {
         if (entry.kept) continue;
         for (const manifest_entry_t::file_t& output : entry.outputs)
@@ -260,7 +270,8 @@ void Incremental::finish(bool complete, CompileLogBase& log, std::uint64_t& remo
     for (const std::string& warning : std::exchange(warnings_, {})) log.warning(warning);
     // A run that changed nothing leaves the record as it is. After a move, the entries of the
     // earlier destination not replaced stay, for the next run to tell which files are ours.
-    if (!current_.entries.empty() || kept_ != earlier_.entries.size() || !reuse_)
+    if (!moved_) current_.leftovers.clear();  // removed above, or changed since and no longer ours
+    if (!current_.entries.empty() || kept_ != earlier_.entries.size() || !reuse_ || !earlier_.leftovers.empty())
         current_.write(path_, &earlier_, [this](const manifest_entry_t& entry) { return moved_ || entry.kept; });
     prune_manifests(folder_);
 }

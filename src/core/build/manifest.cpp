@@ -141,6 +141,8 @@ std::optional<Manifest> Manifest::read(const std::string& path, std::uint64_t li
                 ++count;
             } else if (part[0] == "o" && part.size == 3 && entry != nullptr) {
                 entry->outputs.push_back({relative_path(part[1]), parse_stamp(part[2])});
+            } else if (part[0] == "x" && part.size == 3 && entry == nullptr) {
+                manifest.leftovers.push_back({relative_path(part[1]), parse_stamp(part[2])});
             } else if (part[0] == "t" && part.size == 3 && entry == nullptr) {
                 manifest.dependencies.push_back({unescaped(part[1]), parse_stamp(part[2])});
             } else if (part[0] == "i" && part.size == 2 && entry != nullptr) {
@@ -221,6 +223,10 @@ void Manifest::write(const std::string& path, const Manifest* more,
         append_file("t\t", *dependency);
         flush(false);
     }
+    // Only a record with leftovers has these lines, so that others stay as they were.
+    for (const manifest_entry_t::file_t& leftover : leftovers) append_file("x\t", leftover);
+    if (more != nullptr && !wanted)
+        for (const manifest_entry_t::file_t& leftover : more->leftovers) append_file("x\t", leftover);
     std::size_t count = 0;
     const auto append_entry = [&](const std::vector<std::uint32_t>& renumbered, const std::string& source,
                                   const manifest_entry_t& entry) {
