@@ -278,16 +278,27 @@ void Incremental::finish(bool complete, CompileLogBase& log, std::uint64_t& remo
 
 void refuse_state_folder_inside(const std::string& state_folder, const std::string& source,
                                 const std::string& destination) {
-    // Resolved as far as it exists: the rest is names to be made below that.
-    const auto resolved = [](std::string path) {
-        std::string rest;
-        while (!try_stat_path(path)) {
-            const std::size_t slash = path.find_last_of('/');
-            if (slash == std::string::npos) return real_path(".") + "/" + path + rest;
-            rest = path.substr(slash) + rest;
-            path = slash == 0 ? "/" : path.substr(0, slash);
+    // Resolved as far as it exists: the rest is names to be made below that. A place that
+    // cannot be looked at is compared as given; the run reports it where it is used.
+    const auto resolved = [](const std::string& given) {
+        try {
+            std::string path = given;
+            std::string rest;
+            while (!try_stat_path(path)) {
+                const std::size_t slash = path.find_last_of('/');
+                if (slash == std::string::npos) {
+                    rest = "/" + path + rest;
+                    path = ".";
+                    break;
+                }
+                rest = path.substr(slash) + rest;
+                path = slash == 0 ? "/" : path.substr(0, slash);
+            }
+            const std::string base = real_path(path);
+            return (base == "/" ? std::string() : base) + rest;
+        } catch (const std::runtime_error&) {
+            return given;
         }
-        return real_path(path) + rest;
     };
     const std::string folder = resolved(state_folder);
     for (const std::string* place : {&source, &destination})
