@@ -82,7 +82,9 @@ void open_record(std::optional<Incremental>& incremental, const run_settings_t& 
         const std::string folder = preferences.state_folder.empty() ? user_cache_folder() : preferences.state_folder;
         incremental.emplace(folder, settings.destination_root, settings.resolved_destination_root, destination,
                             options_text(preferences, settings.link_rewriter()),
-                            preferences.rebuild == SSIDirectoryPreferences::rebuild_t::changed, state.log);
+                            preferences.rebuild == SSIDirectoryPreferences::rebuild_t::changed, state.log, [&settings] {
+                                return count_files(settings.source, settings.destination_root, settings.preferences);
+                            });
         state.incremental = &*incremental;
     } catch (const destination_busy&) {
         throw;
@@ -138,6 +140,8 @@ void convert_directory(const std::string& relative, const std::string& source, c
                        const SSIDirectoryPreferences& preferences, CompileLogBase& log, conversion_control_t* control) {
     const file_status_t source_status = stat_path(source);
     if (source_status.kind != file_kind_t::directory) throw_os_error(ENOTDIR, source);
+    if (!preferences.check && !preferences.state_folder.empty())
+        refuse_state_folder_inside(preferences.state_folder, source, destination);
     const MyFileFilter filter(preferences);
     std::vector<std::string> folders = site_folders(source, preferences);
     std::optional<LinkRewriter> rewriter =

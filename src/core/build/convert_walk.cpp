@@ -67,7 +67,10 @@ private:
 
 void ConvertWalk::open_folder(const std::string& relative, const std::string& destination) {
     const bool fresh = !settings_.preferences.check && make_directory(destination);
-    if (!settings_.preferences.check && !fresh) refuse_link_out(settings_, destination);
+    if (!settings_.preferences.check && !fresh) {
+        refuse_link_out(settings_, destination);
+        remove_stale_temporaries(destination);
+    }
     folders_.push_back({relative, destination, fresh});
 }
 

@@ -4,34 +4,75 @@
 #include "base/exceptions.h"
 
 #include <algorithm>
-#include <set>
+#include <map>
 #include <stdexcept>
 #include <unordered_set>
+#include <utility>
+
+namespace {
+// What a record holds for each file of a site, generously (long paths, many dependencies): a
+// record 64 times the size this gives for the site is no record a run wrote.
+constexpr std::uint64_t expected_bytes_per_file = 256;
+constexpr std::uint64_t expected_bytes_at_least = 64 * 1024;
+constexpr std::uint64_t larger_than_written = 64;
+}  // namespace
 
 Incremental::Incremental(const std::string& folder, const std::string& destination,
                          const std::string& resolved_destination, const file_identity_t& identity, std::string options,
-                         bool reuse, CompileLogBase& log)
+                         bool reuse, CompileLogBase& log, const std::function<std::uint64_t()>& site_files)
     : folder_(folder), path_(manifest_path(folder, identity)), destination_(destination), reuse_(reuse),
       saved_(std::chrono::steady_clock::now()) {
+    // The destination folder itself is locked, so that runs keeping their records in other
+    // state folders still meet.
+    destination_lock_ = FileLock::try_lock_folder(destination);
+    if (!destination_lock_)
+        raise(destination_busy("Another run is writing to " + destination + "; try again when it has finished"));
     make_directories(folder);
     const std::string lock_path = path_.substr(0, path_.size() - std::string_view(".manifest").size()) + ".lock";
     lock_ = FileLock::try_lock(lock_path);
     if (!lock_)
         raise(destination_busy("Another run is writing to " + destination + " (it holds " + lock_path +
                                  "); try again when it has finished"));
+    remove_stale_temporaries(folder);
+    read_record(resolved_destination, options, log, site_files);
+    current_.destination = resolved_destination;
+    current_.options = std::move(options);
+}
+
+void Incremental::read_record(const std::string& resolved_destination, const std::string& options,
+                              CompileLogBase& log, const std::function<std::uint64_t()>& site_files) {
     try {
-        if (std::optional<Manifest> earlier = Manifest::read(path_);
-            earlier && earlier->destination == resolved_destination) {
-            // A record made with other options still tells which files are ours.
-            reuse_ = reuse_ && earlier->options == options;
-            earlier_ = std::move(*earlier);
+        // The site is counted only for a record large enough to be in doubt.
+        std::uint64_t limit = larger_than_written * expected_bytes_at_least;
+        if (const std::optional<file_status_t> status = try_stat_path(path_); status && status->size > limit) {
+            const std::uint64_t files = site_files ? site_files() : 0;
+            limit = larger_than_written * std::max(expected_bytes_at_least, files * expected_bytes_per_file);
+            if (status->size > limit) {
+                log.warning("The record of the last run (" + path_ + ", " + std::to_string(status->size) +
+                            " bytes) is larger than any record of this site; every file is done again");
+                reuse_ = false;
+                return;
+            }
         }
+        std::optional<Manifest> earlier = Manifest::read(path_, limit);
+        if (!earlier) return;
+        if (earlier->destination != resolved_destination) {
+            // A new folder that took the identity of one since deleted holds none of its outputs.
+            if (!holds_outputs_of(*earlier)) return;
+            log.message("Note: the record of the last run into this folder names " + earlier->destination +
+                        " as its destination, now " + resolved_destination +
+                        ": it was moved, so this run does every file and removes nothing");
+            moved_ = true;
+            reuse_ = false;
+        }
+        // A record made with other options still tells which files are ours.
+        reuse_ = reuse_ && earlier->options == options;
+        earlier_ = std::move(*earlier);
     } catch (const std::runtime_error& e) {
         log.warning(std::string("Cannot read the record of the last run (") + e.what() + "); every file is done again");
         reuse_ = false;
+        earlier_ = Manifest();
     }
-    current_.destination = resolved_destination;
-    current_.options = std::move(options);
 }
 
 std::optional<file_stamp_t> Incremental::output_stamp(const std::string& output) const {
@@ -41,6 +82,18 @@ std::optional<file_stamp_t> Incremental::output_stamp(const std::string& output)
     } catch (const std::runtime_error&) {
     }
     return std::nullopt;
+}
+
+bool Incremental::holds_outputs_of(const Manifest& earlier) const {
+    std::size_t looked_at = 0;
+    for (const auto& [source, entry] : earlier.entries) {
+        if (entry.kind == manifest_entry_t::kind_t::folder) continue;
+        for (const manifest_entry_t::file_t& output : entry.outputs) {
+            if (unchanged(output)) return true;
+            if (++looked_at == 64) return false;
+        }
+    }
+    return false;
 }
 
 bool Incremental::unchanged(const manifest_entry_t::file_t& output) const {
@@ -88,29 +141,40 @@ bool Incremental::keep_folder(const std::string& relative) {
     return true;
 }
 
+removal_t Incremental::remove_output(const manifest_entry_t::file_t& output, bool folder) {
+    if (moved_) return removal_t::kept;
+    const removal_t result = remove_below(destination_, output.path, folder, [&output](const file_status_t& status) {
+        return stamp_of(status) == output.stamp;
+    });
+    if (result == removal_t::behind_link)
+        warnings_.push_back("Left " + output.path + " as it is: a folder on its way in the destination is now a link");
+    return result;
+}
+
 void Incremental::make_room(const std::string& relative, bool folder) {
     const auto found = earlier_.entries.find(relative);
     if (found == earlier_.entries.end() || (found->second.kind == manifest_entry_t::kind_t::folder) == folder) return;
     if (folder) {
         // A file of ours stands where the folder goes.
-        for (const manifest_entry_t::file_t& output : found->second.outputs)
-            if (unchanged(output)) remove_file(destination_ + "/" + output.path);
+        for (const manifest_entry_t::file_t& output : found->second.outputs) remove_output(output, false);
         return;
     }
     // A folder of ours stands where the file goes: its files first, then its folders, deepest first.
     const std::string prefix = relative + "/";
-    std::vector<std::string> folders{found->second.outputs.empty() ? relative : found->second.outputs[0].path};
+    std::vector<const manifest_entry_t::file_t*> folders;
+    for (const manifest_entry_t::file_t& output : found->second.outputs) folders.push_back(&output);
     for (const auto& [source, entry] : earlier_.entries) {
         if (!source.starts_with(prefix)) continue;
         for (const manifest_entry_t::file_t& output : entry.outputs) {
             if (entry.kind == manifest_entry_t::kind_t::folder)
-                folders.push_back(output.path);
-            else if (unchanged(output))
-                remove_file(destination_ + "/" + output.path);
+                folders.push_back(&output);
+            else
+                remove_output(output, false);
         }
     }
-    std::sort(folders.begin(), folders.end(), [](const std::string& a, const std::string& b) { return a.size() > b.size(); });
-    for (const std::string& path : folders) remove_directory(destination_ + "/" + path);
+    std::sort(folders.begin(), folders.end(),
+              [](const auto* a, const auto* b) { return a->path.size() > b->path.size(); });
+    for (const manifest_entry_t::file_t* path : folders) remove_output(*path, true);
 }
 
 void Incremental::record(const std::string& relative, manifest_entry_t entry,
@@ -122,6 +186,13 @@ void Incremental::record(const std::string& relative, manifest_entry_t entry,
         if (std::find(entry.dependencies.begin(), entry.dependencies.end(), place) == entry.dependencies.end())
             entry.dependencies.push_back(place);
     }
+    // Outputs the earlier entry had and this one has not stay ours until a whole run removes them.
+    if (const auto found = earlier_.entries.find(relative); found != earlier_.entries.end())
+        for (const manifest_entry_t::file_t& output : found->second.outputs)
+            if (found->second.kind != manifest_entry_t::kind_t::folder &&
+                std::none_of(entry.outputs.begin(), entry.outputs.end(),
+                             [&output](const manifest_entry_t::file_t& now) { return now.path == output.path; }))
+                current_.leftovers.push_back(output);
     current_.entries.insert_or_assign(relative, std::move(entry));
     ++since_saved_;
 }
@@ -139,52 +210,100 @@ void Incremental::record_failure(const std::string& relative) {
 // The earlier entries not replaced are kept, or not reached yet by a run still going or stopped.
 void Incremental::save() const { current_.write(path_, &earlier_); }
 
-void Incremental::save_if_due() {
+void Incremental::save_if_due() noexcept {
     using namespace std::chrono_literals;
-    if (since_saved_ < 500 || std::chrono::steady_clock::now() - saved_ < 2s) return;
-    save();
+    if (save_failed_ || since_saved_ < 500 || std::chrono::steady_clock::now() - saved_ < 2s) return;
+    try {
+        save();
+    } catch (...) {
+        // The record is saved at the end, which reports what stands in the way.
+        save_failed_ = true;
+    }
     since_saved_ = 0;
     saved_ = std::chrono::steady_clock::now();
 }
 
 void Incremental::finish(bool complete, CompileLogBase& log, std::uint64_t& removed) {
+    for (const std::string& warning : std::exchange(warnings_, {})) log.warning(warning);
     if (!complete) {
         save();
         return;
     }
-    // Earlier entries this run neither kept nor replaced: their outputs are stale.
-    std::vector<const manifest_entry_t*> stale;
-    for (const auto& [source, entry] : earlier_.entries)
-        if (!entry.kept && !current_.entries.contains(source)) stale.push_back(&entry);
-    // Outputs this run wrote or kept are never removed, whoever wrote them before.
+    // Outputs this run wrote or kept are never removed, whoever wrote them before; any other
+    // output of an earlier entry is stale, whatever options the runs had.
     std::unordered_set<std::string> kept;
-    if (!stale.empty()) {
+    const bool any_stale = !earlier_.leftovers.empty() ||
+                           std::any_of(earlier_.entries.begin(), earlier_.entries.end(),
+                                       [](const auto& item) { return !item.second.kept; });
+    if (any_stale) {
         for (const auto& [source, entry] : current_.entries)
             for (const manifest_entry_t::file_t& output : entry.outputs) kept.insert(output.path);
         for (const auto& [source, entry] : earlier_.entries)
             if (entry.kept)
                 for (const manifest_entry_t::file_t& output : entry.outputs) kept.insert(output.path);
     }
-    std::set<std::string> files;
-    std::set<std::string, std::greater<>> folders;  // deepest first
-    for (const manifest_entry_t* stale_entry : stale) {
-        const manifest_entry_t& entry = *stale_entry;
-        for (const manifest_entry_t::file_t& output : entry.outputs) {
-            if (kept.contains(output.path)) continue;
-            if (entry.kind == manifest_entry_t::kind_t::folder)
-                folders.insert(output.path);
-            else if (unchanged(output))
-                files.insert(output.path);
+    std::map<std::string, const manifest_entry_t::file_t*> files;
+    std::map<std::string, const manifest_entry_t::file_t*, std::greater<>> folders;  // deepest first
+    for (const manifest_entry_t::file_t& output : earlier_.leftovers)
+        if (!kept.contains(output.path)) files.emplace(output.path, &output);
+    for (const auto& [source, entry] : earlier_.entries) {
+        if (entry.kept) continue;
+        for (const manifest_entry_t::file_t& output : entry.outputs)
+            if (!kept.contains(output.path))
+            {
+                if (entry.kind == manifest_entry_t::kind_t::folder)
+                    folders.emplace(output.path, &output);
+                else
+                    files.emplace(output.path, &output);
+            }
+    }
+    for (const auto& [path, output] : files) {
+        const removal_t result = remove_output(*output, false);
+        if (result == removal_t::removed) {
+            log.message("Removing " + path + "...");
+            ++removed;
+        } else if (result == removal_t::failed) {
+            log.warning("Cannot remove " + path + ", an output of an earlier run");
         }
     }
-    for (const std::string& file : files) {
-        log.message("Removing " + file + "...");
-        remove_file(destination_ + "/" + file);
-        ++removed;
-    }
-    for (const std::string& folder : folders) remove_directory(destination_ + "/" + folder);
-    // A run that changed nothing leaves the record as it is.
-    if (!current_.entries.empty() || kept_ != earlier_.entries.size() || !reuse_)
-        current_.write(path_, &earlier_, [](const manifest_entry_t& entry) { return entry.kept; });
+    for (const auto& [path, output] : folders) remove_output(*output, true);
+    for (const std::string& warning : std::exchange(warnings_, {})) log.warning(warning);
+    // A run that changed nothing leaves the record as it is. After a move, the entries of the
+    // earlier destination not replaced stay, for the next run to tell which files are ours.
+    if (!moved_) current_.leftovers.clear();  // removed above, or changed since and no longer ours
+    if (!current_.entries.empty() || kept_ != earlier_.entries.size() || !reuse_ || !earlier_.leftovers.empty())
+        current_.write(path_, &earlier_, [this](const manifest_entry_t& entry) { return moved_ || entry.kept; });
     prune_manifests(folder_);
+}
+
+void refuse_state_folder_inside(const std::string& state_folder, const std::string& source,
+                                const std::string& destination) {
+    // Resolved as far as it exists: the rest is names to be made below that. A place that
+    // cannot be looked at is compared as given; the run reports it where it is used.
+    const auto resolved = [](const std::string& given) {
+        try {
+            std::string path = given;
+            std::string rest;
+            while (!try_stat_path(path)) {
+                const std::size_t slash = path.find_last_of('/');
+                if (slash == std::string::npos) {
+                    rest = "/" + path + rest;
+                    path = ".";
+                    break;
+                }
+                rest = path.substr(slash) + rest;
+                path = slash == 0 ? "/" : path.substr(0, slash);
+            }
+            const std::string base = real_path(path);
+            return (base == "/" ? std::string() : base) + rest;
+        } catch (const std::runtime_error&) {
+            return given;
+        }
+    };
+    const std::string folder = resolved(state_folder);
+    for (const std::string* place : {&source, &destination})
+        if (path_within(folder, resolved(*place)))
+            raise(std::runtime_error("The state folder " + state_folder + " must not lie inside " +
+                                     (place == &source ? "the source folder " : "the destination folder ") + *place +
+                                     ": the record of the runs would be published with the site"));
 }

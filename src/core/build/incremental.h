@@ -4,6 +4,8 @@
 #include "platform/file_lock.h"
 
 #include <chrono>
+#include <cstdint>
+#include <functional>
 #include <optional>
 #include <stdexcept>
 #include <string>
@@ -25,13 +27,17 @@ public:
 // recorded (record, save_if_due) in walk order, one call at a time.
 class Incremental {
 public:
-    // Takes the lock of the destination's record in folder (throws when another run holds it)
-    // and reads the record. options is everything besides the files that shapes the outputs:
-    // a record made with other options only tells which files are ours. With reuse false every
-    // file is done again, and recorded. A record that cannot be read is reported to log as a
-    // warning and the run does every file.
+    // Takes the lock of the destination folder itself and of its record in folder (throws when
+    // another run holds either), clears folder of temporary files of runs that are gone, and
+    // reads the record. options is everything besides the files that shapes the outputs: a
+    // record made with other options only tells which files are ours. With reuse false every
+    // file is done again, and recorded. A record that cannot be read, or one larger than any
+    // record of a site of site_files() files, is reported to log as a warning and the run does
+    // every file; a record of a destination since moved (its outputs are in this one) is a note,
+    // and the run removes nothing.
     Incremental(const std::string& folder, const std::string& destination, const std::string& resolved_destination,
-                const file_identity_t& identity, std::string options, bool reuse, CompileLogBase& log);
+                const file_identity_t& identity, std::string options, bool reuse, CompileLogBase& log,
+                const std::function<std::uint64_t()>& site_files);
 
     // Whether the earlier run's entry for a source path still holds: the outputs it lists are
     // all as it wrote them, the source is as it was and every dependency too. An entry that
@@ -51,19 +57,30 @@ public:
     // A file that failed: its earlier output stays, and it is done again next time.
     void record_failure(const std::string& relative);
     // Saves the record every few hundred files (and a few seconds), so that an interrupted run
-    // keeps what it did.
-    void save_if_due();
+    // keeps what it did. Never throws: a record that cannot be saved (a full disk, a folder
+    // made read-only) is not tried again until the end of the run, which reports it.
+    void save_if_due() noexcept;
 
-    // Ends the run. After a whole walk, outputs of earlier runs whose source is gone or now
-    // skipped are removed, when unchanged since written (logged and counted in removed);
-    // then the record is saved, and records of destinations that no longer exist dropped.
+    // Ends the run. After a whole walk, outputs of earlier runs that this run neither wrote
+    // nor kept (a source gone or now skipped, a page renamed, a redirect page no longer asked
+    // for) are removed when unchanged since written (logged and counted in removed), never
+    // through a link; then the record is saved (a failure throws, with no file left behind),
+    // and records of destinations that no longer exist dropped.
     void finish(bool complete, CompileLogBase& log, std::uint64_t& removed);
 
     // The status of an output, when it is a regular file (links and folders are no output of ours).
     std::optional<file_stamp_t> output_stamp(const std::string& output) const;
 
 private:
+    void read_record(const std::string& resolved_destination, const std::string& options, CompileLogBase& log,
+                     const std::function<std::uint64_t()>& site_files);
     bool unchanged(const manifest_entry_t::file_t& output) const;
+    // Whether the destination holds an output of the earlier record as it was written: the
+    // folder was moved, not made anew where one was deleted.
+    bool holds_outputs_of(const Manifest& earlier) const;
+    // Removes an output of an earlier run below the destination, unless it changed since;
+    // outputs behind a folder that is now a link are left, with a warning in warnings_.
+    removal_t remove_output(const manifest_entry_t::file_t& output, bool folder);
     bool dependency_unchanged(std::uint32_t place);
     // Saves what holds now: this run's entries, and the earlier ones it has not replaced.
     void save() const;
@@ -71,12 +88,21 @@ private:
     std::string folder_;
     std::string path_;
     std::string destination_;
+    std::optional<FileLock> destination_lock_;
     std::optional<FileLock> lock_;
     Manifest earlier_;  // read-only once read: the walk looks in it while workers record
     Manifest current_;  // what this run did, in walk order
     bool reuse_ = false;
+    bool moved_ = false;         // the record names another destination: nothing is removed
+    bool save_failed_ = false;   // a save during the run failed: the next is the one at the end
+    std::vector<std::string> warnings_;  // found by the walk's removals, logged at the end
     std::vector<signed char> dependencies_;  // by place in the earlier table: 1 unchanged, 0 changed, -1 not looked at
     std::size_t kept_ = 0;                   // earlier entries found to hold
     std::size_t since_saved_ = 0;
     std::chrono::steady_clock::time_point saved_;
 };
+
+// Refuses a state folder inside the source or the destination (with every link resolved, and
+// before either is made): the record would be published with the site, or read as a page.
+void refuse_state_folder_inside(const std::string& state_folder, const std::string& source,
+                                const std::string& destination);

@@ -6,6 +6,7 @@
 #include "platform/file.h"
 #include "platform/file_lock.h"
 
+#include <algorithm>
 #include <array>
 #include <charconv>
 #include <cinttypes>
@@ -38,6 +39,13 @@ std::string unescaped(std::string_view text) {
     out.reserve(text.size());
     if (!append_percent_decoded(out, text)) throw std::runtime_error("bad escape");
     return out;
+}
+
+// A source or an output: joined onto a root, so it must stay below it.
+std::string relative_path(std::string_view text) {
+    std::string path = unescaped(text);
+    if (!is_plain_relative_path(path)) throw std::runtime_error("not a path below its folder");
+    return path;
 }
 
 // Five numbers: device, inode, size, seconds and nanoseconds of the modification time.
@@ -95,10 +103,11 @@ file_stamp_t stamp_of(const file_status_t& status) {
     return {status.identity, status.size, status.modified, status.modified_nanoseconds};
 }
 
-std::optional<Manifest> Manifest::read(const std::string& path) {
+std::optional<Manifest> Manifest::read(const std::string& path, std::uint64_t limit) {
     if (!try_stat_path(path)) return std::nullopt;
     File file(path, File::access_t::read);
-    const std::string text = read_bytes(file, file.size());
+    if (file.size() > limit) throw std::runtime_error(path + ": larger than any record of this site");
+    const std::string text = read_bytes(file, std::min(file.size(), limit));
     Manifest manifest;
     manifest.entries.reserve(text.size() / 128);
     manifest_entry_t* entry = nullptr;
@@ -122,7 +131,7 @@ std::optional<Manifest> Manifest::read(const std::string& path) {
                 manifest.options = unescaped(part[1]);
             } else if (part[0].size() == 1 && (part[0] == "c" || part[0] == "f" || part[0] == "d") &&
                        part.size == 4) {
-                const auto [at, fresh] = manifest.entries.try_emplace(unescaped(part[1]));
+                const auto [at, fresh] = manifest.entries.try_emplace(relative_path(part[1]));
                 if (!fresh) throw std::runtime_error("an entry recorded twice");
                 entry = &at->second;
                 entry->kind = static_cast<manifest_entry_t::kind_t>(part[0][0]);
@@ -131,7 +140,9 @@ std::optional<Manifest> Manifest::read(const std::string& path) {
                 entry->rebuild = part[3] == "1";
                 ++count;
             } else if (part[0] == "o" && part.size == 3 && entry != nullptr) {
-                entry->outputs.push_back({unescaped(part[1]), parse_stamp(part[2])});
+                entry->outputs.push_back({relative_path(part[1]), parse_stamp(part[2])});
+            } else if (part[0] == "x" && part.size == 3 && entry == nullptr) {
+                manifest.leftovers.push_back({relative_path(part[1]), parse_stamp(part[2])});
             } else if (part[0] == "t" && part.size == 3 && entry == nullptr) {
                 manifest.dependencies.push_back({unescaped(part[1]), parse_stamp(part[2])});
             } else if (part[0] == "i" && part.size == 2 && entry != nullptr) {
@@ -212,6 +223,10 @@ void Manifest::write(const std::string& path, const Manifest* more,
         append_file("t\t", *dependency);
         flush(false);
     }
+    // Only a record with leftovers has these lines, so that others stay as they were.
+    for (const manifest_entry_t::file_t& leftover : leftovers) append_file("x\t", leftover);
+    if (more != nullptr && !wanted)
+        for (const manifest_entry_t::file_t& leftover : more->leftovers) append_file("x\t", leftover);
     std::size_t count = 0;
     const auto append_entry = [&](const std::vector<std::uint32_t>& renumbered, const std::string& source,
                                   const manifest_entry_t& entry) {

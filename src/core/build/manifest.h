@@ -47,15 +47,21 @@ struct Manifest {
     std::string options;      // everything that shapes the outputs besides the files
     std::unordered_map<std::string, manifest_entry_t> entries;
     std::vector<manifest_entry_t::file_t> dependencies;  // each as read by one page or more
+    // Outputs of earlier entries that a run stopped half-way replaced with other outputs (a
+    // page since renamed): still ours, for the next whole run to remove.
+    std::vector<manifest_entry_t::file_t> leftovers;
 
     // The place of a dependency in the table, added when new.
     std::uint32_t add_dependency(const manifest_entry_t::file_t& dependency);
 
-    // nullopt when nothing is recorded there; a record that cannot be read throws with why.
-    static std::optional<Manifest> read(const std::string& path);
+    // nullopt when nothing is recorded there; a record that cannot be read throws with why:
+    // one of more than limit bytes, and one naming a source or an output that is not a plain
+    // path below its folder (see is_plain_relative_path), which no run writes.
+    static std::optional<Manifest> read(const std::string& path, std::uint64_t limit);
     // Written beside path and renamed over it, so that a reader sees the old or the new whole.
     // With more, the entries of more that this one has no entry for and that wanted accepts
-    // are written too (the record is written straight from both: no copy of either is made).
+    // are written too, and without wanted its leftovers (the record is written straight from
+    // both: no copy of either is made).
     void write(const std::string& path, const Manifest* more = nullptr,
                const std::function<bool(const manifest_entry_t&)>& wanted = {}) const;
 

@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <utility>
 
@@ -44,6 +45,11 @@ private:
     std::string path_;
     native_handle_t fd_ = no_handle;
 };
+
+// For tests only: called with the file's path before each File::write, from any thread; it may
+// throw (a full disk) or wait. Set while no run goes; an empty function removes it.
+void set_write_hook(std::function<void(const std::string& path)> hook);
+void call_write_hook(const std::string& path);
 
 // Up to size bytes of an open file from where it stands (fewer where it ends sooner).
 std::string read_bytes(File& file, std::uint64_t size);

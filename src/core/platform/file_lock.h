@@ -10,6 +10,11 @@ public:
     // nullopt when another process (or another FileLock of this one) holds the lock; other
     // failures throw os_exception naming the path.
     static std::optional<FileLock> try_lock(const std::string& path);
+    // The same lock on a folder itself, which is left as it is (nothing is created in it), so
+    // that every run into the folder meets it whatever else differs between them. On Windows,
+    // where a folder cannot be locked, it is a lock file named after the folder's identity in
+    // the user's cache folder: runs of other users into the folder are not kept out there.
+    static std::optional<FileLock> try_lock_folder(const std::string& path);
 
     FileLock(FileLock&& other) noexcept;
     FileLock& operator=(FileLock&& other) noexcept;

@@ -9,11 +9,8 @@
 
 // flock locks belong to the open file description, not to the process: a second descriptor
 // opened here on the same file is refused like another process would be.
-std::optional<FileLock> FileLock::try_lock(const std::string& path) {
-    int fd;
-    do {
-        fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
-    } while (fd < 0 && errno == EINTR);
+namespace {
+std::optional<int> lock_descriptor(int fd, const std::string& path) {
     if (fd < 0) throw_os_error(errno, path);
     int result;
     do {
@@ -25,7 +22,29 @@ std::optional<FileLock> FileLock::try_lock(const std::string& path) {
         if (error == EWOULDBLOCK) return std::nullopt;
         throw_os_error(error, path);
     }
-    return FileLock(path, fd);
+    return fd;
+}
+}  // namespace
+
+std::optional<FileLock> FileLock::try_lock(const std::string& path) {
+    int fd;
+    do {
+        fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+    } while (fd < 0 && errno == EINTR);
+    const std::optional<int> locked = lock_descriptor(fd, path);
+    if (!locked) return std::nullopt;
+    return FileLock(path, *locked);
+}
+
+// flock works on a folder opened for reading, and takes nothing from what others may do in it.
+std::optional<FileLock> FileLock::try_lock_folder(const std::string& path) {
+    int fd;
+    do {
+        fd = ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    } while (fd < 0 && errno == EINTR);
+    const std::optional<int> locked = lock_descriptor(fd, path);
+    if (!locked) return std::nullopt;
+    return FileLock(path, *locked);
 }
 
 FileLock::FileLock(FileLock&& other) noexcept : path_(std::move(other.path_)), handle_(other.handle_) {

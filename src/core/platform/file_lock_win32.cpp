@@ -1,6 +1,10 @@
 #include "platform/file_lock.h"
 
+#include "platform/file_system.h"
 #include "platform/win32.h"
+
+#include <cinttypes>
+#include <cstdio>
 
 // The lock is a byte-range lock on the first byte, which Windows drops with the handle (or
 // the process). Others may still open, read and write the file: the lock is all that matters.
@@ -21,6 +25,19 @@ std::optional<FileLock> FileLock::try_lock(const std::string& path) {
         win32::throw_error(error, path);
     }
     return FileLock(path, static_cast<long long>(reinterpret_cast<INT_PTR>(handle)));
+}
+
+// A folder cannot take a byte-range lock: the lock file stands for it, named after the folder's
+// identity (so a folder moved keeps its lock) in the user's cache folder.
+std::optional<FileLock> FileLock::try_lock_folder(const std::string& path) {
+    const file_identity_t identity = stat_path(path).identity;
+    const std::string folder = user_cache_folder() + "/locks";
+    make_directories(folder);
+    char name[64];
+    std::snprintf(name, sizeof name, "/%" PRIx64 "-%" PRIx64 ".lock", identity.device, identity.inode);
+    std::optional<FileLock> lock = try_lock(folder + name);
+    if (lock) lock->path_ = path;
+    return lock;
 }
 
 FileLock::FileLock(FileLock&& other) noexcept : path_(std::move(other.path_)), handle_(other.handle_) {

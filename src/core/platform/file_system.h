@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -59,6 +60,34 @@ void remove_file(const std::string& path) noexcept;
 
 // Removes an empty folder; false (nothing removed) when it is not empty or not there.
 bool remove_directory(const std::string& path) noexcept;
+
+// Whether relative names a place below a folder the way a run writes it: names separated by
+// single '/', none of them empty, "." or "..", and no NUL (nor, on Windows, '\\' or ':', which
+// would name another folder or drive). Anything else cannot have been written by a run.
+bool is_plain_relative_path(std::string_view relative);
+
+// What remove_below did.
+enum class removal_t {
+    removed,
+    missing,      // nothing there (or a file stands where a folder on the way was)
+    kept,         // not what was asked for: a link, another kind of entry, a folder not empty, a file wanted refused
+    behind_link,  // a folder on the way is a link (or a reparse point): not entered
+    failed,       // the system refused, or relative is not a plain relative path
+};
+
+// Removes the regular file (folder: the empty folder) at relative below root, reached from
+// root one folder at a time without following a link, so that nothing outside root is ever
+// touched whatever stands in the destination now. A file is removed only when wanted (given)
+// accepts its status as read through the folder reached.
+removal_t remove_below(const std::string& root, const std::string& relative, bool folder,
+                       const std::function<bool(const file_status_t&)>& wanted = {});
+
+// Whether name is one of the temporary files outputs are written to before they are renamed
+// into place: ".orrinfold-" PID "-" counter.
+bool is_temporary_name(std::string_view name);
+// Removes from folder the temporary files of runs whose process is no longer alive (a run
+// killed, or stopped twice); returns how many. Failures are ignored: nothing of the site is lost.
+std::size_t remove_stale_temporaries(const std::string& folder) noexcept;
 
 // Where the program keeps state between runs for this user: $XDG_CACHE_HOME/orrinfold, else
 // $HOME/.cache/orrinfold (%LOCALAPPDATA%\orrinfold on Windows). Not created here; throws

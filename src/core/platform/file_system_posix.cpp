@@ -180,3 +180,46 @@ std::string user_cache_folder() {
     if (home != nullptr && home[0] != '\0') return below(home, ".cache/orrinfold");
     raise(std::runtime_error("Cannot find a cache folder: neither XDG_CACHE_HOME nor HOME is set"));
 }
+
+namespace {
+struct descriptor_t {
+    int fd = -1;
+    ~descriptor_t() {
+        if (fd >= 0) ::close(fd);
+    }
+};
+}  // namespace
+
+// openat with O_NOFOLLOW | O_DIRECTORY from each folder reached: a link on the way fails with
+// ELOOP (or ENOTDIR), so the walk never leaves root, whatever was put in its place since.
+removal_t remove_below(const std::string& root, const std::string& relative, bool folder,
+                       const std::function<bool(const file_status_t&)>& wanted) {
+    if (!is_plain_relative_path(relative)) return removal_t::failed;
+    descriptor_t at{::open(root.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)};
+    if (at.fd < 0) return errno == ENOENT ? removal_t::missing : removal_t::failed;
+    std::size_t start = 0;
+    for (std::size_t slash; (slash = relative.find('/', start)) != std::string::npos; start = slash + 1) {
+        const std::string name = relative.substr(start, slash - start);
+        descriptor_t next{::openat(at.fd, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC)};
+        if (next.fd < 0) {
+            if (errno == ENOENT) return removal_t::missing;
+            if (errno != ELOOP && errno != ENOTDIR) return removal_t::failed;
+            struct stat st;
+            const bool link = ::fstatat(at.fd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISLNK(st.st_mode);
+            return link ? removal_t::behind_link : removal_t::missing;
+        }
+        std::swap(at.fd, next.fd);
+    }
+    const std::string name = relative.substr(start);
+    struct stat st;
+    if (::fstatat(at.fd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0)
+        return errno == ENOENT ? removal_t::missing : removal_t::failed;
+    if (folder) {
+        if (!S_ISDIR(st.st_mode)) return removal_t::kept;
+        if (::unlinkat(at.fd, name.c_str(), AT_REMOVEDIR) == 0) return removal_t::removed;
+        return errno == ENOTEMPTY || errno == EEXIST || errno == ENOENT ? removal_t::kept : removal_t::failed;
+    }
+    if (!S_ISREG(st.st_mode) || (wanted && !wanted(to_status(st)))) return removal_t::kept;
+    if (::unlinkat(at.fd, name.c_str(), 0) == 0) return removal_t::removed;
+    return errno == ENOENT ? removal_t::missing : removal_t::failed;
+}

@@ -10,6 +10,7 @@
 #include <functional>
 #include <memory>
 #include <stdexcept>
+#include <vector>
 
 // Symbolic links and junctions (directory mount points) are reported as links, as POSIX
 // systems report symbolic links; other reparse points (cloud placeholders, deduplicated
@@ -270,4 +271,43 @@ std::string user_cache_folder() {
     if (local == nullptr || local[0] == L'\0')
         raise(std::runtime_error("Cannot find a cache folder: LOCALAPPDATA is not set"));
     return win32::display_path(win32::native_path(win32::narrow(local) + "\\orrinfold"));
+}
+
+// Each folder on the way is opened as itself (FILE_FLAG_OPEN_REPARSE_POINT) and refused when it
+// is a reparse point, a symbolic link or junction alike; the handles stay open without
+// FILE_SHARE_DELETE until the end, so no folder on the way can be swapped for a link meanwhile.
+removal_t remove_below(const std::string& root, const std::string& relative, bool folder,
+                       const std::function<bool(const file_status_t&)>& wanted) {
+    if (!is_plain_relative_path(relative)) return removal_t::failed;
+    std::vector<unique_handle> held;
+    std::string path = root;
+    for (std::size_t start = 0, slash; (slash = relative.find('/', start)) != std::string::npos; start = slash + 1) {
+        path += "/" + relative.substr(start, slash - start);
+        unique_handle handle(::CreateFileW(win32::native_path(path).c_str(), FILE_READ_ATTRIBUTES,
+                                           FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                                           FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+        if (handle.get() == INVALID_HANDLE_VALUE) {
+            handle.release();
+            const DWORD error = ::GetLastError();
+            return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ? removal_t::missing
+                                                                                  : removal_t::failed;
+        }
+        BY_HANDLE_FILE_INFORMATION info;
+        if (!::GetFileInformationByHandle(handle.get(), &info)) return removal_t::failed;
+        if ((info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) return removal_t::behind_link;
+        if ((info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0) return removal_t::missing;
+        held.push_back(std::move(handle));
+    }
+    path = root + "/" + relative;
+    file_status_t status;
+    DWORD error = 0;
+    if (!try_status(path, false, status, error))
+        return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ? removal_t::missing : removal_t::failed;
+    if (folder) {
+        if (status.kind != file_kind_t::directory) return removal_t::kept;
+        return remove_directory(path) ? removal_t::removed : removal_t::kept;
+    }
+    if (status.kind != file_kind_t::regular || (wanted && !wanted(status))) return removal_t::kept;
+    remove_file(path);
+    return try_stat_path(path) ? removal_t::failed : removal_t::removed;
 }

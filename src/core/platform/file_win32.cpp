@@ -183,6 +183,7 @@ void File::seek(std::uint64_t offset) {
 }
 
 void File::write(const void* data, std::size_t size) {
+    call_write_hook(path_);
     auto* p = static_cast<const char*>(data);
     while (size > 0) {
         const auto chunk = static_cast<DWORD>(std::min<std::size_t>(size, 1u << 30));

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -7,3 +8,6 @@
 // command line, so that every file name arrives whole (argv holds the ANSI code page's
 // version), and the console is set to show the program's UTF-8 output.
 std::vector<std::string> program_arguments(int argc, char** argv);
+
+// Whether a process of this id is running (or may be: one that cannot be asked counts as alive).
+bool process_alive(std::uint64_t id) noexcept;

@@ -24,3 +24,14 @@ std::vector<std::string> program_arguments(int argc, char** argv) {
     ::LocalFree(wide);
     return arguments;
 }
+
+// ERROR_INVALID_PARAMETER: no process has that id. One that cannot be opened is another user's.
+bool process_alive(std::uint64_t id) noexcept {
+    if (id == 0 || id > 0xFFFFFFFFu) return false;
+    const HANDLE process = ::OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, static_cast<DWORD>(id));
+    if (process == nullptr) return ::GetLastError() != ERROR_INVALID_PARAMETER;
+    DWORD code = 0;
+    const bool running = !::GetExitCodeProcess(process, &code) || code == STILL_ACTIVE;
+    ::CloseHandle(process);
+    return running;
+}

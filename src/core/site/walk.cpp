@@ -42,6 +42,8 @@ walk_entry_t SiteWalk::classify(const std::string& folder, const std::string& re
     entry.path = folder + "/" + name;
     entry.relative = relative.empty() ? name : relative + "/" + name;
     if (filter_.should_skip(name)) return entry;
+    // A run's temporary output (one left by a run that was killed) is never part of the site.
+    if (is_temporary_name(name)) return entry;
     entry.status = lstat_path(entry.path);
     if (entry.status.kind == file_kind_t::link) {
         // Links are followed, within the site: a broken one, or one leading out, is left out.
