@@ -260,17 +260,27 @@ void find_links(std::string_view text, text_kind_t kind, const std::function<voi
         find_html_links(text, found);
 }
 
-std::pair<std::uint64_t, std::uint64_t> line_and_column(std::string_view text, std::size_t offset) {
-    std::uint64_t line = 1, column = 1;
-    for (std::size_t i = 0; i < offset && i < text.size(); ++i) {
-        if (text[i] == '\n') {
-            ++line;
-            column = 1;
-        } else if ((static_cast<unsigned char>(text[i]) & 0xC0) != 0x80) {
-            ++column;
+std::pair<std::uint64_t, std::uint64_t> LineCounter::at(std::size_t offset) {
+    offset = std::min(offset, text_.size());
+    if (offset < offset_) {  // back: from the start of the current line, or of the text
+        if (offset < line_start_) {
+            line_start_ = 0;
+            line_ = 1;
+        }
+        offset_ = line_start_;
+        column_ = 1;
+    }
+    for (; offset_ < offset; ++offset_) {
+        const char c = text_[offset_];
+        if (c == '\n') {
+            ++line_;
+            column_ = 1;
+            line_start_ = offset_ + 1;
+        } else if ((static_cast<unsigned char>(c) & 0xC0) != 0x80) {
+            ++column_;
         }
     }
-    return {line, column};
+    return {line_, column_};
 }
 
 namespace {
