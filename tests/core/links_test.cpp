@@ -171,19 +171,24 @@ TEST(StaticHost, RenamedPagesRedirectsAndTheLinkCheck) {
 }
 
 // Lines and columns are counted as the check reads the page: a broken link is placed right
-// wherever the finder reports it (a meta refresh comes after the other links of its tag), and
-// a page full of broken links takes time in proportion to its size.
+// wherever the finder reports it (a meta refresh comes after the other links of its tag, on
+// its line or an earlier one), and a page full of broken links, on many lines or on one, takes
+// time in proportion to its size.
 TEST(StaticHost, TheLinkCheckPlacesEachBrokenLinkInOnePass) {
     TempTree t;
     t.write("out/a.html", "<p>\u00E9 <a href=x1>\n<meta content=\"0; url=x2\"\nhref=x3 http-equiv=refresh>"
                           "<a href=x4><meta content='0;url=x5' href=x6 http-equiv=refresh>");
-    std::string flood;
-    while (flood.size() < (1 << 20)) flood += "<a href=x>\n<img src=y>";
-    t.write("out/flood.html", flood);
+    std::string lines, one_line;
+    while (lines.size() < (1 << 19)) lines += "<a href=x>\n<img src=y>";
+    while (one_line.size() < (1 << 19)) one_line += "<meta content='0;url=y' href=z http-equiv=refresh>";
+    t.write("out/lines.html", lines);
+    t.write("out/one-line.html", one_line);
     RecordingLog log;
     const auto start = std::chrono::steady_clock::now();
-    EXPECT_EQ(check_links({"a.html", "flood.html"}, t.path("out"), log), 6u + flood.size() / 22 * 2);
+    EXPECT_EQ(check_links({"a.html", "lines.html", "one-line.html"}, t.path("out"), log),
+              6u + lines.size() / 22 * 2 + one_line.size() / 50 * 2);
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10)) << "not linear in the page's size";
+    EXPECT_EQ(log.locations.back(), "one-line.html:1:" + std::to_string(one_line.size() - 50 + 22));
     log.locations.resize(6);
     EXPECT_EQ(log.locations, (std::vector<std::string>{"a.html:1:14", "a.html:3:6", "a.html:2:23", "a.html:3:36",
                                                        "a.html:3:69", "a.html:3:60"}));

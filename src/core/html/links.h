@@ -34,8 +34,9 @@ void find_links(std::string_view text, text_kind_t kind, const std::function<voi
 
 // Line and column (both from 1, columns in UTF-8 characters) of offsets in a text. Counting
 // goes on from the offset asked last, so offsets asked in rising order (links as the finder
-// reports them) cost one pass over the text in all; an earlier one is counted again from the
-// start of its line, or of the text.
+// reports them) cost one pass over the text in all. An earlier offset (a meta refresh comes
+// after the other links of its tag) reads back only the bytes between the two, and the start
+// of its line when a line feed lies between.
 class LineCounter {
 public:
     explicit LineCounter(std::string_view text) : text_(text) {}
@@ -43,7 +44,7 @@ public:
 
 private:
     std::string_view text_;
-    std::size_t offset_ = 0, line_start_ = 0;
+    std::size_t offset_ = 0;
     std::uint64_t line_ = 1, column_ = 1;
 };
 
