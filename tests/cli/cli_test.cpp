@@ -71,13 +71,14 @@ TEST(Cli, NamesWithControlCharactersStayOnOneLine) {
     const cli_result_t result = run({t.path("src"), t.path("dst")});
     EXPECT_EQ(result.code, 1);
     const std::string progress =
-              "Copying a\\nb.txt...\nCopying back\\\\n.txt...\nCopying esc\\x1b[31m.txt...\n"
-              "Converting tab\\t.shtml...\ntab\\t.shtml:1:1: warning: Unknown SSI command: bogus\n"
-              "Converting z\\r.shtml...\n";
+        "Copying a\\nb.txt...\nCopying back\\\\n.txt...\nCopying esc\\x1b[31m.txt...\n"
+        "Converting tab\\t.shtml...\ntab\\t.shtml:1:1: warning: Unknown SSI command: bogus\n"
+        "Converting z\\r.shtml...\n";
     EXPECT_EQ(result.out.substr(0, progress.size()), progress);
     EXPECT_EQ(std::count(result.out.begin() + static_cast<std::ptrdiff_t>(progress.size()), result.out.end(), '\n'), 1)
         << "one summary line";
-    EXPECT_EQ(result.err, "orrinfold: z\\r.shtml:1:1: " + t.path("src") + "/gone\\x7f.inc: No such file or directory\n");
+    EXPECT_EQ(result.err,
+              "orrinfold: z\\r.shtml:1:1: " + t.path("src") + "/gone\\x7f.inc: No such file or directory\n");
 #endif
 }
 

@@ -166,8 +166,8 @@ TEST(StaticHost, RenamedPagesRedirectsAndTheLinkCheck) {
     EXPECT_EQ(out.at("bad.html"), broken_utf16);
     EXPECT_EQ(control.summary.broken_links, 3u);
     EXPECT_EQ(log.texts(true).back(), "warning: broken link 'gone.html'");
-    EXPECT_EQ(log.locations, (std::vector<std::string>{"bad.html", "index.html:1:63", "news/index.html:2:11",
-                                                       "wide.html:2:13"}));
+    EXPECT_EQ(log.locations,
+              (std::vector<std::string>{"bad.html", "index.html:1:63", "news/index.html:2:11", "wide.html:2:13"}));
 }
 
 // Lines and columns are counted as the check reads the page: a broken link is placed right
@@ -176,8 +176,9 @@ TEST(StaticHost, RenamedPagesRedirectsAndTheLinkCheck) {
 // time in proportion to its size.
 TEST(StaticHost, TheLinkCheckPlacesEachBrokenLinkInOnePass) {
     TempTree t;
-    t.write("out/a.html", "<p>\u00E9 <a href=x1>\n<meta content=\"0; url=x2\"\nhref=x3 http-equiv=refresh>"
-                          "<a href=x4><meta content='0;url=x5' href=x6 http-equiv=refresh>");
+    t.write("out/a.html",
+            "<p>\u00E9 <a href=x1>\n<meta content=\"0; url=x2\"\nhref=x3 http-equiv=refresh>"
+            "<a href=x4><meta content='0;url=x5' href=x6 http-equiv=refresh>");
     std::string lines, one_line;
     while (lines.size() < (1 << 19)) lines += "<a href=x>\n<img src=y>";
     while (one_line.size() < (1 << 19)) one_line += "<meta content='0;url=y' href=z http-equiv=refresh>";

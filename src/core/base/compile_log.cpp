@@ -79,7 +79,8 @@ void StreamLog::message(const std::string& text) {
 
 void StreamLog::diagnostic(severity_t severity, const std::string& text, const diagnostic_location_t& where) {
     errno = 0;
-    out_ << to_string(where.at) << (severity == severity_t::error ? ": error: " : ": warning: ") << printable(text) << '\n';
+    out_ << to_string(where.at) << (severity == severity_t::error ? ": error: " : ": warning: ") << printable(text)
+         << '\n';
     write_include_notes(out_, where);
     flush();
 }
