@@ -1,6 +1,10 @@
 // How the cost of hostile input grows with its size: each case runs at four sizes, doubling,
 // and prints the time per unit of input, which stays flat when the cost is linear.
 #include "base/compile_log.h"
+#include "build/link_check.h"
+#include "platform/file.h"
+#include "platform/file_system.h"
+#include "scratch_folder.h"
 #include "site/file_filter.h"
 #include "ssi/document_output.h"
 #include "ssi/preferences.h"
@@ -9,6 +13,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <sys/stat.h>
 #include <functional>
 #include <string>
 
@@ -51,6 +56,39 @@ void measure(const char* name, const char* unit, std::size_t base, const std::fu
     }
     std::printf("\n");
 }
+// The link check on pages of 1, 2 and 4 MB that hold nothing but broken links.
+void measure_link_check() {
+    const ScratchFolder folder("orrinfold-links");
+    std::printf("%-44s", "link check, broken links (1, 2, 4 MB)");
+    for (std::size_t size = 1 << 20; size <= 4 << 20; size *= 2) {
+        const std::string page = repeated("<a href=\"gone.html\">x</a>\n", size);
+        {
+            File file(folder.path("page.html"), File::access_t::write);
+            file.write(page.data(), page.size());
+        }
+        CompileLogBase log;
+        const double seconds = best_seconds([&] { (void)check_links({"page.html"}, folder.path(""), log); });
+        std::printf("  %7.2f ns/B", seconds * 1e9 / static_cast<double>(size));
+    }
+    std::printf("\n");
+}
+
+// A copy of a 10 GB file that is one hole with a byte at each end: its holes are not written.
+void measure_sparse_copy() {
+    const ScratchFolder folder("orrinfold-sparse");
+    const std::string source = folder.path("sparse.bin");
+    {
+        File file(source, File::access_t::write);
+        file.write("a", 1);
+        file.seek((std::uint64_t{10} << 30) - 1);
+        file.write("z", 1);
+    }
+    const double seconds = best_seconds([&] { copy_file(source, folder.path("copy.bin")); });
+    struct stat copy {};
+    ::stat(folder.path("copy.bin").c_str(), &copy);
+    std::printf("%-44s  %7.3f s, %lld KB on disk\n", "copy of a 10 GB sparse file", seconds,
+                static_cast<long long>(copy.st_blocks) / 2);
+}
 }  // namespace
 
 int main() {
@@ -72,5 +110,7 @@ int main() {
     measure("star-heavy mask, long name (from 64 KB)", "B", 64 * 1024,
             [](std::size_t size) { return std::string(size, 'a'); },
             [](const std::string& name) { (void)match_mask("*a*a*a*a*a*a*a*a*a*a*a*a*a*a*a*a*b", name); });
+    measure_link_check();
+    measure_sparse_copy();
     return 0;
 }

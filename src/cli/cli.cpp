@@ -195,13 +195,15 @@ public:
             err_ << "orrinfold: Interrupted by " << InterruptGuard::signal_name(outcome.signal)
                  << "; every file written is complete\n";
         } else if (outcome.end == run_end_t::failed) {
-            err_ << "orrinfold: " << (outcome.where ? to_string(outcome.where->at) + ": " : "") << outcome.error
-                 << "\n";
+            err_ << "orrinfold: " << (outcome.where ? to_string(outcome.where->at) + ": " : "")
+                 << printable(outcome.error) << "\n";
             if (outcome.where) write_include_notes(err_, *outcome.where);
         }
     }
 
-    void watching() override { err_ << "orrinfold: Watching " << source_ << " for changes; Ctrl-C to stop\n"; }
+    void watching() override {
+        err_ << "orrinfold: Watching " << printable(source_) << " for changes; Ctrl-C to stop\n";
+    }
 
 private:
     std::ostream& out_;
@@ -225,7 +227,8 @@ int run_cli(const std::vector<std::string>& args, std::ostream& out, std::ostrea
     // Watching: each change is rebuilt, a failed rebuild is reported and the watch goes on;
     // Ctrl-C between two rebuilds ends it.
     const watch_outcome_t watched = driver.watch();
-    if (!watched.failure.empty()) err << "orrinfold: " << watched.failure << "\n";
+    if (!watched.failure.empty())
+        err << "orrinfold: " << printable(watched.failure) << "\n";
     else if (watched.last.end != run_end_t::cancelled) err << "orrinfold: Stopped watching\n";
     return finish(watched.status, out, err, log.write_errno());
 }

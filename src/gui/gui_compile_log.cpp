@@ -16,13 +16,14 @@ GUICompileLog::GUICompileLog(QObject* parent) : QObject(parent), timer_(new QTim
     connect(timer_, &QTimer::timeout, this, &GUICompileLog::flush);
 }
 
-void GUICompileLog::output_line(const std::string& text) { add({text_of(text), false, false, {}, {}}); }
+// Names in lines are escaped as in the command line's log (printable), so one line stays one.
+void GUICompileLog::output_line(const std::string& text) { add({text_of(printable(text)), false, false, {}, {}}); }
 
 void GUICompileLog::diagnostic(severity_t severity, const std::string& text, const diagnostic_location_t& where) {
     std::string location = to_string(where.at);
     for (std::size_t i = 0; i < where.included_from.size(); ++i)
         location += (i == 0 ? ", included from " : ", ") + to_string(where.included_from[i]);
-    add({text_of(text), true, severity == severity_t::error, text_of(location), text_of(where.at.file)});
+    add({text_of(printable(text)), true, severity == severity_t::error, text_of(location), text_of(where.at.file)});
 }
 
 void GUICompileLog::add(line_t line) {

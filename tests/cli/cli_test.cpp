@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <csignal>
 #include <filesystem>
 #include <sstream>
@@ -53,6 +54,32 @@ TEST(Cli, RunsPrintProgressAndEndWithFinishedOrTheError) {
     }
     EXPECT_EQ(read_tree(t.path("dst")), (Tree{{"a.shtml", "Orrinfold 1.15"}, {"b.txt", "b"}}));
     EXPECT_NE(::access(t.path("dst2").c_str(), F_OK), 0);  // no folder left behind
+}
+
+// Control characters in names are shown as C escapes, so that each file gives one line and a
+// hostile name cannot forge lines of its own.
+TEST(Cli, NamesWithControlCharactersStayOnOneLine) {
+#ifdef _WIN32
+    GTEST_SKIP() << "Windows names cannot hold control characters";
+#else
+    TempTree t;
+    t.write("src/a\nb.txt", "a");
+    t.write("src/back\\n.txt", "b");
+    t.write("src/esc\x1b[31m.txt", "c");
+    t.write("src/tab\t.shtml", "<!--#bogus -->");
+    t.write("src/z\r.shtml", "<!--#include virtual=\"gone\x7f.inc\" -->");
+    const cli_result_t result = run({t.path("src"), t.path("dst")});
+    EXPECT_EQ(result.code, 1);
+    const std::string progress =
+        "Copying a\\nb.txt...\nCopying back\\\\n.txt...\nCopying esc\\x1b[31m.txt...\n"
+        "Converting tab\\t.shtml...\ntab\\t.shtml:1:1: warning: Unknown SSI command: bogus\n"
+        "Converting z\\r.shtml...\n";
+    EXPECT_EQ(result.out.substr(0, progress.size()), progress);
+    EXPECT_EQ(std::count(result.out.begin() + static_cast<std::ptrdiff_t>(progress.size()), result.out.end(), '\n'), 1)
+        << "one summary line";
+    EXPECT_EQ(result.err,
+              "orrinfold: z\\r.shtml:1:1: " + t.path("src") + "/gone\\x7f.inc: No such file or directory\n");
+#endif
 }
 
 // Mask options add up and may be empty; the virtual root is SOURCE unless given ('' for none).

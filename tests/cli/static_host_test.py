@@ -21,6 +21,11 @@ def main():
         summary = run.stdout.strip().splitlines()[-1] if run.stdout.strip() else ""
         if run.returncode != 0 or not summary.endswith("; 0 broken links"):
             sys.exit(f"conversion failed or found broken links:\n{run.stdout}{run.stderr}")
+        # A UTF-16 page is rewritten too, and stays UTF-16.
+        with open(os.path.join(out, "intl", "index.html"), "rb") as page:
+            wide = page.read()
+        if not wide.startswith(b"\xff\xfe") or 'href="/index.html"' not in wide.decode("utf-16"):
+            sys.exit("intl/index.html: its link to the renamed home page was not rewritten")
         with socket.socket() as probe:
             probe.bind(("127.0.0.1", 0))
             port = probe.getsockname()[1]

@@ -2,6 +2,7 @@
 // site-level rules (clashes, redirects, the link check).
 #include "base/compile_log.h"
 #include "build/convert.h"
+#include "build/link_check.h"
 #include "html/links.h"
 #include "platform/file_system.h"
 #include "recording_log.h"
@@ -13,6 +14,7 @@
 #include <gumbo.h>
 #endif
 
+#include <chrono>
 #include <set>
 
 #ifndef _WIN32
@@ -21,6 +23,13 @@
 #endif
 
 namespace {
+// UTF-16 big-endian bytes of a text, with its byte order mark FE FF.
+std::string utf16be(std::u16string_view text) {
+    std::string bytes = utf16le(text);
+    for (std::size_t i = 0; i + 1 < bytes.size(); i += 2) std::swap(bytes[i], bytes[i + 1]);
+    return bytes;
+}
+
 const LinkRewriter rewriter({{"index.shtml", "index.html"}, {"news/a.shtml", "a.html"}, {"news/b c.shtml", "b c.html"}});
 
 std::string rewritten(const std::string& text, text_kind_t kind = text_kind_t::html, const std::string& page = "news/p.shtml") {
@@ -133,8 +142,12 @@ TEST(StaticHost, RenamedPagesRedirectsAndTheLinkCheck) {
     t.write("site/news/a.shtml", "<p>no links here</p>");
     t.write("site/plain.html", "<a href=\"news/a.shtml#x\">A</a>");
     t.write("site/style.css", "p { background: url(/news/a.shtml) }");
-    const std::string wide = utf16le(u"<a href=\"index.shtml\">");
-    t.write("site/wide.shtml", wide);  // not read for links: left as it is, with a warning
+    // UTF-16 pages are rewritten and checked too, in their own byte order.
+    t.write("site/wide.shtml", utf16le(u"<a href=\"index.shtml\">\n\u00E9\U0001F600 <a href=\"gone.html\">"));
+    t.write("site/big.html", utf16be(u"<a href=\"/news/a.shtml\">"));
+    // An unpaired surrogate could not be written back as it was: left as it is, with a warning.
+    const std::string broken_utf16 = utf16le(u"<a href=\"index.shtml\">") + std::string("\x00\xD8", 2);
+    t.write("site/bad.html", broken_utf16);
     SSIDirectoryPreferences preferences = default_preferences();
     preferences.rename_pages = "html";
     preferences.redirects = true;
@@ -148,10 +161,38 @@ TEST(StaticHost, RenamedPagesRedirectsAndTheLinkCheck) {
     EXPECT_EQ(out.at("plain.html"), "<a href=\"news/a.html#x\">A</a>");
     EXPECT_EQ(out.at("style.css"), "p { background: url(/news/a.html) }");
     EXPECT_NE(out.at("news/a.shtml").find("url=a.html"), std::string::npos);
-    EXPECT_EQ(out.at("wide.html"), wide);
-    EXPECT_EQ(control.summary.broken_links, 2u);
-    EXPECT_EQ(log.texts(true).back(), "warning: broken link '/img/x.png'");
-    EXPECT_EQ(log.locations, (std::vector<std::string>{"wide.shtml", "index.html:1:63", "news/index.html:2:11"}));
+    EXPECT_EQ(out.at("wide.html"), utf16le(u"<a href=\"index.html\">\n\u00E9\U0001F600 <a href=\"gone.html\">"));
+    EXPECT_EQ(out.at("big.html"), utf16be(u"<a href=\"/news/a.html\">"));
+    EXPECT_EQ(out.at("bad.html"), broken_utf16);
+    EXPECT_EQ(control.summary.broken_links, 3u);
+    EXPECT_EQ(log.texts(true).back(), "warning: broken link 'gone.html'");
+    EXPECT_EQ(log.locations,
+              (std::vector<std::string>{"bad.html", "index.html:1:63", "news/index.html:2:11", "wide.html:2:13"}));
+}
+
+// Lines and columns are counted as the check reads the page: a broken link is placed right
+// wherever the finder reports it (a meta refresh comes after the other links of its tag, on
+// its line or an earlier one), and a page full of broken links, on many lines or on one, takes
+// time in proportion to its size.
+TEST(StaticHost, TheLinkCheckPlacesEachBrokenLinkInOnePass) {
+    TempTree t;
+    t.write("out/a.html",
+            "<p>\u00E9 <a href=x1>\n<meta content=\"0; url=x2\"\nhref=x3 http-equiv=refresh>"
+            "<a href=x4><meta content='0;url=x5' href=x6 http-equiv=refresh>");
+    std::string lines, one_line;
+    while (lines.size() < (1 << 19)) lines += "<a href=x>\n<img src=y>";
+    while (one_line.size() < (1 << 19)) one_line += "<meta content='0;url=y' href=z http-equiv=refresh>";
+    t.write("out/lines.html", lines);
+    t.write("out/one-line.html", one_line);
+    RecordingLog log;
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(check_links({"a.html", "lines.html", "one-line.html"}, t.path("out"), log),
+              6u + lines.size() / 22 * 2 + one_line.size() / 50 * 2);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10)) << "not linear in the page's size";
+    EXPECT_EQ(log.locations.back(), "one-line.html:1:" + std::to_string(one_line.size() - 50 + 22));
+    log.locations.resize(6);
+    EXPECT_EQ(log.locations, (std::vector<std::string>{"a.html:1:14", "a.html:3:6", "a.html:2:23", "a.html:3:36",
+                                                       "a.html:3:69", "a.html:3:60"}));
 }
 
 TEST(StaticHost, ANameClashIsAnErrorBeforeAnythingIsWritten) {

@@ -208,6 +208,40 @@ TEST(OutputFile, CommitIfChangedKeepsATargetWithTheSameBytes) {
 }
 
 #ifndef _WIN32
+TEST(CopyFile, KeepsHolesAndTheSizeOfASparseFile) {
+    TempTree t;
+    constexpr off_t gib = off_t{1} << 30;
+    const std::string source = t.path("sparse.bin");
+    {
+        // Data at the start, in the middle and at the very end; holes of about 1 GiB between.
+        File file(source, File::access_t::write);
+        file.write("head", 4);
+        file.seek(static_cast<std::uint64_t>(gib));
+        file.write("middle", 6);
+        file.seek(static_cast<std::uint64_t>(2 * gib));
+        file.write("tail", 4);
+    }
+    struct stat in {};
+    ASSERT_EQ(::stat(source.c_str(), &in), 0);
+    if (in.st_blocks * 512 >= in.st_size) GTEST_SKIP() << "this file system keeps no holes";
+
+    copy_file(source, t.path("copy.bin"));
+    struct stat out {};
+    ASSERT_EQ(::stat(t.path("copy.bin").c_str(), &out), 0);
+    EXPECT_EQ(out.st_size, 2 * gib + 4);
+    EXPECT_LE(out.st_blocks, in.st_blocks + 64) << "the holes were written out as zeros";
+    File copy(t.path("copy.bin"), File::access_t::read);
+    using namespace std::string_literals;
+    const std::pair<off_t, std::string> expected[] = {
+        {0, "head\0"s}, {gib - 1, "\0middle\0"s}, {gib / 2, "\0\0\0\0"s}, {2 * gib, "tail"s}};
+    for (const auto& [offset, bytes] : expected) {
+        copy.seek(static_cast<std::uint64_t>(offset));
+        EXPECT_EQ(read_bytes(copy, bytes.size()), bytes) << "at " << offset;
+    }
+}
+#endif
+
+#ifndef _WIN32
 TEST(UserCacheFolder, XdgCacheHomeWhenAbsoluteElseHome) {
     // Puts a variable back as it was when the test ends.
     struct saved_variable {

@@ -1,4 +1,5 @@
 // The small text helpers every layer shares: ASCII case, HTML escaping, and paths.
+#include "base/compile_log.h"
 #include "base/text.h"
 
 #include <gtest/gtest.h>
@@ -62,4 +63,18 @@ TEST(Text, PathPartsAndDotSegments) {
         const bool inside = fold_dot_segments(path);
         EXPECT_EQ(inside ? std::optional(path) : std::nullopt, row.folded) << row.path;
     }
+}
+
+// Log lines show names with C escapes; a backslash is doubled only before what would read as one.
+TEST(Text, PrintableEscapesControlCharactersUnambiguously) {
+    const std::pair<std::string, std::string> rows[] = {
+        {"plain \xC3\xA9 / ok", "plain \xC3\xA9 / ok"},
+        {"a\nb\rc\td", "a\\nb\\rc\\td"},
+        {std::string("\x1b[31m\x7f\x01\0", 8), "\\x1b[31m\\x7f\\x01\\x00"},
+        {"C:\\dir\\new\\x\\t", "C:\\dir\\\\new\\\\x\\\\t"},
+        {"a\\\\b", "a\\\\\\b"},
+        {"\\\n", "\\\\\\n"},
+        {"end\\", "end\\"},
+    };
+    for (const auto& [text, shown] : rows) EXPECT_EQ(printable(text), shown) << text;
 }

@@ -1,11 +1,46 @@
 #include "base/compile_log.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <ostream>
 
+namespace {
+bool is_control(char c) noexcept { return static_cast<unsigned char>(c) < 0x20 || c == '\x7F'; }
+}  // namespace
+
+std::string printable(std::string_view text) {
+    const auto needs_escape = [](char c) { return is_control(c) || c == '\\'; };
+    if (std::none_of(text.begin(), text.end(), needs_escape)) return std::string(text);
+    std::string out;
+    out.reserve(text.size() + 16);
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const char c = text[i];
+        if (c == '\\') {
+            const char next = i + 1 < text.size() ? text[i + 1] : ' ';
+            const bool escape_like = next == '\\' || next == 'n' || next == 'r' || next == 't' || next == 'x';
+            out += escape_like || is_control(next) ? "\\\\" : "\\";
+        } else if (c == '\n') {
+            out += "\\n";
+        } else if (c == '\r') {
+            out += "\\r";
+        } else if (c == '\t') {
+            out += "\\t";
+        } else if (is_control(c)) {
+            static constexpr char digits[] = "0123456789abcdef";
+            const auto byte = static_cast<unsigned char>(c);
+            out += "\\x";
+            out.push_back(digits[byte >> 4]);
+            out.push_back(digits[byte & 0xF]);
+        } else {
+            out.push_back(c);
+        }
+    }
+    return out;
+}
+
 std::string to_string(const source_position_t& position) {
-    if (position.line == 0) return position.path;
-    return position.path + ":" + std::to_string(position.line) + ":" + std::to_string(position.column);
+    if (position.line == 0) return printable(position.path);
+    return printable(position.path) + ":" + std::to_string(position.line) + ":" + std::to_string(position.column);
 }
 
 void write_include_notes(std::ostream& out, const diagnostic_location_t& where) {
@@ -28,7 +63,7 @@ void CompileLogBase::diagnostic(severity_t severity, const std::string& text, co
 
 void StreamLog::output_line(const std::string& text) {
     errno = 0;
-    out_ << text << '\n';
+    out_ << printable(text) << '\n';
     flush();
 }
 
@@ -44,7 +79,8 @@ void StreamLog::message(const std::string& text) {
 
 void StreamLog::diagnostic(severity_t severity, const std::string& text, const diagnostic_location_t& where) {
     errno = 0;
-    out_ << to_string(where.at) << (severity == severity_t::error ? ": error: " : ": warning: ") << text << '\n';
+    out_ << to_string(where.at) << (severity == severity_t::error ? ": error: " : ": warning: ") << printable(text)
+         << '\n';
     write_include_notes(out_, where);
     flush();
 }

@@ -21,6 +21,12 @@ std::uint64_t check_links(const std::vector<std::string>& pages, const std::stri
             continue;  // a page that failed has no output to check
         }
         const text_kind_t kind = web_text_kind(page).value_or(text_kind_t::html);
+        // A UTF-16 page is read in UTF-8, where lines and columns count characters as in any page.
+        if (const page_encoding_t encoding = page_encoding(text); encoding != page_encoding_t::utf8) {
+            bool exact = true;
+            text = utf16_page_text(text, encoding, exact);
+        }
+        LineCounter lines(text);
         find_links(text, kind, [&](const link_t& link) {
             const std::string url = link_url(text, link);
             const std::optional<local_target_t> target = resolve_local(url, page);
@@ -32,7 +38,7 @@ std::uint64_t check_links(const std::vector<std::string>& pages, const std::stri
             if (found && status->kind == file_kind_t::directory)
                 found = try_stat_path(where + "/index.html").has_value() || try_stat_path(where + "/index.htm").has_value();
             if (found) return;
-            const auto [line, column] = line_and_column(text, link.begin);
+            const auto [line, column] = lines.at(link.begin);
             log.diagnostic(severity_t::warning, "broken link '" + url + "'", {{page, line, column, path}, {}});
             ++broken;
         });

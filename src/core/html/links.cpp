@@ -260,17 +260,39 @@ void find_links(std::string_view text, text_kind_t kind, const std::function<voi
         find_html_links(text, found);
 }
 
-std::pair<std::uint64_t, std::uint64_t> line_and_column(std::string_view text, std::size_t offset) {
-    std::uint64_t line = 1, column = 1;
-    for (std::size_t i = 0; i < offset && i < text.size(); ++i) {
-        if (text[i] == '\n') {
-            ++line;
-            column = 1;
-        } else if ((static_cast<unsigned char>(text[i]) & 0xC0) != 0x80) {
-            ++column;
+namespace {
+bool starts_character(char c) noexcept { return (static_cast<unsigned char>(c) & 0xC0) != 0x80; }
+}  // namespace
+
+std::pair<std::uint64_t, std::uint64_t> LineCounter::at(std::size_t offset) {
+    offset = std::min(offset, text_.size());
+    if (offset < offset_) {
+        bool other_line = false;
+        for (std::size_t i = offset; i < offset_; ++i) {
+            if (text_[i] == '\n') {
+                --line_;
+                other_line = true;
+            } else if (starts_character(text_[i])) {
+                --column_;
+            }
+        }
+        if (other_line) {
+            std::size_t start = offset;
+            while (start > 0 && text_[start - 1] != '\n') --start;
+            column_ = 1;
+            for (std::size_t i = start; i < offset; ++i) column_ += starts_character(text_[i]) ? 1 : 0;
+        }
+        offset_ = offset;
+    }
+    for (; offset_ < offset; ++offset_) {
+        if (text_[offset_] == '\n') {
+            ++line_;
+            column_ = 1;
+        } else if (starts_character(text_[offset_])) {
+            ++column_;
         }
     }
-    return {line, column};
+    return {line_, column_};
 }
 
 namespace {

@@ -32,8 +32,21 @@ std::string link_url(std::string_view text, const link_t& link);
 // never read as markup. For CSS: url(...) and @import strings, outside comments.
 void find_links(std::string_view text, text_kind_t kind, const std::function<void(const link_t&)>& found);
 
-// Line and column (both from 1, columns in UTF-8 characters) of an offset in a text.
-std::pair<std::uint64_t, std::uint64_t> line_and_column(std::string_view text, std::size_t offset);
+// Line and column (both from 1, columns in UTF-8 characters) of offsets in a text. Counting
+// goes on from the offset asked last, so offsets asked in rising order (links as the finder
+// reports them) cost one pass over the text in all. An earlier offset (a meta refresh comes
+// after the other links of its tag) reads back only the bytes between the two, and the start
+// of its line when a line feed lies between.
+class LineCounter {
+public:
+    explicit LineCounter(std::string_view text) : text_(text) {}
+    std::pair<std::uint64_t, std::uint64_t> at(std::size_t offset);
+
+private:
+    std::string_view text_;
+    std::size_t offset_ = 0;
+    std::uint64_t line_ = 1, column_ = 1;
+};
 
 // A local URL resolved within the site: the path from the site's root, "/"-separated,
 // without query or fragment (empty for the root), and whether it names a folder ("x/").

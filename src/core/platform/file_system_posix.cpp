@@ -58,6 +58,61 @@ bool copy_in_kernel(int in, int out, std::uint64_t size, const std::string& path
     }
     return true;
 }
+
+// Writes size bytes at offset, looping on short writes.
+void write_at(int out, const char* data, std::size_t size, off_t offset, const std::string& path) {
+    while (size > 0) {
+        const ssize_t n = ::pwrite(out, data, size, offset);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) throw_os_error(errno, path);
+        data += n;
+        size -= static_cast<std::size_t>(n);
+        offset += n;
+    }
+}
+
+// Copies the bytes [from, to) of in to the same offsets of out, inside the kernel where it can.
+void copy_range(int in, int out, off_t from, off_t to, const std::string& path) {
+    std::unique_ptr<char[]> buffer;  // once the kernel cannot copy between these files
+    while (from < to) {
+        const auto chunk = static_cast<std::size_t>(std::min<off_t>(to - from, buffer ? copy_chunk : 1 << 30));
+        ssize_t n;
+        if (!buffer) {
+            off_t in_offset = from, out_offset = from;
+            n = ::copy_file_range(in, &in_offset, out, &out_offset, chunk, 0);
+            if (n < 0 && (errno == EXDEV || errno == ENOSYS || errno == EINVAL || errno == EOPNOTSUPP)) {
+                buffer = std::make_unique_for_overwrite<char[]>(copy_chunk);
+                continue;
+            }
+        } else {
+            n = ::pread(in, buffer.get(), chunk, from);
+            if (n > 0) write_at(out, buffer.get(), static_cast<std::size_t>(n), from, path);
+        }
+        if (n == 0) return;  // the file shrank meanwhile
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) throw_os_error(errno, path);
+        from += n;
+    }
+}
+
+// Copies a file with holes the way cp does: only the ranges that hold data (SEEK_DATA,
+// SEEK_HOLE) are written, and the output is then given the source's size, so its holes stay
+// holes instead of filling the disk with zeros. False when the file has no holes to keep or
+// its file system cannot tell where they are; nothing is written then.
+bool copy_sparse(int in, int out, const struct stat& st, const std::string& path) {
+    if (static_cast<std::uint64_t>(st.st_blocks) * 512 >= static_cast<std::uint64_t>(st.st_size)) return false;
+    off_t data = ::lseek(in, 0, SEEK_DATA);
+    if (data < 0 && errno != ENXIO) return false;  // EINVAL: no hole reporting here
+    while (data >= 0 && data < st.st_size) {
+        const off_t hole = ::lseek(in, data, SEEK_HOLE);
+        if (hole < 0) throw_os_error(errno, path);
+        copy_range(in, out, data, std::min(hole, st.st_size), path);
+        data = ::lseek(in, hole, SEEK_DATA);
+        if (data < 0 && errno != ENXIO) throw_os_error(errno, path);
+    }
+    if (::ftruncate(out, st.st_size) != 0) throw_os_error(errno, path);
+    return true;
+}
 }  // namespace
 
 file_status_t stat_file(const File& file) {
@@ -131,7 +186,8 @@ void copy_file(const std::string& source, const std::string& destination) {
 
     OutputFile output(destination);
     File& out = output.file();
-    if (!copy_in_kernel(in.native_handle(), out.native_handle(), static_cast<std::uint64_t>(st.st_size), destination)) {
+    if (!copy_sparse(in.native_handle(), out.native_handle(), st, destination) &&
+        !copy_in_kernel(in.native_handle(), out.native_handle(), static_cast<std::uint64_t>(st.st_size), destination)) {
         auto buffer = std::make_unique_for_overwrite<char[]>(copy_chunk);
         for (;;) {
             const ssize_t n = ::read(in.native_handle(), buffer.get(), copy_chunk);
