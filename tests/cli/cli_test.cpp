@@ -71,7 +71,7 @@ TEST(Cli, NamesWithControlCharactersStayOnOneLine) {
     const cli_result_t result = run({t.path("src"), t.path("dst")});
     EXPECT_EQ(result.code, 1);
     const std::string progress =
-        "Copying a\\nb.txt...\nCopying back\\\\n.txt...\nCopying esc\\x1b[31m.txt...\n"
+        "Copying a\\nb.txt...\nCopying back\\n.txt...\nCopying esc\\x1b[31m.txt...\n"
         "Converting tab\\t.shtml...\ntab\\t.shtml:1:1: warning: Unknown SSI command: bogus\n"
         "Converting z\\r.shtml...\n";
     EXPECT_EQ(result.out.substr(0, progress.size()), progress);

@@ -9,17 +9,11 @@ bool is_control(char c) noexcept { return static_cast<unsigned char>(c) < 0x20 |
 }  // namespace
 
 std::string printable(std::string_view text) {
-    const auto needs_escape = [](char c) { return is_control(c) || c == '\\'; };
-    if (std::none_of(text.begin(), text.end(), needs_escape)) return std::string(text);
+    if (std::none_of(text.begin(), text.end(), is_control)) return std::string(text);
     std::string out;
     out.reserve(text.size() + 16);
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        const char c = text[i];
-        if (c == '\\') {
-            const char next = i + 1 < text.size() ? text[i + 1] : ' ';
-            const bool escape_like = next == '\\' || next == 'n' || next == 'r' || next == 't' || next == 'x';
-            out += escape_like || is_control(next) ? "\\\\" : "\\";
-        } else if (c == '\n') {
+    for (const char c : text) {
+        if (c == '\n') {
             out += "\\n";
         } else if (c == '\r') {
             out += "\\r";

@@ -10,9 +10,9 @@
 enum class severity_t { error, warning };
 
 // Text made safe for one log line, whatever names it holds: control characters (C0 and DEL)
-// become C escapes (\n, \r, \t, else \xHH with two lower-case hex digits), and a backslash
-// is doubled where it stands before one of those spellings (a backslash, n, r, t, x or a control
-// character), so every escape reads back one way. Other bytes, UTF-8 included, stay as they are.
+// become C escapes (\n, \r, \t, else \xHH with two lower-case hex digits). Every other byte,
+// backslashes and UTF-8 included, stays as it is, so that paths and patterns read as written;
+// a name that holds a backslash and an "n" reads like an escape, but never breaks a line.
 std::string printable(std::string_view text);
 
 // One "path:line:column: note: included from here" line per include that led to a diagnostic.
