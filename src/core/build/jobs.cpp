@@ -148,9 +148,9 @@ std::exception_ptr failure_of(std::exception_ptr thrown, const file_job_t& job) 
 }  // namespace
 
 void do_file(const run_settings_t& settings, run_state_t& state, OrderedLog::Step& step, const file_job_t& job) {
-    // Work starts in walk order: one waiting when a failure has come comes after it, and one
-    // waiting when the run is stopped is dropped there.
-    if (state.ordered.failing()) {
+    // Work after a failure in walk order is not done, and work waiting when the run is
+    // stopped is dropped there.
+    if (state.ordered.after_failure(step)) {
         state.ordered.close(step);
         return;
     }

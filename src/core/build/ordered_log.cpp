@@ -5,6 +5,7 @@
 OrderedLog::Step OrderedLog::open() {
     auto step = std::make_shared<step_t>();
     const std::lock_guard lock(mutex_);
+    step->index = opened_++;
     if (!failure_) steps_.push_back(step);
     return Step(*this, std::move(step));
 }
@@ -12,7 +13,10 @@ OrderedLog::Step OrderedLog::open() {
 void OrderedLog::close(Step& step, std::function<void()> finish, std::exception_ptr failure) {
     Lock lock(mutex_);
     if (failure_) return;  // after the end: finish goes, unrun, once the lock is released
-    if (failure) failing_ = true;
+    if (failure) {
+        failing_ = true;
+        if (step.step_->index < failing_at_.load()) failing_at_ = step.step_->index;
+    }
     step.step_->finish = std::move(finish);
     step.step_->failure = std::move(failure);
     step.step_->closed = true;
@@ -86,6 +90,7 @@ bool OrderedLog::release_front(Lock& lock) {
 void OrderedLog::fail(std::exception_ptr failure, std::deque<std::shared_ptr<step_t>>& dropped) {
     failure_ = std::move(failure);
     failing_ = true;
+    failing_at_ = 0;  // every step left comes after it
     dropped = std::exchange(steps_, {});
     released_.notify_all();
 }

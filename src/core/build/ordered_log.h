@@ -65,6 +65,8 @@ public:
     // walk order and need not be done), and the first failure in walk order once every step
     // before it is closed.
     bool failing() const noexcept { return failing_.load(); }
+    // Whether a step closed with a failure comes before this one in walk order.
+    bool after_failure(const Step& step) const noexcept { return failing_at_.load() < step.step_->index; }
     std::exception_ptr failure() const;
 
 private:
@@ -79,6 +81,7 @@ private:
         std::function<void()> finish;
         std::exception_ptr failure;
         bool closed = false;
+        std::uint64_t index = 0;  // in walk order
     };
 
     using Lock = std::unique_lock<std::mutex>;
@@ -93,6 +96,8 @@ private:
     std::deque<std::shared_ptr<step_t>> steps_;  // open, or closed behind an open one
     std::exception_ptr failure_;
     std::atomic<bool> failing_{false};
+    std::atomic<std::uint64_t> failing_at_{UINT64_MAX};  // the first step closed with a failure
+    std::uint64_t opened_ = 0;
     bool releasing_ = false;            // a thread is handing lines on
     std::condition_variable released_;  // steps left the front, or the log ended
 };
