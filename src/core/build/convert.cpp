@@ -94,15 +94,27 @@ void open_record(std::optional<Incremental>& incremental, const run_settings_t& 
     }
 }
 
+bool stopped(const conversion_control_t* control) { return control != nullptr && control->cancel.load(); }
+
+// After a failure: the folders made after the last step handed on go again (when empty, as
+// the outputs dropped with their files leave them), deepest first.
+void take_back_folders(run_state_t& state) {
+    for (std::size_t i = state.made_folders.size(); i > state.kept_folders; --i)
+        remove_directory(state.made_folders[i - 1]);
+}
+
 // Walks the site with a pool of workers; returns the failure that ends the run, if any: the
-// first in walk order, which a run doing one file after the other meets.
+// first in walk order, which a run doing one file after the other meets. A stop asked for
+// while the pool drains ends the run too.
 std::exception_ptr run_walk(const run_settings_t& settings, run_state_t& state, const MyFileFilter& filter,
                             const std::optional<file_identity_t>& destination, const file_identity_t& root) {
     std::exception_ptr failure;
+    std::exception_ptr lost;  // work that could not even hand on its file
     {
         const unsigned jobs = settings.preferences.jobs == 0 ? hardware_threads() : settings.preferences.jobs;
         WorkerPool pool(jobs, conversion_stack_bytes);
         state.pool = &pool;
+        state.window = std::size_t{16} * jobs;
         try {
             walk_site(settings, state, filter, destination, root);
         } catch (const walk_stopped&) {
@@ -110,9 +122,16 @@ std::exception_ptr run_walk(const run_settings_t& settings, run_state_t& state, 
             failure = std::current_exception();
         }
         pool.wait();
+        lost = pool.failure();
     }
+    state.pool = nullptr;
     close_walk_step(state);
-    if (const std::exception_ptr first = state.ordered.failure()) failure = first;
+    if (const std::exception_ptr first = state.ordered.failure())
+        failure = first;
+    else if (lost)
+        failure = lost;
+    if (!failure && stopped(state.control)) failure = std::make_exception_ptr(conversion_cancelled());
+    if (failure) take_back_folders(state);
     return failure;
 }
 
@@ -128,11 +147,18 @@ struct publish_t {
 
 class FileCounter : public SiteWalk::Visitor {
 public:
+    explicit FileCounter(const std::atomic<bool>* stop) : stop_(stop) {}
+    void next() override {
+        if (stop_ != nullptr && stop_->load()) throw walk_stopped{};
+    }
     bool enter(const walk_entry_t&) override { return true; }
     void visit(const walk_entry_t& entry) override {
         if (entry.kind == entry_kind_t::convert || entry.kind == entry_kind_t::copy) ++count;
     }
     std::uint64_t count = 0;
+
+private:
+    const std::atomic<bool>* stop_;
 };
 }  // namespace
 
@@ -171,19 +197,27 @@ void convert_directory(const std::string& relative, const std::string& source, c
         }
     }
     if (failure) std::rethrow_exception(failure);
-    if (preferences.check_links && !preferences.check)
-        state.summary.broken_links += check_links(state.written_pages, destination, state.log);
+    if (preferences.check_links && !preferences.check) {
+        // Page by page, so that a stop ends the check too.
+        for (const std::string& page : state.written_pages) {
+            if (stopped(control)) raise(conversion_cancelled());
+            state.summary.broken_links += check_links({page}, destination, state.log);
+        }
+    }
 }
 
 std::uint64_t count_files(const std::string& source, const std::string& destination,
-                          const SSIDirectoryPreferences& preferences) {
+                          const SSIDirectoryPreferences& preferences, const std::atomic<bool>* stop) {
     try {
         const std::optional<file_status_t> target = destination.empty() ? std::nullopt : try_stat_path(destination);
         const std::optional<file_identity_t> excluded = target ? std::optional(target->identity) : std::nullopt;
         const MyFileFilter filter(preferences);
-        FileCounter counter;
-        SiteWalk(filter, excluded, site_folders(source, preferences))
-            .walk(source, stat_path(source).identity, "", counter);
+        FileCounter counter(stop);
+        try {
+            SiteWalk(filter, excluded, site_folders(source, preferences))
+                .walk(source, stat_path(source).identity, "", counter);
+        } catch (const walk_stopped&) {
+        }
         return counter.count;
     } catch (const std::runtime_error&) {
         return 0;  // the run itself reports what cannot be read

@@ -17,8 +17,9 @@ struct SSIDirectoryPreferences;
 // tenth of it, also in builds with sanitizers.
 inline constexpr std::size_t conversion_stack_bytes = std::size_t{32} << 20;
 
-// Lets another thread follow a run and stop it between two files. The summary is filled as
-// the run goes, also when it stops; read it once the run has ended.
+// Lets another thread follow a run and stop it: files not started yet are dropped, files
+// being done finish, and the link check stops. The summary is filled as the run goes, also
+// when it stops; read it once the run has ended.
 struct conversion_control_t {
     std::atomic<bool> cancel{false};
     std::atomic<std::uint64_t> files_done{0};
@@ -35,10 +36,11 @@ public:
 // directories are walked depth-first, files matching a Convert mask go through the SSI engine
 // and every other file is copied. One progress line per file, written before its work.
 // relative prefixes the log lines (empty for a whole site). The first failure ends the run
-// as an exception; what was done before it stays. With keep_going a failure to convert or
-// copy one file is logged instead, its output removed, and the run goes on; failures of the
-// walk itself still end it. The destination must not be or contain the source; a destination
-// inside the source is left out of the walk. A checking run writes nothing and needs no
+// as an exception; what was done before it stays, and nothing after it: outputs go in place
+// in walk order, so later files done early on other workers are dropped. With keep_going a
+// failure to convert or copy one file is logged instead, its output removed, and the run
+// goes on; failures of the walk itself still end it. The destination must not be or contain
+// the source; a destination inside the source is left out of the walk. A checking run writes nothing and needs no
 // destination (an empty one is allowed).
 void convert_directory(const std::string& relative, const std::string& source, const std::string& destination,
                        const SSIDirectoryPreferences& preferences, CompileLogBase& log,
@@ -46,9 +48,9 @@ void convert_directory(const std::string& relative, const std::string& source, c
 
 // How many files a run over source would convert or copy, for a progress bar: it walks as
 // the run does, leaving out the same entries, but writes nothing. A site it cannot read
-// counts 0, left for the run itself to report.
+// counts 0, left for the run itself to report. A stop (stop set) ends the count early.
 std::uint64_t count_files(const std::string& source, const std::string& destination,
-                          const SSIDirectoryPreferences& preferences);
+                          const SSIDirectoryPreferences& preferences, const std::atomic<bool>* stop = nullptr);
 
 class LinkRewriter;
 

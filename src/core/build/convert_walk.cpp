@@ -71,6 +71,10 @@ void ConvertWalk::open_folder(const std::string& relative, const std::string& de
         refuse_link_out(settings_, destination);
         remove_stale_temporaries(destination);
     }
+    if (fresh) {
+        walk_log(state_);  // the folder belongs to the walk's step, before any file in it
+        state_.made_folders.push_back(destination);
+    }
     folders_.push_back({relative, destination, fresh});
 }
 
@@ -162,8 +166,8 @@ void ConvertWalk::file(const walk_entry_t& entry) {
     job.kind = job.convert ? std::optional(text_kind_t::html) : web_text_kind(entry.name);
     if (state_.incremental != nullptr && up_to_date(job)) return;
     close_walk_step(state_);
+    if (state_.window > 0) state_.ordered.wait_for_room(state_.window);
     OrderedLog::Step step = state_.ordered.open();
-    step.message((job.convert ? "Converting " : "Copying ") + job.relative_path + "...");
     state_.pool->submit([&settings = settings_, &state = state_, step, job = std::move(job)]() mutable {
         do_file(settings, state, step, job);
     });
@@ -180,9 +184,10 @@ void walk_site(const run_settings_t& settings, run_state_t& state, const MyFileF
 void close_walk_step(run_state_t& state) {
     walk_step_t& walk = state.walk;
     if (!walk.step) return;
-    state.ordered.close(*walk.step, [&state, counts = std::exchange(walk.counts, {}),
+    state.ordered.close(*walk.step, [&state, made = state.made_folders.size(), counts = std::exchange(walk.counts, {}),
                                      records = std::exchange(walk.records, {}),
                                      pages = std::exchange(walk.pages, {})]() mutable {
+        state.kept_folders = made;
         state.summary.skipped += counts.skipped;
         state.summary.up_to_date += counts.up_to_date;
         for (std::string& page : pages) state.written_pages.push_back(std::move(page));

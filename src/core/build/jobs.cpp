@@ -10,13 +10,21 @@
 #include "ssi/document_output.h"
 
 #include <exception>
+#include <memory>
 #include <stdexcept>
 #include <utility>
 
 namespace {
-// Converts or copies one file. With keep_going a failure is logged with its location (the
-// directive that met it, or the file itself) and the caller goes on; the previous output, if
-// any, stays as it was. Returns whether the file was done.
+constexpr const char* unknown_failure = "failed with an unknown exception";
+
+void convert_into(StagedOutputs& outputs, const std::string& source, const std::string& destination,
+                  const SSIDirectoryPreferences& preferences, SSIParser::State& state, CompileLogBase& log,
+                  const LinkRewriter* rewriter, const std::string& page, std::optional<unsigned> permissions,
+                  bool fresh);
+
+// Converts or copies one file. With keep_going a failure, whatever was thrown, is logged with
+// its location (the directive that met it, or the file itself) and the caller goes on; the
+// previous output, if any, stays as it was. Returns whether the file was done.
 template <class Work>
 bool attempt(bool keep_going, CompileLogBase& log, const std::string& relative_path, const std::string& source_path,
              Work work) {
@@ -24,32 +32,35 @@ bool attempt(bool keep_going, CompileLogBase& log, const std::string& relative_p
         work();
         return true;
     }
+    const diagnostic_location_t file{{relative_path, 0, 0, source_path}, {}};
     try {
         work();
         return true;
     } catch (const located_error& e) {
         log.diagnostic(severity_t::error, e.what(), e.where());
-    } catch (const std::runtime_error& e) {
-        log.diagnostic(severity_t::error, e.what(), {{relative_path, 0, 0, source_path}, {}});
+    } catch (const std::exception& e) {
+        log.diagnostic(severity_t::error, e.what(), file);
+    } catch (...) {
+        log.diagnostic(severity_t::error, unknown_failure, file);
     }
     return false;
 }
 
 void convert_job(const run_settings_t& settings, run_state_t& state, CompileLogBase& log, const file_job_t& job,
-                 page_dependencies_t* dependencies) {
+                 page_dependencies_t* dependencies, StagedOutputs& outputs) {
     SSIParser::State parser_state;
     parser_state.last_modified = local_time(job.status.modified);
     parser_state.cache = &state.cache;
     parser_state.site_folder = settings.source;
     parser_state.site_prefix = settings.prefix;
     parser_state.dependencies = dependencies;
-    convert_file(job.source_path, job.output_path, settings.preferences, parser_state, log, settings.link_rewriter(),
-                 job.relative_path, job.status.permissions, job.fresh);
+    convert_into(outputs, job.source_path, job.output_path, settings.preferences, parser_state, log,
+                 settings.link_rewriter(), job.relative_path, job.status.permissions, job.fresh);
     if (settings.preferences.redirects && job.output_name != job.name && !settings.preferences.check)
-        write_text_file(job.destination_path, redirect_page(job.output_name), job.status.permissions, job.fresh);
+        write_text_file(outputs, job.destination_path, redirect_page(job.output_name), job.status.permissions, job.fresh);
 }
 
-void copy_job(const run_settings_t& settings, CompileLogBase& log, const file_job_t& job) {
+void copy_job(const run_settings_t& settings, CompileLogBase& log, const file_job_t& job, StagedOutputs& outputs) {
     if (settings.preferences.check) return;
     // Pages and style sheets that link to renamed pages are copied with the links changed.
     if (settings.rewriter && job.kind) {
@@ -58,12 +69,12 @@ void copy_job(const run_settings_t& settings, CompileLogBase& log, const file_jo
         const std::string text = read_bytes(file, read_status.size);
         const std::optional<std::string> changed = rewritten(*settings.rewriter, text, *job.kind, job.relative_path, log);
         if (changed)
-            write_text_file(job.destination_path, *changed, read_status.permissions, job.fresh);
+            write_text_file(outputs, job.destination_path, *changed, read_status.permissions, job.fresh);
         else
-            write_copy(job.destination_path, text, read_status);
+            write_copy(outputs.open(job.destination_path, true), text, read_status);
         return;
     }
-    copy_file(job.source_path, job.destination_path);
+    copy_file(job.source_path, outputs.open(job.destination_path, true));
 }
 
 // What the record keeps of a file just done. Its source's status is the one the walk read
@@ -81,59 +92,114 @@ manifest_entry_t record_of(const Incremental& incremental, const file_job_t& job
     }
     return entry;
 }
+
+// What a worker did with one file, until its turn comes in walk order.
+struct file_result_t {
+    file_job_t job;
+    StagedOutputs outputs;
+    page_dependencies_t dependencies;
+    bool done = false;
+    bool reported = false;  // it logged errors or warnings
+};
+
+// The file's turn in walk order: its outputs go in place, then it is counted and recorded.
+// A failure to put an output in place is the file's own, as if met while writing it.
+void finish_file(const run_settings_t& settings, run_state_t& state, file_result_t& result) {
+    const file_job_t& job = result.job;
+    if (result.done) {
+        try {
+            result.outputs.commit();
+        } catch (const std::exception& e) {
+            if (!settings.preferences.keep_going) throw;
+            state.log.diagnostic(severity_t::error, e.what(), {{job.relative_path, 0, 0, job.source_path}, {}});
+            result.done = false;
+            result.reported = true;
+        }
+    }
+    if (job.convert)
+        ++(result.done ? state.summary.documents : state.summary.failed_documents);
+    else
+        ++(result.done ? state.summary.copies : state.summary.failed_copies);
+    const bool written = result.done && !settings.preferences.check && settings.preferences.check_links && job.kind;
+    if (written) state.written_pages.push_back(job.page);
+    if (state.incremental == nullptr) return;
+    if (result.done) {
+        std::vector<manifest_entry_t::file_t> read;
+        for (const auto& [path, status] : result.dependencies.files) read.push_back({path, stamp_of(status)});
+        state.incremental->record(job.key, record_of(*state.incremental, job, result.dependencies, result.reported),
+                                  read);
+    } else {
+        state.incremental->record_failure(job.key);
+    }
+    state.incremental->save_if_due();
+}
+
+// What a job threw, as the run's failure: something other than an exception of the standard
+// library is named as an unknown failure of the file.
+std::exception_ptr failure_of(std::exception_ptr thrown, const file_job_t& job) {
+    try {
+        std::rethrow_exception(thrown);
+    } catch (const std::exception&) {
+        return thrown;
+    } catch (...) {
+        return std::make_exception_ptr(std::runtime_error(job.source_path + ": " + unknown_failure));
+    }
+}
 }  // namespace
 
 void do_file(const run_settings_t& settings, run_state_t& state, OrderedLog::Step& step, const file_job_t& job) {
-    // Work starts in walk order: one waiting when a failure has come comes after it.
-    if (state.ordered.failing()) {
+    // Work after a failure in walk order is not done, and work waiting when the run is
+    // stopped is dropped there.
+    if (state.ordered.after_failure(step)) {
         state.ordered.close(step);
         return;
     }
+    if (state.control != nullptr && state.control->cancel.load()) {
+        state.ordered.close(step, {}, std::make_exception_ptr(conversion_cancelled()));
+        return;
+    }
     std::exception_ptr failure;
-    bool done = false;
-    page_dependencies_t dependencies;
-    page_dependencies_t* recorded = state.incremental != nullptr ? &dependencies : nullptr;
+    auto result = std::make_shared<file_result_t>();
     try {
-        done = attempt(settings.preferences.keep_going, step, job.relative_path, job.source_path, [&] {
+        // The progress line says the work has started: a stop from now on lets it finish.
+        step.message((job.convert ? "Converting " : "Copying ") + job.relative_path + "...");
+        result->job = job;
+        page_dependencies_t* recorded = state.incremental != nullptr ? &result->dependencies : nullptr;
+        result->done = attempt(settings.preferences.keep_going, step, job.relative_path, job.source_path, [&] {
             if (job.convert)
-                convert_job(settings, state, step, job, recorded);
+                convert_job(settings, state, step, job, recorded, result->outputs);
             else
-                copy_job(settings, step, job);
+                copy_job(settings, step, job, result->outputs);
+            result->outputs.close();
         });
+        result->reported = step.diagnostics() > 0;
     } catch (...) {
-        failure = std::current_exception();
+        failure = failure_of(std::current_exception(), job);
     }
-    std::optional<manifest_entry_t> entry;
-    std::vector<manifest_entry_t::file_t> read;
-    if (done && state.incremental != nullptr) {
-        entry = record_of(*state.incremental, job, dependencies, step.diagnostics() > 0);
-        for (const auto& [path, status] : dependencies.files) read.push_back({path, stamp_of(status)});
+    if (!result->done) result->outputs = StagedOutputs();  // the previous outputs stay
+    if (failure) {
+        // The run ends here, as if the file had never been started.
+        state.ordered.close(step, {}, failure);
+        return;
     }
-    const bool written = done && !settings.preferences.check && settings.preferences.check_links && job.kind;
-    state.ordered.close(
-        step,
-        [&state, convert = job.convert, done, stopping = failure != nullptr, key = job.key,
-         page = written ? job.page : std::string(), entry = std::move(entry), read = std::move(read)]() mutable {
-            if (stopping) return;  // the run ends here, as if the file had never been started
-            if (convert)
-                ++(done ? state.summary.documents : state.summary.failed_documents);
-            else
-                ++(done ? state.summary.copies : state.summary.failed_copies);
-            if (!page.empty()) state.written_pages.push_back(std::move(page));
-            if (state.incremental == nullptr) return;
-            if (entry)
-                state.incremental->record(key, std::move(*entry), read);
-            else
-                state.incremental->record_failure(key);
-            state.incremental->save_if_due();
-        },
-        failure);
-    if (!failure && state.control != nullptr) ++state.control->files_done;
+    state.ordered.close(step, [&settings, &state, result] { finish_file(settings, state, *result); });
+    if (state.control != nullptr) ++state.control->files_done;
 }
 
 void convert_file(const std::string& source, const std::string& destination, const SSIDirectoryPreferences& preferences,
                   SSIParser::State& state, CompileLogBase& log, const LinkRewriter* rewriter, const std::string& page,
                   std::optional<unsigned> permissions, bool fresh) {
+    StagedOutputs outputs;
+    convert_into(outputs, source, destination, preferences, state, log, rewriter, page, permissions, fresh);
+    outputs.commit();
+}
+
+namespace {
+// Converts one document into outputs, to be committed by the caller.
+void convert_into(StagedOutputs& outputs, const std::string& source, const std::string& destination,
+                  const SSIDirectoryPreferences& preferences, SSIParser::State& state, CompileLogBase& log,
+                  const LinkRewriter* rewriter, const std::string& page, std::optional<unsigned> permissions,
+                  bool fresh) {
     if (preferences.check) {
         DocumentOutput nothing(nullptr, true);
         SSIParser(source, nothing, preferences, state, log).process();
@@ -146,10 +212,10 @@ void convert_file(const std::string& source, const std::string& destination, con
         DocumentOutput in_memory;
         SSIParser(source, in_memory, preferences, state, log).process();
         const std::optional<std::string> changed = rewritten(*rewriter, in_memory.text(), text_kind_t::html, page, log);
-        write_text_file(destination, changed ? *changed : in_memory.text(), permissions, fresh);
+        write_text_file(outputs, destination, changed ? *changed : in_memory.text(), permissions, fresh);
         return;
     }
-    OutputFile output(destination);
+    OutputFile& output = outputs.open(destination, fresh);
     {
         DocumentOutput buffered(&output.file());
         SSIParser parser(source, buffered, preferences, state, log);
@@ -157,5 +223,5 @@ void convert_file(const std::string& source, const std::string& destination, con
         buffered.flush();
     }
     output.set_permissions(*permissions);
-    commit_output(output, fresh);
 }
+}  // namespace

@@ -1,19 +1,31 @@
 #include "build/ordered_log.h"
 
+#include <utility>
+
 OrderedLog::Step OrderedLog::open() {
     auto step = std::make_shared<step_t>();
     const std::lock_guard lock(mutex_);
+    step->index = opened_++;
     if (!failure_) steps_.push_back(step);
     return Step(*this, std::move(step));
 }
 
 void OrderedLog::close(Step& step, std::function<void()> finish, std::exception_ptr failure) {
-    const std::lock_guard lock(mutex_);
+    Lock lock(mutex_);
+    if (failure_) return;  // after the end: finish goes, unrun, once the lock is released
+    if (failure) {
+        failing_ = true;
+        if (step.step_->index < failing_at_.load()) failing_at_ = step.step_->index;
+    }
     step.step_->finish = std::move(finish);
     step.step_->failure = std::move(failure);
     step.step_->closed = true;
-    if (step.step_->failure) failing_ = true;
-    release();
+    release(lock);
+}
+
+void OrderedLog::wait_for_room(std::size_t limit) {
+    Lock lock(mutex_);
+    released_.wait(lock, [&] { return steps_.size() < limit || failure_; });
 }
 
 std::exception_ptr OrderedLog::failure() const {
@@ -22,29 +34,66 @@ std::exception_ptr OrderedLog::failure() const {
 }
 
 void OrderedLog::record(const std::shared_ptr<step_t>& step, event_t event) {
-    const std::lock_guard lock(mutex_);
+    Lock lock(mutex_);
     if (failure_) return;  // the log has ended: this step comes after the failure
-    if (!steps_.empty() && steps_.front() == step)
-        forward(event);
-    else
-        step->events.push_back(std::move(event));
+    step->events.push_back(std::move(event));
+    if (!steps_.empty() && steps_.front() == step) release(lock);
 }
 
-// With the lock held: hands on the steps at the front that are closed, and the lines held by
-// the first one still open.
-void OrderedLog::release() {
-    while (!steps_.empty() && !failure_) {
-        step_t& front = *steps_.front();
-        for (const event_t& event : front.events) forward(event);
-        front.events.clear();
-        if (!front.closed) return;
-        if (front.finish) front.finish();
-        failure_ = front.failure;
-        steps_.pop_front();
+// Hands on the steps at the front that are closed, and the lines held by the first one still
+// open, unless another thread already does: that one goes on until nothing is left to hand on.
+void OrderedLog::release(Lock& lock) {
+    if (releasing_) return;
+    releasing_ = true;
+    while (release_front(lock)) {
     }
-    if (failure_) steps_.clear();
+    releasing_ = false;
 }
 
+// With the lock held on entry and on return: hands on what the front step holds, without the
+// lock. False when there was nothing to hand on.
+bool OrderedLog::release_front(Lock& lock) {
+    if (steps_.empty() || failure_) return false;
+    const std::shared_ptr<step_t> front = steps_.front();
+    std::vector<event_t> events = std::exchange(front->events, {});
+    const bool closed = front->closed;
+    if (events.empty() && !closed) return false;
+    std::function<void()> finish;
+    std::deque<std::shared_ptr<step_t>> dropped;
+    if (closed) {
+        finish = std::move(front->finish);
+        steps_.pop_front();
+        if (front->failure) fail(front->failure, dropped);
+        released_.notify_all();
+    }
+    lock.unlock();
+    std::exception_ptr failed;
+    try {
+        for (const event_t& event : events) forward(event);
+        if (finish) finish();
+    } catch (...) {
+        failed = std::current_exception();
+    }
+    finish = nullptr;
+    dropped.clear();  // their outputs go with them, outside the lock
+    lock.lock();
+    if (failed && !failure_) {
+        fail(failed, dropped);
+        lock.unlock();
+        dropped.clear();
+        lock.lock();
+    }
+    return true;
+}
+
+// With the lock held: ends the log; the steps after it are handed to the caller to drop.
+void OrderedLog::fail(std::exception_ptr failure, std::deque<std::shared_ptr<step_t>>& dropped) {
+    failure_ = std::move(failure);
+    failing_ = true;
+    failing_at_ = 0;  // every step left comes after it
+    dropped = std::exchange(steps_, {});
+    released_.notify_all();
+}
 void OrderedLog::forward(const event_t& event) {
     switch (event.kind) {
         case event_t::kind_t::line: target_.output_line(event.text); break;

@@ -3,6 +3,8 @@
 #include "base/compile_log.h"
 
 #include <atomic>
+#include <condition_variable>
+#include <cstddef>
 #include <cstdint>
 #include <deque>
 #include <exception>
@@ -18,7 +20,9 @@
 // reaches the target as soon as every earlier step is closed, at once for the first open
 // step, so that the log reads, line for line, as the log of a run that did one file after
 // the other. A step closed with a failure ends the log there: later steps are dropped, as if
-// they had never started. Safe to use from any thread.
+// they had never started. Safe to use from any thread. One thread at a time hands lines and
+// closing actions on, with the lock released, so that slow output or closing actions (files
+// renamed into place, the record saved) never hold up the workers.
 class OrderedLog {
     struct step_t;
 
@@ -49,13 +53,20 @@ public:
     // The next step in walk order.
     Step open();
     // Ends a step. finish runs once the step's lines are out, in walk order, one at a time
-    // (it may change what the whole run holds); failure, when given, ends the log there.
+    // (it may change what the whole run holds); failure, when given, ends the log there, and
+    // so does a finish that throws. A step's finish is dropped, never run, when the log has
+    // ended before its turn.
     void close(Step& step, std::function<void()> finish = {}, std::exception_ptr failure = nullptr);
+    // Waits while limit steps or more are open or waiting for an earlier one, so that a walk
+    // far ahead of a slow file holds a bounded number of finished files.
+    void wait_for_room(std::size_t limit);
 
     // Whether a step has been closed with a failure (work not started yet comes after it in
     // walk order and need not be done), and the first failure in walk order once every step
     // before it is closed.
     bool failing() const noexcept { return failing_.load(); }
+    // Whether a step closed with a failure comes before this one in walk order.
+    bool after_failure(const Step& step) const noexcept { return failing_at_.load() < step.step_->index; }
     std::exception_ptr failure() const;
 
 private:
@@ -70,15 +81,23 @@ private:
         std::function<void()> finish;
         std::exception_ptr failure;
         bool closed = false;
+        std::uint64_t index = 0;  // in walk order
     };
 
+    using Lock = std::unique_lock<std::mutex>;
     void record(const std::shared_ptr<step_t>& step, event_t event);
     void forward(const event_t& event);
-    void release();
+    void release(Lock& lock);
+    bool release_front(Lock& lock);
+    void fail(std::exception_ptr failure, std::deque<std::shared_ptr<step_t>>& dropped);
 
     CompileLogBase& target_;
     mutable std::mutex mutex_;
     std::deque<std::shared_ptr<step_t>> steps_;  // open, or closed behind an open one
     std::exception_ptr failure_;
     std::atomic<bool> failing_{false};
+    std::atomic<std::uint64_t> failing_at_{UINT64_MAX};  // the first step closed with a failure
+    std::uint64_t opened_ = 0;
+    bool releasing_ = false;            // a thread is handing lines on
+    std::condition_variable released_;  // steps left the front, or the log ended
 };

@@ -6,19 +6,35 @@
 
 #include <string_view>
 
-void commit_output(OutputFile& output, bool fresh) {
-    if (fresh)
-        output.commit();
-    else
-        output.commit_if_changed();
+StagedOutputs::StagedOutputs() = default;
+StagedOutputs::StagedOutputs(StagedOutputs&&) noexcept = default;
+StagedOutputs& StagedOutputs::operator=(StagedOutputs&&) noexcept = default;
+StagedOutputs::~StagedOutputs() = default;
+
+OutputFile& StagedOutputs::open(const std::string& target, bool fresh) {
+    outputs_.push_back({std::make_unique<OutputFile>(target), fresh});
+    return *outputs_.back().file;
 }
 
-void write_text_file(const std::string& path, const std::string& text, std::optional<unsigned> permissions,
-                     bool fresh) {
-    OutputFile output(path);
+void StagedOutputs::close() {
+    for (staged_t& output : outputs_) output.file->file().close();
+}
+
+void StagedOutputs::commit() {
+    for (staged_t& output : outputs_) {
+        if (output.fresh)
+            output.file->commit();
+        else
+            output.file->commit_if_changed();
+    }
+    outputs_.clear();
+}
+
+void write_text_file(StagedOutputs& outputs, const std::string& path, const std::string& text,
+                     std::optional<unsigned> permissions, bool fresh) {
+    OutputFile& output = outputs.open(path, fresh);
     output.file().write(text.data(), text.size());
     if (permissions) output.set_permissions(*permissions);
-    commit_output(output, fresh);
 }
 
 std::optional<std::string> rewritten(const LinkRewriter& rewriter, const std::string& text, text_kind_t kind,

@@ -2,19 +2,44 @@
 
 #include "html/links.h"
 
+#include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 class CompileLogBase;
 class OutputFile;
 
-// An output already holding these bytes is left as it is, so that its time stays; in a
-// folder just made (fresh) there is none to look at.
-void commit_output(OutputFile& output, bool fresh);
+// The outputs of one file, written to temporary files and put in place only when the file's
+// turn comes in walk order: a run that ends at an error drops those of every later file, so
+// that its destination is the one a run doing one file after the other leaves.
+class StagedOutputs {
+public:
+    StagedOutputs();
+    StagedOutputs(StagedOutputs&&) noexcept;
+    StagedOutputs& operator=(StagedOutputs&&) noexcept;
+    // Outputs never committed go, with their temporary files.
+    ~StagedOutputs();
 
-// Writes text as the file path, with the permission bits given (else the default ones).
-void write_text_file(const std::string& path, const std::string& text, std::optional<unsigned> permissions = {},
-                     bool fresh = false);
+    // A new output for target. An output already holding the same bytes is left as it is, so
+    // that its time stays, unless fresh says there is none (a folder this run made).
+    OutputFile& open(const std::string& target, bool fresh);
+    // Closes the files written, so that a file waiting for its turn holds no descriptor.
+    void close();
+    // Puts every output in its target's place, in the order they were opened.
+    void commit();
+
+private:
+    struct staged_t {
+        std::unique_ptr<OutputFile> file;
+        bool fresh = false;
+    };
+    std::vector<staged_t> outputs_;
+};
+
+// Writes text as the output for path, with the permission bits given (else the default ones).
+void write_text_file(StagedOutputs& outputs, const std::string& path, const std::string& text,
+                     std::optional<unsigned> permissions = {}, bool fresh = false);
 
 // The text with its links to renamed pages rewritten, or nullopt when nothing changes. A UTF-16
 // page (with its byte order mark) is rewritten in its own encoding. One that is not text at all,

@@ -8,6 +8,7 @@
 #include "ssi/document_cache.h"
 #include "ssi/preferences.h"
 
+#include <cstddef>
 #include <optional>
 #include <string>
 #include <utility>
@@ -53,5 +54,11 @@ struct run_state_t {
     std::vector<std::string> written_pages;  // HTML and CSS outputs, from the site's root, for the link check
     Incremental* incremental = nullptr;      // when runs are recorded
     WorkerPool* pool = nullptr;
-    walk_step_t walk;  // the walk's pending step
+    std::size_t window = 0;  // how many files may wait for an earlier one in walk order (0: no bound)
+    walk_step_t walk;        // the walk's pending step
+    // Folders this run made, in walk order (changed by the walk's thread only), and how many of
+    // them came before the last of the walk's steps handed on: a run that ends at a failure
+    // takes back the later ones, which a run doing one file after the other never made.
+    std::vector<std::string> made_folders;
+    std::size_t kept_folders = 0;
 };

@@ -39,6 +39,11 @@ void WorkerPool::wait() {
     room_.wait(lock, [this] { return queue_.empty() && running_ == 0; });
 }
 
+std::exception_ptr WorkerPool::failure() {
+    const std::lock_guard lock(mutex_);
+    return failure_;
+}
+
 void WorkerPool::serve() {
     std::unique_lock lock(mutex_);
     for (;;) {
@@ -49,9 +54,16 @@ void WorkerPool::serve() {
         ++running_;
         lock.unlock();
         room_.notify_all();
-        work();
-        work = nullptr;
+        std::exception_ptr failure;
+        try {
+            work();
+            work = nullptr;
+        } catch (...) {
+            failure = std::current_exception();
+            work = nullptr;
+        }
         lock.lock();
+        if (failure && !failure_) failure_ = failure;
         --running_;
         if (queue_.empty() && running_ == 0) room_.notify_all();
     }

@@ -3,6 +3,7 @@
 #include <condition_variable>
 #include <cstddef>
 #include <deque>
+#include <exception>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -12,7 +13,8 @@ class StackThread;
 
 // Threads that take work in the order it is given. With one thread, work runs at once on the
 // caller's thread instead, exactly as without a pool. submit waits while the queue is full, so
-// a walk far ahead of its workers holds a bounded number of files. Work must not throw.
+// a walk far ahead of its workers holds a bounded number of files. Work that throws all the
+// same is kept from ending the program: its first failure is kept for failure().
 class WorkerPool {
 public:
     WorkerPool(unsigned threads, std::size_t stack_bytes);
@@ -24,6 +26,8 @@ public:
     void submit(std::function<void()> work);
     // Returns once every piece of work given so far has ended.
     void wait();
+    // What the first piece of work that threw on a worker threw, if any.
+    std::exception_ptr failure();
 
 private:
     void serve();
@@ -35,5 +39,6 @@ private:
     std::size_t capacity_;
     std::size_t running_ = 0;
     bool ending_ = false;
+    std::exception_ptr failure_;
     std::vector<std::unique_ptr<StackThread>> threads_;
 };

@@ -8,6 +8,7 @@
 #include <vector>
 
 class File;
+class OutputFile;
 
 // Which file a path leads to, so that include chains and walks can tell a file they already hold.
 struct file_identity_t {
@@ -54,6 +55,9 @@ void copy_file(const std::string& source, const std::string& destination);
 // The same for a source already read into memory: content is written with the permission
 // bits and modification time of the source as status describes it.
 void write_copy(const std::string& destination, std::string_view content, const file_status_t& status);
+// Both into an output the caller commits (or drops) later, as a run does in walk order.
+void copy_file(const std::string& source, OutputFile& output);
+void write_copy(OutputFile& output, std::string_view content, const file_status_t& status);
 
 // Removes a file, if there is one; used to take back an output that failed half-way.
 void remove_file(const std::string& path) noexcept;

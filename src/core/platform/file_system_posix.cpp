@@ -170,21 +170,32 @@ void make_directories(const std::string& path) {
 
 void write_copy(const std::string& destination, std::string_view content, const file_status_t& status) {
     OutputFile output(destination);
+    write_copy(output, content, status);
+    output.commit();
+}
+
+void write_copy(OutputFile& output, std::string_view content, const file_status_t& status) {
+    const std::string& destination = output.file().path();
     output.file().write(content.data(), content.size());
     output.set_permissions(status.permissions);
     const struct timespec modified = {static_cast<time_t>(status.modified), status.modified_nanoseconds};
     const struct timespec times[2] = {modified, modified};
     if (::futimens(output.file().native_handle(), times) != 0) throw_os_error(errno, destination);
-    output.commit();
 }
 
 void copy_file(const std::string& source, const std::string& destination) {
+    OutputFile output(destination);
+    copy_file(source, output);
+    output.commit();
+}
+
+void copy_file(const std::string& source, OutputFile& output) {
+    const std::string& destination = output.file().path();
     File in(source, File::access_t::read);
     struct stat st;
     if (::fstat(in.native_handle(), &st) != 0) throw_os_error(errno, source);
     if (!S_ISREG(st.st_mode)) throw_os_error(S_ISDIR(st.st_mode) ? EISDIR : EINVAL, source);
 
-    OutputFile output(destination);
     File& out = output.file();
     if (!copy_sparse(in.native_handle(), out.native_handle(), st, destination) &&
         !copy_in_kernel(in.native_handle(), out.native_handle(), static_cast<std::uint64_t>(st.st_size), destination)) {
@@ -202,7 +213,6 @@ void copy_file(const std::string& source, const std::string& destination) {
     output.set_permissions(st.st_mode);
     const struct timespec times[2] = {st.st_atim, st.st_mtim};
     if (::futimens(out.native_handle(), times) != 0) throw_os_error(errno, destination);
-    output.commit();
 }
 
 void rename_path(const std::string& from, const std::string& to) {

@@ -178,21 +178,32 @@ void set_times(const File& file, std::int64_t seconds, long nanoseconds, const s
 
 void write_copy(const std::string& destination, std::string_view content, const file_status_t& status) {
     OutputFile output(destination);
+    write_copy(output, content, status);
+    output.commit();
+}
+
+void write_copy(OutputFile& output, std::string_view content, const file_status_t& status) {
+    const std::string& destination = output.file().path();
     output.file().write(content.data(), content.size());
     set_times(output.file(), status.modified, status.modified_nanoseconds, destination);
     output.set_permissions(status.permissions);
-    output.commit();
 }
 
 // CopyFileW copies the content (on the server, for a network share) into the temporary file,
 // which then takes the target's place. It copies the last-write time and the read-only
 // attribute too, but not every implementation does (Wine), so both are set again.
 void copy_file(const std::string& source, const std::string& destination) {
+    OutputFile output(destination);
+    copy_file(source, output);
+    output.commit();
+}
+
+void copy_file(const std::string& source, OutputFile& output) {
+    const std::string& destination = output.file().path();
     File in(source, File::access_t::read);
     const file_status_t status = stat_file(in);
     if (status.kind != file_kind_t::regular) throw_os_error(status.kind == file_kind_t::directory ? EISDIR : EINVAL, source);
 
-    OutputFile output(destination);
     output.file().close();
     const std::wstring temporary = win32::native_path(output.temporary_path());
     if (!::CopyFileW(win32::native_path(source).c_str(), temporary.c_str(), FALSE)) {
@@ -208,7 +219,6 @@ void copy_file(const std::string& source, const std::string& destination) {
     info.FileAttributes = (status.permissions & 0200) == 0 ? FILE_ATTRIBUTE_READONLY : FILE_ATTRIBUTE_NORMAL;
     if (copy.get() == INVALID_HANDLE_VALUE || !::SetFileInformationByHandle(copy.get(), FileBasicInfo, &info, sizeof info))
         win32::throw_error(::GetLastError(), destination);
-    output.commit();
 }
 
 void rename_path(const std::string& from, const std::string& to) {

@@ -31,7 +31,7 @@ std::exception_ptr RunDriver::convert() {
     std::thread counter;
     if (request_.count_files)
         counter = std::thread(
-            [this] { files_found_ = count_files(request_.source, request_.destination, request_.preferences); });
+            [this] { files_found_ = count_files(request_.source, request_.destination, request_.preferences, &control_.cancel); });
     std::exception_ptr error;
     try {
         run_with_stack(conversion_stack_bytes, [this] {
@@ -60,6 +60,10 @@ run_outcome_t RunDriver::run() {
         ++outcome.summary.errors;  // the one that stopped the run
         outcome.error = e.what();
         if (const auto* located = dynamic_cast<const located_error*>(&e)) outcome.where = located->where();
+    } catch (...) {
+        outcome.end = run_end_t::failed;
+        ++outcome.summary.errors;
+        outcome.error = "failed with an unknown exception";
     }
     const SSIDirectoryPreferences& preferences = request_.preferences;
     log_.summary(summary_text(outcome.summary, preferences.keep_going, preferences.check, preferences.check_links));

@@ -1,0 +1,167 @@
+// Runs on a pool of workers: a run that stops is exact, failures stay inside the run, and a
+// stop is prompt.
+#include "build/ordered_log.h"
+#include "build/worker_pool.h"
+#include "run/driver.h"
+
+#include "recording_log.h"
+#include "temp_tree.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <atomic>
+#include <functional>
+#include <stdexcept>
+#include <string>
+
+namespace {
+using Lines = std::vector<std::string>;
+
+// A log that calls act once, on the first line that starts with trigger.
+struct TriggeringLog : RecordingLog {
+    std::string trigger;
+    std::function<void()> act;
+    conversion_control_t* control = nullptr;  // the run's, which act stops after acting
+    void message(const std::string& text) override {
+        RecordingLog::message(text);
+        if (act && text.starts_with(trigger)) std::exchange(act, nullptr)();
+    }
+};
+
+struct run_t {
+    run_outcome_t outcome;
+    Lines log;
+};
+
+run_t run(const TempTree& t, const std::string& destination, const SSIDirectoryPreferences& preferences,
+          TriggeringLog& log) {
+    run_request_t request{t.path("src"), t.path(destination), preferences};
+    RunReport report;
+    RunDriver driver(request, log, report);
+    log.control = &driver.control();
+    if (log.act) log.act = [&log, act = log.act] {
+        act();
+        log.control->cancel = true;
+    };
+    run_t result{driver.run(), {}};
+    result.log = log.texts(true);
+    return result;
+}
+
+SSIDirectoryPreferences on_workers(unsigned jobs) {
+    SSIDirectoryPreferences preferences = default_preferences();
+    preferences.source_as_root = true;
+    preferences.jobs = jobs;
+    preferences.rebuild = SSIDirectoryPreferences::rebuild_t::off;
+    return preferences;
+}
+
+// A page that fails late (a long text before a missing include), with files and folders after it.
+void write_failing_site(const TempTree& t) {
+    t.write("src/a.txt", "a");
+    t.write("src/b.shtml", std::string(300000, 'b') + "<!--#include virtual=\"/missing.inc\" -->");
+    t.write("src/c.txt", "c");
+    t.write("src/m/n.txt", "n");
+    t.write("src/m/o.shtml", "o");
+    t.write("src/sub/deep/p.txt", "p");
+    t.write("src/z.txt", "z");
+}
+}  // namespace
+
+// A run that stops at an error leaves, log line for log line and byte for byte, what a run
+// doing one file after the other leaves, whatever the workers did meanwhile.
+TEST(Parallel, ARunStoppedByAnErrorLeavesTheDestinationOfOneWorker) {
+    TempTree t;
+    write_failing_site(t);
+    TriggeringLog one_log;
+    const run_t one = run(t, "one", on_workers(1), one_log);
+    ASSERT_EQ(one.outcome.end, run_end_t::failed);
+    const Tree expected = read_tree(t.path("one"));
+    ASSERT_EQ(expected, (Tree{{"a.txt", "a"}}));
+    for (const unsigned jobs : {2u, 4u}) {
+        for (int i = 0; i < 20; ++i) {
+            SCOPED_TRACE(std::to_string(jobs) + " workers, run " + std::to_string(i));
+            const std::string destination = "d" + std::to_string(jobs) + "-" + std::to_string(i);
+            TriggeringLog log;
+            const run_t many = run(t, destination, on_workers(jobs), log);
+            EXPECT_EQ(read_tree(t.path(destination)), expected);
+            EXPECT_EQ(many.log, one.log);
+            EXPECT_EQ(many.outcome.status, one.outcome.status);
+            EXPECT_EQ(many.outcome.error, one.outcome.error);
+        }
+    }
+}
+
+// A file's output that cannot be put in place (a folder stands there) is that file's error
+// when its turn comes: logged with keep_going, else the end of the run there.
+TEST(Parallel, AnOutputThatCannotTakeItsPlaceIsItsFilesError) {
+    for (const bool keep_going : {true, false}) {
+        SCOPED_TRACE(keep_going ? "keep going" : "stop");
+        TempTree t;
+        t.write("src/a.txt", "a");
+        t.write("src/b.txt", "b");
+        t.write("src/c.txt", "c");
+        t.write("dst/b.txt/inside", "x");
+        SSIDirectoryPreferences preferences = on_workers(2);
+        preferences.keep_going = keep_going;
+        TriggeringLog log;
+        const run_t result = run(t, "dst", preferences, log);
+        EXPECT_EQ(result.outcome.status, 1);
+        EXPECT_EQ(read_file(t.path("dst/a.txt")), "a");
+        EXPECT_EQ(read_file(t.path("dst/b.txt/inside")), "x");
+        EXPECT_EQ(read_tree(t.path("dst")).count("c.txt"), keep_going ? 1u : 0u);
+        EXPECT_EQ(result.outcome.summary.failed_copies, keep_going ? 1u : 0u);
+    }
+}
+
+// What the ordered log's closing actions and the pool's work throw stays in the run.
+TEST(Parallel, ThrowingWorkAndClosingActionsEndTheRunNotTheProgram) {
+    RecordingLog target;
+    OrderedLog ordered(target);
+    {
+        WorkerPool pool(2, 1 << 20);
+        OrderedLog::Step first = ordered.open();
+        OrderedLog::Step second = ordered.open();
+        pool.submit([&] { throw std::logic_error("lost"); });
+        pool.submit([&] {
+            second.message("second");
+            ordered.close(second);
+        });
+        pool.submit([&] {
+            first.message("first");
+            ordered.close(first, [] { throw 42; });
+        });
+        pool.wait();
+        ASSERT_NE(pool.failure(), nullptr);
+        EXPECT_THROW(std::rethrow_exception(pool.failure()), std::logic_error);
+    }
+    ASSERT_NE(ordered.failure(), nullptr);
+    EXPECT_THROW(std::rethrow_exception(ordered.failure()), int);
+    EXPECT_EQ(target.texts(), Lines{"first"});
+}
+
+// A stop drops the files not started yet (at most one per worker is in progress then) and
+// ends the run, also once every file has started, before the link check: never "Finished!".
+TEST(Parallel, AStopIsPrompt) {
+    for (const char* trigger : {"Converting p05", "Converting p39"}) {
+        SCOPED_TRACE(trigger);
+        TempTree t;
+        for (int i = 0; i < 40; ++i) {
+            const std::string n = (i < 10 ? "0" : "") + std::to_string(i);
+            t.write("src/p" + n + ".shtml", std::string(20000, 'x') + "<a href=\"/gone" + n + ".html\">x</a>");
+        }
+        SSIDirectoryPreferences preferences = on_workers(4);
+        preferences.check_links = true;
+        TriggeringLog log;
+        log.trigger = trigger;
+        std::uint64_t done_before = 0;
+        log.act = [&] { done_before = log.control->files_done.load(); };
+        const run_t result = run(t, "dst", preferences, log);
+        EXPECT_EQ(result.outcome.end, run_end_t::cancelled);
+        EXPECT_EQ(result.outcome.status, 128);
+        EXPECT_LE(result.outcome.summary.documents, done_before + 4);
+        EXPECT_EQ(result.outcome.summary.broken_links, 0u);
+        EXPECT_EQ(std::count(result.log.begin(), result.log.end(), "Finished!"), 0);
+    }
+}
