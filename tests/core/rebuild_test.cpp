@@ -1,4 +1,4 @@
-// Runs on a pool of workers, and rebuilds that do only what changed.
+// Rebuilds that do only what changed.
 #include "platform/file_system.h"
 #include "site_run.h"
 
@@ -33,29 +33,6 @@ void write_site(const TempTree& t) {
     t.write("src/sub2/warns.shtml", "<!--#bogus -->ok");
 }
 }  // namespace
-
-// Whatever the number of workers, a run that goes on past a failure gives the log, the
-// diagnostics and every output byte of a run that does one file after the other (a run that
-// stops at a failure: parallel_test).
-TEST(Parallel, RunsGiveTheLogAndOutputsOfARunOneFileAfterTheOther) {
-    TempTree t;
-    write_site(t);
-    std::vector<run_t> runs;
-    for (const unsigned jobs : {1u, 4u}) {
-        SSIDirectoryPreferences preferences = default_preferences();
-        preferences.source_as_root = true;
-        preferences.keep_going = true;
-        preferences.jobs = jobs;
-        runs.push_back(convert(t, preferences, jobs == 1 ? "one" : "four"));
-    }
-    EXPECT_EQ(runs[0].log, runs[1].log);
-    EXPECT_EQ(runs[0].error, runs[1].error);
-    EXPECT_EQ(runs[0].summary.documents, runs[1].summary.documents);
-    EXPECT_EQ(runs[0].summary.copies, runs[1].summary.copies);
-    EXPECT_EQ(runs[0].summary.errors, runs[1].summary.errors);
-    EXPECT_EQ(runs[0].summary.failed_documents, 1u);
-    EXPECT_EQ(read_tree(t.path("one")), read_tree(t.path("four")));
-}
 
 // The second run does only what changed; outputs that nobody changed keep their bytes and times.
 TEST(Rebuild, DoesOnlyWhatChangedSinceTheLastRun) {
