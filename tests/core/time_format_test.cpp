@@ -41,11 +41,8 @@ TEST(TimeFormat, MatchesTheGnuCLibraryInTheCLocale) {
     const std::set<std::string> differ = {"%^P", "%^10P", "%#c",  "%#10c", "%10s",  "%010s", "%^10s", "%#10s",
                                           "%_z", "%-z",   "%10z", "%_10z", "%010z", "%^10z", "%#10z"};
     // E and O where glibc takes them, odd ends, and the Apache dialect's default date.
-    std::vector<std::string> formats = {"%Ec",  "%EC", "%Ex", "%EX",  "%Ey",
-                                        "%EY",  "%Od", "%Oe", "%OH",  "%OI",
-                                        "%Om",  "%OM", "%OS", "%Ou",  "%OU",
-                                        "%OV",  "%Ow", "%OW", "%Oy",  "%Q",
-                                        "at %", "%%Y", "%5%", "%_5%", "%A, %d-%b-%Y %H:%M:%S %Z"};
+    std::vector<std::string> formats = {"%Ec", "%EC", "%Ex", "%EY", "%Od", "%Oe", "%OH", "%OV", "%Ow", "%Oy",
+                                        "%Q", "at %", "%%Y", "%5%", "%_5%", "%A, %d-%b-%Y %H:%M:%S %Z"};
     for (const std::string flags : {"", "_", "-", "0", "^", "#", "10", "_10", "010", "^10", "#10"})
         for (const char conversion : std::string_view("aAbBcCdDeFgGhHIjklmMnpPrRsStTuUVwWxXyYzZ%"))
             if (const std::string format = "%" + flags + conversion; !differ.contains(format))
