@@ -40,9 +40,7 @@ TEST(Cli, RunsPrintProgressAndEndWithFinishedOrTheError) {
          "a.shtml:1:1: warning: Unknown SSI command: bogus\n1 document converted, 0 files copied, 0 skipped, 1 up to "
          "date; 0 errors, 1 warning\n",
          ""},
-        {{"--quiet", t.path("src"), t.path()}, 1, nothing,
-         "orrinfold: Destination directory must not contain the source directory\n"},
-        {{t.path("none"), t.path("dst2")}, 1, nothing,
+        {{"--quiet", t.path("none"), t.path("dst2")}, 1, nothing,
          "orrinfold: " + t.path("none") + ": No such file or directory\n"},
     };
     for (const auto& row : rows) {
@@ -141,14 +139,12 @@ TEST(Cli, LocatedDiagnosticsKeepGoingWerrorAndCheck) {
                               "1 document failed\n");
     EXPECT_EQ(read_tree(t.path("dst")), (Tree{{"a.shtml", "x\n \n\xC3\xA9 "}, {"c.txt", "c"}, {"inc", "<dir>"}}));
 
-    // Without failures the run exits 0, unless --werror finds errors or warnings.
+    // --werror reaches the run (the statuses it gives: run_driver_test).
     t.write("src/b.shtml", "b");
+    t.write("src/a.shtml", "<!--#bogus -->");
     EXPECT_EQ(run({"-q", t.path("src"), t.path("dst")}).code, 0);
     EXPECT_EQ(run({"-q", "--werror", t.path("src"), t.path("dst")}).code, 1);
-    t.write("src/a.shtml", "<!--#bogus -->");
-    EXPECT_EQ(run({"-q", "--werror", t.path("src"), t.path("dst")}).code, 1);
     t.write("src/a.shtml", "a");
-    EXPECT_EQ(run({"-q", "--werror", t.path("src"), t.path("dst")}).code, 0);
 
     // A check writes nothing and warns about what silently gives wrong pages.
     t.write("src/b.shtml", "<!--#echo var=\"unset\" --><!--#set var=\"x\" value=\"1\" --><!--#echo var=\"x\" -->\n"

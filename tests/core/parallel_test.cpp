@@ -57,38 +57,49 @@ SSIDirectoryPreferences on_workers(unsigned jobs) {
     return preferences;
 }
 
-// A page that fails late (a long text before a missing include), with files and folders after it.
+// A page that fails late (a long text before a missing include), with files, folders and a page
+// that includes and warns after it.
 void write_failing_site(const TempTree& t) {
     t.write("src/a.txt", "a");
     t.write("src/b.shtml", std::string(300000, 'b') + "<!--#include virtual=\"/missing.inc\" -->");
     t.write("src/c.txt", "c");
     t.write("src/m/n.txt", "n");
-    t.write("src/m/o.shtml", "o");
+    t.write("src/m/o.shtml", "<!--#include virtual=\"/c.txt\" --><!--#bogus -->");
     t.write("src/sub/deep/p.txt", "p");
     t.write("src/z.txt", "z");
 }
 }  // namespace
 
-// A run that stops at an error leaves, log line for log line and byte for byte, what a run
-// doing one file after the other leaves, whatever the workers did meanwhile.
-TEST(Parallel, ARunStoppedByAnErrorLeavesTheDestinationOfOneWorker) {
-    TempTree t;
-    write_failing_site(t);
-    TriggeringLog one_log;
-    const run_t one = run(t, "one", on_workers(1), one_log);
-    ASSERT_EQ(one.outcome.end, run_end_t::failed);
-    const Tree expected = read_tree(t.path("one"));
-    ASSERT_EQ(expected, (Tree{{"a.txt", "a"}}));
-    for (const unsigned jobs : {2u, 4u}) {
-        for (int i = 0; i < 20; ++i) {
-            SCOPED_TRACE(std::to_string(jobs) + " workers, run " + std::to_string(i));
-            const std::string destination = "d" + std::to_string(jobs) + "-" + std::to_string(i);
-            TriggeringLog log;
-            const run_t many = run(t, destination, on_workers(jobs), log);
-            EXPECT_EQ(read_tree(t.path(destination)), expected);
-            EXPECT_EQ(many.log, one.log);
-            EXPECT_EQ(many.outcome.status, one.outcome.status);
-            EXPECT_EQ(many.outcome.error, one.outcome.error);
+// A run that stops at an error, or goes on past it, leaves log line for log line, diagnostic
+// for diagnostic and byte for byte what a run doing one file after the other leaves, whatever
+// the workers did meanwhile.
+TEST(Parallel, RunsLeaveTheLogAndDestinationOfOneWorker) {
+    for (const bool keep_going : {false, true}) {
+        TempTree t;
+        write_failing_site(t);
+        SSIDirectoryPreferences preferences = on_workers(1);
+        preferences.keep_going = keep_going;
+        TriggeringLog one_log;
+        const run_t one = run(t, "one", preferences, one_log);
+        ASSERT_EQ(one.outcome.status, 1);
+        const Tree expected = read_tree(t.path("one"));
+        if (!keep_going) {
+            ASSERT_EQ(expected, (Tree{{"a.txt", "a"}}));
+        }
+        for (const unsigned jobs : {2u, 4u}) {
+            for (int i = 0; i < 20; ++i) {
+                SCOPED_TRACE(std::to_string(keep_going) + ", " + std::to_string(jobs) + " workers, run " + std::to_string(i));
+                const std::string destination = "d" + std::to_string(jobs) + "-" + std::to_string(i);
+                preferences.jobs = jobs;
+                TriggeringLog log;
+                const run_t many = run(t, destination, preferences, log);
+                EXPECT_EQ(read_tree(t.path(destination)), expected);
+                EXPECT_EQ(many.log, one.log);
+                EXPECT_EQ(many.outcome.status, one.outcome.status);
+                EXPECT_EQ(many.outcome.error, one.outcome.error);
+                EXPECT_EQ(many.outcome.summary.errors, one.outcome.summary.errors);
+                EXPECT_EQ(many.outcome.summary.documents, one.outcome.summary.documents);
+            }
         }
     }
 }

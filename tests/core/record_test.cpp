@@ -1,15 +1,13 @@
 // What a run does with the record of earlier runs when the record, the destination or the
 // state folder are not what the run left: nothing outside the destination is ever touched,
 // outputs no run produces any more go, and a record that cannot be kept is only a note.
-#include "build/convert.h"
 #include "build/manifest.h"
 
 #include "base/exceptions.h"
 #include "platform/file.h"
+#include "platform/file_lock.h"
 #include "platform/file_system.h"
-#include "recording_log.h"
-#include "ssi/preferences.h"
-#include "temp_tree.h"
+#include "site_run.h"
 
 #include <gtest/gtest.h>
 
@@ -28,40 +26,6 @@
 
 namespace {
 namespace fs = std::filesystem;
-using Lines = std::vector<std::string>;
-
-struct run_t {
-    Lines log;
-    std::string error;
-    run_summary_t summary;
-};
-
-SSIDirectoryPreferences recorded(const TempTree& t, unsigned jobs = 1, const char* state = "state") {
-    SSIDirectoryPreferences preferences = default_preferences();
-    preferences.source_as_root = true;
-    preferences.jobs = jobs;
-    preferences.rebuild = SSIDirectoryPreferences::rebuild_t::changed;
-    preferences.state_folder = t.path(state);
-    return preferences;
-}
-
-run_t convert(const TempTree& t, const SSIDirectoryPreferences& preferences, const char* destination = "dst") {
-    RecordingLog log;
-    conversion_control_t control;
-    std::string error;
-    try {
-        convert_directory("", t.path("src"), t.path(destination), preferences, log, &control);
-    } catch (const std::exception& e) {
-        error = e.what();
-    }
-    return {log.texts(true), error, control.summary};
-}
-
-bool logged(const run_t& run, std::string_view text) {
-    for (const std::string& line : run.log)
-        if (line.find(text) != std::string::npos) return true;
-    return false;
-}
 
 std::string record_in(const TempTree& t, const char* state = "state") {
     for (const auto& entry : fs::directory_iterator(t.path(state)))
@@ -83,34 +47,17 @@ void add_to_record(const std::string& record, const std::string& entries, int co
     text = text.substr(0, end) + entries + "end\t" + std::to_string(recorded + count) + "\n";
     File(record, File::access_t::write).write(text.data(), text.size());
 }
-
-std::vector<std::string> names_in(const std::string& folder) {
-    std::vector<std::string> names;
-    for (const auto& entry : fs::directory_iterator(folder)) names.push_back(entry.path().filename().string());
-    std::sort(names.begin(), names.end());
-    return names;
-}
 }  // namespace
 
 // A record naming paths that lead out of the destination (restored from elsewhere, or made to
 // harm) removes nothing there: it is not read, and the run does every file.
 TEST(Record, HostilePathsRemoveNothingOutsideTheDestination) {
-    const struct {
-        const char* name;
-        std::function<std::string(const TempTree&)> entries;
-    } rows[] = {
-        {"output up and out",
-         [](const TempTree& t) { return "f\tgone.txt\t" + stamp_text(t.path("src/a.txt")) + "\t0\no\t../v/victim.txt\t" +
-                                         stamp_text(t.path("v/victim.txt")) + "\n"; }},
-        {"absolute output",
-         [](const TempTree& t) { return "f\tgone.txt\t" + stamp_text(t.path("src/a.txt")) + "\t0\no\t" +
-                                         t.path("v/victim.txt") + "\t" + stamp_text(t.path("v/victim.txt")) + "\n"; }},
-        {"folder outside",
-         [](const TempTree& t) { return "d\tgone\t" + stamp_text(t.path("src")) + "\t0\no\t../v/empty\t" +
-                                         stamp_text(t.path("v/empty")) + "\n"; }},
-        {"dot and empty names",
-         [](const TempTree& t) { return "f\tgone.txt\t" + stamp_text(t.path("src/a.txt")) + "\t0\no\tsub/./..//x\t" +
-                                         stamp_text(t.path("v/victim.txt")) + "\n"; }},
+    // Each row is a source entry that is gone and its output: "" for the target's own path.
+    const struct { const char *name, *entry, *source, *output, *target; } rows[] = {
+        {"output up and out", "f\tgone.txt", "src/a.txt", "../v/victim.txt", "v/victim.txt"},
+        {"absolute output", "f\tgone.txt", "src/a.txt", "", "v/victim.txt"},
+        {"folder outside", "d\tgone", "src", "../v/empty", "v/empty"},
+        {"dot and empty names", "f\tgone.txt", "src/a.txt", "sub/./..//x", "v/victim.txt"},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.name);
@@ -119,9 +66,11 @@ TEST(Record, HostilePathsRemoveNothingOutsideTheDestination) {
         t.write("v/victim.txt", "not ours");
         t.make_dir("v/empty");
         run_as_plain_user(t.path(), [&] {
-            ASSERT_EQ(convert(t, recorded(t)).error, "");
-            add_to_record(record_in(t), row.entries(t), 1);
-            const run_t run = convert(t, recorded(t));
+            ASSERT_EQ(convert(t, rebuilding(t)).error, "");
+            const std::string output = *row.output ? row.output : t.path(row.target);
+            add_to_record(record_in(t), std::string(row.entry) + "\t" + stamp_text(t.path(row.source)) + "\t0\no\t" +
+                                            output + "\t" + stamp_text(t.path(row.target)) + "\n", 1);
+            const run_t run = convert(t, rebuilding(t));
             EXPECT_EQ(run.error, "");
             EXPECT_TRUE(logged(run, "warning: Cannot read the record of the last run")) << run.log.size();
             EXPECT_EQ(run.summary.removed, 0u);
@@ -138,11 +87,11 @@ TEST(Record, RemovalNeverFollowsALinkedFolder) {
     t.write("src/docs/a.txt", "a");
     t.write("src/b.txt", "b");
     run_as_plain_user(t.path(), [&] {
-        ASSERT_EQ(convert(t, recorded(t)).error, "");
+        ASSERT_EQ(convert(t, rebuilding(t)).error, "");
         fs::rename(t.path("dst/docs"), t.path("elsewhere"));
         fs::create_directory_symlink(t.path("elsewhere"), t.path("dst/docs"));
         fs::remove_all(t.path("src/docs"));
-        const run_t run = convert(t, recorded(t));
+        const run_t run = convert(t, rebuilding(t));
         EXPECT_EQ(run.error, "");
         EXPECT_TRUE(logged(run, "warning: Left docs/a.txt as it is")) << run.log.size();
         EXPECT_EQ(run.summary.removed, 0u);
@@ -158,7 +107,7 @@ TEST(Record, OutputsUnderEarlierNamesAreRemoved) {
     TempTree t;
     t.write("src/about.shtml", "about");
     t.write("src/notes.txt", "notes");
-    SSIDirectoryPreferences preferences = recorded(t);
+    SSIDirectoryPreferences preferences = rebuilding(t);
     ASSERT_EQ(convert(t, preferences).error, "");
     t.write("dst/mine.shtml", "the user's");
     preferences.rename_pages = "html";
@@ -185,7 +134,7 @@ TEST(Record, OutputsUnderEarlierNamesSurviveAStoppedRun) {
     TempTree t;
     t.write("src/about.shtml", "about");
     t.write("src/z.shtml", "z");
-    SSIDirectoryPreferences preferences = recorded(t);
+    SSIDirectoryPreferences preferences = rebuilding(t);
     ASSERT_EQ(convert(t, preferences).error, "");
     t.write("src/z.shtml", "<!--#include virtual=\"/nowhere.inc\" -->");
     preferences.rename_pages = "html";
@@ -200,22 +149,20 @@ TEST(Record, OutputsUnderEarlierNamesSurviveAStoppedRun) {
 // A record that cannot be saved during the run or at its end (a full disk here) is a note:
 // every file is done, and no temporary file stays in the state folder.
 TEST(Record, ASaveThatFailsIsANote) {
-    for (const unsigned jobs : {2u}) {
-        TempTree t;
-        for (int i = 0; i < 510; ++i) t.write("src/p" + std::to_string(i) + ".shtml", "page");
-        std::atomic<bool> slowed{false};
-        // The first page is slow, so that the run is due to save its record on the way.
-        set_write_hook([&slowed](const std::string& path) {
-            if (path.ends_with(".manifest")) throw_os_error(ENOSPC, path);
-            if (!slowed.exchange(true)) std::this_thread::sleep_for(std::chrono::milliseconds(2100));
-        });
-        const run_t run = convert(t, recorded(t, jobs));
-        set_write_hook({});
-        EXPECT_EQ(run.error, "");
-        EXPECT_EQ(run.summary.documents, 510u);
-        EXPECT_TRUE(logged(run, "Note: the record of this run could not be saved")) << run.log.size();
-        EXPECT_EQ(names_in(t.path("state")).size(), 1u);  // the lock; nothing of the record
-    }
+    TempTree t;
+    for (int i = 0; i < 510; ++i) t.write("src/p" + std::to_string(i) + ".shtml", "page");
+    std::atomic<bool> slowed{false};
+    // The first page is slow, so that the run is due to save its record on the way.
+    set_write_hook([&slowed](const std::string& path) {
+        if (path.ends_with(".manifest")) throw_os_error(ENOSPC, path);
+        if (!slowed.exchange(true)) std::this_thread::sleep_for(std::chrono::milliseconds(2100));
+    });
+    const run_t run = convert(t, rebuilding(t, 2));
+    set_write_hook({});
+    EXPECT_EQ(run.error, "");
+    EXPECT_EQ(run.summary.documents, 510u);
+    EXPECT_TRUE(logged(run, "Note: the record of this run could not be saved")) << run.log.size();
+    EXPECT_EQ(names_in(t.path("state")).size(), 1u);  // the lock; nothing of the record
 }
 
 // A record far larger than any this site could have (a sparse file of a terabyte) is a
@@ -223,9 +170,9 @@ TEST(Record, ASaveThatFailsIsANote) {
 TEST(Record, AHugeRecordIsAWarningAndAFullRun) {
     TempTree t;
     t.write("src/a.shtml", "a");
-    ASSERT_EQ(convert(t, recorded(t)).error, "");
+    ASSERT_EQ(convert(t, rebuilding(t)).error, "");
     fs::resize_file(record_in(t), std::uint64_t{1} << 40);
-    const run_t run = convert(t, recorded(t));
+    const run_t run = convert(t, rebuilding(t));
     EXPECT_EQ(run.error, "");
     EXPECT_TRUE(logged(run, "is larger than any record of this site; every file is done again"));
     EXPECT_EQ(run.summary.documents, 1u);
@@ -251,25 +198,40 @@ TEST(Record, LeftoverTemporaryFilesAreRemovedAndNeverPublished) {
 }
 
 // One run at a time per destination, whatever state folder each keeps its record in; a state
-// folder inside the source or the destination is refused before anything is written.
+// folder inside the source or the destination is refused before anything is written; the
+// records of destinations that are gone are dropped.
 TEST(Record, OneLockPerDestinationAndAStateFolderOutsideTheSite) {
     TempTree t;
     t.write("src/a.txt", "a");
-    ASSERT_EQ(convert(t, recorded(t)).error, "");
+    ASSERT_EQ(convert(t, rebuilding(t)).error, "");
+    {
+        std::string lock;
+        for (const auto& entry : fs::directory_iterator(t.path("state")))
+            if (entry.path().extension() == ".lock") lock = entry.path().string();
+        const std::optional<FileLock> held = FileLock::try_lock(lock);
+        ASSERT_TRUE(held);
+        const run_t run = convert(t, rebuilding(t));
+        EXPECT_NE(run.error.find("Another run is writing to " + t.path("dst")), std::string::npos) << run.error;
+        EXPECT_EQ(run.log, Lines{});
+    }
 #ifndef _WIN32
     {
         const int held = ::open(t.path("dst").c_str(), O_RDONLY | O_DIRECTORY);
         ASSERT_EQ(::flock(held, LOCK_EX | LOCK_NB), 0);
-        const run_t run = convert(t, recorded(t, 1, "other-state"));
+        const run_t run = convert(t, rebuilding(t, 1, "other-state"));
         ::close(held);
         EXPECT_NE(run.error.find("Another run is writing to " + t.path("dst")), std::string::npos) << run.error;
     }
 #endif
     for (const char* inside : {"src/state", "dst/state", "dst/new/state"}) {
-        const run_t run = convert(t, recorded(t, 1, inside));
+        const run_t run = convert(t, rebuilding(t, 1, inside));
         EXPECT_NE(run.error.find("must not lie inside"), std::string::npos) << inside << ": " << run.error;
         EXPECT_FALSE(fs::exists(t.path(inside)));
     }
+    fs::remove_all(t.path("dst"));
+    convert(t, rebuilding(t), "other");
+    const std::vector<std::string> state = names_in(t.path("state"));
+    EXPECT_EQ(std::count_if(state.begin(), state.end(), [](const std::string& n) { return n.ends_with(".manifest"); }), 1);
 }
 
 // A destination moved since its record was written: a note naming both, and nothing removed;
@@ -278,15 +240,15 @@ TEST(Record, AMovedDestinationRemovesNothingAndSaysSo) {
     TempTree t;
     t.write("src/a.txt", "a");
     t.write("src/b.txt", "b");
-    ASSERT_EQ(convert(t, recorded(t)).error, "");
+    ASSERT_EQ(convert(t, rebuilding(t)).error, "");
     fs::rename(t.path("dst"), t.path("moved"));
     fs::remove(t.path("src/b.txt"));
-    run_t run = convert(t, recorded(t), "moved");
+    run_t run = convert(t, rebuilding(t), "moved");
     EXPECT_TRUE(logged(run, "Note: the record of the last run into this folder names " + real_path(t.path()) +
                                 "/dst as its destination, now " + real_path(t.path("moved"))));
     EXPECT_EQ(run.summary.removed, 0u);
     EXPECT_TRUE(fs::exists(t.path("moved/b.txt")));
-    run = convert(t, recorded(t), "moved");
+    run = convert(t, rebuilding(t), "moved");
     EXPECT_EQ(run.summary.removed, 1u);
     EXPECT_FALSE(fs::exists(t.path("moved/b.txt")));
 }

@@ -282,19 +282,6 @@ TEST(Variables, LocalDateFollowsTheZoneAndOutOfRangeIsEmpty) {
     EXPECT_EQ(result.log.size(), 0U);
 }
 
-TEST(FormatSize, AbbreviatedCutsOneDecimalBelowAHundredAndBytesArePlain) {
-    const struct { std::uint64_t size; std::u16string_view abbreviated; } cases[] = {
-        {0, u"0.0k"},       {102, u"0.0k"},        {103, u"0.1k"},     {1536, u"1.5k"},     {102399, u"99.9k"},
-        {102400, u"100k"},  {1048575, u"1023k"},   {1048576, u"1.0M"}, {104857599, u"99.9M"}, {104857600, u"100M"},
-        {5368709120, u"5120M"},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.size);
-        EXPECT_EQ(format_size(c.size, SSIParser::size_format_t::abbrev), c.abbreviated);
-        EXPECT_EQ(format_size(c.size, SSIParser::size_format_t::bytes), to_decimal_w(c.size));
-    }
-}
-
 TEST(FormatTime, FixedCompositeFormsAndTheCut) {
     const std::tm sample = *universal_time(sample_time);
     std::u16string days_format, days;

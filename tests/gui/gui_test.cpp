@@ -438,25 +438,6 @@ private slots:
         QVERIFY(!child(window_.get(), "watch_button")->isChecked());
     }
 
-    // A source folder removed while watched is told of and waited for; once it is made again
-    // the log says so and the site is converted again.
-    void watch_waits_for_a_source_that_goes_away() {
-        TempTree t;
-        t.write("src/a.shtml", "a");
-        QVERIFY(source()->select_path(t.path("src")));
-        QVERIFY(destination()->select_path(t.make_dir("dst")));
-        click(window_.get(), "watch_button");
-        QTRY_VERIFY(log_lines().contains("Watching " + q(t.path("src")) + " for changes"));
-        std::filesystem::remove_all(t.path("src"));
-        QTRY_VERIFY(log_lines().contains(q(t.path("src")) + " is gone; waiting for it to come back"));
-        t.write("src/b.shtml", "b");
-        QTRY_COMPARE(log_lines().count("Finished!"), 2);
-        QVERIFY(log_lines().contains(q(t.path("src")) + " is back; rebuilding"));
-        QCOMPARE(read_file(t.path("dst/b.shtml")), std::string("b"));
-        click(window_.get(), "watch_button");
-        QCOMPARE(log_lines().last(), QStringLiteral("Stopped watching"));
-    }
-
     // Last: a failure here may end the program.
     void cancel_and_closing_stop_a_run_between_files() {
         TempTree t;
