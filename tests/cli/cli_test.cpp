@@ -184,7 +184,8 @@ TEST(Cli, UsageErrorsExitWithTwoHelpAndVersionWithZero) {
     EXPECT_TRUE(run({"-qz", "a", "b"}).err.starts_with("orrinfold: The following argument was not expected: -z\n"));
 }
 
-// Ctrl-C stops the run after the file in progress, which is written whole.
+// Ctrl-C stops the run after the file in progress, which is written whole. One worker, so
+// that no second file is already in progress when the signal comes.
 TEST(Cli, InterruptStopsBetweenFiles) {
     TempTree t;
     t.write("src/a.txt", "a");
@@ -199,7 +200,7 @@ TEST(Cli, InterruptStopsBetweenFiles) {
     } buffer;
     std::ostream out(&buffer);
     std::ostringstream err;
-    EXPECT_EQ(run_cli({t.path("src"), t.path("dst")}, out, err), 130);
+    EXPECT_EQ(run_cli({"-j", "1", t.path("src"), t.path("dst")}, out, err), 130);
     EXPECT_EQ(buffer.str(), "Copying a.txt...\n0 documents converted, 1 file copied, 0 skipped; 0 errors, 0 warnings\n");
     EXPECT_EQ(err.str(), "orrinfold: Interrupted by SIGINT; every file written is complete\n");
     EXPECT_EQ(read_tree(t.path("dst")), (Tree{{"a.txt", "a"}}));
