@@ -309,15 +309,25 @@ TEST(ConvertDirectory, OutputsReplaceLinksAndNeverWriteThroughThem) {
 
 // A cancel before the first file ends the run with nothing logged and nothing written (the
 // count of files is the driver's: run_driver_test).
+// A stop asked before the run: nothing is logged or written, and the walk itself stops at the
+// first file rather than going through the rest of the site (here: files up to date).
 TEST(ConvertDirectory, CancelBeforeTheFirstFileWritesNothing) {
     TempTree t;
     t.write("src/a.txt", "a");
     t.write("src/b/c.shtml", "c");
-    conversion_control_t control;
-    control.cancel = true;
-    RecordingLog quiet;
-    EXPECT_THROW(convert_directory("", t.path("src"), t.path("dst"), default_preferences(), quiet, &control),
-                 conversion_cancelled);
-    EXPECT_TRUE(quiet.lines.empty());
+    SSIDirectoryPreferences preferences = default_preferences();
+    preferences.rebuild = SSIDirectoryPreferences::rebuild_t::changed;
+    preferences.state_folder = t.path("state");
+    RecordingLog first;
+    convert_directory("", t.path("src"), t.path("done"), preferences, first);
+    for (const char* destination : {"dst", "done"}) {
+        conversion_control_t control;
+        control.cancel = true;
+        RecordingLog quiet;
+        EXPECT_THROW(convert_directory("", t.path("src"), t.path(destination), preferences, quiet, &control),
+                     conversion_cancelled);
+        EXPECT_TRUE(quiet.lines.empty()) << destination;
+        EXPECT_EQ(control.files_done, 0u) << destination;
+    }
     EXPECT_EQ(read_tree(t.path("dst")), Tree{});
 }
