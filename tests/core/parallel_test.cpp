@@ -155,15 +155,19 @@ TEST(Parallel, ThrowingWorkAndClosingActionsEndTheRunNotTheProgram) {
 // A stop drops the files not started yet (at most one per worker is in progress then) and
 // ends the run, also once every file has started, before the link check: never "Finished!".
 TEST(Parallel, AStopIsPrompt) {
-    for (const char* trigger : {"Converting p05", "Converting p39"}) {
-        SCOPED_TRACE(trigger);
+    // A stop early, and one when the last file has started: with the link check after it, and
+    // without, where nothing but the run's own end can see it.
+    const std::pair<const char*, bool> rows[] = {
+        {"Converting p05", true}, {"Converting p39", true}, {"Converting p39", false}};
+    for (const auto& [trigger, links] : rows) {
+        SCOPED_TRACE(std::string(trigger) + (links ? " with the link check" : ""));
         TempTree t;
         for (int i = 0; i < 40; ++i) {
             const std::string n = (i < 10 ? "0" : "") + std::to_string(i);
             t.write("src/p" + n + ".shtml", std::string(20000, 'x') + "<a href=\"/gone" + n + ".html\">x</a>");
         }
         SSIDirectoryPreferences preferences = on_workers(4);
-        preferences.check_links = true;
+        preferences.check_links = links;
         TriggeringLog log;
         log.trigger = trigger;
         std::uint64_t done_before = 0;

