@@ -15,6 +15,8 @@
 std::size_t decode_utf8(std::string_view s, std::size_t pos, char32_t& code_point) noexcept;
 
 std::u16string to_wide(std::string_view narrow);
+// Appends a code point as UTF-8 (surrogates too, as the three bytes that would encode them).
+void append_utf8(std::string& out, char32_t code_point);
 std::string to_narrow(std::u16string_view wide);
 
 // How an 8-bit document's byte becomes an engine character: the exact reverse of to_narrow.
