@@ -1,6 +1,7 @@
 #include "platform/file.h"
 
 #include "base/exceptions.h"
+#include "platform/file_system.h"
 
 #include <atomic>
 #include <cerrno>
@@ -26,11 +27,11 @@ namespace {
 // and a counter's; O_EXCL keeps it from taking over anything already there.
 std::pair<std::string, int> make_temporary(const std::string& target) {
     static std::atomic<unsigned long> counter{0};
-    static const std::string process = std::to_string(::getpid());
+    static const auto process = static_cast<std::uint64_t>(::getpid());
     const std::size_t slash = target.rfind('/');
     const std::string folder = slash == std::string::npos ? std::string() : target.substr(0, slash + 1);
     for (;;) {
-        std::string name = folder + ".orrinfold-" + process + "-" + std::to_string(++counter);
+        std::string name = folder + temporary_name(process, ++counter);
         const int fd = ::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
         if (fd >= 0) return {name, fd};
         if (errno != EEXIST && errno != EINTR) throw_os_error(errno, target);

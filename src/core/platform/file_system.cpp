@@ -92,6 +92,10 @@ std::uint64_t temporary_owner(std::string_view name) {
 
 bool is_temporary_name(std::string_view name) { return temporary_owner(name) != 0; }
 
+std::string temporary_name(std::uint64_t process, std::uint64_t counter) {
+    return std::string(temporary_prefix) + std::to_string(process) + "-" + std::to_string(counter);
+}
+
 std::size_t remove_stale_temporaries(const std::string& folder) noexcept {
     std::size_t removed = 0;
     try {

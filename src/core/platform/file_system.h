@@ -52,11 +52,10 @@ void make_directories(const std::string& path);
 // Copies content, permission bits and modification time, replacing an existing file (or link)
 // only once the copy is complete. The data moves through the kernel (copy_file_range) where it can.
 void copy_file(const std::string& source, const std::string& destination);
+// The same into an output the caller commits (or drops) later, as a run does in walk order.
+void copy_file(const std::string& source, OutputFile& output);
 // The same for a source already read into memory: content is written with the permission
 // bits and modification time of the source as status describes it.
-void write_copy(const std::string& destination, std::string_view content, const file_status_t& status);
-// Both into an output the caller commits (or drops) later, as a run does in walk order.
-void copy_file(const std::string& source, OutputFile& output);
 void write_copy(OutputFile& output, std::string_view content, const file_status_t& status);
 
 // Removes a file, if there is one; used to take back an output that failed half-way.
@@ -89,6 +88,8 @@ removal_t remove_below(const std::string& root, const std::string& relative, boo
 // Whether name is one of the temporary files outputs are written to before they are renamed
 // into place: ".orrinfold-" PID "-" counter.
 bool is_temporary_name(std::string_view name);
+// The name of such a file: the one place that spells the pattern out for making them.
+std::string temporary_name(std::uint64_t process, std::uint64_t counter);
 // Removes from folder the temporary files of runs whose process is no longer alive (a run
 // killed, or stopped twice); returns how many. Failures are ignored: nothing of the site is lost.
 std::size_t remove_stale_temporaries(const std::string& folder) noexcept;

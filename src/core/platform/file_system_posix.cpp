@@ -168,12 +168,6 @@ void make_directories(const std::string& path) {
     make_directory(path);
 }
 
-void write_copy(const std::string& destination, std::string_view content, const file_status_t& status) {
-    OutputFile output(destination);
-    write_copy(output, content, status);
-    output.commit();
-}
-
 void write_copy(OutputFile& output, std::string_view content, const file_status_t& status) {
     const std::string& destination = output.file().path();
     output.file().write(content.data(), content.size());

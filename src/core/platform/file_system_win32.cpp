@@ -176,12 +176,6 @@ void set_times(const File& file, std::int64_t seconds, long nanoseconds, const s
 }
 }  // namespace
 
-void write_copy(const std::string& destination, std::string_view content, const file_status_t& status) {
-    OutputFile output(destination);
-    write_copy(output, content, status);
-    output.commit();
-}
-
 void write_copy(OutputFile& output, std::string_view content, const file_status_t& status) {
     const std::string& destination = output.file().path();
     output.file().write(content.data(), content.size());

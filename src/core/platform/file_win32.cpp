@@ -1,5 +1,6 @@
 #include "platform/file.h"
 
+#include "platform/file_system.h"
 #include "platform/win32.h"
 
 #include <algorithm>
@@ -32,11 +33,11 @@ namespace {
 // keeps it from taking over anything already there.
 std::pair<std::string, File::native_handle_t> make_temporary(const std::string& target) {
     static std::atomic<unsigned long> counter{0};
-    static const std::string process = std::to_string(::GetCurrentProcessId());
+    static const std::uint64_t process = ::GetCurrentProcessId();
     const std::size_t slash = target.find_last_of("/\\");
     const std::string folder = slash == std::string::npos ? std::string() : target.substr(0, slash + 1);
     for (;;) {
-        std::string name = folder + ".orrinfold-" + process + "-" + std::to_string(++counter);
+        std::string name = folder + temporary_name(process, ++counter);
         const HANDLE handle = ::CreateFileW(win32::native_path(name).c_str(), GENERIC_WRITE | DELETE,
                                             FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, CREATE_NEW,
                                             FILE_ATTRIBUTE_NORMAL, nullptr);
