@@ -5,6 +5,9 @@
 #include <QDesktopServices>
 #include <QFileDialog>
 #include <QMessageBox>
+#include <QProcess>
+#include <QPushButton>
+#include <QStandardPaths>
 #include <QUrl>
 
 namespace user_prompts {
@@ -18,6 +21,16 @@ void show_error(const QString& text) {
     if (hooks().message) return hooks().message(error_caption, text);
     QMessageBox box(QMessageBox::Critical, error_caption, text, QMessageBox::Ok);
     box.exec();
+}
+
+bool offer_remedy(const QString& text, const QString& remedy) {
+    if (hooks().offer_remedy) return hooks().offer_remedy(error_caption, text, remedy);
+    QMessageBox box(QMessageBox::Critical, error_caption, text, QMessageBox::Ok);
+    QPushButton* button = box.addButton(remedy, QMessageBox::AcceptRole);
+    button->setObjectName("remedy_button");
+    box.setDefaultButton(button);
+    box.exec();
+    return box.clickedButton() == button;
 }
 
 void show_information(QWidget* parent, const QString& caption, const QString& text) {
@@ -47,6 +60,20 @@ QString choose_directory(QWidget* parent, const QString& title, const QString& s
 bool open_file(const QString& path) {
     if (hooks().open_file) return hooks().open_file(path);
     return QDesktopServices::openUrl(QUrl::fromLocalFile(path));
+}
+
+// The user's $BROWSER, else the system's choice of browser, else a browser found by name.
+bool open_in_browser(const QString& path) {
+    if (hooks().open_in_browser) return hooks().open_in_browser(path);
+    QStringList browsers;
+    if (!qEnvironmentVariableIsEmpty("BROWSER")) browsers << qEnvironmentVariable("BROWSER");
+    browsers << QStringLiteral("x-www-browser") << QStringLiteral("sensible-browser") << QStringLiteral("firefox")
+             << QStringLiteral("chromium") << QStringLiteral("google-chrome");
+    for (const QString& browser : browsers) {
+        const QString program = QStandardPaths::findExecutable(browser);
+        if (!program.isEmpty() && QProcess::startDetached(program, {QUrl::fromLocalFile(path).toString()})) return true;
+    }
+    return false;
 }
 
 }  // namespace user_prompts
