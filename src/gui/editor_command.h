@@ -6,12 +6,12 @@
 class QSettings;
 
 // Opening a document at a line: the user's editor command ("editor_command" in the settings,
-// with {file}, {line} and {column} in it), else one made for an editor found on the PATH, else
+// with {file}, {line} and {column} in it; a word with spaces goes in double quotes), else one made for an editor found on the PATH, else
 // $VISUAL or $EDITOR run in a terminal, else the desktop's handler for the file.
 namespace editor_command {
 
 // The program and arguments of command with its placeholders filled in; the command is split
-// as a shell would split words in quotes. Empty when the command is.
+// at spaces outside double quotes before they are filled in. Empty when the command is.
 QStringList arguments(const QString& command, const QString& file, int line, int column);
 
 // The command used when none is set: an editor found on the PATH, or the terminal one; empty

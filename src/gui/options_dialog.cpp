@@ -2,6 +2,7 @@
 
 #include "app_preferences.h"
 #include "configurations_dialog.h"
+#include "editor_command.h"
 #include "settings.h"
 #include "ssi/preferences.h"
 #include "user_prompts.h"
@@ -88,6 +89,12 @@ OptionsDialog::OptionsDialog(QWidget* parent) : QDialog(parent) {
         new QCheckBox(QStringLiteral("Convert only what &changed since the last run into the same folder"), this);
     only_changed_check_->setObjectName("only_changed_check");
 
+    auto* editor_label = new QLabel(QStringLiteral("Open documents &with (a command with {file}, {line}, {column}):"), this);
+    editor_edit_ = make_edit("editor_edit", this);
+    editor_edit_->setPlaceholderText(editor_command::detected().isEmpty() ? QStringLiteral("the desktop's handler")
+                                                                          : editor_command::detected());
+    editor_label->setBuddy(editor_edit_);
+
     auto* ok_button = make_button(QStringLiteral("OK"), "ok_button", this);
     ok_button->setDefault(true);
     auto* cancel_button = make_button(QStringLiteral("Cancel"), "cancel_button", this);
@@ -106,6 +113,8 @@ OptionsDialog::OptionsDialog(QWidget* parent) : QDialog(parent) {
     layout->addWidget(allow_edit_);
     layout->addWidget(keep_going_check_);
     layout->addWidget(only_changed_check_);
+    layout->addWidget(editor_label);
+    layout->addWidget(editor_edit_);
     layout->addLayout(buttons);
     setMinimumWidth(560);
     // As tall as the wrapped hint needs: a window's first size is otherwise cut to two thirds of the screen.
@@ -115,7 +124,7 @@ OptionsDialog::OptionsDialog(QWidget* parent) : QDialog(parent) {
     QWidget* order[] = {root_edit_,    select_button_,    source_root_check_,  convert_edit_,
                         skip_edit_,    default_button,    dialect_combo_,      ap_expr_check_,
                         rename_check_, rename_edit_,      redirects_check_,    check_links_check_,
-                        allow_edit_,   keep_going_check_, only_changed_check_, ok_button,
+                        allow_edit_,   keep_going_check_, only_changed_check_, editor_edit_, ok_button,
                         cancel_button, save_button,       load_button};
     for (std::size_t i = 0; i + 1 < std::size(order); ++i) setTabOrder(order[i], order[i + 1]);
 
@@ -127,6 +136,8 @@ OptionsDialog::OptionsDialog(QWidget* parent) : QDialog(parent) {
     connect(load_button, &QPushButton::clicked, this, &OptionsDialog::load_configuration);
 
     fill_fields(app_preferences);
+    QSettings store = settings::open();
+    editor_edit_->setText(editor_command::stored(store));
     root_edit_->setFocus();
 }
 
@@ -239,6 +250,7 @@ void OptionsDialog::accept() {
     app_preferences = fields();
     QSettings store = settings::open();
     settings::save_current(store, app_preferences);
+    editor_command::store(store, editor_edit_->text());
     QDialog::accept();
 }
 

@@ -12,6 +12,10 @@
 
 namespace user_prompts {
 
+QString titled(const QString& caption) {
+    return caption.contains(QLatin1String("Orrinfold")) ? caption : caption + QStringLiteral(" \u2014 Orrinfold");
+}
+
 hooks_t& hooks() {
     static hooks_t instance;
     return instance;
@@ -35,7 +39,7 @@ bool offer_remedy(const QString& text, const QString& remedy) {
 
 void show_information(QWidget* parent, const QString& caption, const QString& text) {
     if (hooks().message) return hooks().message(caption, text);
-    QMessageBox::information(parent, caption, text);
+    QMessageBox::information(parent, titled(caption), text);
 }
 
 bool ask_text(QWidget* parent, const QString& caption, const QString& prompt, QString& text) {
@@ -48,13 +52,13 @@ bool ask_text(QWidget* parent, const QString& caption, const QString& prompt, QS
 
 bool confirm(QWidget* parent, const QString& caption, const QString& text) {
     if (hooks().confirm) return hooks().confirm(caption, text);
-    return QMessageBox::question(parent, caption, text, QMessageBox::Yes | QMessageBox::No, QMessageBox::No) ==
+    return QMessageBox::question(parent, titled(caption), text, QMessageBox::Yes | QMessageBox::No, QMessageBox::No) ==
            QMessageBox::Yes;
 }
 
 QString choose_directory(QWidget* parent, const QString& title, const QString& start) {
     if (hooks().choose_directory) return hooks().choose_directory(title);
-    return QFileDialog::getExistingDirectory(parent, title, start);
+    return QFileDialog::getExistingDirectory(parent, titled(title), start);
 }
 
 bool open_file(const QString& path) {

@@ -35,6 +35,9 @@ struct hooks_t {
 };
 hooks_t& hooks();
 
+// A window's title with the program's name in it, so that every window says whose it is.
+QString titled(const QString& caption);
+
 inline const QString error_caption = QStringLiteral("Orrinfold: Error");
 
 }  // namespace user_prompts
