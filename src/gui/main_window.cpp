@@ -105,7 +105,7 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent), log_(new GUICompi
     layout->setRowStretch(1, 3);
     // Room for the trees and at least fifteen lines of log in the default font.
     const int line = fontMetrics().height() + 4;
-    resize(std::max(960, 60 * fontMetrics().averageCharWidth()), std::max(760, 36 * line));
+    resize(std::max(1100, 80 * fontMetrics().averageCharWidth()), std::max(760, 36 * line));
 
     QWidget* order[] = {source_path_edit_, source_tree_,  destination_path_edit_,
                         destination_tree_, new_button_,   rename_button_,
@@ -179,8 +179,8 @@ QGroupBox* MainWindow::make_log_group(QWidget* parent) {
     splitter->setObjectName("log_splitter");
     splitter->addWidget(log_list_);
     splitter->addWidget(problems_);
-    splitter->setStretchFactor(0, 3);
-    splitter->setStretchFactor(1, 2);
+    splitter->setStretchFactor(0, 1);
+    splitter->setStretchFactor(1, 1);
     progress_bar_ = new QProgressBar(log_group);
     progress_bar_->setObjectName("progress_bar");
     progress_bar_->setFormat(QStringLiteral("%v of %m files"));

@@ -42,7 +42,11 @@ ProblemsView::ProblemsView(QWidget* parent) : QWidget(parent) {
     tree_->setHeaderLabels({QStringLiteral("Problem"), QStringLiteral("Location"), QStringLiteral("Included from")});
     tree_->setUniformRowHeights(true);
     tree_->setTextElideMode(Qt::ElideMiddle);
-    tree_->header()->setStretchLastSection(true);
+    // The message takes the room left by the location and the include chain.
+    tree_->header()->setStretchLastSection(false);
+    tree_->header()->setSectionResizeMode(0, QHeaderView::Stretch);
+    tree_->header()->setSectionResizeMode(1, QHeaderView::ResizeToContents);
+    tree_->header()->setSectionResizeMode(2, QHeaderView::ResizeToContents);
     auto* top = new QHBoxLayout;
     auto* label = new QLabel(QStringLiteral("&Show:"), this);
     label->setBuddy(filter_box_);
