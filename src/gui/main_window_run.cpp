@@ -143,7 +143,8 @@ void MainWindow::show_run_end(const ConversionRun& run) {
     if (run.end() == run_end_t::failed) end = QStringLiteral("Stopped by an error");
     if (run.end() == run_end_t::cancelled) end = QStringLiteral("Cancelled");
     if (run.watching() && run.failure().empty()) end = QStringLiteral("Stopped watching");
-    status_label_->setText(counts.isEmpty() ? end : end + QStringLiteral(" with ") + counts);
+    const bool finished = end == QLatin1String("Finished");
+    status_label_->setText(counts.isEmpty() ? end : end + (finished ? QStringLiteral(" with ") : QStringLiteral("; ")) + counts);
 }
 
 void MainWindow::report_failure(const std::string& failure, bool watch) {

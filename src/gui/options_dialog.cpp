@@ -44,6 +44,21 @@ std::string extension_of(QString typed) {
     static const QRegularExpression word(QRegularExpression::anchoredPattern(QStringLiteral("[A-Za-z0-9_-]+")));
     return word.match(typed).hasMatch() ? typed.toStdString() : std::string("html");
 }
+
+// The command that opens a document at a line; its placeholder shows what is used when empty.
+QWidget* make_editor_field(QWidget* parent, QLineEdit*& edit) {
+    auto* field = new QWidget(parent);
+    auto* label = new QLabel(QStringLiteral("Open documents &with (a command with {file}, {line}, {column}):"), field);
+    edit = make_edit("editor_edit", field);
+    const QString detected = editor_command::detected();
+    edit->setPlaceholderText(detected.isEmpty() ? QStringLiteral("the desktop's handler") : detected);
+    label->setBuddy(edit);
+    auto* layout = new QVBoxLayout(field);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->addWidget(label);
+    layout->addWidget(edit);
+    return field;
+}
 }  // namespace
 
 OptionsDialog::OptionsDialog(QWidget* parent) : QDialog(parent) {
@@ -88,12 +103,7 @@ OptionsDialog::OptionsDialog(QWidget* parent) : QDialog(parent) {
     only_changed_check_ =
         new QCheckBox(QStringLiteral("Convert only what &changed since the last run into the same folder"), this);
     only_changed_check_->setObjectName("only_changed_check");
-
-    auto* editor_label = new QLabel(QStringLiteral("Open documents &with (a command with {file}, {line}, {column}):"), this);
-    editor_edit_ = make_edit("editor_edit", this);
-    editor_edit_->setPlaceholderText(editor_command::detected().isEmpty() ? QStringLiteral("the desktop's handler")
-                                                                          : editor_command::detected());
-    editor_label->setBuddy(editor_edit_);
+    QWidget* editor_field = make_editor_field(this, editor_edit_);
 
     auto* ok_button = make_button(QStringLiteral("OK"), "ok_button", this);
     ok_button->setDefault(true);
@@ -113,8 +123,7 @@ OptionsDialog::OptionsDialog(QWidget* parent) : QDialog(parent) {
     layout->addWidget(allow_edit_);
     layout->addWidget(keep_going_check_);
     layout->addWidget(only_changed_check_);
-    layout->addWidget(editor_label);
-    layout->addWidget(editor_edit_);
+    layout->addWidget(editor_field);
     layout->addLayout(buttons);
     setMinimumWidth(560);
     // As tall as the wrapped hint needs: a window's first size is otherwise cut to two thirds of the screen.

@@ -97,9 +97,9 @@ void ProblemsView::add_lines(const std::vector<GUICompileLog::line_t>& lines, in
 // Diagnostics without a document (a run that could not start) share one group.
 QTreeWidgetItem* ProblemsView::group_for(const GUICompileLog::line_t& line) {
     const QString name = line.document.isEmpty() ? QStringLiteral("(the run)") : line.document;
-    for (int i = 0; i < tree_->topLevelItemCount(); ++i)
-        if (tree_->topLevelItem(i)->data(1, Qt::UserRole).toString() == name) return tree_->topLevelItem(i);
+    if (QTreeWidgetItem* group = groups_.value(name)) return group;
     auto* group = new QTreeWidgetItem(tree_);
+    groups_.insert(name, group);
     group->setData(1, Qt::UserRole, name);
     group->setFirstColumnSpanned(true);
     group->setExpanded(true);
@@ -119,6 +119,7 @@ void ProblemsView::update_group(QTreeWidgetItem* group) {
 
 void ProblemsView::clear_problems() {
     tree_->clear();
+    groups_.clear();
     errors_ = warnings_ = 0;
 }
 

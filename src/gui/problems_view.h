@@ -2,6 +2,7 @@
 
 #include "gui_compile_log.h"
 
+#include <QHash>
 #include <QWidget>
 
 #include <vector>
@@ -43,6 +44,7 @@ private:
 
     QComboBox* filter_box_;
     QTreeWidget* tree_;
+    QHash<QString, QTreeWidgetItem*> groups_;  // by document, for sites with many
     filter_t filter_ = filter_t::all;
     int errors_ = 0;
     int warnings_ = 0;
