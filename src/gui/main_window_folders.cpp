@@ -133,7 +133,11 @@ bool MainWindow::select_folders(const QString& source, const QString& destinatio
 void MainWindow::restore_folders() {
     QSettings store = settings::open();
     const QList<recent_folders::pair_t> pairs = recent_folders::load(store);
-    if (!pairs.isEmpty()) select_folders(pairs.first().source, pairs.first().destination);
+    try {
+        if (!pairs.isEmpty()) select_folders(pairs.first().source, pairs.first().destination);
+    } catch (const std::runtime_error&) {
+        // A folder that can no longer be listed: the trees start as on a first run.
+    }
 }
 
 void MainWindow::remember_folders() {
