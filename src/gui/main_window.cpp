@@ -211,7 +211,7 @@ QHBoxLayout* MainWindow::make_command_buttons(QWidget* parent) {
     hidden_check_->setObjectName("hidden_check");
     recent_button_ = new QToolButton(parent);
     recent_button_->setObjectName("recent_button");
-    recent_button_->setText(QStringLiteral("Re&cent"));
+    recent_button_->setText(QStringLiteral("Rec&ent"));
     recent_button_->setToolTip(QStringLiteral("Source and destination folders of the last runs"));
     recent_button_->setPopupMode(QToolButton::InstantPopup);
     recent_button_->setMenu(new QMenu(recent_button_));

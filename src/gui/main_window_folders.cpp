@@ -113,7 +113,7 @@ void MainWindow::go_to_typed_path(FoldersTree* tree, QLineEdit* edit) {
 // As the command line does for its destination, with the user's consent first.
 bool MainWindow::offer_to_create(const std::string& path) {
     if (!user_prompts::confirm(this, QStringLiteral("Create folder"),
-                               QStringLiteral("The folder %1 does not exist.\n\nCreate folder %1?").arg(text(path))))
+                               QStringLiteral("Create folder %1?").arg(text(path))))
         return false;
     try {
         make_directories(path);
