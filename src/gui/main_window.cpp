@@ -2,7 +2,6 @@
 
 #include "app_preferences.h"
 #include "base/exceptions.h"
-#include "base/text.h"
 #include "conversion_run.h"
 #include "error_report.h"
 #include "folders_tree.h"
@@ -22,8 +21,6 @@
 #include <QCheckBox>
 #include <QLineEdit>
 #include <QCloseEvent>
-#include <QDir>
-#include <QFile>
 #include <QFileInfo>
 #include <QGridLayout>
 #include <QGroupBox>
