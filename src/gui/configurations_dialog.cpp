@@ -11,7 +11,7 @@
 
 ConfigurationsDialog::ConfigurationsDialog(QWidget* parent, QSettings& store, const QString& caption)
     : QDialog(parent), store_(store) {
-    setWindowTitle(caption);
+    setWindowTitle(user_prompts::titled(caption));
     setObjectName("configurations_dialog");
     name_list_ = new QListWidget(this);
     name_list_->setObjectName("name_list");

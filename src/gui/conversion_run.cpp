@@ -1,5 +1,6 @@
 #include "conversion_run.h"
 
+#include "error_report.h"
 #include "gui_compile_log.h"
 
 #include <QThread>
@@ -38,9 +39,9 @@ void ConversionRun::LogReport::run_ended(const run_outcome_t& outcome) {
     if (outcome.end == run_end_t::cancelled)
         log_.message(outcome.error);
     else if (outcome.end == run_end_t::failed && outcome.where)
-        log_.diagnostic(severity_t::error, outcome.error, *outcome.where);
+        log_.diagnostic(severity_t::error, tidy_failure(outcome.error), *outcome.where);
     else if (outcome.end == run_end_t::failed)
-        log_.error(outcome.error);
+        log_.error(tidy_failure(outcome.error));
 }
 
 void ConversionRun::LogReport::watching() { log_.message("Watching " + source_ + " for changes"); }

@@ -36,6 +36,8 @@ public:
     // that escaped the driver is thrown again.
     bool finished_well() const { return !watch_ && outcome_.end == run_end_t::finished; }
     std::string failure() const;
+    // How the (last) run ended.
+    run_end_t end() const { return watch_ ? watch_outcome_.last.end : outcome_.end; }
 
 private:
     // Logs how each run ended where "Finished!" would be, and when a watch begins.

@@ -4,6 +4,8 @@
 #include "base/text.h"
 #include "user_prompts.h"
 
+#include <QDir>
+
 #include <stdexcept>
 
 std::string top_level_report(std::exception_ptr error) {
@@ -25,4 +27,13 @@ std::string top_level_report(std::exception_ptr error) {
 
 void report_exception(std::exception_ptr error) {
     user_prompts::show_error(QString::fromStdString(top_level_report(error)));
+}
+
+std::string tidy_failure(const std::string& text) {
+    const std::size_t end = text.find(": ");
+    if (end == std::string::npos || end == 0 || text.find('\n') < end) return text;
+    const QString path = QString::fromStdString(text.substr(0, end));
+    const bool absolute = path.startsWith(QLatin1Char('/')) || (path.size() > 2 && path[1] == QLatin1Char(':'));
+    if (!absolute) return text;
+    return QDir::cleanPath(path).toStdString() + text.substr(end);
 }

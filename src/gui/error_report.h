@@ -10,3 +10,7 @@ std::string top_level_report(std::exception_ptr error);
 
 // Shows the top-level report in the error box.
 void report_exception(std::exception_ptr error);
+
+// A run's error as the desktop program shows it: the path it starts with, if any, without
+// doubled slashes or "." steps ("a/b//inc/h.txt: ..." reads "a/b/inc/h.txt: ...").
+std::string tidy_failure(const std::string& text);

@@ -4,6 +4,7 @@
 
 #include <QObject>
 #include <QString>
+#include <QStringList>
 
 #include <mutex>
 #include <vector>
@@ -24,6 +25,14 @@ public:
         bool is_error = false;
         QString location;
         QString file;
+        // For the Problems view: the page the run was converting (the outermost includer, or
+        // the document itself), the position in the file to open, and the includes that led
+        // there, innermost first.
+        QString document;
+        QString document_file;
+        int line = 0;
+        int column = 0;
+        QStringList chain;
     };
 
     explicit GUICompileLog(QObject* parent = nullptr);

@@ -1,5 +1,7 @@
 #include "input_box.h"
 
+#include "user_prompts.h"
+
 #include <QDialogButtonBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -7,7 +9,7 @@
 
 InputBox::InputBox(QWidget* parent, const QString& caption, const QString& prompt, const QString& text)
     : QDialog(parent) {
-    setWindowTitle(caption);
+    setWindowTitle(user_prompts::titled(caption));
     auto* prompt_label = new QLabel(prompt, this);
     prompt_label->setObjectName("prompt_label");
     text_edit_ = new QLineEdit(text, this);

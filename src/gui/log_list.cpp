@@ -5,38 +5,48 @@
 #include <QStyle>
 #include <QStyledItemDelegate>
 
+#include <algorithm>
+
 namespace {
 // Log items of diagnostics keep their location and the document to open.
 constexpr int location_role = Qt::UserRole;
 constexpr int file_role = Qt::UserRole + 1;
+constexpr int line_role = Qt::UserRole + 2;
+constexpr int column_role = Qt::UserRole + 3;
+const QString gap = QStringLiteral("    ");
 
-// Paints a log line as usual, then its location, when it has one, in grey after the text.
-// The log's rows all take one size, the largest measured: the list then never measures every
-// row again as lines arrive, which costs more the longer the log grows.
+// Paints a log line as usual, then its location, when it has one, in grey after the text;
+// what does not fit the row is cut from the middle of the text, then of the location. Rows
+// span the list's width (no scrolling sideways) and all take one height: the list then never
+// measures every row again as lines arrive, which costs more the longer the log grows.
 class LogLineDelegate : public QStyledItemDelegate {
 public:
     using QStyledItemDelegate::QStyledItemDelegate;
 
     void paint(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const override {
-        QStyledItemDelegate::paint(painter, option, index);
-        const QString location = index.data(location_role).toString();
-        if (location.isEmpty()) return;
         QStyleOptionViewItem item = option;
         initStyleOption(&item, index);
         const QStyle* style = item.widget != nullptr ? item.widget->style() : QApplication::style();
-        const QRect text = style->subElementRect(QStyle::SE_ItemViewItemText, &item, item.widget);
-        const int used = item.fontMetrics.horizontalAdvance(item.text + QStringLiteral("    "));
+        const QRect rect = style->subElementRect(QStyle::SE_ItemViewItemText, &item, item.widget);
+        const QString location = index.data(location_role).toString();
+        const QFontMetrics& metrics = item.fontMetrics;
+        const int location_width = location.isEmpty() ? 0 : metrics.horizontalAdvance(gap + location);
+        // The text keeps at least half the row when a location would take more.
+        const int text_room = std::max(rect.width() - location_width, rect.width() / 2);
+        item.text = metrics.elidedText(item.text, Qt::ElideMiddle, text_room);
+        style->drawControl(QStyle::CE_ItemViewItem, &item, painter, item.widget);
+        if (location.isEmpty()) return;
+        const int used = metrics.horizontalAdvance(item.text + gap);
         painter->save();
         painter->setPen(option.palette.color(QPalette::Disabled, QPalette::Text));
-        painter->drawText(text.adjusted(used, 0, 0, 0), Qt::AlignVCenter | Qt::AlignLeft, location);
+        painter->drawText(rect.adjusted(used, 0, 0, 0), Qt::AlignVCenter | Qt::AlignLeft,
+                          metrics.elidedText(location, Qt::ElideMiddle, rect.width() - used));
         painter->restore();
     }
 
     QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override {
         QSize size = QStyledItemDelegate::sizeHint(option, index);
-        const QString location = index.data(location_role).toString();
-        if (!location.isEmpty())
-            size.rwidth() += option.fontMetrics.horizontalAdvance(QStringLiteral("    ") + location);
+        size.setWidth(1);  // the list gives each row its whole width
         return size.expandedTo(largest_);
     }
 
@@ -52,6 +62,8 @@ LogList::LogList(QWidget* parent) : QListWidget(parent) {
     setItemDelegate(new LogLineDelegate(this));
     setUniformItemSizes(true);
     setIconSize(QSize(16, 16));  // a mark the size of the text, not a picture
+    setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    setResizeMode(QListView::Adjust);
 }
 
 // An error or warning is the engine's text, marked, with its location beside it. Only the
@@ -67,10 +79,16 @@ void LogList::add_lines(const std::vector<GUICompileLog::line_t>& lines) {
                 style()->standardIcon(line.is_error ? QStyle::SP_MessageBoxCritical : QStyle::SP_MessageBoxWarning));
             item->setData(location_role, line.location);
             item->setData(file_role, line.file);
-            if (!line.location.isEmpty()) item->setToolTip(line.location);
+            item->setData(line_role, line.line);
+            item->setData(column_role, line.column);
             ++(line.is_error ? errors_ : warnings_);
             measured.push_back(count());
         }
+        // The whole line where it may be cut: a long one, or one with a location beside it.
+        if (!line.location.isEmpty())
+            item->setToolTip(line.text + QLatin1Char('\n') + line.location);
+        else if (line.text.size() > 60)
+            item->setToolTip(line.text);
         if (line.text.size() + line.location.size() > longest_size) {
             longest_size = line.text.size() + line.location.size();
             longest = count();
@@ -92,3 +110,7 @@ void LogList::clear_lines() {
 }
 
 QString LogList::file_of(const QListWidgetItem* item) { return item->data(file_role).toString(); }
+
+int LogList::line_of(const QListWidgetItem* item) { return item->data(line_role).toInt(); }
+
+int LogList::column_of(const QListWidgetItem* item) { return item->data(column_role).toInt(); }

@@ -7,7 +7,8 @@
 #include <vector>
 
 // The conversion log's list: a row a line, an error or warning marked and its location shown
-// beside its text. Counts the errors and warnings it shows.
+// beside its text. A line wider than the list is cut in the middle, its whole text in its
+// tooltip. Counts the errors and warnings it shows.
 class LogList : public QListWidget {
     Q_OBJECT
 public:
@@ -22,6 +23,9 @@ public:
     int warnings() const { return warnings_; }
     // The document a diagnostic's row is about; empty for other rows.
     static QString file_of(const QListWidgetItem* item);
+    // Where in that document (0: unknown).
+    static int line_of(const QListWidgetItem* item);
+    static int column_of(const QListWidgetItem* item);
 
 private:
     int errors_ = 0;

@@ -2,12 +2,14 @@
 
 #include "app_preferences.h"
 #include "base/exceptions.h"
-#include "base/text.h"
 #include "conversion_run.h"
 #include "error_report.h"
 #include "folders_tree.h"
 #include "gui_compile_log.h"
 #include "log_list.h"
+#include "editor_command.h"
+#include "help_window.h"
+#include "problems_view.h"
 #include "logo.h"
 #include "options_dialog.h"
 #include "platform/file_system.h"
@@ -19,26 +21,31 @@
 #include <QCheckBox>
 #include <QLineEdit>
 #include <QCloseEvent>
-#include <QDir>
-#include <QFile>
 #include <QFileInfo>
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
+#include <QIcon>
 #include <QLabel>
 #include <QListWidget>
+#include <QMenu>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QSignalBlocker>
 #include <QShortcut>
+#include <QSplitter>
 #include <QTimer>
 #include <QToolButton>
 #include <QVBoxLayout>
 
+#include <algorithm>
+
 namespace {
-QPushButton* make_button(const QString& caption, const char* name, QWidget* parent) {
+// Buttons show the desktop theme's icon for their command when the theme has one.
+QPushButton* make_button(const QString& caption, const char* name, QWidget* parent, const char* icon = nullptr) {
     auto* button = new QPushButton(caption, parent);
     button->setObjectName(name);
+    if (icon != nullptr) button->setIcon(QIcon::fromTheme(QLatin1String(icon)));
     return button;
 }
 
@@ -72,12 +79,6 @@ FoldersTree* add_tree(QGroupBox* group, QLineEdit*& path_edit, const char* tree_
     return tree;
 }
 
-// A name made only of spaces (or nothing) gets the message; any other is used exactly as typed.
-bool usable_name(const QString& name) {
-    if (name.count(QChar(' ')) != name.size()) return true;
-    user_prompts::show_error(QStringLiteral("Directory name must be not empty!"));
-    return false;
-}
 }  // namespace
 
 MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent), log_(new GUICompileLog(this)) {
@@ -97,9 +98,11 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent), log_(new GUICompi
     layout->addLayout(command_buttons, 2, 0, 1, 2);
     layout->setColumnStretch(0, 3);
     layout->setColumnStretch(1, 4);
-    layout->setRowStretch(0, 3);
-    layout->setRowStretch(1, 2);
-    resize(820, 620);
+    layout->setRowStretch(0, 2);
+    layout->setRowStretch(1, 3);
+    // Room for the trees and at least fifteen lines of log in the default font.
+    const int line = fontMetrics().height() + 4;
+    resize(std::max(1100, 80 * fontMetrics().averageCharWidth()), std::max(760, 36 * line));
 
     QWidget* order[] = {source_path_edit_, source_tree_,  destination_path_edit_,
                         destination_tree_, new_button_,   rename_button_,
@@ -117,6 +120,7 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent), log_(new GUICompi
     QSettings store = settings::open();
     hidden_check_->setChecked(store.value("show_hidden", false).toBool());
     show_settings();
+    restore_folders();
 }
 
 QGroupBox* MainWindow::make_source_group(QWidget* parent) {
@@ -133,9 +137,9 @@ QGroupBox* MainWindow::make_destination_group(QWidget* parent) {
     auto* destination_group = new QGroupBox(QStringLiteral("Destination directory"), parent);
     destination_group->setObjectName("destination_group");
     destination_tree_ = add_tree(destination_group, destination_path_edit_, "destination_tree", "destination_path_edit");
-    new_button_ = make_button(QStringLiteral("&New..."), "new_button", destination_group);
-    rename_button_ = make_button(QStringLiteral("&Rename..."), "rename_button", destination_group);
-    delete_button_ = make_button(QStringLiteral("&Delete..."), "delete_button", destination_group);
+    new_button_ = make_button(QStringLiteral("&New..."), "new_button", destination_group, "folder-new");
+    rename_button_ = make_button(QStringLiteral("&Rename..."), "rename_button", destination_group, "edit-rename");
+    delete_button_ = make_button(QStringLiteral("&Delete..."), "delete_button", destination_group, "edit-delete");
     logo_button_ = new QToolButton(destination_group);
     logo_button_->setObjectName("logo_button");
     logo_button_->setIcon(product_logo());
@@ -159,13 +163,21 @@ QGroupBox* MainWindow::make_destination_group(QWidget* parent) {
 }
 
 QGroupBox* MainWindow::make_log_group(QWidget* parent) {
-    auto* log_group = new QGroupBox(QStringLiteral("Conversion log"), parent);
+    auto* log_group = new QGroupBox(QStringLiteral("Conversion log and problems"), parent);
     log_group->setObjectName("log_group");
     settings_label_ = new QLabel(log_group);
     settings_label_->setObjectName("settings_label");
     settings_label_->setTextInteractionFlags(Qt::TextSelectableByMouse);
     log_list_ = new LogList(log_group);
     log_list_->setObjectName("log_list");
+    problems_ = new ProblemsView(log_group);
+    problems_->setObjectName("problems_view");
+    auto* splitter = new QSplitter(Qt::Horizontal, log_group);
+    splitter->setObjectName("log_splitter");
+    splitter->addWidget(log_list_);
+    splitter->addWidget(problems_);
+    splitter->setStretchFactor(0, 1);
+    splitter->setStretchFactor(1, 1);
     progress_bar_ = new QProgressBar(log_group);
     progress_bar_->setObjectName("progress_bar");
     progress_bar_->setFormat(QStringLiteral("%v of %m files"));
@@ -176,7 +188,7 @@ QGroupBox* MainWindow::make_log_group(QWidget* parent) {
     status_label_->setObjectName("status_label");
     auto* log_layout = new QVBoxLayout(log_group);
     log_layout->addWidget(settings_label_);
-    log_layout->addWidget(log_list_);
+    log_layout->addWidget(splitter, 1);
     log_layout->addWidget(progress_bar_);
     log_layout->addWidget(status_label_);
     return log_group;
@@ -184,23 +196,31 @@ QGroupBox* MainWindow::make_log_group(QWidget* parent) {
 
 // The run and program commands in a row, centred under the log.
 QHBoxLayout* MainWindow::make_command_buttons(QWidget* parent) {
-    convert_button_ = make_button(QStringLiteral("&Convert!"), "convert_button", parent);
-    watch_button_ = make_button(QStringLiteral("&Watch"), "watch_button", parent);
+    convert_button_ = make_button(QStringLiteral("&Convert!"), "convert_button", parent, "system-run");
+    watch_button_ = make_button(QStringLiteral("&Watch"), "watch_button", parent, "view-refresh");
     watch_button_->setCheckable(true);
     watch_button_->setToolTip(QStringLiteral("Convert, then convert what changed each time the site changes"));
-    cancel_button_ = make_button(QStringLiteral("Cancel"), "cancel_button", parent);
-    options_button_ = make_button(QStringLiteral("&Options..."), "options_button", parent);
-    help_button_ = make_button(QStringLiteral("&Help"), "help_button", parent);
-    exit_button_ = make_button(QStringLiteral("E&xit"), "exit_button", parent);
+    cancel_button_ = make_button(QStringLiteral("Cancel"), "cancel_button", parent, "process-stop");
+    options_button_ = make_button(QStringLiteral("&Options..."), "options_button", parent, "preferences-system");
+    help_button_ = make_button(QStringLiteral("&Help"), "help_button", parent, "help-contents");
+    exit_button_ = make_button(QStringLiteral("E&xit"), "exit_button", parent, "application-exit");
     hidden_check_ = new QCheckBox(QStringLiteral("Show hidden &folders"), parent);
     hidden_check_->setObjectName("hidden_check");
+    recent_button_ = new QToolButton(parent);
+    recent_button_->setObjectName("recent_button");
+    recent_button_->setText(QStringLiteral("Rec&ent"));
+    recent_button_->setToolTip(QStringLiteral("Source and destination folders of the last runs"));
+    recent_button_->setPopupMode(QToolButton::InstantPopup);
+    recent_button_->setMenu(new QMenu(recent_button_));
     auto* command_buttons = new QHBoxLayout;
     command_buttons->addWidget(hidden_check_);
+    command_buttons->addWidget(recent_button_);
     command_buttons->addStretch();
     for (QPushButton* b : {convert_button_, watch_button_, cancel_button_, options_button_, help_button_, exit_button_})
         command_buttons->addWidget(b);
     command_buttons->addStretch();
-    command_buttons->addSpacing(hidden_check_->sizeHint().width());  // keeps the buttons centred
+    // keeps the buttons centred
+    command_buttons->addSpacing(hidden_check_->sizeHint().width() + recent_button_->sizeHint().width());
     return command_buttons;
 }
 
@@ -210,6 +230,14 @@ void MainWindow::connect_commands() {
     connect(log_, &GUICompileLog::lines_written, this, &MainWindow::add_log_lines);
     connect(log_list_, &QListWidget::itemActivated, this,
             [this](QListWidgetItem* item) { guarded([this, item] { open_log_item(item); }); });
+    connect(problems_, &ProblemsView::log_row_selected, log_list_, [this](int row) {
+        log_list_->setCurrentRow(row);
+        log_list_->scrollToItem(log_list_->currentItem(), QAbstractItemView::PositionAtCenter);
+    });
+    connect(problems_, &ProblemsView::open_requested, this, [this](const QString& file, int line, int column) {
+        guarded([this, file, line, column] { open_document(file, line, column); });
+    });
+    connect(recent_button_->menu(), &QMenu::aboutToShow, this, &MainWindow::show_recent_menu);
     connect(source_tree_, &FoldersTree::selection_changed, this, [this] { guarded([this] { update_buttons(); }); });
     connect(destination_tree_, &FoldersTree::selection_changed, this,
             [this] { guarded([this] { update_buttons(); }); });
@@ -274,6 +302,7 @@ void MainWindow::update_buttons() {
 }
 
 void MainWindow::add_log_lines(const std::vector<GUICompileLog::line_t>& lines) {
+    problems_->add_lines(lines, log_list_->count());
     log_list_->add_lines(lines);
     update_status();
 }
@@ -286,66 +315,16 @@ void MainWindow::update_status() {
                            count(log_list_->warnings(), "warning", "warnings"));
 }
 
-// Double-click (or Enter) on a diagnostic opens its document in the desktop's editor.
+// Double-click (or Enter) on a diagnostic opens its document at its line.
 void MainWindow::open_log_item(QListWidgetItem* item) {
     const QString file = LogList::file_of(item);
-    if (file.isEmpty()) return;
-    if (!user_prompts::open_file(QFileInfo(file).absoluteFilePath()))
-        ::raise(nonfatal_error("Cannot open " + file.toStdString()));
+    if (!file.isEmpty()) open_document(file, LogList::line_of(item), LogList::column_of(item));
 }
 
-void MainWindow::new_folder() {
-    const std::string parent = destination_tree_->selected_path();
-    QString name;
-    if (!user_prompts::ask_text(this, QStringLiteral("Create new directory"), QStringLiteral("Directory name:"), name))
-        return;
-    if (!usable_name(name)) return;
-    const std::string path = child_path(parent, name.toStdString());
-    try {
-        if (try_stat_path(path)) throw_os_error(EEXIST, path);
-        make_directory(path);
-    } catch (const std::runtime_error&) {
-        ::raise(nonfatal_error("Cannot create directory"));
-    }
-    try {
-        source_tree_->refresh_path(parent);
-        destination_tree_->refresh_path(parent);
-        destination_tree_->select_path(path);
-    } catch (const std::runtime_error& e) {
-        ::raise(nonfatal_error(e));
-    }
-}
-
-void MainWindow::rename_folder() {
-    const std::string path = destination_tree_->selected_path();
-    const std::string parent = parent_of(path);
-    QString name = text(std::string(base_name(path)));
-    if (!user_prompts::ask_text(this, QStringLiteral("Rename directory"), QStringLiteral("Directory name:"), name))
-        return;
-    if (!usable_name(name) || name.toStdString() == base_name(path)) return;
-    const std::string renamed = child_path(parent, name.toStdString());
-    try {
-        rename_path(path, renamed);
-    } catch (const std::runtime_error& e) {
-        ::raise(nonfatal_error(std::string("Cannot rename directory\n\n") + e.what()));
-    }
-    source_tree_->refresh_path(parent);
-    destination_tree_->refresh_path(parent);
-    destination_tree_->select_path(renamed);
-}
-
-void MainWindow::delete_folder() {
-    const std::string path = destination_tree_->selected_path();
-    if (!user_prompts::confirm(this, QStringLiteral("Delete directory"),
-                               QStringLiteral("Delete the folder %1 and everything in it?").arg(text(path))))
-        return;
-    // The trash keeps a way back where the desktop has one.
-    if (!QFile::moveToTrash(text(path)) && !QDir(text(path)).removeRecursively())
-        ::raise(nonfatal_error("Cannot delete directory " + path));
-    const std::string parent = parent_of(path);
-    source_tree_->refresh_path(parent);
-    destination_tree_->refresh_path(parent);
-    destination_tree_->select_path(parent);
+void MainWindow::open_document(const QString& file, int line, int column) {
+    if (!editor_command::open(file, line, column))
+        ::raise(nonfatal_error("Cannot open " + file.toStdString() +
+                               " (set the command that opens a document in Options)"));
 }
 
 void MainWindow::show_options() {
@@ -377,27 +356,12 @@ void MainWindow::show_settings() {
             .arg(root, masks(preferences.convert_filter), masks(preferences.skip_filter), dialect, pages, changed));
 }
 
-void MainWindow::show_hidden_folders(bool show) {
-    source_tree_->set_show_hidden(show);
-    destination_tree_->set_show_hidden(show);
-    QSettings store = settings::open();
-    store.setValue("show_hidden", show);
-}
-
-void MainWindow::go_to_typed_path(FoldersTree* tree, QLineEdit* edit) {
-    QString typed = edit->text().trimmed();
-    if (typed == QLatin1String("~") || typed.startsWith(QLatin1String("~/"))) typed.replace(0, 1, QDir::homePath());
-    const std::string path = QDir::cleanPath(QDir::current().absoluteFilePath(typed)).toStdString();
-    if (!is_directory(path) || !tree->select_path(path)) ::raise(nonfatal_error("No such folder: " + path));
-    tree->setFocus();
-}
-
 void MainWindow::show_help() {
     QSettings store = settings::open();
     const QString index = settings::help_index(store);
     if (index.isEmpty())
         ::raise(nonfatal_error("Cannot find the help pages (help/index.shtml) in the program's folder"));
-    if (!user_prompts::open_file(index)) ::raise(nonfatal_error("Cannot open the help page " + index.toStdString()));
+    help::show(index, this);
 }
 
 void MainWindow::show_about() {

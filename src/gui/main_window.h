@@ -11,6 +11,7 @@
 class ConversionRun;
 class FoldersTree;
 class LogList;
+class ProblemsView;
 class QCheckBox;
 class QGroupBox;
 class QHBoxLayout;
@@ -73,6 +74,22 @@ private:
     void add_log_lines(const std::vector<GUICompileLog::line_t>& lines);
     void open_log_item(QListWidgetItem* item);
     void update_status();
+    // The status line's last word on a run: how it ended, with its errors and the documents
+    // that have them.
+    void show_run_end(const ConversionRun& run);
+    // A failed run's error; for "/" paths without a virtual root, with the offer to use the
+    // source folder as the root and convert again.
+    void report_failure(const std::string& failure, bool watch);
+    // Opens a document at a line in the user's editor.
+    void open_document(const QString& file, int line, int column);
+
+    // Folders (main_window_folders.cpp): the last pair restored at start, the recent pairs.
+    void restore_folders();
+    void remember_folders();
+    void show_recent_menu();
+    bool select_folders(const QString& source, const QString& destination);
+    // Offers to create a typed destination that does not exist; true once it exists.
+    bool offer_to_create(const std::string& path);
     // Runs a command: a non-fatal error goes to the error box and the program goes on;
     // anything else is reported and ends the program with exit code 1.
     void guarded(const std::function<void()>& command);
@@ -87,7 +104,9 @@ private:
     QPushButton* rename_button_;
     QPushButton* delete_button_;
     QToolButton* logo_button_;
+    QToolButton* recent_button_;
     LogList* log_list_;
+    ProblemsView* problems_;
     QProgressBar* progress_bar_;
     QLabel* status_label_;
     QPushButton* convert_button_;

@@ -2,6 +2,7 @@
 
 #include "app_preferences.h"
 #include "configurations_dialog.h"
+#include "editor_command.h"
 #include "settings.h"
 #include "ssi/preferences.h"
 #include "user_prompts.h"
@@ -42,6 +43,21 @@ std::string extension_of(QString typed) {
     while (typed.startsWith(QLatin1Char('.'))) typed.remove(0, 1);
     static const QRegularExpression word(QRegularExpression::anchoredPattern(QStringLiteral("[A-Za-z0-9_-]+")));
     return word.match(typed).hasMatch() ? typed.toStdString() : std::string("html");
+}
+
+// The command that opens a document at a line; its placeholder shows what is used when empty.
+QWidget* make_editor_field(QWidget* parent, QLineEdit*& edit) {
+    auto* field = new QWidget(parent);
+    auto* label = new QLabel(QStringLiteral("Open documents &with (a command with {file}, {line}, {column}):"), field);
+    edit = make_edit("editor_edit", field);
+    const QString detected = editor_command::detected();
+    edit->setPlaceholderText(detected.isEmpty() ? QStringLiteral("the desktop's handler") : detected);
+    label->setBuddy(edit);
+    auto* layout = new QVBoxLayout(field);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->addWidget(label);
+    layout->addWidget(edit);
+    return field;
 }
 }  // namespace
 
@@ -87,6 +103,7 @@ OptionsDialog::OptionsDialog(QWidget* parent) : QDialog(parent) {
     only_changed_check_ =
         new QCheckBox(QStringLiteral("Convert only what &changed since the last run into the same folder"), this);
     only_changed_check_->setObjectName("only_changed_check");
+    QWidget* editor_field = make_editor_field(this, editor_edit_);
 
     auto* ok_button = make_button(QStringLiteral("OK"), "ok_button", this);
     ok_button->setDefault(true);
@@ -106,6 +123,7 @@ OptionsDialog::OptionsDialog(QWidget* parent) : QDialog(parent) {
     layout->addWidget(allow_edit_);
     layout->addWidget(keep_going_check_);
     layout->addWidget(only_changed_check_);
+    layout->addWidget(editor_field);
     layout->addLayout(buttons);
     setMinimumWidth(560);
     // As tall as the wrapped hint needs: a window's first size is otherwise cut to two thirds of the screen.
@@ -115,7 +133,7 @@ OptionsDialog::OptionsDialog(QWidget* parent) : QDialog(parent) {
     QWidget* order[] = {root_edit_,    select_button_,    source_root_check_,  convert_edit_,
                         skip_edit_,    default_button,    dialect_combo_,      ap_expr_check_,
                         rename_check_, rename_edit_,      redirects_check_,    check_links_check_,
-                        allow_edit_,   keep_going_check_, only_changed_check_, ok_button,
+                        allow_edit_,   keep_going_check_, only_changed_check_, editor_edit_, ok_button,
                         cancel_button, save_button,       load_button};
     for (std::size_t i = 0; i + 1 < std::size(order); ++i) setTabOrder(order[i], order[i + 1]);
 
@@ -127,6 +145,8 @@ OptionsDialog::OptionsDialog(QWidget* parent) : QDialog(parent) {
     connect(load_button, &QPushButton::clicked, this, &OptionsDialog::load_configuration);
 
     fill_fields(app_preferences);
+    QSettings store = settings::open();
+    editor_edit_->setText(editor_command::stored(store));
     root_edit_->setFocus();
 }
 
@@ -239,6 +259,7 @@ void OptionsDialog::accept() {
     app_preferences = fields();
     QSettings store = settings::open();
     settings::save_current(store, app_preferences);
+    editor_command::store(store, editor_edit_->text());
     QDialog::accept();
 }
 

@@ -46,4 +46,5 @@ private:
     QCheckBox* check_links_check_;
     QCheckBox* keep_going_check_;
     QCheckBox* only_changed_check_;
+    QLineEdit* editor_edit_;  // the program's own setting, not a site's: kept outside configurations
 };

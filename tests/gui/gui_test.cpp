@@ -1,7 +1,10 @@
 #include "app_preferences.h"
 #include "base/exceptions.h"
 #include "error_report.h"
+#include "editor_command.h"
 #include "folders_tree.h"
+#include "help_window.h"
+#include "log_list.h"
 #include "main_window.h"
 #include "options_dialog.h"
 #include "settings.h"
@@ -20,6 +23,10 @@
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTextBrowser>
+#include <QToolButton>
+#include <QTreeWidget>
+#include <QMenu>
 #include <QTimer>
 #include <cerrno>
 #include <filesystem>
@@ -129,6 +136,10 @@ private slots:
         hooks.confirm = [this](const QString& title, const QString&) { return answer(title) == "yes"; };
         hooks.choose_directory = [this](const QString& title) { return answer(title).value_or(QString()); };
         hooks.open_file = [this](const QString& path) { return answer(path) != "fails"; };
+        hooks.offer_remedy = [this](const QString& title, const QString& text, const QString& remedy) {
+            return answer(title + " | " + text + " | " + remedy) == "yes";
+        };
+        hooks.open_in_browser = [this](const QString& path) { return answer("browser " + path) != "fails"; };
         window_ = std::make_unique<MainWindow>();
         window_->show();
         QVERIFY(QTest::qWaitForWindowActive(window_.get()));
@@ -175,6 +186,7 @@ private slots:
 
     // A first run without a virtual root names the remedy; ticking it in Options lets the site convert.
     void failed_run_shows_the_error_and_the_source_can_be_the_root() {
+        const QString retry = QStringLiteral("Use the source folder as the virtual root and convert again");
         TempTree t;
         t.write("src/a/x.txt", "x");
         t.write("src/p/b.shtml", "<!--#include virtual=\"/inc/h.txt\" -->");
@@ -183,10 +195,11 @@ private slots:
         destination()->expand(destination()->currentIndex());  // listed before the run
         start(t);
         const QString error = q(t.path("src/p")) +
-                              "//inc/h.txt: No such file or directory (no virtual root is set, so paths starting "
+                              "/inc/h.txt: No such file or directory (no virtual root is set, so paths starting "
                               "with '/' are taken relative to the document; tick \"Use the source folder as the "
                               "virtual root\" in Options, or set a virtual root there)";
-        QCOMPARE(seen_, QStringList{"ORRIN: Error | " + error});
+        QCOMPARE(seen_, QStringList{"Orrinfold: Error | " + error + " | " + retry});  // declined
+        QVERIFY(!app_preferences.source_as_root);
         auto* list = child<QListWidget>(window_.get(), "log_list");
         QCOMPARE(log_lines().last(), error);  // logged too, marked, where "Finished!" would be
         QVERIFY(!list->item(list->count() - 1)->icon().isNull());
@@ -231,7 +244,7 @@ private slots:
         QCOMPARE(subfolders(source(), t.path("home")), (QStringList{".local", "docs"}));
         edit->setText("nope-" + q(site));
         QTest::keyClick(edit, Qt::Key_Return);
-        QCOMPARE(seen_, QStringList{"ORRIN: Error | No such folder: " + QDir::currentPath() + "/nope-" + q(site)});
+        QCOMPARE(seen_, QStringList{"Orrinfold: Error | No such folder: " + QDir::currentPath() + "/nope-" + q(site)});
 
         QTest::mouseClick(child<QWidget>(window_.get(), "hidden_check"), Qt::LeftButton);
         QVERIFY(destination()->select_path(t.path("home/docs")));
@@ -257,13 +270,14 @@ private slots:
                                            "Finished!"}));
         QCOMPARE(child<QProgressBar>(window_.get(), "progress_bar")->text(), QStringLiteral("2 of 2 files"));
         QListWidgetItem* line = list->item(1);
-        QCOMPARE(line->toolTip(), QStringLiteral("b.inc:1:1, included from a.shtml:2:2"));
+        QCOMPARE(line->toolTip(),
+                 QStringLiteral("Missing required argument 'var' in command 'echo'\nb.inc:1:1, included from a.shtml:2:2"));
         QVERIFY(!line->icon().isNull() && list->item(0)->icon().isNull());
-        QCOMPARE(child<QLabel>(window_.get(), "status_label")->text(), QStringLiteral("1 error, 0 warnings"));
+        QCOMPARE(child<QLabel>(window_.get(), "status_label")->text(), QStringLiteral("Finished with 1 error in 1 document"));
         const QPoint at = list->visualItemRect(line).center();
         QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, at);
         QTest::mouseDClick(list->viewport(), Qt::LeftButton, {}, at);
-        QCOMPARE(seen_, QStringList{q(t.path("src/b.inc"))});
+        QCOMPARE(seen_, QStringList{q(t.path("src/b.inc"))});  // no editor here: the desktop's handler
     }
 
     void new_rename_and_delete_change_the_destination_folder() {
@@ -285,9 +299,9 @@ private slots:
         QCOMPARE(q(destination()->selected_path()), q(t.path("dst")));
         const QString create = "Create new directory | Directory name: | ";
         const QString rename = "Rename directory | Directory name: |  a ";
-        const QString taken = "ORRIN: Error | Cannot rename directory\n\n" + q(t.path("dst/x")) + ": File exists";
-        QCOMPARE(seen_, (QStringList{create, create, "ORRIN: Error | Directory name must be not empty!", create,
-                                     "ORRIN: Error | Cannot create directory", create, rename, taken, rename,
+        const QString taken = "Orrinfold: Error | Cannot rename directory\n\n" + q(t.path("dst/x")) + ": File exists";
+        QCOMPARE(seen_, (QStringList{create, create, "Orrinfold: Error | Directory name must be not empty!", create,
+                                     "Orrinfold: Error | Cannot create directory", create, rename, taken, rename,
                                      "Delete directory", "Delete directory"}));
     }
 
@@ -306,19 +320,29 @@ private slots:
         QVERIFY(source()->select_path(t.path("src/y")));
         QTest::keyClick(source(), Qt::Key_Right);
         QVERIFY(!source()->isExpanded(source()->currentIndex()));
-        QCOMPARE(seen_, QStringList{"ORRIN: Error | " + q(t.path("src/y")) + ": No such file or directory"});
+        QCOMPARE(seen_, QStringList{"Orrinfold: Error | " + q(t.path("src/y")) + ": No such file or directory"});
     }
 
-    void help_opens_the_index_page_from_the_program_folder() {
+    // Help goes to the system's browser; without one, to the built-in window over the same pages.
+    void help_opens_the_index_page_in_a_browser_or_the_built_in_window() {
         click(window_.get(), "help_button");
         TempTree t;
-        const QString index = q(t.write("prog/help/index.shtml", "<html>"));
+        t.write("prog/help/options.shtml", "<html><title>Options</title><p>The Options page</p></html>");
+        const QString index = q(t.write("prog/help/index.shtml", "<html><title>Start</title><h1>Orrinfold help</h1>"
+                                                                 "<a href=\"options.shtml\">Options</a></html>"));
         settings::open().setValue("prog_dir", q(t.path("prog")));
         QTest::keyClick(window_.get(), Qt::Key_F1);
+        QVERIFY(window_->findChild<HelpWindow*>() == nullptr);
         answers_ = QStringList{"fails"};
         click(window_.get(), "help_button");
-        QCOMPARE(seen_, (QStringList{"ORRIN: Error | Cannot find the help pages (help/index.shtml) in the program's folder",
-                                     index, index, "ORRIN: Error | Cannot open the help page " + index}));
+        QCOMPARE(seen_, (QStringList{"Orrinfold: Error | Cannot find the help pages (help/index.shtml) in the program's folder",
+                                     "browser " + index, "browser " + index}));
+        auto* help = window_->findChild<HelpWindow*>();
+        QVERIFY(help != nullptr && help->isVisible());
+        QVERIFY(help->browser()->toPlainText().contains("Orrinfold help"));
+        QVERIFY(help->windowTitle().contains("Orrinfold"));
+        help->browser()->setSource(QUrl(QStringLiteral("options.shtml")));  // as a click on the link
+        QVERIFY(help->browser()->toPlainText().contains("The Options page"));
     }
 
     void top_level_report_names_the_error_and_the_last_throw() {
@@ -407,7 +431,7 @@ private slots:
         save_as(&dialog, "site/A");  // replacing: accepted
         QCOMPARE(joined(settings::load_configuration(store, "site/A")), QStringLiteral("/c | *.c | skip-c"));
         QCOMPARE(seen_, (QStringList{"Save configuration", "Rename configuration | Configuration name: | beta",
-                                     "ORRIN: Error | A configuration named \"site/A\" exists already",
+                                     "Orrinfold: Error | A configuration named \"site/A\" exists already",
                                      "Rename configuration | Configuration name: | beta", "Delete configuration",
                                      "Save configuration"}));
     }
@@ -458,6 +482,152 @@ private slots:
         QCOMPARE(finished.count(), 2);
         QCOMPARE(seen_, QStringList{});
     }
+
+    // The example site, converted by a new user with the defaults: the error offers the
+    // source folder as the virtual root; accepting it converts the whole site at once.
+    void retry_with_the_source_as_root_converts_the_example_site() {
+        TempTree t;
+        std::filesystem::copy(ORRINFOLD_EXAMPLE_SITE, t.path("src"), std::filesystem::copy_options::recursive);
+        QSignalSpy finished(window_.get(), &MainWindow::conversion_finished);
+        answers_ = QStringList{"yes"};
+        start(t, false);
+        QTRY_COMPARE(finished.count(), 2);  // the failed run, then the retry
+        QCOMPARE(seen_.size(), 1);
+        QVERIFY(seen_[0].startsWith("Orrinfold: Error | " + q(t.path("src/"))));
+        QVERIFY(!seen_[0].contains("//"));
+        QVERIFY(seen_[0].endsWith(" | Use the source folder as the virtual root and convert again"));
+        QCOMPARE(log_lines().last(), QStringLiteral("Finished!"));
+        QCOMPARE(child<QLabel>(window_.get(), "status_label")->text(), QStringLiteral("Finished"));
+        QVERIFY(app_preferences.source_as_root);
+        QVERIFY(settings::open().value("CurrentConfig/source_as_root").toBool());  // ticked in Options from now on
+        QVERIFY(child<QLabel>(window_.get(), "settings_label")->text().startsWith("Virtual root: the source folder"));
+        const std::string page = read_file(t.path("dst/index.shtml"));
+        QVERIFY(!page.empty() && page.find("<!--#") == std::string::npos);
+        QVERIFY(default_preferences().source_as_root == false);  // the program's default is unchanged
+    }
+
+    // A typed destination that does not exist is created after the user agrees, as the command line would.
+    void missing_destination_is_created_after_confirmation() {
+        TempTree t;
+        auto* edit = child<QLineEdit>(window_.get(), "destination_path_edit");
+        const std::string wanted = t.path("out/site");
+        edit->setText(q(wanted));
+        answers_ = QStringList{"no"};
+        QTest::keyClick(edit, Qt::Key_Return);
+        QVERIFY(!std::filesystem::exists(wanted));
+        answers_ = QStringList{"yes"};
+        QTest::keyClick(edit, Qt::Key_Return);
+        QVERIFY(std::filesystem::is_directory(wanted));
+        QCOMPARE(q(destination()->selected_path()), q(wanted));
+        QCOMPARE(seen_, (QStringList{"Create folder", "Create folder"}));
+        child<QLineEdit>(window_.get(), "source_path_edit")->setText(q(t.path("nope")));  // a source is never made
+        QTest::keyClick(child<QLineEdit>(window_.get(), "source_path_edit"), Qt::Key_Return);
+        QCOMPARE(seen_.last(), "Orrinfold: Error | No such folder: " + q(t.path("nope")));
+    }
+
+    // The last pair of folders comes back at the next start while both exist; older pairs are in Recent.
+    void folders_are_restored_at_start_and_kept_as_recent_pairs() {
+        TempTree t;
+        t.write("src/a.txt", "a");
+        t.write("other/b.txt", "b");
+        QVERIFY(source()->select_path(t.path("other")));
+        QVERIFY(destination()->select_path(t.make_dir("dst2")));
+        click(window_.get(), "convert_button");
+        QTRY_VERIFY(!window_->is_converting());
+        start(t);
+        window_ = std::make_unique<MainWindow>();
+        QCOMPARE(q(source()->selected_path()), q(t.path("src")));
+        QCOMPARE(q(destination()->selected_path()), q(t.path("dst")));
+        QVERIFY(child(window_.get(), "convert_button")->isEnabled());
+
+        auto* menu = child<QToolButton>(window_.get(), "recent_button")->menu();
+        emit menu->aboutToShow();
+        const QList<QAction*> actions = menu->actions();
+        QCOMPARE(actions.size(), 2);
+        QVERIFY(actions[1]->text().startsWith(q(t.path("other"))));
+        actions[1]->trigger();
+        QCOMPARE(q(source()->selected_path()), q(t.path("other")));
+
+        std::filesystem::remove_all(t.path("dst"));
+        window_ = std::make_unique<MainWindow>();
+        QVERIFY(!source()->has_selection());  // the pair's destination is gone
+    }
+
+    // Problems: grouped by page with counts, filtered, a click finds the log line, a
+    // double-click opens the document at its line through the editor command.
+    void problems_view_groups_counts_and_opens_at_the_line() {
+        TempTree t;
+        t.write("src/a.shtml", "<!--#echo -->\n\n  <!--#echo --><!--#frob -->");
+        t.write("src/b.shtml", "ok\n <!--#include virtual=\"i.inc\" -->");
+        t.write("src/i.inc", "\n<!--#echo -->");
+        const std::string record = t.path("editor-args");
+        const std::string editor = t.write("editor.sh", "#!/bin/sh\nprintf '%s|' \"$@\" >" + record + "\n");
+        std::filesystem::permissions(editor, std::filesystem::perms::owner_all);
+        settings::open().setValue("editor_command", q(editor) + " --at \"{file}\" {line} {column}");
+        start(t);
+        QCOMPARE(child<QLabel>(window_.get(), "status_label")->text(),
+                 QStringLiteral("Finished with 3 errors in 2 documents, 1 warning"));
+        auto* tree = child<QTreeWidget>(window_.get(), "problems_tree");
+        QCOMPARE(labels(tree->model()), (QStringList{"a.shtml (2 errors, 1 warning)", "b.shtml (1 error)"}));
+        const QModelIndex b = tree->model()->index(1, 0);
+        QCOMPARE(tree->model()->index(0, 1, b).data().toString(), QStringLiteral("i.inc:2:1"));
+        QCOMPARE(tree->model()->index(0, 2, b).data().toString(), QStringLiteral("b.shtml:2:2"));
+
+        auto* filter = child<QComboBox>(window_.get(), "problems_filter");
+        filter->setCurrentIndex(2);  // warnings only
+        QVERIFY(tree->isRowHidden(1, {}) && !tree->isRowHidden(0, {}));
+        QVERIFY(tree->isRowHidden(0, tree->model()->index(0, 0)) && !tree->isRowHidden(2, tree->model()->index(0, 0)));
+        filter->setCurrentIndex(0);
+
+        QTreeWidgetItem* row = tree->topLevelItem(1)->child(0);
+        tree->setCurrentItem(row);
+        auto* list = child<QListWidget>(window_.get(), "log_list");
+        QCOMPARE(list->currentItem()->text(), QStringLiteral("Missing required argument 'var' in command 'echo'"));
+        QCOMPARE(list->currentRow(), log_lines().indexOf("Converting b.shtml...") + 1);
+        emit tree->itemActivated(row, 0);
+        const auto recorded = [&record] { return std::filesystem::exists(record) ? q(read_file(record)) : QString(); };
+        QTRY_COMPARE(recorded(), "--at|" + q(t.path("src/i.inc")) + "|2|1|");
+        QCOMPARE(seen_, QStringList{});
+    }
+
+    // The editor command's words: quoted words stay whole, each placeholder is filled in.
+    void editor_command_fills_in_file_line_and_column() {
+        const std::tuple<QString, QStringList> cases[] = {
+            {"ed +{line} {file}", {"ed", "+7", "/s p/a.shtml"}},
+            {"code --goto \"{file}:{line}:{column}\"", {"code", "--goto", "/s p/a.shtml:7:3"}},
+            {"\"/opt/my editor/bin/e\" {file}", {"/opt/my editor/bin/e", "/s p/a.shtml"}},
+            {"", {}},
+        };
+        for (const auto& [command, words] : cases)
+            QCOMPARE(editor_command::arguments(command, "/s p/a.shtml", 7, 3), words);
+        QCOMPARE(editor_command::arguments("e {line}:{column}", "f", 0, 0), (QStringList{"e", "1:1"}));
+    }
+
+    void failures_show_their_path_tidied() {
+        const std::pair<std::string, std::string> cases[] = {
+            {"/s/p//inc/h.txt: No such file", "/s/p/inc/h.txt: No such file"},
+            {"/s/./p/h.txt: x: y", "/s/p/h.txt: x: y"},
+            {"Path outside the site: /a//b", "Path outside the site: /a//b"},  // no path first: as it is
+            {"no colon //here", "no colon //here"},
+        };
+        for (const auto& [failure, shown] : cases) QCOMPARE(q(tidy_failure(failure)), q(shown));
+    }
+
+    // The first window shows fifteen log lines or more; a long line is cut to the list's width
+    // (no scrolling sideways) and its tooltip holds all of it.
+    void default_size_shows_fifteen_log_lines_and_long_lines_fit() {
+        auto* list = child<QListWidget>(window_.get(), "log_list");
+        const QString long_line = "Converting " + QString(300, QChar('x')) + ".shtml...";
+        list->addItem("short");
+        GUICompileLog::line_t line;
+        line.text = long_line;
+        static_cast<LogList*>(list)->add_lines({line});
+        QCoreApplication::processEvents();
+        QVERIFY(list->viewport()->height() / list->visualItemRect(list->item(0)).height() >= 15);
+        QVERIFY(list->visualItemRect(list->item(1)).width() <= list->viewport()->width());
+        QCOMPARE(list->item(1)->toolTip(), long_line);
+        QVERIFY(window_->windowTitle().contains("Orrinfold"));
+    }
 };
 
 // HOME, TMPDIR, the runtime and cache folders become one fresh folder, where settings, the trash, the records of
@@ -467,7 +637,8 @@ int main(int argc, char** argv) {
     if (!home.isValid() || !QDir(home.path()).mkpath(".local/share")) return 1;  // the trash's parent
     for (const char* variable : {"HOME", "TMPDIR", "XDG_RUNTIME_DIR", "XDG_CACHE_HOME"})
         qputenv(variable, home.path().toLocal8Bit());
-    for (const char* variable : {"XDG_CONFIG_HOME", "XDG_DATA_HOME"}) qunsetenv(variable);
+    for (const char* variable : {"XDG_CONFIG_HOME", "XDG_DATA_HOME", "VISUAL", "EDITOR", "BROWSER"}) qunsetenv(variable);
+    qputenv("PATH", home.path().toLocal8Bit());  // no editor or browser of this machine is found and started
     QApplication app(argc, argv);
     GuiTest test;
     return QTest::qExec(&test, argc, argv);
