@@ -97,7 +97,6 @@ void ApacheDialect::do_include(SSIParser& parser, const Command& command) {
                 continue;
             }
             if (target.query) {
-                self.assign(u"REQUEST_URI", to_wide(target.url.value_or("") + "?" + *target.query));
                 std::string unescaped = *target.query;
                 unescape_url(unescaped, false);
                 self.assign(u"QUERY_STRING", to_wide(*target.query));

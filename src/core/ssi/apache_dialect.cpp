@@ -74,9 +74,9 @@ void ApacheDialect::start(bool top_level) {
     for (const std::u16string_view lazy : {u"DATE_LOCAL", u"DATE_GMT", u"LAST_MODIFIED"})
         parser.state_->spelled.emplace_back(lazy);
     assign(u"DOCUMENT_URI", to_wide(url));
+    assign(u"DOCUMENT_ARGS", u"");
     parser.state_->spelled.emplace_back(u"USER_NAME");
     assign(u"DOCUMENT_NAME", to_wide(base_name(path)));
-    assign(u"DOCUMENT_ARGS", u"");
 }
 
 namespace {

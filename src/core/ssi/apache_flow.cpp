@@ -105,7 +105,7 @@ std::optional<std::string> ApacheDialect::server_variable(const std::string& nam
 // -F: a file, relative to the document, that exists and may be read.
 bool ApacheDialect::file_exists(const std::string& path) {
     if (path.empty()) return false;
-    const std::string full = path.starts_with('/') ? path : parser_.directory_ + path;
+    const std::string full = path.starts_with('/') ? path : parser_.directory_ + "/" + path;
     try {
         parser_.require_readable(full);
         const file_status_t status = stat_path(full);
