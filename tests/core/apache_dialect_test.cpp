@@ -257,7 +257,7 @@ TEST(ApacheCommands, TimesAndPrintenv) {
                    apache())
             .output;
     const std::string set_by_page = "b=3\na=2\n";
-    EXPECT_TRUE(listed.ends_with("DOCUMENT_ARGS=\n" + set_by_page)) << listed;
+    EXPECT_TRUE(listed.ends_with("DOCUMENT_NAME=\n" + set_by_page)) << listed;
     for (const char* line : {"DATE_GMT=Sunday, 06-Dec-2026 01:24:53 GMT\n", "DOCUMENT_URI=/\n", "QUERY_STRING=\n",
                              "REQUEST_METHOD=GET\n", "SERVER_PROTOCOL=HTTP/1.1\n", "GATEWAY_INTERFACE=CGI/1.1\n"})
         EXPECT_NE(listed.find(line), std::string::npos) << line;
