@@ -46,6 +46,26 @@ const SSIParser::command_table_t& ApacheDialect::commands() const {
     return table;
 }
 
+namespace {
+// The page's path as a browser asks for it: bytes other than letters, digits, "-._~" and '/'
+// escaped with upper-case hex.
+std::string requested(std::string_view path) {
+    static constexpr char hex[] = "0123456789ABCDEF";
+    std::string out;
+    for (const char c : path) {
+        const auto byte = static_cast<unsigned char>(c);
+        if ((byte < 128 && std::isalnum(byte)) || std::string_view("-._~/").find(c) != std::string_view::npos) {
+            out.push_back(c);
+        } else {
+            out.push_back('%');
+            out.push_back(hex[byte >> 4u]);
+            out.push_back(hex[byte & 15u]);
+        }
+    }
+    return out;
+}
+}  // namespace
+
 void ApacheDialect::start(bool top_level) {
     SSIParser& parser = parser_;
     parser.time_format_ = apache_time_format;
@@ -69,7 +89,7 @@ void ApacheDialect::start(bool top_level) {
     assign(u"SERVER_PROTOCOL", u"HTTP/1.1");
     assign(u"REQUEST_METHOD", u"GET");
     assign(u"QUERY_STRING", u"");
-    assign(u"REQUEST_URI", to_wide(url));
+    assign(u"REQUEST_URI", to_wide(requested(url)));
     assign(u"SCRIPT_NAME", to_wide(url));
     for (const std::u16string_view lazy : {u"DATE_LOCAL", u"DATE_GMT", u"LAST_MODIFIED"})
         parser.state_->spelled.emplace_back(lazy);
