@@ -29,6 +29,7 @@ void MainWindow::convert(bool watch) {
     SSIDirectoryPreferences preferences = app_preferences;
     preferences.root_remedy = "tick \"Use the source folder as the virtual root\" in Options, or set a virtual root there";
     preferences.jobs = 0;  // one file per processor at once; the log still reads in walk order
+    preferences.report_request = true;  // the log lists where pages depend on the request
     if (watch) preferences.rebuild = SSIDirectoryPreferences::rebuild_t::changed;
     if (!preferences.source_as_root && !preferences.virtual_root.empty() &&
         !confirm_root(source, preferences.virtual_root))
