@@ -112,7 +112,10 @@ TEST(ApacheStatic, ReportsWhatDependsOnTheRequest) {
     t.write("site/a.shtml", uses + R"(<!--#echo var="REMOTE_ADDR" --><!--#set var="r" value="$HTTP_REFERER" -->)"
                                    R"(<!--#exec cmd="ls" --><!--#set var="SERVER_NAME" value="x" -->)"
                                    R"(<!--#echo var="SERVER_NAME" --><!--#if expr="req('Host') == '' && !-R '10.0.0.0/8'" -->)"
-                                   R"(<!--#endif --><!--#if expr="%{REMOTE_ADDR} == ''" --><!--#endif -->)");
+                                   R"(<!--#endif --><!--#if expr="%{REMOTE_ADDR} == ''" --><!--#endif -->)"
+                                   // An elif is reported; a side left unevaluated is not.
+                                   R"(<!--#if expr="false" --><!--#elif expr="%{HTTP_ACCEPT} == 'x' && req('X') == ''" -->)"
+                                   R"(<!--#endif -->)");
     t.write("site/b.shtml", uses);
     SSIDirectoryPreferences preferences = default_preferences();
     preferences.dialect = dialect_t::apache;
@@ -143,7 +146,8 @@ TEST(ApacheStatic, ReportsWhatDependsOnTheRequest) {
                                              says("a.shtml:1:114", "exec", E),
                                              says("a.shtml:1:207", "req('Host')", ""),
                                              says("a.shtml:1:207", "-R '10.0.0.0/8'", "false"),
-                                             says("a.shtml:1:277", "%{REMOTE_ADDR}", "")}
+                                             says("a.shtml:1:277", "%{REMOTE_ADDR}", ""),
+                                             says("a.shtml:1:354", "%{HTTP_ACCEPT}", "")}
                   : std::vector<std::string>{};
         EXPECT_EQ(reported, expected) << asked;
         EXPECT_EQ(counting.request_dependent, expected.size());

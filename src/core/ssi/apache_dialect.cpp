@@ -114,7 +114,7 @@ bool comes_from_request(std::u16string_view key) {
 }  // namespace
 
 void ApacheDialect::request_dependent(const std::string& what, std::u16string_view shows) {
-    if (!parser_.preferences_->report_request || !parser_.printing_) return;
+    if (!parser_.preferences_->report_request) return;
     parser_.log_->request_dependency(
         "'" + what + "' depends on the request; the static page shows '" + to_narrow(shows) + "'", parser_.location());
 }

@@ -58,7 +58,8 @@ private:
     const Argument& expression(const Command& command, const char* directive);
     void branch(const Argument& expression);
     [[noreturn]] void branch_error(const std::string& text);
-    std::optional<std::string> server_variable(const std::string& name);
+    // A variable of the newer syntax; from_request is set for one only a request could give.
+    std::optional<std::string> server_variable(const std::string& name, bool& from_request);
     // Reports, when asked to, that what the page shows here would come from a request.
     void request_dependent(const std::string& what, std::u16string_view shows);
     // variable(), reporting a request's variable that the page does not set.

@@ -44,7 +44,12 @@ void ApacheDialect::branch(const Argument& expression) {
     host.expand = [this](std::string_view text) { return to_narrow(expand(to_wide(text))); };
     host.warn = [this](const std::string& text) { parser_.report(severity_t::error, text); };
     host.captures = &captures_;
-    host.server_variable = [this](const std::string& name) { return server_variable(name); };
+    host.server_variable = [this, &host](const std::string& name) {
+        bool from_request = false;
+        std::optional<std::string> value = server_variable(name, from_request);
+        if (from_request && host.request_dependent) host.request_dependent("%{" + name + "}", "");
+        return value;
+    };
     host.file_exists = [this](const std::string& path) { return file_exists(path); };
     host.request_dependent = [this](const std::string& what, const std::string& instead) {
         request_dependent(what, to_wide(instead));
@@ -65,7 +70,7 @@ void ApacheDialect::branch(const Argument& expression) {
 
 // The variables of the newer syntax, as a plain GET of the page would give them; those only a
 // request or the server's set-up could give are empty, and reported.
-std::optional<std::string> ApacheDialect::server_variable(const std::string& name) {
+std::optional<std::string> ApacheDialect::server_variable(const std::string& name, bool& from_request) {
     if (name == "REQUEST_URI") return url_.value_or("INTERNALLY GENERATED file-relative req");
     if (name == "DOCUMENT_URI") return to_narrow(variable(u"DOCUMENT_URI").value_or(u""));
     if (name == "QUERY_STRING") return query_;
@@ -89,14 +94,14 @@ std::optional<std::string> ApacheDialect::server_variable(const std::string& nam
         if (name == "TIME" || name == "LAST_MODIFIED") return stamp;
         return std::nullopt;
     }
-    static constexpr std::string_view from_request[] = {
+    static constexpr std::string_view request_only[] = {
         "AUTH_TYPE", "CONN_LOG_ID", "CONN_REMOTE_ADDR", "CONTENT_TYPE", "CONTEXT_DOCUMENT_ROOT", "CONTEXT_PREFIX",
         "DOCUMENT_ROOT", "HANDLER", "HTTP_ACCEPT", "HTTP_COOKIE", "HTTP_FORWARDED", "HTTP_HOST",
         "HTTP_PROXY_CONNECTION", "HTTP_REFERER", "HTTP_USER_AGENT", "REMOTE_ADDR", "REMOTE_HOST", "REMOTE_IDENT",
         "REMOTE_PORT", "REMOTE_USER", "REQUEST_FILENAME", "REQUEST_LOG_ID", "REQUEST_STATUS", "SCRIPT_FILENAME",
         "SCRIPT_GROUP", "SCRIPT_USER", "SERVER_ADMIN", "SERVER_NAME", "SERVER_PORT", "THE_REQUEST"};
-    if (std::find(std::begin(from_request), std::end(from_request), name) != std::end(from_request)) {
-        request_dependent("%{" + name + "}", u"");
+    if (std::find(std::begin(request_only), std::end(request_only), name) != std::end(request_only)) {
+        from_request = true;
         return std::string();
     }
     return std::nullopt;

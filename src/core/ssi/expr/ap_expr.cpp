@@ -48,13 +48,21 @@ private:
         return true;
     }
 
+    // A side that is not evaluated depends on nothing: its reporter is put aside while it is read.
+    std::function<void(const std::string&, const std::string&)> quiet() {
+        if (live_) return {};
+        return std::exchange(host_.request_dependent, nullptr);
+    }
+
     // The right side of || and && is read but not evaluated when the left one decides, so that
     // a regular expression there leaves the captures alone.
     std::optional<bool> disjunction() {
         std::optional<bool> value = conjunction();
         while (value && take("||")) {
             const bool live = std::exchange(live_, live_ && !*value);
+            auto stashed = quiet();
             const std::optional<bool> right = conjunction();
+            if (stashed) host_.request_dependent = std::move(stashed);
             live_ = live;
             if (!right) return std::nullopt;
             value = *value || *right;
@@ -65,7 +73,9 @@ private:
         std::optional<bool> value = condition();
         while (value && take("&&")) {
             const bool live = std::exchange(live_, live_ && *value);
+            auto stashed = quiet();
             const std::optional<bool> right = condition();
+            if (stashed) host_.request_dependent = std::move(stashed);
             live_ = live;
             if (!right) return std::nullopt;
             value = *value && *right;
@@ -114,7 +124,7 @@ private:
             if (test == 'A' || test == 'U') return url_maps(*operand);
             if (test == 'F') return live_ && host_.file_exists && host_.file_exists(*operand);
             if (test == 'R') {
-                if (live_ && host_.request_dependent) host_.request_dependent("-R '" + *operand + "'", "false");
+                if (host_.request_dependent) host_.request_dependent("-R '" + *operand + "'", "false");
                 return false;
             }
             if (test == 'T')
