@@ -12,6 +12,11 @@ usage:
   compare.py --apache-only --keep DIR [--sites N] [--seed S]   # Apache's pages only
   compare.py --serve DIR [--port P] [--ap-expr]                # serve DIR until Ctrl-C
 
+Pages use only what a static page can know as Apache does (no request headers, client
+addresses or exec, which orrinfold reports instead), including the values Apache computes
+from the page itself: request constants, echo encoding lists, URL fragments, long time
+formats, and in the newer syntax its functions, escapes, time variables and file and URL tests.
+
 --ap-expr writes `if` expressions in Apache's ap_expr syntax, turns off
 SSILegacyExprParser and passes --ap-expr to orrinfold. With --keep DIR the sites
 stay in DIR/site-NNN, Apache's pages in DIR/site-NNN.apache and ours in
