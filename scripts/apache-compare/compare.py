@@ -12,6 +12,11 @@ usage:
   compare.py --apache-only --keep DIR [--sites N] [--seed S]   # Apache's pages only
   compare.py --serve DIR [--port P] [--ap-expr]                # serve DIR until Ctrl-C
 
+Pages use only what a static page can know as Apache does (no request headers, client
+addresses or exec, which orrinfold reports instead), including the values Apache computes
+from the page itself: request constants, echo encoding lists, URL fragments, long time
+formats, and in the newer syntax its functions, escapes, time variables and file and URL tests.
+
 --ap-expr writes `if` expressions in Apache's ap_expr syntax, turns off
 SSILegacyExprParser and passes --ap-expr to orrinfold. With --keep DIR the sites
 stay in DIR/site-NNN, Apache's pages in DIR/site-NNN.apache and ours in
@@ -159,13 +164,20 @@ def free_port():
 SIZES = [0, 5, 999, 1023, 1024, 10000, 1500000]
 VARS = ["a", "b", "greeting", "Name", "x_1"]
 SPECIAL = ["DOCUMENT_NAME", "DOCUMENT_URI", "DOCUMENT_ARGS", "LAST_MODIFIED",
-           "QUERY_STRING", "USER_NAME"]
+           "QUERY_STRING", "USER_NAME", "REQUEST_URI", "SCRIPT_NAME", "REQUEST_METHOD",
+           "SERVER_PROTOCOL", "GATEWAY_INTERFACE"]
 SET_TOKENS = ["hello", "two words", "$a", "${b}", "\\$a", "it's", '"quoted"', "&amp;",
               "<b>bold</b>", "\u00fcber", "${nope}", "$", "a$b", "${a}x", "$DOCUMENT_NAME",
               "50%", "x&y", "$greeting!", "\\\\", "${Name}${x_1}", "caf\u00e9 <&>"]
 TIMEFMTS = ["%Y-%m-%d", "%A, %d-%b-%Y %H:%M:%S %Z", "%d/%m/%y %I:%M %p", "%j %U %W %w",
             "%s", "%%Y literal", "%c", "%x %X", "%e|%k|%l", "%a %B %C %g %G %V %u",
-            "%D %T %R %z", "", "plain text", "%y%m%d%H%M%S"]
+            "%D %T %R %z", "", "plain text", "%y%m%d%H%M%S", "%Y-%m-%d %H:%M:%S | " * 30]
+# Strings of the newer syntax: escapes, and values its functions compute.
+AP_STRINGS = ["'a\\tb'", "'\\101\\x'", "'a%20b%2fc'", "'%zz'", "'aGVsbG8='", "'a b/<c>?&'",
+              "' 5'", "'5abc'", "'abc'", "'1e3'", "'-3'"]
+AP_FUNCTIONS = ["toupper", "tolower", "escape", "unescape", "base64", "unbase64", "md5", "sha1"]
+AP_URLS = ["'/nope.html'", "'/%zz'", "'/a%2fb'", "'/../x'", "'index.shtml'", "'/menu.inc'",
+           "'menu.inc'", "'missing.txt'", "'data/z5.dat'", "'my inc/a b.inc'"]
 ERRMSGS = ["[oops]", "<b>Error!</b>", "", "err $a", "\u00e9chec"]
 ECHOMSGS = ["(unset)", "", "<none>", "-$b-", "\u2205"]
 REGEXES = ["/^(h)(e)llo/", "/(o+)/", "/^$/", "/w(or)ds?/", "/[0-9]+/", "/^(.*)$/",
@@ -261,13 +273,19 @@ class Generator:
         op = r.choice(["=", "!=", "<", "<=", ">", ">=", "=="])
         return f"{self.legacy_operand()} {op} {self.legacy_operand()}"
 
-    def ap_operand(self):
+    def ap_operand(self, depth=0):
         r = self.r
         return r.choice([
             lambda: "v('" + r.choice(VARS + ["QUERY_STRING", "DOCUMENT_NAME"]) + "')",
             lambda: "'" + r.choice(WORDS) + "'",
             lambda: "'$" + str(r.randint(0, 2)) + "'",
             lambda: "''",
+            lambda: r.choice(AP_STRINGS),
+            lambda: (r.choice(AP_FUNCTIONS) + "(" + (self.ap_operand(1) if depth == 0 else "'x y'") + ")"),
+            lambda: "%{" + r.choice(["ENV:", "env:"]) + r.choice(VARS) + "}",
+            lambda: "%{" + r.choice(AP_FUNCTIONS) + ":" + r.choice(WORDS[:4]) + "}",
+            lambda: "%{" + r.choice(["TIME_YEAR", "REQUEST_URI", "request_method", "QUERY_STRING",
+                                     "SERVER_PROTOCOL", "DOCUMENT_URI", "IS_SUBREQ"]) + "}",
         ])()
 
     def ap_expr(self, depth=0):
@@ -285,8 +303,13 @@ class Generator:
         if k < 0.72:
             return f"{self.ap_operand()} {r.choice(['=~', '!~'])} {r.choice(REGEXES)}"
         if k < 0.8:
-            return (f"'{r.randint(-5, 20)}' {r.choice(['-eq', '-ne', '-lt', '-le', '-gt', '-ge'])}"
-                    f" '{r.randint(-5, 20)}'")
+            left = r.choice([f"'{r.randint(-5, 20)}'"] * 2 + AP_STRINGS[6:] + ["''"])
+            return f"{left} {r.choice(['-eq', '-ne', '-lt', '-le', '-gt', '-ge'])} '{r.randint(-5, 20)}'"
+        if k < 0.83:
+            return f"{r.choice(['-A', '-U', '-F'])} {r.choice(AP_URLS)}"
+        if k < 0.86:
+            return (f"{r.choice(['/a/b', 'a/b', 'ab', 'über'])!r} {r.choice(['-fnmatch', '-strmatch'])}"
+                    f" {r.choice(['a*', '/a/*', 'a?', '*', '[a-z]*', '*b'])!r}")
         if k < 0.85:
             return f"{self.ap_operand()} in {{'hello', 'x', ''}}"
         op = r.choice(["==", "!=", "<", "<=", ">", ">="])
@@ -312,6 +335,8 @@ class Generator:
                 path = path[:i] + "%%%02X" % ord(path[i]) + path[i + 1:]
         if r.random() < 0.25:
             path += r.choice(["?a=1", "?a=1&b=x%20y", "?q=%C3%BC+%26", "?", "?x=$a"])
+        if r.random() < 0.1:  # a fragment, which Apache drops
+            path += r.choice(["#top", "#"])
         return path
 
     def file_path(self, doc, target):
@@ -393,7 +418,7 @@ class Site:
             args = []
             for _ in range(r.randint(1, 3)):
                 if r.random() < 0.7:
-                    enc = r.choice(["none", "url", "entity"])
+                    enc = r.choice(["none", "url", "entity", "url,entity", "entity, url", "none,url"])
                     args.append(("encoding", enc.upper() if r.random() < 0.1 else enc))
                 args.append(("var", g.echo_var()))
             return g.directive("echo", args)

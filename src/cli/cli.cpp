@@ -173,6 +173,7 @@ std::optional<int> parse(const std::vector<std::string>& args, options_t& option
     // Like a web server, take "/"-paths from the folder being served unless told otherwise.
     preferences.source_as_root = app.count("--virtual-root") == 0;
     preferences.jobs = options.jobs;
+    preferences.report_request = preferences.check || preferences.verbose;
     preferences.rebuild =
         options.full ? SSIDirectoryPreferences::rebuild_t::full : SSIDirectoryPreferences::rebuild_t::changed;
     if (options.watch && preferences.check) {

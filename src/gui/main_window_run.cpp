@@ -41,6 +41,7 @@ void MainWindow::convert(bool watch) {
     SSIDirectoryPreferences preferences = app_preferences;
     preferences.root_remedy = root_remedy;
     preferences.jobs = 0;  // one file per processor at once; the log still reads in walk order
+    preferences.report_request = true;  // the log lists where pages depend on the request
     if (watch) preferences.rebuild = SSIDirectoryPreferences::rebuild_t::changed;
     if (!preferences.source_as_root && !preferences.virtual_root.empty() &&
         !confirm_root(source, preferences.virtual_root))

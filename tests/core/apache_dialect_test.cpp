@@ -250,8 +250,15 @@ TEST(ApacheCommands, TimesAndPrintenv) {
          R"(<!--#echo var="date_gmt" -->|<!--#echo var="SERVER_SOFTWARE" -->)",
          "Sunday, 06-Dec-2026 01:24:53 GMT|2026 UTC|2026 GMT|" + std::string(orrinfold::product_name)},
     });
-    const std::string listed = run_engine(R"(<!--#set var="a" value="<1>" --><!--#printenv -->)", apache()).output;
-    for (const char* line : {"A=&lt;1&gt;\n", "DATE_GMT=Sunday, 06-Dec-2026 01:24:53 GMT\n", "DOCUMENT_URI=/\n",
-                             "QUERY_STRING=\n", "DOCUMENT_ARGS=\n"})
+    // Names as first spelled, in the order first set; a later spelling changes only the value.
+    const std::string listed =
+        run_engine(R"(<!--#set var="b" value="<1>" --><!--#set var="a" value="2" --><!--#set var="B" value="3" -->)"
+                   R"(<!--#printenv -->)",
+                   apache())
+            .output;
+    const std::string set_by_page = "b=3\na=2\n";
+    EXPECT_TRUE(listed.ends_with("DOCUMENT_NAME=\n" + set_by_page)) << listed;
+    for (const char* line : {"DATE_GMT=Sunday, 06-Dec-2026 01:24:53 GMT\n", "DOCUMENT_URI=/\n", "QUERY_STRING=\n",
+                             "REQUEST_METHOD=GET\n", "SERVER_PROTOCOL=HTTP/1.1\n", "GATEWAY_INTERFACE=CGI/1.1\n"})
         EXPECT_NE(listed.find(line), std::string::npos) << line;
 }

@@ -1,6 +1,7 @@
 // Fuzzes the Apache dialect's if/elif expressions: the first byte picks the syntax (bit 0: the
 // newer one) and whether patterns are cached (bit 1), the rest is the expression. Variables $a
-// and ${b} hold fixed values.
+// and ${b} hold fixed values; of the newer syntax's server variables, REQUEST_URI and
+// TIME_YEAR are known, HTTP_HOST depends on the request; -F finds a.shtml only.
 #include "ssi/expr/expression.h"
 
 #include <cstdint>
@@ -31,8 +32,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     // Bit 1 sends the patterns through a cache kept across inputs, as a run keeps it.
     static RegexCache regexes;
     if ((data[0] & 2U) != 0) host.regexes = &regexes;
-    host.server_variable = [](const std::string& name) {
-        return name == "REQUEST_URI" ? std::optional<std::string>("/a.shtml") : std::nullopt;
+    host.server_variable = [](const std::string& name) -> std::optional<std::string> {
+        if (name == "REQUEST_URI") return "/a.shtml";
+        if (name == "TIME_YEAR") return "2026";
+        if (name == "HTTP_HOST") return "";
+        return std::nullopt;
+    };
+    host.file_exists = [](const std::string& path) { return path == "a.shtml"; };
+    // Whatever depends on the request is named.
+    host.request_dependent = [](const std::string& what, const std::string&) {
+        if (what.empty()) __builtin_trap();
     };
     std::string error;
     const std::optional<bool> value = (data[0] & 1U) != 0 ? evaluate_ap_expression(text, host, error)

@@ -93,3 +93,13 @@ void CountingLog::diagnostic(severity_t severity, const std::string& text, const
     ++(severity == severity_t::error ? errors : warnings);
     target_.diagnostic(severity, text, where);
 }
+
+void CompileLogBase::request_dependency(const std::string& text, const diagnostic_location_t& where) {
+    diagnostic(severity_t::warning, text, where);
+}
+
+void CountingLog::request_dependency(const std::string& text, const diagnostic_location_t& where) {
+    if (!places_.insert(to_string(where.at) + '\n' + text).second) return;
+    ++request_dependent;
+    target_.request_dependency(text, where);
+}

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <iosfwd>
+#include <set>
 #include <string>
 #include <string_view>
 
@@ -31,6 +32,9 @@ public:
     virtual void warning(const std::string& text);
     // By default the text alone goes on to error or warning.
     virtual void diagnostic(severity_t severity, const std::string& text, const diagnostic_location_t& where);
+    // A place where a page depends on the request or on server state a static site cannot
+    // have; by default a warning diagnostic.
+    virtual void request_dependency(const std::string& text, const diagnostic_location_t& where);
     // The line that sums a run up; by default a message.
     virtual void summary(const std::string& text);
 };
@@ -58,7 +62,9 @@ private:
     int write_errno_ = 0;
 };
 
-// Passes every line on to another log and counts the errors and warnings among them.
+// Passes every line on to another log and counts the errors and warnings among them. A place
+// that depends on the request is passed on and counted once, however many pages reach it (an
+// include's place is the same for every page that includes it), and not among the warnings.
 class CountingLog : public CompileLogBase {
 public:
     explicit CountingLog(CompileLogBase& target) : target_(target) {}
@@ -68,11 +74,14 @@ public:
     void error(const std::string& text) override;
     void warning(const std::string& text) override;
     void diagnostic(severity_t severity, const std::string& text, const diagnostic_location_t& where) override;
+    void request_dependency(const std::string& text, const diagnostic_location_t& where) override;
     void summary(const std::string& text) override { target_.summary(text); }
 
     std::uint64_t errors = 0;
     std::uint64_t warnings = 0;
+    std::uint64_t request_dependent = 0;
 
 private:
     CompileLogBase& target_;
+    std::set<std::string> places_;  // the request dependencies passed on, by place and text
 };

@@ -141,6 +141,7 @@ struct publish_t {
     ~publish_t() {
         state.summary.errors = state.log.errors;
         state.summary.warnings = state.log.warnings;
+        state.summary.request_dependent = state.log.request_dependent;
         if (state.control != nullptr) state.control->summary = state.summary;
     }
 };

@@ -101,6 +101,7 @@ void OrderedLog::forward(const event_t& event) {
         case event_t::kind_t::error: target_.error(event.text); break;
         case event_t::kind_t::warning: target_.warning(event.text); break;
         case event_t::kind_t::diagnostic: target_.diagnostic(event.severity, event.text, *event.where); break;
+        case event_t::kind_t::request: target_.request_dependency(event.text, *event.where); break;
         case event_t::kind_t::summary: target_.summary(event.text); break;
     }
 }
@@ -117,6 +118,10 @@ void OrderedLog::Step::error(const std::string& text) {
 void OrderedLog::Step::warning(const std::string& text) {
     ++diagnostics_;
     owner_.record(step_, {event_t::kind_t::warning, text, severity_t::error, std::nullopt});
+}
+
+void OrderedLog::Step::request_dependency(const std::string& text, const diagnostic_location_t& where) {
+    owner_.record(step_, {event_t::kind_t::request, text, severity_t::warning, where});
 }
 
 void OrderedLog::Step::diagnostic(severity_t severity, const std::string& text, const diagnostic_location_t& where) {

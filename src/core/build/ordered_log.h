@@ -37,6 +37,7 @@ public:
         void error(const std::string& text) override;
         void warning(const std::string& text) override;
         void diagnostic(severity_t severity, const std::string& text, const diagnostic_location_t& where) override;
+        void request_dependency(const std::string& text, const diagnostic_location_t& where) override;
         void summary(const std::string& text) override;
 
         // Errors and warnings logged in this step so far.
@@ -71,7 +72,7 @@ public:
 
 private:
     struct event_t {
-        enum class kind_t : unsigned char { line, message, error, warning, diagnostic, summary } kind;
+        enum class kind_t : unsigned char { line, message, error, warning, diagnostic, request, summary } kind;
         std::string text;
         severity_t severity = severity_t::error;
         std::optional<diagnostic_location_t> where;

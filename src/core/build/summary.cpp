@@ -11,6 +11,8 @@ std::string summary_text(const run_summary_t& summary, bool keep_going, bool che
     if (summary.removed > 0) text += ", " + std::to_string(summary.removed) + " removed";
     text += "; " + count(summary.errors, "error", "errors") + ", " + count(summary.warnings, "warning", "warnings");
     if (keep_going) text += ", " + count(summary.failed_documents, "document", "documents") + " failed";
+    if (summary.request_dependent > 0)
+        text += ", " + count(summary.request_dependent, "place depends", "places depend") + " on the request";
     if (summary.failed_copies > 0) text += ", " + count(summary.failed_copies, "copy", "copies") + " failed";
     if (links) text += "; " + count(summary.broken_links, "broken link", "broken links");
     return text;

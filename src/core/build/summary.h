@@ -15,6 +15,7 @@ struct run_summary_t {
     std::uint64_t removed = 0;       // outputs of earlier runs whose source is gone
     std::uint64_t errors = 0;
     std::uint64_t warnings = 0;
+    std::uint64_t request_dependent = 0;  // places where a page depends on the request, when reported
 };
 
 // "N documents converted, N files copied, N skipped; N errors, N warnings", with the failed

@@ -20,8 +20,9 @@ std::optional<std::tm> universal_time(std::int64_t seconds);
 
 // strftime in the C locale whatever the machine's locale, with %c, %x and %X in the forms
 // "%m/%d/%y %H:%M:%S", "%m/%d/%y" and "%H:%M:%S" (with library_composites, in the C
-// library's own forms, as web servers print them). The result is cut to 511 bytes.
-std::string format_calendar_time(std::string_view format, const std::tm& time, bool library_composites = false);
+// library's own forms, as web servers print them). The result is cut to kept bytes.
+std::string format_calendar_time(std::string_view format, const std::tm& time, bool library_composites = false,
+                                 std::size_t kept = 511);
 
 // C libraries differ in %c, %x and %X: a format with those spelled out in the forms above.
 std::string expand_composites(std::string_view format);

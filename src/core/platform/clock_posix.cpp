@@ -47,12 +47,12 @@ std::optional<std::tm> universal_time(std::int64_t seconds) {
     return result;
 }
 
-std::string format_calendar_time(std::string_view format, const std::tm& time, bool library_composites) {
-    constexpr std::size_t kept = 511;
+std::string format_calendar_time(std::string_view format, const std::tm& time, bool library_composites,
+                                 std::size_t kept) {
     const std::string expanded = library_composites ? std::string(format) : expand_composites(format);
     if (expanded.empty()) return {};
     // strftime gives 0 both for "did not fit" and for an empty result: grow the buffer
-    // until the text surely fits, then keep the first 511 bytes.
+    // until the text surely fits, then keep the first `kept` bytes.
     const std::size_t limit = expanded.size() * 128 + 1024;
     for (std::size_t capacity = kept + 1;; capacity *= 4) {
         auto buffer = std::make_unique_for_overwrite<char[]>(capacity);

@@ -53,8 +53,8 @@ std::optional<std::tm> universal_time(std::int64_t seconds) {
     return result;
 }
 
-std::string format_calendar_time(std::string_view format, const std::tm& time, bool library_composites) {
-    constexpr std::size_t kept = 511;
+std::string format_calendar_time(std::string_view format, const std::tm& time, bool library_composites,
+                                 std::size_t kept) {
     const std::string expanded = library_composites ? std::string(format) : expand_composites(format);
     if (expanded.empty()) return {};
     // As on other systems: a text past what the largest buffer would hold gives nothing.

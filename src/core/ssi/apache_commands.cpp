@@ -55,18 +55,16 @@ ApacheDialect::target_t ApacheDialect::target(const Argument& argument) {
         if (url_ && relative->rfind('/') == 0) target.url = std::string(folder_of(*url_)) + relative->substr(1);
         return target;
     }
+    if (const std::size_t hash = value.find('#'); hash != std::string::npos) value.resize(hash);
     if (const std::size_t question = value.find('?'); question != std::string::npos) {
         target.query = value.substr(question + 1);
         value.resize(question);
     }
     if (!unescape_url(value, false) || value.find('\0') != std::string::npos)
         parser_.fail("Unable to include \"" + value + "\": bad escape in the URL");
-    if (!value.starts_with('/')) {
-        if (!url_)
-            parser_.fail("Unable to include \"" + value + "\": a document included by file= from another folder has no URL "
-                 "that relative paths could start from");
-        value = std::string(folder_of(*url_)) + value;
-    }
+    // A document included by file= from another folder has no URL: Apache takes its relative
+    // paths from the root.
+    if (!value.starts_with('/')) value = (url_ ? std::string(folder_of(*url_)) : std::string("/")) + value;
     target.url = normalized(value);
     if (!target.url) parser_.fail("Unable to include \"" + value + "\": the path leads above the virtual root");
     const std::string& root = parser_.preferences_->virtual_root;
@@ -110,6 +108,7 @@ void ApacheDialect::do_include(SSIParser& parser, const Command& command) {
         }
         child->parent_ = &parser;
         of(*child).url_ = target.url;
+        of(*child).query_ = target.query.value_or("");
         child->process();
     }
 }
@@ -123,6 +122,21 @@ std::optional<std::string> encoded(const std::string& text, const std::u16string
     if (encoding == u"BASE64") return encode_base64(text);
     return std::nullopt;
 }
+
+// echo takes a list of encodings ("url,entity"), separated by commas or blanks, applied in turn.
+std::optional<std::string> encoded_in_turn(std::string text, const std::u16string& encodings) {
+    std::size_t from = 0;
+    for (;;) {
+        const std::size_t end = std::min(encodings.find_first_of(u", \t", from), encodings.size());
+        if (end > from) {
+            std::optional<std::string> next = encoded(text, encodings.substr(from, end - from));
+            if (!next) return std::nullopt;
+            text = std::move(*next);
+        }
+        if (end == encodings.size()) return text;
+        from = end + 1;
+    }
+}
 }  // namespace
 
 void ApacheDialect::do_echo(SSIParser& parser, const Command& command) {
@@ -135,12 +149,12 @@ void ApacheDialect::do_echo(SSIParser& parser, const Command& command) {
         self.require_known(command, argument);
         const std::u16string value = decode_entities(*argument.value);
         if (argument.name == u"var") {
-            const std::optional<std::u16string> found = self.variable(self.expand(value));
+            const std::optional<std::u16string> found = self.looked_up(self.expand(value), self.echo_text_);
             if (!found) {
                 parser.write(self.echo_text_);
                 continue;
             }
-            const std::optional<std::string> text = encoded(to_narrow(*found), to_ascii_upper(encoding));
+            const std::optional<std::string> text = encoded_in_turn(to_narrow(*found), to_ascii_upper(encoding));
             if (!text) parser.fail("Unknown value '" + to_narrow(encoding) + "' of 'encoding' in command 'echo'");
             parser.write(to_wide(*text));
         } else {
@@ -231,7 +245,7 @@ void ApacheDialect::do_file_info(SSIParser& parser, const Command& command) {
             parser.fail(e.what());
         }
         if (!size)
-            parser.write(format_time(parser.time_format_, local_time(status.modified), true));
+            parser.write(format_time(parser.time_format_, local_time(status.modified), true, apache_time_length));
         else
             parser.write(to_wide(parser.size_format_ == size_format_t::bytes ? grouped_size(status.size)
                                                                             : abbreviated_size(status.size)));
@@ -241,16 +255,16 @@ void ApacheDialect::do_file_info(SSIParser& parser, const Command& command) {
 void ApacheDialect::do_printenv(SSIParser& parser, const Command& command) {
     ApacheDialect& self = of(parser);
     if (!command.arguments.empty()) parser.fail("'printenv' takes no arguments");
-    SSIParser::variables_t shown = parser.state_->variables;
-    for (const std::u16string_view lazy : {u"DATE_LOCAL", u"DATE_GMT", u"LAST_MODIFIED", u"USER_NAME"})
-        if (const auto value = self.variable(lazy)) shown.try_emplace(std::u16string(lazy), *value);
-    for (const auto& [name, value] : shown)
-        parser.write(to_wide(escape_html(to_narrow(name)) + "=" + escape_html(to_narrow(value)) + "\n"));
+    // As Apache lists them: in the order first set, each name as first spelled.
+    for (const std::u16string& name : parser.state_->spelled)
+        if (const auto value = self.variable(name))
+            parser.write(to_wide(escape_html(to_narrow(name)) + "=" + escape_html(to_narrow(*value)) + "\n"));
 }
 
 void ApacheDialect::do_comment(SSIParser&, const Command&) {}
 
 void ApacheDialect::do_exec(SSIParser& parser, const Command&) {
+    of(parser).request_dependent("exec", of(parser).error_text_);
     parser.fail("'exec' is not supported: a static conversion never runs commands");
 }
 

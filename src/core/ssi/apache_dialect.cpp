@@ -46,6 +46,26 @@ const SSIParser::command_table_t& ApacheDialect::commands() const {
     return table;
 }
 
+namespace {
+// The page's path as a browser asks for it: bytes other than letters, digits, "-._~" and '/'
+// escaped with upper-case hex.
+std::string requested(std::string_view path) {
+    static constexpr char hex[] = "0123456789ABCDEF";
+    std::string out;
+    for (const char c : path) {
+        const auto byte = static_cast<unsigned char>(c);
+        if ((byte < 128 && std::isalnum(byte)) || std::string_view("-._~/").find(c) != std::string_view::npos) {
+            out.push_back(c);
+        } else {
+            out.push_back('%');
+            out.push_back(hex[byte >> 4u]);
+            out.push_back(hex[byte & 15u]);
+        }
+    }
+    return out;
+}
+}  // namespace
+
 void ApacheDialect::start(bool top_level) {
     SSIParser& parser = parser_;
     parser.time_format_ = apache_time_format;
@@ -62,11 +82,47 @@ void ApacheDialect::start(bool top_level) {
         }
     }
     url_ = url;
-    assign(u"DOCUMENT_NAME", to_wide(base_name(path)));
+    // What Apache sets for a plain GET of the page without a query, in its order; the times
+    // and the user are worked out when first shown.
+    assign(u"SERVER_SOFTWARE", to_wide(orrinfold::product_name));
+    assign(u"GATEWAY_INTERFACE", u"CGI/1.1");
+    assign(u"SERVER_PROTOCOL", u"HTTP/1.1");
+    assign(u"REQUEST_METHOD", u"GET");
+    assign(u"QUERY_STRING", u"");
+    assign(u"REQUEST_URI", to_wide(requested(url)));
+    assign(u"SCRIPT_NAME", to_wide(url));
+    for (const std::u16string_view lazy : {u"DATE_LOCAL", u"DATE_GMT", u"LAST_MODIFIED"})
+        parser.state_->spelled.emplace_back(lazy);
     assign(u"DOCUMENT_URI", to_wide(url));
     assign(u"DOCUMENT_ARGS", u"");
-    assign(u"QUERY_STRING", u"");
-    assign(u"SERVER_SOFTWARE", to_wide(orrinfold::product_name));
+    parser.state_->spelled.emplace_back(u"USER_NAME");
+    assign(u"DOCUMENT_NAME", to_wide(base_name(path)));
+}
+
+namespace {
+// What Apache's environment has for a page only from a request or from the server's own set-up.
+bool comes_from_request(std::u16string_view key) {
+    static constexpr std::u16string_view names[] = {
+        u"AUTH_TYPE",      u"CONTENT_LENGTH", u"CONTENT_TYPE", u"CONTEXT_DOCUMENT_ROOT", u"CONTEXT_PREFIX",
+        u"DOCUMENT_ROOT",  u"HTTPS",          u"PATH",         u"REMOTE_ADDR",           u"REMOTE_HOST",
+        u"REMOTE_IDENT",   u"REMOTE_PORT",    u"REMOTE_USER",  u"REQUEST_SCHEME",        u"SCRIPT_FILENAME",
+        u"SERVER_ADDR",    u"SERVER_ADMIN",   u"SERVER_NAME",  u"SERVER_PORT",           u"SERVER_SIGNATURE",
+        u"UNIQUE_ID"};
+    return key.starts_with(u"HTTP_") || key.starts_with(u"SSL_") || key.starts_with(u"REDIRECT_") ||
+           std::find(std::begin(names), std::end(names), key) != std::end(names);
+}
+}  // namespace
+
+void ApacheDialect::request_dependent(const std::string& what, std::u16string_view shows) {
+    if (!parser_.preferences_->report_request) return;
+    parser_.log_->request_dependency(
+        "'" + what + "' depends on the request; the static page shows '" + to_narrow(shows) + "'", parser_.location());
+}
+
+std::optional<std::u16string> ApacheDialect::looked_up(std::u16string_view name, std::u16string_view shows) {
+    std::optional<std::u16string> value = variable(name);
+    if (!value && comes_from_request(to_ascii_upper(name))) request_dependent(to_narrow(name), shows);
+    return value;
 }
 
 void ApacheDialect::finish() {
@@ -189,9 +245,9 @@ std::optional<std::u16string> ApacheDialect::variable(std::u16string_view name) 
     // Worked out when first asked for, as Apache does, in the last time format configured.
     const std::u16string& format = state.shared_time_format;
     if (key == u"DATE_LOCAL" || key == u"DATE_GMT") parser_.uses_time();
-    if (key == u"DATE_LOCAL") return format_time(format, local_time(current_time()), true);
-    if (key == u"DATE_GMT") return format_time(format, universal_time(current_time()), true);
-    if (key == u"LAST_MODIFIED" && state.last_modified) return format_time(format, state.last_modified, true);
+    if (key == u"DATE_LOCAL") return format_time(format, local_time(current_time()), true, apache_time_length);
+    if (key == u"DATE_GMT") return format_time(format, universal_time(current_time()), true, apache_time_length);
+    if (key == u"LAST_MODIFIED" && state.last_modified) return format_time(format, state.last_modified, true, apache_time_length);
     if (key == u"USER_NAME") {
         const SSIParser* page = &parser_;
         while (page->parent_ != nullptr) page = page->parent_;
@@ -201,7 +257,14 @@ std::optional<std::u16string> ApacheDialect::variable(std::u16string_view name) 
 }
 
 bool ApacheDialect::assign(std::u16string_view name, const std::u16string& value) {
-    return parser_.assign_variable(to_ascii_upper(name), value);
+    const std::u16string key = to_ascii_upper(name);
+    SSIParser::State& state = *parser_.state_;
+    // The times and the user are listed from the start, without a value until set.
+    const bool known = state.variables.contains(key) || key == u"DATE_LOCAL" || key == u"DATE_GMT" ||
+                       key == u"LAST_MODIFIED" || key == u"USER_NAME";
+    if (!parser_.assign_variable(key, value)) return false;
+    if (!known) state.spelled.emplace_back(name);
+    return true;
 }
 
 std::u16string ApacheDialect::expand(std::u16string_view value) {
@@ -226,7 +289,7 @@ std::u16string ApacheDialect::expand(std::u16string_view value) {
                 result.push_back(u'$');
                 ++i;
             } else {
-                result += variable(value.substr(i + 2, close - i - 2)).value_or(u"");
+                result += looked_up(value.substr(i + 2, close - i - 2), u"").value_or(u"");
                 i = close + 1;
             }
         } else {
@@ -235,7 +298,7 @@ std::u16string ApacheDialect::expand(std::u16string_view value) {
             if (j == i + 1)
                 result.push_back(u'$');
             else
-                result += variable(value.substr(i + 1, j - i - 1)).value_or(u"");
+                result += looked_up(value.substr(i + 1, j - i - 1), u"").value_or(u"");
             i = std::max(j, i + 1);
         }
         if (result.size() > max_value_length) raise(value_too_long{});

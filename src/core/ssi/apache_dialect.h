@@ -9,6 +9,8 @@
 #include <string_view>
 #include <vector>
 
+// Apache formats times into a buffer of 8192 bytes: longer texts are cut there.
+inline constexpr std::size_t apache_time_length = 8191;
 inline constexpr std::u16string_view default_error_text = u"[an error occurred while processing this directive]";
 
 // The Apache dialect: what Apache httpd's mod_include does for a page served from the virtual
@@ -56,7 +58,13 @@ private:
     const Argument& expression(const Command& command, const char* directive);
     void branch(const Argument& expression);
     [[noreturn]] void branch_error(const std::string& text);
-    std::optional<std::string> server_variable(const std::string& name);
+    // A variable of the newer syntax; from_request is set for one only a request could give.
+    std::optional<std::string> server_variable(const std::string& name, bool& from_request);
+    // Reports, when asked to, that what the page shows here would come from a request.
+    void request_dependent(const std::string& what, std::u16string_view shows);
+    // variable(), reporting a request's variable that the page does not set.
+    std::optional<std::u16string> looked_up(std::u16string_view name, std::u16string_view shows);
+    bool file_exists(const std::string& path);
 
     static void do_include(SSIParser& parser, const Command& command);
     static void do_echo(SSIParser& parser, const Command& command);
@@ -82,4 +90,5 @@ private:
     std::vector<std::uint64_t> open_ifs_;  // where each open if stands
     std::optional<regex_captures_t> captures_;
     std::optional<std::string> url_;  // none for a document included by file= from another folder
+    std::string query_;               // the query this document was included with
 };

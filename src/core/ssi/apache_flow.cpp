@@ -6,6 +6,10 @@
 #include "ssi/document_cache.h"
 #include "ssi/expr/expression.h"
 #include "ssi/preferences.h"
+#include "platform/clock.h"
+#include "platform/file_system.h"
+
+#include <algorithm>
 #include "version.h"
 
 // Flow control in the Apache dialect: if, elif, else and endif, and their expressions.
@@ -40,7 +44,16 @@ void ApacheDialect::branch(const Argument& expression) {
     host.expand = [this](std::string_view text) { return to_narrow(expand(to_wide(text))); };
     host.warn = [this](const std::string& text) { parser_.report(severity_t::error, text); };
     host.captures = &captures_;
-    host.server_variable = [this](const std::string& name) { return server_variable(name); };
+    host.server_variable = [this, &host](const std::string& name) {
+        bool from_request = false;
+        std::optional<std::string> value = server_variable(name, from_request);
+        if (from_request && host.request_dependent) host.request_dependent("%{" + name + "}", "");
+        return value;
+    };
+    host.file_exists = [this](const std::string& path) { return file_exists(path); };
+    host.request_dependent = [this](const std::string& what, const std::string& instead) {
+        request_dependent(what, to_wide(instead));
+    };
     if (DocumentCache* cache = parser_.state_->cache; cache != nullptr) host.regexes = &cache->regexes();
     std::string error;
     const std::string text = to_narrow(*expression.value);
@@ -55,17 +68,57 @@ void ApacheDialect::branch(const Argument& expression) {
     parser_.printing_ = taken_ = *value;
 }
 
-// The request variables of the newer syntax that a static page has: those of a plain GET of it.
-std::optional<std::string> ApacheDialect::server_variable(const std::string& name) {
-    if (name == "REQUEST_URI" || name == "DOCUMENT_URI")
-        return to_narrow(variable(u"DOCUMENT_URI").value_or(u""));
-    if (name == "QUERY_STRING" || name == "PATH_INFO") return std::string();
+// The variables of the newer syntax, as a plain GET of the page would give them; those only a
+// request or the server's set-up could give are empty, and reported.
+std::optional<std::string> ApacheDialect::server_variable(const std::string& name, bool& from_request) {
+    if (name == "REQUEST_URI") return url_.value_or("INTERNALLY GENERATED file-relative req");
+    if (name == "DOCUMENT_URI") return to_narrow(variable(u"DOCUMENT_URI").value_or(u""));
+    if (name == "QUERY_STRING") return query_;
+    if (name == "PATH_INFO") return std::string();
     if (name == "REQUEST_METHOD") return std::string("GET");
     if (name == "REQUEST_SCHEME") return std::string("http");
-    if (name == "HTTPS") return std::string("off");
+    if (name == "SERVER_PROTOCOL") return std::string("HTTP/1.1");
+    if (name == "HTTPS" || name == "IPV6" || name == "HTTP2") return std::string("off");
     if (name == "IS_SUBREQ") return std::string(parser_.parent_ != nullptr ? "true" : "false");
     if (name == "SERVER_SOFTWARE") return std::string(orrinfold::product_name);
+    const bool now = name.starts_with("TIME");
+    if (now || name == "LAST_MODIFIED") {
+        if (now) parser_.uses_time();
+        const std::optional<std::tm> time = now ? local_time(current_time()) : parser_.state_->last_modified;
+        if (!time) return std::string();
+        const std::string stamp = to_narrow(format_time(u"%Y%m%d%H%M%S", time, true));
+        static constexpr std::string_view parts[] = {"TIME_YEAR", "TIME_MON", "TIME_DAY", "TIME_HOUR", "TIME_MIN", "TIME_SEC"};
+        for (std::size_t i = 0; i < std::size(parts); ++i)
+            if (name == parts[i]) return i == 0 ? stamp.substr(0, 4) : stamp.substr(2 + 2 * i, 2);
+        if (name == "TIME_WDAY") return std::to_string(time->tm_wday);
+        if (name == "TIME" || name == "LAST_MODIFIED") return stamp;
+        return std::nullopt;
+    }
+    static constexpr std::string_view request_only[] = {
+        "AUTH_TYPE", "CONN_LOG_ID", "CONN_REMOTE_ADDR", "CONTENT_TYPE", "CONTEXT_DOCUMENT_ROOT", "CONTEXT_PREFIX",
+        "DOCUMENT_ROOT", "HANDLER", "HTTP_ACCEPT", "HTTP_COOKIE", "HTTP_FORWARDED", "HTTP_HOST",
+        "HTTP_PROXY_CONNECTION", "HTTP_REFERER", "HTTP_USER_AGENT", "REMOTE_ADDR", "REMOTE_HOST", "REMOTE_IDENT",
+        "REMOTE_PORT", "REMOTE_USER", "REQUEST_FILENAME", "REQUEST_LOG_ID", "REQUEST_STATUS", "SCRIPT_FILENAME",
+        "SCRIPT_GROUP", "SCRIPT_USER", "SERVER_ADMIN", "SERVER_NAME", "SERVER_PORT", "THE_REQUEST"};
+    if (std::find(std::begin(request_only), std::end(request_only), name) != std::end(request_only)) {
+        from_request = true;
+        return std::string();
+    }
     return std::nullopt;
+}
+
+// -F: a file, relative to the document, that exists and may be read.
+bool ApacheDialect::file_exists(const std::string& path) {
+    if (path.empty()) return false;
+    const std::string full = path.starts_with('/') ? path : parser_.directory_ + "/" + path;
+    try {
+        parser_.require_readable(full);
+        const file_status_t status = stat_path(full);
+        parser_.depends_on(full, status);
+        return true;
+    } catch (const std::exception&) {
+        return false;
+    }
 }
 
 void ApacheDialect::do_if(SSIParser& parser, const Command& command) {

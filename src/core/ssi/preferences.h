@@ -23,6 +23,9 @@ struct SSIParserPreferences {
     dialect_t dialect = dialect_t::orrinfold;
     // Apache dialect: if and elif take Apache's newer expression syntax instead of the legacy one.
     bool ap_expressions = false;
+    // Apache dialect: report each place where a page depends on the request or on server state
+    // a static site cannot have (the command line sets it with --check and -v).
+    bool report_request = false;
     // Apache dialect: whether an included document with this name is parsed for directives (as
     // pages are) rather than included as it is; unset: every one is.
     std::function<bool(std::string_view name)> parses_include;

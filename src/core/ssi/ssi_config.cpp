@@ -16,7 +16,8 @@ void SSIParser::do_config(SSIParser& parser, const Command& command) {
     }
 }
 
-std::u16string format_time(std::u16string_view format, const std::optional<std::tm>& time, bool library_composites) {
+std::u16string format_time(std::u16string_view format, const std::optional<std::tm>& time, bool library_composites,
+                           std::size_t kept) {
     if (!time) return {};
-    return to_wide(format_calendar_time(to_narrow(format), *time, library_composites));
+    return to_wide(format_calendar_time(to_narrow(format), *time, library_composites, kept));
 }

@@ -74,6 +74,8 @@ public:
         // Apache dialect: the last timefmt configured anywhere, which LAST_MODIFIED, DATE_LOCAL
         // and DATE_GMT are shown in.
         std::u16string shared_time_format;
+        // Apache dialect: each variable's name as first spelled, in the order first set.
+        std::vector<std::u16string> spelled;
         page_dependencies_t* dependencies = nullptr;  // filled when given
     };
 
@@ -238,6 +240,6 @@ std::u16string expand_variables(std::u16string_view value, const SSIParser::vari
 
 inline constexpr std::u16string_view default_time_format = u"%a, %d-%b-%Y %H:%M:%S";
 // A date in the given strftime format; a time that could not be broken down prints as "".
-// With library_composites, %c, %x and %X take the C library's forms.
+// With library_composites, %c, %x and %X take the C library's forms; the text is cut to kept bytes.
 std::u16string format_time(std::u16string_view format, const std::optional<std::tm>& time,
-                           bool library_composites = false);
+                           bool library_composites = false, std::size_t kept = 511);

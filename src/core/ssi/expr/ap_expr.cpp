@@ -1,6 +1,10 @@
 #include "ssi/expr/expression.h"
 
+#include "ssi/codecs.h"
+#include "ssi/expr/ap_functions.h"
+
 #include <cctype>
+#include <cstdlib>
 #include <cstdint>
 #include <utility>
 #include <vector>
@@ -12,77 +16,6 @@ bool is_space(char c) noexcept { return c == ' ' || (c >= '\t' && c <= '\r'); }
 // The newer syntax, read by recursive descent. Only what has a meaning without a request is
 // known; the rest is refused by name, so that a page never silently takes the wrong branch.
 namespace {
-// Shell-style wildcards (*, ?, [set], [!set]) for -strmatch and -strcmatch.
-bool wildcard_match(std::string_view pattern, std::string_view text, bool fold) {
-    const auto lower = [fold](char c) { return fold && c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; };
-    std::size_t p = 0, t = 0, star = std::string_view::npos, resume = 0;
-    while (t < text.size()) {
-        if (p < pattern.size() && pattern[p] == '*') {
-            star = p++;
-            resume = t;
-            continue;
-        }
-        bool matched = false;
-        std::size_t after = p + 1;
-        if (p < pattern.size() && pattern[p] == '[') {
-            std::size_t q = p + 1;
-            const bool negate = q < pattern.size() && (pattern[q] == '!' || pattern[q] == '^');
-            if (negate) ++q;
-            bool in = false;
-            const std::size_t first = q;
-            for (; q < pattern.size() && (pattern[q] != ']' || q == first); ++q) {
-                if (q + 2 < pattern.size() && pattern[q + 1] == '-' && pattern[q + 2] != ']') {
-                    in = in || (lower(text[t]) >= lower(pattern[q]) && lower(text[t]) <= lower(pattern[q + 2]));
-                    q += 2;
-                } else {
-                    in = in || lower(text[t]) == lower(pattern[q]);
-                }
-            }
-            matched = q < pattern.size() && in != negate;
-            after = q + 1;
-        } else if (p < pattern.size()) {
-            matched = pattern[p] == '?' || lower(pattern[p]) == lower(text[t]);
-        }
-        if (matched) {
-            p = after;
-            ++t;
-        } else if (star != std::string_view::npos) {
-            p = star + 1;
-            t = ++resume;
-        } else {
-            return false;
-        }
-    }
-    while (p < pattern.size() && pattern[p] == '*') ++p;
-    return p == pattern.size();
-}
-
-// The functions of the newer syntax, by name. The SSI variables and the environment are one
-// table in a static conversion; a request's notes and headers are always empty.
-struct function_t {
-    std::string_view name;
-    std::string (*apply)(const expression_host_t& host, const std::string& argument);
-};
-
-std::string variable(const expression_host_t& host, const std::string& name) { return host.expand("${" + name + "}"); }
-std::string nothing(const expression_host_t&, const std::string&) { return {}; }
-template <int (*convert)(int)>
-std::string converted(const expression_host_t&, const std::string& text) {
-    std::string value = text;
-    for (char& c : value) c = static_cast<char>(convert(static_cast<unsigned char>(c)));
-    return value;
-}
-
-int to_lower(int c) { return std::tolower(c); }
-int to_upper(int c) { return std::toupper(c); }
-
-constexpr function_t functions[] = {
-    {"v", &variable},     {"env", &variable},   {"reqenv", &variable},
-    {"osenv", &variable}, {"note", &nothing},   {"resp", &nothing},
-    {"req", &nothing},    {"http", &nothing},   {"tolower", &converted<&to_lower>},
-    {"toupper", &converted<&to_upper>},
-};
-
 class ap_evaluator {
 public:
     ap_evaluator(std::string_view text, expression_host_t& host, std::string& error)
@@ -115,13 +48,21 @@ private:
         return true;
     }
 
+    // A side that is not evaluated depends on nothing: its reporter is put aside while it is read.
+    std::function<void(const std::string&, const std::string&)> quiet() {
+        if (live_) return {};
+        return std::exchange(host_.request_dependent, nullptr);
+    }
+
     // The right side of || and && is read but not evaluated when the left one decides, so that
     // a regular expression there leaves the captures alone.
     std::optional<bool> disjunction() {
         std::optional<bool> value = conjunction();
         while (value && take("||")) {
             const bool live = std::exchange(live_, live_ && !*value);
+            auto stashed = quiet();
             const std::optional<bool> right = conjunction();
+            if (stashed) host_.request_dependent = std::move(stashed);
             live_ = live;
             if (!right) return std::nullopt;
             value = *value || *right;
@@ -132,7 +73,9 @@ private:
         std::optional<bool> value = condition();
         while (value && take("&&")) {
             const bool live = std::exchange(live_, live_ && *value);
+            auto stashed = quiet();
             const std::optional<bool> right = condition();
+            if (stashed) host_.request_dependent = std::move(stashed);
             live_ = live;
             if (!right) return std::nullopt;
             value = *value && *right;
@@ -173,11 +116,17 @@ private:
             is_space(text_[pos_ + 2])) {
             // The string tests; the others look at files or the request, which pages may not.
             const char test = text_[pos_ + 1];
-            if (test != 'n' && test != 'z' && test != 'T')
+            if (std::string_view("nzTAUFR").find(test) == std::string_view::npos)
                 return fail(std::string(text_.substr(pos_, 2)) + " is not available in pages");
             pos_ += 2;
             const std::optional<std::string> operand = word();
             if (!operand) return std::nullopt;
+            if (test == 'A' || test == 'U') return url_maps(*operand);
+            if (test == 'F') return live_ && host_.file_exists && host_.file_exists(*operand);
+            if (test == 'R') {
+                if (host_.request_dependent) host_.request_dependent("-R '" + *operand + "'", "false");
+                return false;
+            }
             if (test == 'T')
                 return !(operand->empty() || *operand == "0" || *operand == "off" || *operand == "false" ||
                          *operand == "no");
@@ -202,18 +151,19 @@ private:
             if (!network) return std::nullopt;
             return ip_matches(*left, *network);
         }
-        static constexpr std::string_view strings[] = {"==", "!=", "<=", ">=", "<", ">", "=", "-strcmatch", "-strmatch",
+        static constexpr std::string_view strings[] = {"==", "!=", "<=", ">=", "<", ">", "=", "-strcmatch", "-strmatch", "-fnmatch",
                                                        "-eq", "-ne", "-lt", "-le", "-gt", "-ge"};
         for (const std::string_view op : strings) {
             if (!take(op)) continue;
             const std::optional<std::string> right = word();
             if (!right) return std::nullopt;
-            if (op == "-strmatch" || op == "-strcmatch") return wildcard_match(*right, *left, op == "-strcmatch");
+            if (op == "-strmatch" || op == "-strcmatch" || op == "-fnmatch")
+                return wildcard_match(*right, *left, op == "-strcmatch", op == "-fnmatch");
             if (op.front() == '-') {
-                const std::optional<long long> a = number(*left), b = number(*right);
-                if (!a || !b) return fail("Not a number: '" + (a ? *right : *left) + "'");
-                return op == "-eq" ? *a == *b : op == "-ne" ? *a != *b : op == "-lt" ? *a < *b : op == "-le" ? *a <= *b
-                                                                    : op == "-gt" ? *a > *b : *a >= *b;
+                // Read as C's strtoll reads them: leading blanks, a sign, digits; the rest ignored.
+                const long long a = std::strtoll(left->c_str(), nullptr, 10), b = std::strtoll(right->c_str(), nullptr, 10);
+                return op == "-eq" ? a == b : op == "-ne" ? a != b : op == "-lt" ? a < b : op == "-le" ? a <= b
+                                                                   : op == "-gt" ? a > b : a >= b;
             }
             const int order = left->compare(*right);
             return op == "==" || op == "=" ? order == 0 : op == "!=" ? order != 0 : op == "<" ? order < 0
@@ -239,6 +189,26 @@ private:
             *host_.captures = std::move(captures);
         }
         return *matched != negate;
+    }
+
+    // -A and -U: whether Apache could map the URL to a subrequest; a page that does not exist
+    // still maps. A bad escape, an escaped '/', a NUL or a climb above the root does not.
+    static bool url_maps(std::string url) {
+        if (url.find("%2f") != std::string::npos || url.find("%2F") != std::string::npos) return false;
+        if (const std::size_t query = url.find('?'); query != std::string::npos) url.resize(query);
+        if (!unescape_url(url, false) || url.find('\0') != std::string::npos) return false;
+        int depth = 0;
+        for (std::size_t from = 0; from <= url.size();) {
+            const std::size_t slash = std::min(url.find('/', from), url.size());
+            const std::string_view part = std::string_view(url).substr(from, slash - from);
+            if (part == "..") {
+                if (--depth < 0) return false;
+            } else if (!part.empty() && part != ".") {
+                ++depth;
+            }
+            from = slash + 1;
+        }
+        return true;
     }
 
     static std::optional<std::uint32_t> ipv4(std::string_view text) {
@@ -303,8 +273,16 @@ private:
         return value;
     }
 
+    // %{NAME}, or %{func:argument} for a function called with a constant argument.
     std::optional<std::string> server_variable(const std::string& name) {
-        std::optional<std::string> value = host_.server_variable ? host_.server_variable(name) : std::nullopt;
+        if (const std::size_t colon = name.find(':'); colon != std::string::npos) {
+            std::optional<std::string> value = apply_ap_function(name.substr(0, colon), name.substr(colon + 1), host_);
+            if (!value) return fail("Unknown function '" + name.substr(0, colon) + "'");
+            return value;
+        }
+        std::string key = name;
+        for (char& c : key) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+        std::optional<std::string> value = host_.server_variable ? host_.server_variable(key) : std::nullopt;
         if (!value) return fail("Variable '" + name + "' does not exist");
         return value;
     }
@@ -319,7 +297,7 @@ private:
             std::string value;
             for (++pos_; pos_ < text_.size() && text_[pos_] != c; ++pos_) {
                 if (text_[pos_] == '\\' && pos_ + 1 < text_.size()) {
-                    value.push_back(text_[++pos_]);
+                    if (!escape(value)) return std::nullopt;
                 } else if (text_[pos_] == '$' && pos_ + 1 < text_.size() && std::isdigit(static_cast<unsigned char>(text_[pos_ + 1]))) {
                     // $0 to $9: the groups of the last regular expression matched.
                     const auto& captures = host_.captures;
@@ -362,9 +340,31 @@ private:
         const std::optional<std::string> argument = word();
         if (!argument) return std::nullopt;
         if (!take(")")) return fail("Missing ')'");
-        for (const function_t& function : functions)
-            if (function.name == name) return function.apply(host_, *argument);
+        if (std::optional<std::string> value = apply_ap_function(name, *argument, host_)) return value;
         return fail("Unknown function '" + name + "'");
+    }
+
+    // A backslash in a quoted string, pos_ at it: \n \r \t \b \f, up to three octal digits
+    // (at most \377), or the character after it as it stands.
+    bool escape(std::string& value) {
+        const char c = text_[++pos_];
+        if (c >= '0' && c <= '7') {
+            unsigned code = 0;
+            std::size_t end = pos_;
+            for (; end < text_.size() && end < pos_ + 3 && text_[end] >= '0' && text_[end] <= '7'; ++end)
+                code = code * 8 + static_cast<unsigned>(text_[end] - '0');
+            if (code > 0xff) {
+                fail("Escape sequence out of range");
+                return false;
+            }
+            value.push_back(static_cast<char>(code));
+            pos_ = end - 1;
+            return true;
+        }
+        static constexpr std::string_view letters = "nrtbf", codes = "\n\r\t\b\f";
+        const std::size_t known = letters.find(c);
+        value.push_back(known == std::string_view::npos ? c : codes[known]);
+        return true;
     }
 
     std::string_view text_;

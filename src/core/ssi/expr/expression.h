@@ -20,6 +20,11 @@ struct expression_host_t {
     std::optional<regex_captures_t>* captures = nullptr;
     // The newer syntax only: the value of %{NAME}; nullopt when there is no such variable.
     std::function<std::optional<std::string>(const std::string& name)> server_variable;
+    // The newer syntax only: whether -F's path (relative to the document) names an existing,
+    // readable file.
+    std::function<bool(const std::string& path)> file_exists;
+    // A value only a request could give: what the expression asked for and what it took instead.
+    std::function<void(const std::string& what, const std::string& instead)> request_dependent;
     // Patterns kept for the run, when given.
     RegexCache* regexes = nullptr;
 };
@@ -29,8 +34,9 @@ struct expression_host_t {
 // the right), parentheses. Returns nullopt for a malformed expression, with why in error.
 std::optional<bool> evaluate_legacy_expression(std::string_view text, expression_host_t& host, std::string& error);
 
-// The parts of Apache's newer expression syntax that mean something without a request:
-// strings, %{VAR} and v('x') style functions, comparisons, =~ and !~, -strmatch, -strcmatch
-// and -ipmatch, !, && and ||, parentheses, true and false. File tests are refused, as Apache
-// refuses them in pages.
+// Apache's newer expression syntax as a static page sees it: strings with backslash escapes,
+// %{VAR}, %{func:arg} and func('x') (see ap_functions.h), comparisons (integers read as strtoll
+// reads them), =~ and !~, -strmatch, -strcmatch, -fnmatch and -ipmatch, -n -z -T, the
+// subrequest tests -A -U -F, -R (false: there is no client), !, && and ||, parentheses, true
+// and false. The other file tests are refused, as Apache refuses them in pages.
 std::optional<bool> evaluate_ap_expression(std::string_view text, expression_host_t& host, std::string& error);
