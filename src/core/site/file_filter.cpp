@@ -1,6 +1,7 @@
 #include "site/file_filter.h"
 
 #include "base/text.h"
+#include "site/folder_settings.h"
 #include "ssi/preferences.h"
 
 #include <vector>
@@ -73,4 +74,11 @@ bool match_mask(std::string_view mask_text, std::string_view name_text) {
     }
     while (i < mask.size() && mask[i] == U'*') ++i;
     return i == mask.size();
+}
+
+MyFileFilter site_filter(const std::string& source, const SSIDirectoryPreferences& preferences) {
+    MyFileFilter filter(preferences);
+    filter.settings_file = preferences.settings_file;
+    if (preferences.dialect == dialect_t::apache) filter.folders = std::make_shared<FolderSettings>(source, preferences);
+    return filter;
 }

@@ -1,0 +1,136 @@
+#include "site_settings.h"
+
+#include "base/compile_log.h"
+#include "base/exceptions.h"
+#include "base/text.h"
+#include "platform/file.h"
+#include "platform/file_system.h"
+#include "site/folder_settings.h"
+#include "ssi/preferences.h"
+
+#include <CLI/CLI.hpp>
+#include <ostream>
+
+std::optional<std::string> settings_file_for(const std::string& config_option, const std::string& source) {
+    if (!config_option.empty()) return config_option;
+    if (source.empty()) return std::nullopt;
+    const std::string path = source + "/" + settings_file_name;
+    if (const std::optional<file_status_t> status = try_stat_path(path); status && status->kind == file_kind_t::regular)
+        return path;
+    return std::nullopt;
+}
+
+std::string from_settings_folder(const std::string& settings_path, const std::string& path) {
+    const bool absolute = path.starts_with('/') || (path.size() >= 2 && path[1] == ':');
+    if (absolute) return path;
+    const std::string folder(folder_of(settings_path));
+    if (path.empty() || path == ".") return folder.empty() ? "." : folder.substr(0, folder.size() - 1);
+    return folder + path;
+}
+
+namespace {
+std::string joined(const std::vector<std::string>& items) {
+    std::string text;
+    for (const std::string& item : items) text += (text.empty() ? "" : " ") + item;
+    return text;
+}
+}  // namespace
+
+void merge_settings(const settings_file_t& file, const std::function<bool(const char* option)>& given,
+                    SSIDirectoryPreferences& preferences, std::string& destination) {
+    const auto path = [&file](const std::string& written) { return from_settings_folder(file.path, written); };
+    preferences.settings_file = file.path;
+    if (file.convert && !given("--convert")) preferences.convert_filter = joined(*file.convert);
+    if (file.skip && !given("--skip")) preferences.skip_filter = joined(*file.skip);
+    if (file.allow_outside && !given("--allow-outside"))
+        for (const std::string& place : *file.allow_outside) preferences.allow_outside.push_back(path(place));
+    if (file.dialect && !given("--dialect"))
+        preferences.dialect = *file.dialect == "apache" ? dialect_t::apache : dialect_t::orrinfold;
+    if (file.virtual_root && !given("--virtual-root")) {
+        // '' keeps its meaning: no virtual root at all.
+        preferences.virtual_root = file.virtual_root->empty() ? std::string() : path(*file.virtual_root);
+        preferences.source_as_root = false;
+    }
+    if (file.ap_expr && !given("--ap-expr")) preferences.ap_expressions = *file.ap_expr;
+    if (file.rename_pages && !given("--rename-pages")) preferences.rename_pages = *file.rename_pages;
+    if (file.redirects && !given("--redirects")) preferences.redirects = *file.redirects;
+    if (file.check_links && !given("--check-links")) preferences.check_links = *file.check_links;
+    if (file.keep_going && !given("--keep-going")) preferences.keep_going = *file.keep_going;
+    if (file.jobs && !given("--jobs")) preferences.jobs = *file.jobs;
+    if (file.state_dir && !given("--state-dir")) preferences.state_folder = path(*file.state_dir);
+    if (file.apache_config && !given("--apache-config")) preferences.apache_config = path(*file.apache_config);
+    if (file.apache) preferences.apache_directives = *file.apache;
+    if (file.destination && destination.empty()) destination = path(*file.destination);
+}
+
+int run_init(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
+    CLI::App app("Writes SOURCE/orrinfold.toml from the options given and what the site's .htaccess files say.",
+                 "orrinfold init");
+    app.allow_windows_style_options(false);
+    settings_file_t settings;
+    std::string source = ".";
+    std::string dialect;
+    unsigned jobs = 0;
+    std::vector<std::string> convert, skip, allow_outside;
+    std::string text;
+    const auto string_option = [&app](const char* name, std::optional<std::string>& target, const char* help) {
+        app.add_option_function<std::string>(name, [&target](const std::string& value) { target = value; }, help);
+    };
+    const auto flag = [&app](const char* name, std::optional<bool>& target, const char* help) {
+        app.add_flag_function(name, [&target](std::int64_t) { target = true; }, help);
+    };
+    app.add_option("--convert", convert, "Masks of documents to convert")->allow_extra_args(false);
+    app.add_option("--skip", skip, "Masks of files and folders to leave out")->allow_extra_args(false);
+    app.add_option("--allow-outside", allow_outside, "A place outside the site pages may read")->allow_extra_args(false);
+    app.add_option("--dialect", dialect, "SSI dialect")->check(CLI::IsMember({"orrinfold", "apache"}));
+    string_option("--virtual-root", settings.virtual_root, "Folder of \"/\" paths");
+    flag("--ap-expr", settings.ap_expr, "Apache's newer expression syntax");
+    string_option("--rename-pages", settings.rename_pages, "Extension of converted pages");
+    flag("--redirects", settings.redirects, "Redirect pages under old names");
+    flag("--check-links", settings.check_links, "Report broken local links");
+    flag("-k,--keep-going", settings.keep_going, "Go on after a failed file");
+    app.add_option("-j,--jobs", jobs, "Files converted at once")->check(CLI::Range(1u, 1024u));
+    string_option("--state-dir", settings.state_dir, "Folder for the record of runs");
+    string_option("--apache-config", settings.apache_config, "A server configuration to read");
+    app.add_option("SOURCE", source, "The site's folder (default: the current folder)");
+    app.add_option("DEST", text, "Where the static site is written by default");
+    std::vector<const char*> argv{"orrinfold init"};
+    for (const std::string& arg : args) argv.push_back(arg.c_str());
+    try {
+        app.parse(static_cast<int>(argv.size()), argv.data());
+    } catch (const CLI::ParseError& e) {
+        if (e.get_exit_code() == 0) {
+            out << app.help();
+            return 0;
+        }
+        err << "orrinfold init: " << e.what() << "\nUsage: orrinfold init [options] [SOURCE [DEST]]\n";
+        return 2;
+    }
+    if (!convert.empty()) settings.convert = convert;
+    if (!skip.empty()) settings.skip = skip;
+    if (!allow_outside.empty()) settings.allow_outside = allow_outside;
+    if (!dialect.empty()) settings.dialect = dialect;
+    if (jobs != 0) settings.jobs = jobs;
+    if (!text.empty()) settings.destination = text;
+
+    std::vector<std::string> notes;
+    const std::vector<std::string> found = detect_apache_settings(source);
+    if (!found.empty() && !settings.dialect) {
+        settings.dialect = "apache";
+        notes.push_back("dialect = \"apache\" because:");
+        for (const std::string& line : found) notes.push_back("  " + line);
+    }
+    const std::string path = source + "/" + settings_file_name;
+    try {
+        File file(path, File::access_t::create_new);
+        const std::string written = settings_file_text(settings, notes);
+        file.write(written.data(), written.size());
+        file.close();
+    } catch (const std::exception& e) {
+        err << "orrinfold init: " << printable(e.what()) << "\n";
+        return 1;
+    }
+    out << "Wrote " << printable(path) << "\n";
+    for (const std::string& note : notes) out << note << "\n";
+    return 0;
+}
