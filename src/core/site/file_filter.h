@@ -4,6 +4,7 @@
 #include <set>
 #include <string>
 #include <string_view>
+#include <vector>
 
 struct SSIDirectoryPreferences;
 
@@ -28,7 +29,8 @@ public:
     mask_set_t skip_masks;
     // The Apache dialect's settings of each folder, which also decide what is converted.
     std::shared_ptr<FolderSettings> folders;
-    std::string settings_file;  // the settings file read, never part of the output
+    // Settings files, never part of the output: the one read and the site's own.
+    std::vector<std::string> left_out;
 };
 
 // The filter of a site's walk: the masks, and in the Apache dialect each folder's settings

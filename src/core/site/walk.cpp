@@ -42,7 +42,8 @@ walk_entry_t SiteWalk::classify(const std::string& folder, const std::string& re
     entry.name = name;
     entry.path = folder + "/" + name;
     entry.relative = relative.empty() ? name : relative + "/" + name;
-    if (filter_.should_skip(name) || entry.path == filter_.settings_file) return entry;
+    if (filter_.should_skip(name)) return entry;
+    if (std::find(filter_.left_out.begin(), filter_.left_out.end(), entry.path) != filter_.left_out.end()) return entry;
     // A run's temporary output (one left by a run that was killed) is never part of the site.
     if (is_temporary_name(name)) return entry;
     entry.status = lstat_path(entry.path);
