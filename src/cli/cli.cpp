@@ -251,11 +251,15 @@ int run_cli(const std::vector<std::string>& args, std::ostream& out, std::ostrea
         out << "Settings read from " << printable(*options.settings_read) << "\n";
 
     StreamLog log(out, options.quiet || options.request.preferences.check);
+    ApacheSyntaxWatch watch_syntax(log);  // for a first run's hint
+    const bool first_run = !options.settings_read && options.request.preferences.dialect == dialect_t::orrinfold;
+    const std::string source = options.request.source;
     StreamReport report(out, err, options.request.source);
     options.request.stop_on_signals = true;  // Ctrl-C ends the run between two files
-    RunDriver driver(std::move(options.request), log, report);
+    RunDriver driver(std::move(options.request), watch_syntax, report);
     if (!options.watch) {
         const int code = driver.run().status;  // before write_errno is asked
+        if (first_run && !options.quiet) hint_first_run(out, source, watch_syntax.first);
         return finish(code, out, err, log.write_errno());
     }
     // Watching: each change is rebuilt, a failed rebuild is reported and the watch goes on;

@@ -87,3 +87,26 @@ TEST(SettingsFileRun, InitWritesAFileThatARunThenReads) {
     EXPECT_EQ(result.code, 1);
     EXPECT_EQ(read_file(t.path("site/orrinfold.toml")), written);
 }
+
+// A first run in the default dialect says when the site looks written for Apache, and only then.
+TEST(SettingsFileRun, FirstRunHintsAtTheApacheDialect) {
+    const struct { const char* file; const char* text; const char* hint; } rows[] = {
+        {"a.shtml", "<!--#if expr=\"1\" -->x<!--#endif -->", "(a.shtml:1:1: if is Apache's SSI)"},
+        {".htaccess", "XBitHack on\n", "(.htaccess:1: XBitHack on)"},
+        {".htaccess", "XBitHack off\nAddOutputFilter DEFLATE .html\n", nullptr},
+        {"a.shtml", "<!--#bogus -->", nullptr},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.text);
+        TempTree t;
+        t.write(std::string("site/") + row.file, row.text);
+        const cli_result_t result = run({t.path("site"), t.path("out")});
+        const std::size_t at = result.out.find("Finished!\nNote: this site looks written for Apache httpd ");
+        if (row.hint == nullptr) {
+            EXPECT_EQ(at, std::string::npos) << result.out;
+        } else {
+            EXPECT_NE(at, std::string::npos) << result.out;
+            EXPECT_NE(result.out.find(row.hint), std::string::npos) << result.out;
+        }
+    }
+}
