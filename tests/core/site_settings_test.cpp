@@ -177,6 +177,16 @@ TEST(FolderSettings, OneServerConfigurationServesTheWholeSite) {
     EXPECT_EQ(read_file(t.path("dst/t.html")), "2001");
 }
 
+TEST(FolderSettings, IncludedFilesAreParsedAsTheFoldersPagesAre) {
+    TempTree t;
+    t.write("src/.htaccess", "AddHandler server-parsed .html\n");
+    t.write("src/a.shtml", "<!--#include file=\"part.html\" -->|<!--#include file=\"part.txt\" -->");
+    t.write("src/part.html", "<!--#echo var=\"DOCUMENT_NAME\" -->");
+    t.write("src/part.txt", "<!--#echo var=\"DOCUMENT_NAME\" -->");
+    EXPECT_EQ(convert(t, apache(t)).error, "");
+    EXPECT_EQ(read_file(t.path("dst/a.shtml")), "a.shtml|<!--#echo var=\"DOCUMENT_NAME\" -->");
+}
+
 TEST(FolderSettings, XBitHackParsesExecutablePagesOnly) {
     TempTree t;
     t.write("src/.htaccess", "XBitHack on\n");

@@ -86,6 +86,12 @@ std::shared_ptr<const FolderSettings::folder_t> FolderSettings::resolve(const st
     if (apache.error_text) preferences->error_text = to_wide(*apache.error_text);
     if (apache.echo_text) preferences->undefined_echo = to_wide(*apache.echo_text);
     if (apache.time_format) preferences->time_format = to_wide(*apache.time_format);
+    // Included documents are parsed as the folder's pages are (Apache asks the included file's
+    // own folder; a site's included files seldom live under other settings).
+    if (apache.turns_on_includes())
+        preferences->parses_include = [masks = base_.parses_include, apache](std::string_view name) {
+            return !masks || masks(name) || apache.parses(name, 0);
+        };
     folder.preferences = std::move(preferences);
     auto made = std::make_shared<const folder_t>(std::move(folder));
     folders_.emplace(relative, made);
