@@ -11,58 +11,6 @@
 #include <CLI/CLI.hpp>
 #include <ostream>
 
-std::optional<std::string> settings_file_for(const std::string& config_option, const std::string& source) {
-    if (!config_option.empty()) return config_option;
-    if (source.empty()) return std::nullopt;
-    const std::string path = source + "/" + settings_file_name;
-    if (const std::optional<file_status_t> status = try_stat_path(path); status && status->kind == file_kind_t::regular)
-        return path;
-    return std::nullopt;
-}
-
-std::string from_settings_folder(const std::string& settings_path, const std::string& path) {
-    const bool absolute = path.starts_with('/') || (path.size() >= 2 && path[1] == ':');
-    if (absolute) return path;
-    const std::string folder(folder_of(settings_path));
-    if (path.empty() || path == ".") return folder.empty() ? "." : folder.substr(0, folder.size() - 1);
-    return folder + path;
-}
-
-namespace {
-std::string joined(const std::vector<std::string>& items) {
-    std::string text;
-    for (const std::string& item : items) text += (text.empty() ? "" : " ") + item;
-    return text;
-}
-}  // namespace
-
-void merge_settings(const settings_file_t& file, const std::function<bool(const char* option)>& given,
-                    SSIDirectoryPreferences& preferences, std::string& destination) {
-    const auto path = [&file](const std::string& written) { return from_settings_folder(file.path, written); };
-    preferences.settings_file = file.path;
-    if (file.convert && !given("--convert")) preferences.convert_filter = joined(*file.convert);
-    if (file.skip && !given("--skip")) preferences.skip_filter = joined(*file.skip);
-    if (file.allow_outside && !given("--allow-outside"))
-        for (const std::string& place : *file.allow_outside) preferences.allow_outside.push_back(path(place));
-    if (file.dialect && !given("--dialect"))
-        preferences.dialect = *file.dialect == "apache" ? dialect_t::apache : dialect_t::orrinfold;
-    if (file.virtual_root && !given("--virtual-root")) {
-        // '' keeps its meaning: no virtual root at all.
-        preferences.virtual_root = file.virtual_root->empty() ? std::string() : path(*file.virtual_root);
-        preferences.source_as_root = false;
-    }
-    if (file.ap_expr && !given("--ap-expr")) preferences.ap_expressions = *file.ap_expr;
-    if (file.rename_pages && !given("--rename-pages")) preferences.rename_pages = *file.rename_pages;
-    if (file.redirects && !given("--redirects")) preferences.redirects = *file.redirects;
-    if (file.check_links && !given("--check-links")) preferences.check_links = *file.check_links;
-    if (file.keep_going && !given("--keep-going")) preferences.keep_going = *file.keep_going;
-    if (file.jobs && !given("--jobs")) preferences.jobs = *file.jobs;
-    if (file.state_dir && !given("--state-dir")) preferences.state_folder = path(*file.state_dir);
-    if (file.apache_config && !given("--apache-config")) preferences.apache_config = path(*file.apache_config);
-    if (file.apache) preferences.apache_directives = *file.apache;
-    if (file.destination && destination.empty()) destination = path(*file.destination);
-}
-
 int run_init(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
     CLI::App app("Writes SOURCE/orrinfold.toml from the options given and what the site's .htaccess files say.",
                  "orrinfold init");

@@ -2,6 +2,7 @@
 #include "main_window.h"
 
 #include "app_preferences.h"
+#include "site_settings.h"
 #include "base/exceptions.h"
 #include "conversion_run.h"
 #include "folders_tree.h"
@@ -26,7 +27,7 @@ void MainWindow::convert(bool watch) {
     if (is_converting()) return;
     const std::string source = source_tree_->selected_path();
     const std::string destination = destination_tree_->selected_path();
-    SSIDirectoryPreferences preferences = app_preferences;
+    SSIDirectoryPreferences preferences = site_settings::for_source(source, app_preferences);
     preferences.root_remedy = "tick \"Use the source folder as the virtual root\" in Options, or set a virtual root there";
     preferences.jobs = 0;  // one file per processor at once; the log still reads in walk order
     if (watch) preferences.rebuild = SSIDirectoryPreferences::rebuild_t::changed;

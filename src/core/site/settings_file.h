@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <optional>
 #include <stdexcept>
 #include <string>
@@ -33,6 +34,23 @@ settings_file_t parse_settings(std::string_view text, const std::string& path);
 // Reads the file (failures of the file system are os_exception).
 settings_file_t read_settings_file(const std::string& path);
 
+struct SSIDirectoryPreferences;
+
+// The settings file a run reads: the one --config names, else SOURCE/orrinfold.toml when
+// there is one.
+std::optional<std::string> settings_file_for(const std::string& config_option, const std::string& source);
+
+// Sets each value the file gives and the command line did not (given tells whether a long
+// option such as "--convert" was on the command line). Paths are taken from the file's folder.
+void merge_settings(const settings_file_t& file, const std::function<bool(const char* option)>& given,
+                    SSIDirectoryPreferences& preferences, std::string& destination);
+
+// A path written in a settings file, as taken from the file's folder.
+std::string from_settings_folder(const std::string& settings_path, const std::string& path);
+
 // A commented settings file that sets what settings holds (the options given) and shows
 // the rest commented out with their defaults. notes become comments at its top.
 std::string settings_file_text(const settings_file_t& settings, const std::vector<std::string>& notes);
+
+// The settings a run's preferences hold, every key set, for saving them into a site's file.
+settings_file_t settings_of(const SSIDirectoryPreferences& preferences);
