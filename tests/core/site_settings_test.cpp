@@ -168,6 +168,8 @@ TEST(FolderSettings, OneServerConfigurationServesTheWholeSite) {
     t.write("src/plain.html", syntax_probe);
     t.write("src/t.html", "<!--#flastmod file=\"t.html\" -->");
     set_mtime(t.path("src/t.html"), 1000000000);
+    t.write("src/new/.htaccess", "SSILegacyExprParser on\n");  // AllowOverride None: never read
+    t.write("httpd.conf", read_file(t.path("httpd.conf")) + "<Directory />\nAllowOverride None\n</Directory>\n");
     SSIDirectoryPreferences preferences = apache(t);
     preferences.apache_config = t.path("httpd.conf");
     EXPECT_EQ(convert(t, preferences).error, "");

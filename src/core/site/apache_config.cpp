@@ -115,7 +115,7 @@ std::optional<bool> on_off(const std::string& value) {
 // Directives a static page does not depend on: the server's, access, logging, headers, ...
 bool live_server_only(std::string_view name) {
     static const char* const names[] = {
-        "AddDefaultCharset", "AddCharset", "AddEncoding", "AddLanguage", "AddType", "AllowOverride", "AuthName",
+        "AddDefaultCharset", "AddCharset", "AddEncoding", "AddLanguage", "AddType", "AuthName",
         "AuthType", "AuthUserFile", "CustomLog", "DefaultType", "Deny", "DirectorySlash", "ErrorLog", "ExpiresActive",
         "ExpiresByType", "ExpiresDefault", "FileETag", "ForceType", "Header", "IndexOptions", "Listen", "LogLevel",
         "Order", "Allow", "Require", "RewriteBase", "RewriteCond", "RewriteEngine", "RewriteRule", "Satisfy",
@@ -229,6 +229,8 @@ std::optional<std::string> apply_directive(apache_settings_t& settings, const ap
         settings.echo_text = first;
     } else if (same_name(name, "SSITimeFormat")) {
         settings.time_format = first;
+    } else if (same_name(name, "AllowOverride")) {
+        settings.htaccess = !same_name(first, "None");
     } else if (same_name(name, "DirectoryIndex")) {
         settings.directory_index = arguments;
     } else if (same_name(name, "SSIStartTag") || same_name(name, "SSIEndTag")) {

@@ -51,6 +51,7 @@ struct apache_settings_t {
     std::optional<bool> legacy_expressions;
     std::optional<std::string> error_text, echo_text, time_format;
     std::vector<std::string> directory_index;
+    std::optional<bool> htaccess;  // AllowOverride: whether .htaccess files are read here
 
     // Whether a file of this name, with these permission bits, is parsed.
     bool parses(std::string_view name, unsigned permissions) const;

@@ -61,7 +61,7 @@ std::shared_ptr<const FolderSettings::folder_t> FolderSettings::resolve(const st
     const std::string folder_path = relative.empty() ? source_ : source_ + "/" + relative;
     const std::string htaccess = folder_path + "/.htaccess";
     if (const std::optional<file_status_t> status = try_stat_path(htaccess);
-        status && status->kind == file_kind_t::regular) {
+        status && status->kind == file_kind_t::regular && folder.apache.htaccess.value_or(true)) {
         const std::string shown = relative.empty() ? ".htaccess" : relative + "/.htaccess";
         const apache_config_t config = parse_apache_config(read_text_file(htaccess), shown);
         for (const apache_section_t& section : config.sections) {
