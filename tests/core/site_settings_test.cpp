@@ -133,6 +133,7 @@ TEST(ApacheConfig, SectionsAndNotesKeepTheirPlaces) {
     EXPECT_EQ(config.sections[0].directives.size(), 2u);  // DocumentRoot, FooBar
     EXPECT_EQ(config.sections[0].directives[1].line, 15u);
     EXPECT_TRUE(section_applies_to_folder(config.sections[1], "/srv/www", "new/deep"));
+    EXPECT_TRUE(section_applies_to_folder({apache_section_t::kind_t::directory, "new/", {}}, "/srv/www", "new"));
     EXPECT_FALSE(section_applies_to_folder(config.sections[1], "/srv/www", "newer"));
     EXPECT_TRUE(section_applies_to_file(config.sections[2], "a.html"));
     EXPECT_FALSE(section_applies_to_file(config.sections[2], "a.htm"));

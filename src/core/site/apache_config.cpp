@@ -254,7 +254,10 @@ bool section_applies_to_folder(const apache_section_t& section, const std::strin
     case apache_section_t::kind_t::everywhere:
         return true;
     case apache_section_t::kind_t::directory: {
-        std::string pattern = section.pattern;
+        // A relative path (as a settings file may give) is taken under the document root.
+        std::string pattern = section.pattern.starts_with('/') || section.pattern.empty()
+                                  ? section.pattern
+                                  : document_root + "/" + section.pattern;
         while (pattern.size() > 1 && pattern.ends_with('/')) pattern.pop_back();
         return pattern == full || pattern == "/" || full.starts_with(pattern + "/");
     }
