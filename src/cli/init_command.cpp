@@ -22,14 +22,17 @@ int run_init(const std::vector<std::string>& args, std::ostream& out, std::ostre
     std::vector<std::string> convert, skip, allow_outside;
     std::string text;
     const auto string_option = [&app](const char* name, std::optional<std::string>& target, const char* help) {
-        app.add_option_function<std::string>(name, [&target](const std::string& value) { target = value; }, help);
+        app.add_option_function<std::string>(
+            name, [&target](const std::string& value) { target = value; }, help);
     };
     const auto flag = [&app](const char* name, std::optional<bool>& target, const char* help) {
-        app.add_flag_function(name, [&target](std::int64_t) { target = true; }, help);
+        app.add_flag_function(
+            name, [&target](std::int64_t) { target = true; }, help);
     };
     app.add_option("--convert", convert, "Masks of documents to convert")->allow_extra_args(false);
     app.add_option("--skip", skip, "Masks of files and folders to leave out")->allow_extra_args(false);
-    app.add_option("--allow-outside", allow_outside, "A place outside the site pages may read")->allow_extra_args(false);
+    app.add_option("--allow-outside", allow_outside, "A place outside the site pages may read")
+        ->allow_extra_args(false);
     app.add_option("--dialect", dialect, "SSI dialect")->check(CLI::IsMember({"orrinfold", "apache"}));
     string_option("--virtual-root", settings.virtual_root, "Folder of \"/\" paths");
     flag("--ap-expr", settings.ap_expr, "Apache's newer expression syntax");

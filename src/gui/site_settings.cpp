@@ -15,7 +15,8 @@ std::optional<site_t> read(const std::string& source, const SSIDirectoryPreferen
     site_t site{*path, base};
     try {
         std::string destination;  // the program has its own destination tree
-        merge_settings(read_settings_file(*path), [](const char*) { return false; }, site.preferences, destination);
+        merge_settings(
+            read_settings_file(*path), [](const char*) { return false; }, site.preferences, destination);
     } catch (const std::runtime_error& e) {
         ::raise(nonfatal_error(e.what()));
     }

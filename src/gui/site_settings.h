@@ -11,8 +11,8 @@
 namespace site_settings {
 
 struct site_t {
-    std::string path;                       // the file
-    SSIDirectoryPreferences preferences;    // the program's, changed by the file
+    std::string path;                     // the file
+    SSIDirectoryPreferences preferences;  // the program's, changed by the file
 };
 
 // The site's settings when source holds a settings file; a file that cannot be read or used

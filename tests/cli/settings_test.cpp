@@ -25,17 +25,24 @@ cli_result_t run(const std::vector<std::string>& args) {
 // The site's file fills in what the command line leaves out; the command line wins.
 TEST(SettingsFileRun, FileGivesWhatTheCommandLineLeavesOut) {
     TempTree t;
-    t.write("site/orrinfold.toml", "convert = [\"*.htm\"]\nskip = \"*.txt\"\nvirtual-root = \"root\"\n"
-                                   "destination = \"../out\"\n");
+    t.write("site/orrinfold.toml",
+            "convert = [\"*.htm\"]\nskip = \"*.txt\"\nvirtual-root = \"root\"\n"
+            "destination = \"../out\"\n");
     t.write("site/root/menu.inc", "M");
     t.write("site/a.htm", "<!--#include virtual=\"/menu.inc\" -->");
     t.write("site/b.shtml", "<!--#set var=\"b\" value=\"B\" --><!--#echo var=\"b\" -->");
     t.write("site/c.txt", "c");
-    const struct { std::vector<std::string> options; Tree out; } rows[] = {
-        {{}, {{"a.htm", "M"}, {"b.shtml", "<!--#set var=\"b\" value=\"B\" --><!--#echo var=\"b\" -->"}, {"root", "<dir>"},
-              {"root/menu.inc", "M"}}},
-        {{"--convert", "*.shtml", "--skip", "root"}, {{"a.htm", "<!--#include virtual=\"/menu.inc\" -->"},
-                                                      {"b.shtml", "B"}, {"c.txt", "c"}}},
+    const struct {
+        std::vector<std::string> options;
+        Tree out;
+    } rows[] = {
+        {{},
+         {{"a.htm", "M"},
+          {"b.shtml", "<!--#set var=\"b\" value=\"B\" --><!--#echo var=\"b\" -->"},
+          {"root", "<dir>"},
+          {"root/menu.inc", "M"}}},
+        {{"--convert", "*.shtml", "--skip", "root"},
+         {{"a.htm", "<!--#include virtual=\"/menu.inc\" -->"}, {"b.shtml", "B"}, {"c.txt", "c"}}},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.options.size());
@@ -90,7 +97,11 @@ TEST(SettingsFileRun, InitWritesAFileThatARunThenReads) {
 
 // A first run in the default dialect says when the site looks written for Apache, and only then.
 TEST(SettingsFileRun, FirstRunHintsAtTheApacheDialect) {
-    const struct { const char* file; const char* text; const char* hint; } rows[] = {
+    const struct {
+        const char* file;
+        const char* text;
+        const char* hint;
+    } rows[] = {
         {"a.shtml", "<!--#if expr=\"1\" -->x<!--#endif -->", "(a.shtml:1:1: if is Apache's SSI)"},
         {".htaccess", "XBitHack on\n", "(.htaccess:1: XBitHack on)"},
         {".htaccess", "XBitHack off\nAddOutputFilter DEFLATE .html\n", nullptr},

@@ -56,12 +56,16 @@ apache = "XBitHack on"
 }
 
 TEST(SettingsFile, MistakesAreErrorsWithTheirPlace) {
-    const struct { const char* text; const char* error; } rows[] = {
+    const struct {
+        const char* text;
+        const char* error;
+    } rows[] = {
         {"dialect = \"apache\"\ncolour = 1\n", "site/orrinfold.toml:2:1: error: unknown key 'colour'"},
         {"jobs = \"4\"", "site/orrinfold.toml:1:8: error: 'jobs' takes a whole number from 1 to 1024"},
         {"jobs = 0", "site/orrinfold.toml:1:8: error: 'jobs' takes a whole number from 1 to 1024"},
         {"ap-expr = \"yes\"", "site/orrinfold.toml:1:11: error: 'ap-expr' takes true or false"},
-        {"dialect = \"nginx\"", "site/orrinfold.toml:1:11: error: 'dialect' is \"orrinfold\" or \"apache\", not \"nginx\""},
+        {"dialect = \"nginx\"",
+         "site/orrinfold.toml:1:11: error: 'dialect' is \"orrinfold\" or \"apache\", not \"nginx\""},
         {"rename-pages = \".html\"", "site/orrinfold.toml:1:16: error: 'rename-pages' is a file name extension"},
         {"skip = [\"a\", 2]", "site/orrinfold.toml:1:14: error: 'skip' takes a string"},
         {"convert = ", "site/orrinfold.toml:1:"},
@@ -94,7 +98,12 @@ TEST(SettingsFile, WrittenFileReadsBackAsGiven) {
 }
 
 TEST(ApacheConfig, DirectivesDecideWhichFilesAreParsed) {
-    const struct { const char* directives; const char* name; unsigned mode; bool parsed; } rows[] = {
+    const struct {
+        const char* directives;
+        const char* name;
+        unsigned mode;
+        bool parsed;
+    } rows[] = {
         {"AddOutputFilter INCLUDES .html", "a.html", 0644, true},
         {"AddOutputFilter INCLUDES;DEFLATE html", "a.HTML", 0644, true},
         {"AddOutputFilter DEFLATE .html", "a.html", 0644, false},
@@ -121,13 +130,14 @@ TEST(ApacheConfig, DirectivesDecideWhichFilesAreParsed) {
 }
 
 TEST(ApacheConfig, SectionsAndNotesKeepTheirPlaces) {
-    const apache_config_t config = parse_apache_config("DocumentRoot \"/srv/www/\"\n"
-                                                       "<IfModule !mod_include.c>\nSSIErrorMsg no\n</IfModule>\n"
-                                                       "<Directory /srv/www/new>\n  SSILegacyExprParser off\n"
-                                                       "</Directory>\n<Location /x>\nSetOutputFilter INCLUDES\n"
-                                                       "</Location>\n<FilesMatch \"\\.html$\">\nXBitHack \\\n"
-                                                       "on\n</FilesMatch>\nFooBar 1\n",
-                                                       "site.conf");
+    const apache_config_t config = parse_apache_config(
+        "DocumentRoot \"/srv/www/\"\n"
+        "<IfModule !mod_include.c>\nSSIErrorMsg no\n</IfModule>\n"
+        "<Directory /srv/www/new>\n  SSILegacyExprParser off\n"
+        "</Directory>\n<Location /x>\nSetOutputFilter INCLUDES\n"
+        "</Location>\n<FilesMatch \"\\.html$\">\nXBitHack \\\n"
+        "on\n</FilesMatch>\nFooBar 1\n",
+        "site.conf");
     EXPECT_EQ(config.document_root, "/srv/www");
     ASSERT_EQ(config.sections.size(), 3u);
     EXPECT_EQ(config.sections[0].directives.size(), 2u);  // DocumentRoot, FooBar
@@ -160,8 +170,8 @@ TEST(FolderSettings, ExpressionSyntaxAndMessagesFollowTheFolders) {
 
 TEST(FolderSettings, OneServerConfigurationServesTheWholeSite) {
     TempTree t;
-    t.write("httpd.conf", "DocumentRoot " + t.path("src") +
-                              "\nAddOutputFilter INCLUDES .html\n<Directory " + t.path("src/new") +
+    t.write("httpd.conf", "DocumentRoot " + t.path("src") + "\nAddOutputFilter INCLUDES .html\n<Directory " +
+                              t.path("src/new") +
                               ">\nSSILegacyExprParser off\n</Directory>\n<Files plain.html>\nOptions -Includes\n"
                               "</Files>\nSSITimeFormat \"%Y\"\nSSIUndefinedEcho \"?\"\n");
     t.write("src/a.html", syntax_probe);

@@ -75,7 +75,8 @@ std::string extension_of(std::string extension) {
 }
 
 void add_extensions(apache_settings_t& settings, const std::vector<std::string>& arguments, std::size_t from) {
-    for (std::size_t i = from; i < arguments.size(); ++i) settings.parsed_extensions.push_back(extension_of(arguments[i]));
+    for (std::size_t i = from; i < arguments.size(); ++i)
+        settings.parsed_extensions.push_back(extension_of(arguments[i]));
 }
 
 bool mentions_includes(const std::string& filters) {
@@ -115,12 +116,50 @@ std::optional<bool> on_off(const std::string& value) {
 // Directives a static page does not depend on: the server's, access, logging, headers, ...
 bool live_server_only(std::string_view name) {
     static const char* const names[] = {
-        "AddDefaultCharset", "AddCharset", "AddEncoding", "AddLanguage", "AddType", "AuthName",
-        "AuthType", "AuthUserFile", "CustomLog", "DefaultType", "Deny", "DirectorySlash", "ErrorLog", "ExpiresActive",
-        "ExpiresByType", "ExpiresDefault", "FileETag", "ForceType", "Header", "IndexOptions", "Listen", "LogLevel",
-        "Order", "Allow", "Require", "RewriteBase", "RewriteCond", "RewriteEngine", "RewriteRule", "Satisfy",
-        "ServerAdmin", "ServerAlias", "ServerName", "ServerSignature", "SetEnvIf", "SSILastModified", "SSIETag",
-        "AddOutputFilterByType", "Include", "IncludeOptional", "LoadModule", "User", "Group", "DocumentRoot",
+        "AddDefaultCharset",
+        "AddCharset",
+        "AddEncoding",
+        "AddLanguage",
+        "AddType",
+        "AuthName",
+        "AuthType",
+        "AuthUserFile",
+        "CustomLog",
+        "DefaultType",
+        "Deny",
+        "DirectorySlash",
+        "ErrorLog",
+        "ExpiresActive",
+        "ExpiresByType",
+        "ExpiresDefault",
+        "FileETag",
+        "ForceType",
+        "Header",
+        "IndexOptions",
+        "Listen",
+        "LogLevel",
+        "Order",
+        "Allow",
+        "Require",
+        "RewriteBase",
+        "RewriteCond",
+        "RewriteEngine",
+        "RewriteRule",
+        "Satisfy",
+        "ServerAdmin",
+        "ServerAlias",
+        "ServerName",
+        "ServerSignature",
+        "SetEnvIf",
+        "SSILastModified",
+        "SSIETag",
+        "AddOutputFilterByType",
+        "Include",
+        "IncludeOptional",
+        "LoadModule",
+        "User",
+        "Group",
+        "DocumentRoot",
     };
     return std::any_of(std::begin(names), std::end(names), [&](const char* known) { return same_name(name, known); });
 }
@@ -129,7 +168,7 @@ bool live_server_only(std::string_view name) {
 apache_config_t parse_apache_config(std::string_view text, const std::string& file) {
     apache_config_t config;
     config.file = file;
-    config.sections.emplace_back();  // directives outside any section
+    config.sections.emplace_back();                // directives outside any section
     std::vector<std::optional<std::size_t>> open;  // the sections open, and which one each fills
     std::uint64_t number = 0;
     for (std::size_t start = 0; start < text.size();) {
@@ -214,11 +253,12 @@ std::optional<std::string> apply_directive(apache_settings_t& settings, const ap
     } else if (same_name(name, "AddType") && arguments.size() >= 2) {
         if (same_name(first, "text/x-server-parsed-html")) add_extensions(settings, arguments, 1);
     } else if (same_name(name, "SetOutputFilter") || same_name(name, "SetHandler")) {
-        settings.parse_all = same_name(name, "SetHandler") ? same_name(first, "server-parsed") : mentions_includes(first);
+        settings.parse_all =
+            same_name(name, "SetHandler") ? same_name(first, "server-parsed") : mentions_includes(first);
     } else if (same_name(name, "Options")) {
         apply_options(settings, arguments);
     } else if (same_name(name, "XBitHack")) {
-        settings.xbithack = same_name(first, "full")   ? apache_settings_t::xbithack_t::full
+        settings.xbithack = same_name(first, "full") ? apache_settings_t::xbithack_t::full
                             : same_name(first, "on") ? apache_settings_t::xbithack_t::on
                                                      : apache_settings_t::xbithack_t::off;
     } else if (same_name(name, "SSILegacyExprParser")) {
@@ -236,8 +276,8 @@ std::optional<std::string> apply_directive(apache_settings_t& settings, const ap
     } else if (same_name(name, "SSIStartTag") || same_name(name, "SSIEndTag")) {
         if (first != (same_name(name, "SSIStartTag") ? "<!--#" : "-->"))
             return name + " " + first + " is not supported: directives are read between <!--# and -->";
-    } else if (same_name(name, "Redirect") || same_name(name, "RedirectPermanent") ||
-               same_name(name, "RedirectTemp") || same_name(name, "RedirectMatch") || same_name(name, "ErrorDocument")) {
+    } else if (same_name(name, "Redirect") || same_name(name, "RedirectPermanent") || same_name(name, "RedirectTemp") ||
+               same_name(name, "RedirectMatch") || same_name(name, "ErrorDocument")) {
         std::string written = name;
         for (const std::string& argument : arguments) written += " " + argument;
         return written + " is done by a live server only: a static host needs its own set-up for it";
@@ -251,25 +291,25 @@ bool section_applies_to_folder(const apache_section_t& section, const std::strin
                                const std::string& relative_folder) {
     const std::string full = relative_folder.empty() ? document_root : document_root + "/" + relative_folder;
     switch (section.kind) {
-    case apache_section_t::kind_t::everywhere:
-        return true;
-    case apache_section_t::kind_t::directory: {
-        // A relative path (as a settings file may give) is taken under the document root.
-        std::string pattern = section.pattern.starts_with('/') || section.pattern.empty()
-                                  ? section.pattern
-                                  : document_root + "/" + section.pattern;
-        while (pattern.size() > 1 && pattern.ends_with('/')) pattern.pop_back();
-        return pattern == full || pattern == "/" || full.starts_with(pattern + "/");
-    }
-    case apache_section_t::kind_t::directory_match:
-        try {
-            return std::regex_search(full, std::regex(section.pattern));
-        } catch (const std::regex_error&) {
-            return false;
+        case apache_section_t::kind_t::everywhere:
+            return true;
+        case apache_section_t::kind_t::directory: {
+            // A relative path (as a settings file may give) is taken under the document root.
+            std::string pattern = section.pattern.starts_with('/') || section.pattern.empty()
+                                      ? section.pattern
+                                      : document_root + "/" + section.pattern;
+            while (pattern.size() > 1 && pattern.ends_with('/')) pattern.pop_back();
+            return pattern == full || pattern == "/" || full.starts_with(pattern + "/");
         }
-    case apache_section_t::kind_t::files:
-    case apache_section_t::kind_t::files_match:
-        return false;
+        case apache_section_t::kind_t::directory_match:
+            try {
+                return std::regex_search(full, std::regex(section.pattern));
+            } catch (const std::regex_error&) {
+                return false;
+            }
+        case apache_section_t::kind_t::files:
+        case apache_section_t::kind_t::files_match:
+            return false;
     }
     return false;
 }

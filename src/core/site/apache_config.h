@@ -56,7 +56,8 @@ struct apache_settings_t {
     // Whether a file of this name, with these permission bits, is parsed.
     bool parses(std::string_view name, unsigned permissions) const;
     // Whether these settings say anything about parsing at all (a site that turns includes on).
-    bool turns_on_includes() const { return parse_all || !parsed_extensions.empty() || xbithack.value_or(xbithack_t::off) != xbithack_t::off;
+    bool turns_on_includes() const {
+        return parse_all || !parsed_extensions.empty() || xbithack.value_or(xbithack_t::off) != xbithack_t::off;
     }
 };
 

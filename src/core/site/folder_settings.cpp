@@ -54,10 +54,12 @@ std::shared_ptr<const FolderSettings::folder_t> FolderSettings::resolve(const st
         return section_applies_to_folder(section, config.document_root, relative) &&
                !(parent && section_applies_to_folder(section, config.document_root, *parent));
     };
-    for (const apache_section_t::kind_t kind : {apache_section_t::kind_t::everywhere, apache_section_t::kind_t::directory})
+    for (const apache_section_t::kind_t kind :
+         {apache_section_t::kind_t::everywhere, apache_section_t::kind_t::directory})
         for (const apache_config_t& config : configs_)
             for (const apache_section_t& section : config.sections)
-                if (section.kind == kind && starts_here(config, section)) apply(folder, section.directives, config.file);
+                if (section.kind == kind && starts_here(config, section))
+                    apply(folder, section.directives, config.file);
     const std::string folder_path = relative.empty() ? source_ : source_ + "/" + relative;
     const std::string htaccess = folder_path + "/.htaccess";
     if (const std::optional<file_status_t> status = try_stat_path(htaccess);
@@ -65,7 +67,8 @@ std::shared_ptr<const FolderSettings::folder_t> FolderSettings::resolve(const st
         const std::string shown = relative.empty() ? ".htaccess" : relative + "/.htaccess";
         const apache_config_t config = parse_apache_config(read_text_file(htaccess), shown);
         for (const apache_section_t& section : config.sections) {
-            if (section.kind == apache_section_t::kind_t::files || section.kind == apache_section_t::kind_t::files_match)
+            if (section.kind == apache_section_t::kind_t::files ||
+                section.kind == apache_section_t::kind_t::files_match)
                 folder.file_sections.push_back(section);
             else
                 apply(folder, section.directives, config.file);
@@ -146,7 +149,8 @@ std::string settings_digest(const std::string& source, const SSIDirectoryPrefere
         if (!preferences.apache_config.empty()) add_to_hash(hash, read_text_file(preferences.apache_config));
         HtaccessFinder finder;
         const MyFileFilter filter(preferences);
-        SiteWalk(filter, std::nullopt, site_folders(source, preferences)).walk(source, stat_path(source).identity, "", finder);
+        SiteWalk(filter, std::nullopt, site_folders(source, preferences))
+            .walk(source, stat_path(source).identity, "", finder);
         for (const std::string& path : finder.found) {
             add_to_hash(hash, path);
             add_to_hash(hash, read_text_file(path));

@@ -152,8 +152,9 @@ std::string settings_file_text(const settings_file_t& s, const std::vector<std::
     const std::function<std::string(const std::vector<std::string>&)> items = list;
     const std::function<std::string(const bool&)> flag = [](bool b) { return std::string(b ? "true" : "false"); };
     const std::function<std::string(const unsigned&)> number = [](unsigned n) { return std::to_string(n); };
-    std::string out = "# Orrinfold's settings for this site. Options given on the command line win over these.\n"
-                      "# Paths are taken from this file's folder.\n";
+    std::string out =
+        "# Orrinfold's settings for this site. Options given on the command line win over these.\n"
+        "# Paths are taken from this file's folder.\n";
     for (const std::string& note : notes) out += "# " + note + "\n";
     line(out, "Where the static site is written when no DEST is given.", "destination", shown(s.destination, text),
          "\"../static\"");
