@@ -12,7 +12,7 @@ _orrinfold() {
     case $prev in
         --virtual-root | --state-dir)
             mapfile -t COMPREPLY < <(compgen -d -- "$cur"); return ;;
-        --allow-outside)
+        --allow-outside | --config | --apache-config)
             mapfile -t COMPREPLY < <(compgen -f -- "$cur"); return ;;
         --dialect)
             mapfile -t COMPREPLY < <(compgen -W "orrinfold apache" -- "$cur"); return ;;
@@ -24,11 +24,15 @@ _orrinfold() {
     if [[ $cur == -* ]]; then
         mapfile -t COMPREPLY < <(compgen -W "--help --version --virtual-root --convert --skip
             --allow-outside --dialect --ap-expr --rename-pages --redirects --check-links
+            --config --apache-config
             --jobs --full --state-dir --watch --verbose
             --quiet --keep-going --werror --check -h -V -j -q -v -k" -- "$cur")
         return
     fi
-    # SOURCE and DEST are folders.
+    # "init" first writes a settings file; SOURCE and DEST are folders.
+    if ((COMP_CWORD == 1)) && [[ init == "$cur"* ]]; then
+        mapfile -t COMPREPLY < <(compgen -d -W init -- "$cur"); return
+    fi
     mapfile -t COMPREPLY < <(compgen -d -- "$cur")
 }
 complete -o filenames -F _orrinfold orrinfold

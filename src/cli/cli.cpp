@@ -5,6 +5,8 @@
 #include "help_text.h"
 #include "platform/interrupt.h"
 #include "run/driver.h"
+#include "site/folder_settings.h"
+#include "site_settings.h"
 #include "ssi/preferences.h"
 #include "ssi/ssi_parser.h"
 #include "version.h"
@@ -59,6 +61,8 @@ struct options_t {
     std::string dialect = "orrinfold";
     unsigned jobs = 0;
     bool full = false;
+    std::string config;  // --config: the settings file to read
+    std::optional<std::string> settings_read;
 };
 
 // The options that say what the site is and how its pages are read and written.
@@ -105,6 +109,13 @@ void add_site_options(CLI::App& app, options_t& options) {
         ->needs(renames);
     app.add_flag("--check-links", preferences.check_links,
                  "After the run, report local links in the output that lead to nothing");
+    app.add_option("--config", options.config,
+                   "Settings file to read (default: SOURCE/orrinfold.toml when there is one); options given here win")
+        ->option_text("FILE");
+    app.add_option("--apache-config", preferences.apache_config,
+                   "With --dialect apache: an Apache server or virtual-host configuration whose directives apply "
+                   "(besides each folder's .htaccess)")
+        ->option_text("FILE");
 }
 
 // The options that say how the run goes and what it prints, then the two folders.
@@ -134,6 +145,22 @@ void add_run_options(CLI::App& app, options_t& options) {
                    "Folder that receives the static site (with --check: left out of the walk)");
 }
 
+// Reads the site's settings file, if any, into what the command line did not give.
+std::optional<int> read_settings(const CLI::App& app, options_t& options, std::ostream& err) {
+    run_request_t& request = options.request;
+    options.settings_read = settings_file_for(options.config, request.source);
+    if (!options.settings_read) return std::nullopt;
+    try {
+        merge_settings(
+            read_settings_file(*options.settings_read),
+            [&app](const char* option) { return app.count(option) > 0; }, request.preferences, request.destination);
+    } catch (const std::runtime_error& e) {
+        err << printable(e.what()) << "\n";
+        return 2;
+    }
+    return std::nullopt;
+}
+
 // Reads the arguments into options. Returns the exit status when the program ends here: after
 // --help or --version, or a usage error.
 std::optional<int> parse(const std::vector<std::string>& args, options_t& options, std::ostream& out,
@@ -155,8 +182,7 @@ std::optional<int> parse(const std::vector<std::string>& args, options_t& option
     for (const std::string& arg : arguments) argv.push_back(arg.c_str());
     try {
         app.parse(static_cast<int>(argv.size()), argv.data());
-        if (request.source.empty() || (request.destination.empty() && !preferences.check))
-            throw CLI::RequiredError(request.source.empty() ? "SOURCE" : "DEST");
+        if (request.source.empty()) throw CLI::RequiredError("SOURCE");
     } catch (const CLI::ParseError& e) {
         if (e.get_exit_code() == 0) {  // --help or --version
             errno = 0;
@@ -176,6 +202,11 @@ std::optional<int> parse(const std::vector<std::string>& args, options_t& option
     preferences.report_request = preferences.check || preferences.verbose;
     preferences.rebuild =
         options.full ? SSIDirectoryPreferences::rebuild_t::full : SSIDirectoryPreferences::rebuild_t::changed;
+    if (const std::optional<int> code = read_settings(app, options, err)) return code;
+    if (request.destination.empty() && !preferences.check) {
+        err << "orrinfold: DEST is required\n" << usage_text << "Try 'orrinfold --help' for more.\n";
+        return 2;
+    }
     if (options.watch && preferences.check) {
         err << "orrinfold: --watch rebuilds DEST and cannot be used with --check\n" << usage_text;
         return 2;
@@ -214,15 +245,22 @@ private:
 }  // namespace
 
 int run_cli(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
+    if (!args.empty() && args.front() == "init") return run_init({args.begin() + 1, args.end()}, out, err);
     options_t options;
     if (const std::optional<int> code = parse(args, options, out, err)) return *code;
+    if (options.settings_read && options.request.preferences.verbose)
+        out << "Settings read from " << printable(*options.settings_read) << "\n";
 
     StreamLog log(out, options.quiet || options.request.preferences.check);
+    ApacheSyntaxWatch watch_syntax(log);  // for a first run's hint
+    const bool first_run = !options.settings_read && options.request.preferences.dialect == dialect_t::orrinfold;
+    const std::string source = options.request.source;
     StreamReport report(out, err, options.request.source);
     options.request.stop_on_signals = true;  // Ctrl-C ends the run between two files
-    RunDriver driver(std::move(options.request), log, report);
+    RunDriver driver(std::move(options.request), watch_syntax, report);
     if (!options.watch) {
         const int code = driver.run().status;  // before write_errno is asked
+        if (first_run && !options.quiet) hint_first_run(out, source, watch_syntax.first);
         return finish(code, out, err, log.write_errno());
     }
     // Watching: each change is rebuilt, a failed rebuild is reported and the watch goes on;

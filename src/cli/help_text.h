@@ -5,9 +5,11 @@
 inline constexpr const char* usage_text =
     "Usage: orrinfold [--virtual-root DIR] [--convert MASKS] [--skip MASKS] [--allow-outside PATH]\n"
     "                 [--dialect orrinfold|apache] [--ap-expr] [--rename-pages EXT [--redirects]]\n"
-    "                 [--check-links] [-j N] [--full] [--state-dir DIR] [--watch]\n"
+    "                 [--check-links] [--config FILE] [--apache-config FILE]\n"
+    "                 [-j N] [--full] [--state-dir DIR] [--watch]\n"
     "                 [-q] [-v] [-k] [--werror] SOURCE DEST\n"
     "       orrinfold --check [options] SOURCE\n"
+    "       orrinfold init [options] [SOURCE [DEST]]\n"
     "       orrinfold --help | -V, --version\n";
 
 inline constexpr const char* help_footer = R"(

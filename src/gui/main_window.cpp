@@ -14,6 +14,7 @@
 #include "options_dialog.h"
 #include "platform/file_system.h"
 #include "settings.h"
+#include "site_settings.h"
 #include "user_prompts.h"
 #include "version.h"
 
@@ -238,7 +239,12 @@ void MainWindow::connect_commands() {
         guarded([this, file, line, column] { open_document(file, line, column); });
     });
     connect(recent_button_->menu(), &QMenu::aboutToShow, this, &MainWindow::show_recent_menu);
-    connect(source_tree_, &FoldersTree::selection_changed, this, [this] { guarded([this] { update_buttons(); }); });
+    connect(source_tree_, &FoldersTree::selection_changed, this, [this] {
+        guarded([this] {
+            update_buttons();
+            show_settings();  // a site with its own settings file shows them
+        });
+    });
     connect(destination_tree_, &FoldersTree::selection_changed, this,
             [this] { guarded([this] { update_buttons(); }); });
     connect(convert_button_, &QPushButton::clicked, this, [this] { guarded([this] { convert(); }); });
@@ -329,12 +335,21 @@ void MainWindow::open_document(const QString& file, int line, int column) {
 
 void MainWindow::show_options() {
     OptionsDialog dialog(this);
+    if (source_tree_->has_selection()) dialog.set_site(source_tree_->selected_path());
     if (dialog.exec() == QDialog::Accepted) show_settings();
 }
 
 // The settings a run would use, above the log: the virtual root is one for every site.
 void MainWindow::show_settings() {
-    const SSIDirectoryPreferences& preferences = app_preferences;
+    const std::string source = source_tree_->has_selection() ? source_tree_->selected_path() : std::string();
+    std::optional<site_settings::site_t> site;
+    try {
+        site = site_settings::read(source, app_preferences);
+    } catch (const nonfatal_error& e) {
+        settings_label_->setText(text(e.what()));
+        return;
+    }
+    const SSIDirectoryPreferences& preferences = site ? site->preferences : app_preferences;
     const auto masks = [](const std::string& list) {
         return list.find_first_not_of(' ') == std::string::npos ? QStringLiteral("(none)") : text(list);
     };
@@ -352,6 +367,7 @@ void MainWindow::show_settings() {
                                 ? QStringLiteral("    Only what changed")
                                 : QString();
     settings_label_->setText(
+        (site ? QStringLiteral("Site's settings (%1):    ").arg(text(site->path)) : QString()) +
         QStringLiteral("Virtual root: %1    Convert: %2    Skip: %3%4%5%6")
             .arg(root, masks(preferences.convert_filter), masks(preferences.skip_filter), dialect, pages, changed));
 }

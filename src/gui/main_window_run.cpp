@@ -2,6 +2,7 @@
 #include "main_window.h"
 
 #include "app_preferences.h"
+#include "site_settings.h"
 #include "base/exceptions.h"
 #include "conversion_run.h"
 #include "error_report.h"
@@ -38,7 +39,7 @@ void MainWindow::convert(bool watch) {
     if (is_converting()) return;
     const std::string source = source_tree_->selected_path();
     const std::string destination = destination_tree_->selected_path();
-    SSIDirectoryPreferences preferences = app_preferences;
+    SSIDirectoryPreferences preferences = site_settings::for_source(source, app_preferences);
     preferences.root_remedy = root_remedy;
     preferences.jobs = 0;  // one file per processor at once; the log still reads in walk order
     preferences.report_request = true;  // the log lists where pages depend on the request

@@ -1,9 +1,11 @@
 #include "options_dialog.h"
 
 #include "app_preferences.h"
+#include "base/exceptions.h"
 #include "configurations_dialog.h"
 #include "editor_command.h"
 #include "settings.h"
+#include "site_settings.h"
 #include "ssi/preferences.h"
 #include "user_prompts.h"
 
@@ -110,8 +112,11 @@ OptionsDialog::OptionsDialog(QWidget* parent) : QDialog(parent) {
     auto* cancel_button = make_button(QStringLiteral("Cancel"), "cancel_button", this);
     auto* save_button = make_button(QStringLiteral("Sa&ve..."), "save_button", this);
     auto* load_button = make_button(QStringLiteral("&Load..."), "load_button", this);
+    site_button_ = make_button(QStringLiteral("Save to si&te"), "site_button", this);
+    site_button_->setEnabled(false);
+    site_button_->setToolTip(QStringLiteral("Write these options into orrinfold.toml in the source folder"));
     auto* buttons = new QHBoxLayout;
-    for (QPushButton* b : {ok_button, cancel_button, save_button, load_button}) buttons->addWidget(b);
+    for (QPushButton* b : {ok_button, cancel_button, save_button, load_button, site_button_}) buttons->addWidget(b);
     buttons->addStretch();
 
     auto* layout = new QVBoxLayout(this);
@@ -134,7 +139,7 @@ OptionsDialog::OptionsDialog(QWidget* parent) : QDialog(parent) {
                         skip_edit_,    default_button,    dialect_combo_,      ap_expr_check_,
                         rename_check_, rename_edit_,      redirects_check_,    check_links_check_,
                         allow_edit_,   keep_going_check_, only_changed_check_, editor_edit_, ok_button,
-                        cancel_button, save_button,       load_button};
+                        cancel_button, save_button,       load_button,         site_button_};
     for (std::size_t i = 0; i + 1 < std::size(order); ++i) setTabOrder(order[i], order[i + 1]);
 
     connect_fields();
@@ -143,6 +148,14 @@ OptionsDialog::OptionsDialog(QWidget* parent) : QDialog(parent) {
     connect(cancel_button, &QPushButton::clicked, this, &OptionsDialog::reject);
     connect(save_button, &QPushButton::clicked, this, &OptionsDialog::save_configuration);
     connect(load_button, &QPushButton::clicked, this, &OptionsDialog::load_configuration);
+    connect(site_button_, &QPushButton::clicked, this, [this] {
+        try {
+            site_settings::save(site_, fields());
+            QDialog::accept();
+        } catch (const nonfatal_error& e) {
+            user_prompts::show_error(QString::fromStdString(e.what()));
+        }
+    });
 
     fill_fields(app_preferences);
     QSettings store = settings::open();
@@ -261,6 +274,17 @@ void OptionsDialog::accept() {
     settings::save_current(store, app_preferences);
     editor_command::store(store, editor_edit_->text());
     QDialog::accept();
+}
+
+void OptionsDialog::set_site(const std::string& source) {
+    site_ = source;
+    site_button_->setEnabled(!source.empty());
+    try {
+        if (const std::optional<site_settings::site_t> site = site_settings::read(source, app_preferences))
+            fill_fields(site->preferences);
+    } catch (const nonfatal_error&) {
+        // The main window shows what is wrong with the file; saving replaces it.
+    }
 }
 
 void OptionsDialog::select_root() {

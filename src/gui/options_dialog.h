@@ -1,5 +1,7 @@
 #pragma once
 
+#include <string>
+
 #include <QDialog>
 
 class QCheckBox;
@@ -22,6 +24,9 @@ public:
     SSIDirectoryPreferences fields() const;
 
     void accept() override;
+    // The source folder chosen: its settings file, when it has one, fills the fields, and
+    // "Save to site" writes them into it.
+    void set_site(const std::string& source);
 
 private:
     QGroupBox* make_dialect_group();
@@ -47,4 +52,6 @@ private:
     QCheckBox* keep_going_check_;
     QCheckBox* only_changed_check_;
     QLineEdit* editor_edit_;  // the program's own setting, not a site's: kept outside configurations
+    QPushButton* site_button_;
+    std::string site_;  // the source folder whose settings file the dialog saves into
 };

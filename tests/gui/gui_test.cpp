@@ -8,6 +8,7 @@
 #include "main_window.h"
 #include "options_dialog.h"
 #include "settings.h"
+#include "site/settings_file.h"
 #include "ssi/preferences.h"
 #include "ssi/ssi_parser.h"
 #include "temp_tree.h"
@@ -387,6 +388,29 @@ private slots:
         const OptionsDialog reopened;
         QCOMPARE(reopened.windowTitle() + ": " + joined(reopened.fields()),
                  "Orrinfold Options: /srv/site | *.htm | draft*");
+    }
+
+    // A source folder with its own settings file is shown, converted and saved with them; the
+    // program's own options stay for folders without one.
+    void site_settings_file_shows_runs_and_is_saved() {
+        TempTree t;
+        t.write("src/orrinfold.toml", "convert = \"*.htm\"\n");
+        t.write("src/a.htm", "<!--#set var=\"x\" value=\"X\" --><!--#echo var=\"x\" -->");
+        QVERIFY(source()->select_path(t.path("src")));
+        const QString label = child<QLabel>(window_.get(), "settings_label")->text();
+        QVERIFY2(label.startsWith("Site's settings (") && label.contains("Convert: *.htm "), qPrintable(label));
+        QVERIFY(destination()->select_path(t.make_dir("dst")));
+        start(t);
+        QCOMPARE(read_file(t.path("dst/a.htm")), std::string("X"));
+        QVERIFY(!std::filesystem::exists(t.path("dst/orrinfold.toml")));
+
+        answer_modal(window_.get(), "options_button", "options_dialog", [](QWidget* dialog) {
+            QCOMPARE(child<QLineEdit>(dialog, "convert_edit")->text(), QStringLiteral("*.htm"));
+            child<QLineEdit>(dialog, "convert_edit")->setText("*.htm *.txt");
+            click(dialog, "site_button");
+        });
+        QCOMPARE(read_settings_file(t.path("src/orrinfold.toml")).convert, (std::vector<std::string>{"*.htm", "*.txt"}));
+        QCOMPARE(app_preferences.convert_filter, std::string(default_convert_filter));
     }
 
     void options_dialog_changes_only_its_fields_until_ok() {

@@ -11,6 +11,7 @@
 #include "platform/file_system.h"
 #include "platform/thread.h"
 #include "site/file_filter.h"
+#include "site/folder_settings.h"
 #include "site/walk.h"
 
 #include <cerrno>
@@ -81,7 +82,8 @@ void open_record(std::optional<Incremental>& incremental, const run_settings_t& 
     try {
         const std::string folder = preferences.state_folder.empty() ? user_cache_folder() : preferences.state_folder;
         incremental.emplace(folder, settings.destination_root, settings.resolved_destination_root, destination,
-                            options_text(preferences, settings.link_rewriter()),
+                            options_text(preferences, settings.link_rewriter()) +
+                                settings_digest(settings.source, preferences),
                             preferences.rebuild == SSIDirectoryPreferences::rebuild_t::changed, state.log, [&settings] {
                                 return count_files(settings.source, settings.destination_root, settings.preferences);
                             });
@@ -169,14 +171,14 @@ void convert_directory(const std::string& relative, const std::string& source, c
     if (source_status.kind != file_kind_t::directory) throw_os_error(ENOTDIR, source);
     if (!preferences.check && !preferences.state_folder.empty())
         refuse_state_folder_inside(preferences.state_folder, source, destination);
-    const MyFileFilter filter(preferences);
     std::vector<std::string> folders = site_folders(source, preferences);
+    run_settings_t settings;
+    settings.preferences = effective_preferences(preferences, source, folders);
+    const MyFileFilter filter = site_filter(source, settings.preferences);
     std::optional<LinkRewriter> rewriter =
         plan_rewriter(source, source_status.identity, destination, preferences, filter, folders);
     const std::optional<file_identity_t> destination_identity = prepare_destination(source, destination, preferences);
 
-    run_settings_t settings;
-    settings.preferences = effective_preferences(preferences, source, folders);
     settings.source = source;
     settings.prefix = relative;
     settings.destination_root = destination;
@@ -212,7 +214,7 @@ std::uint64_t count_files(const std::string& source, const std::string& destinat
     try {
         const std::optional<file_status_t> target = destination.empty() ? std::nullopt : try_stat_path(destination);
         const std::optional<file_identity_t> excluded = target ? std::optional(target->identity) : std::nullopt;
-        const MyFileFilter filter(preferences);
+        const MyFileFilter filter = site_filter(source, preferences);
         FileCounter counter(stop);
         try {
             SiteWalk(filter, excluded, site_folders(source, preferences))

@@ -102,6 +102,7 @@ bool ConvertWalk::enter(const walk_entry_t& folder) {
 }
 
 void ConvertWalk::visit(const walk_entry_t& entry) {
+    for (const std::string& note : entry.notes) walk_log(state_).message(note);
     switch (entry.kind) {
     case entry_kind_t::skipped:
         walk_log(state_);
@@ -159,6 +160,7 @@ void ConvertWalk::file(const walk_entry_t& entry) {
     job.destination_path = folder.destination + "/" + entry.name;
     job.status = entry.status;
     job.fresh = folder.fresh;
+    job.preferences = entry.preferences;
     const std::string& extension = settings_.preferences.rename_pages;
     job.output_name = job.convert && !extension.empty() ? renamed_name(entry.name, extension) : entry.name;
     job.output_path = folder.destination + "/" + job.output_name;

@@ -54,7 +54,8 @@ void convert_job(const run_settings_t& settings, run_state_t& state, CompileLogB
     parser_state.site_folder = settings.source;
     parser_state.site_prefix = settings.prefix;
     parser_state.dependencies = dependencies;
-    convert_into(outputs, job.source_path, job.output_path, settings.preferences, parser_state, log,
+    convert_into(outputs, job.source_path, job.output_path, job.preferences ? *job.preferences : settings.preferences,
+                 parser_state, log,
                  settings.link_rewriter(), job.relative_path, job.status.permissions, job.fresh);
     if (settings.preferences.redirects && job.output_name != job.name && !settings.preferences.check)
         write_text_file(outputs, job.destination_path, redirect_page(job.output_name), job.status.permissions, job.fresh);

@@ -4,12 +4,14 @@
 #include "html/links.h"
 #include "platform/file_system.h"
 
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
 struct run_settings_t;
 struct run_state_t;
+struct SSIDirectoryPreferences;
 
 // One file to convert or copy, as the walk found it.
 struct file_job_t {
@@ -26,6 +28,7 @@ struct file_job_t {
     std::optional<text_kind_t> kind;   // HTML or CSS, whose links are looked at
     file_status_t status;
     bool fresh = false;  // its folder was made by this run: no earlier output to compare with
+    std::shared_ptr<const SSIDirectoryPreferences> preferences;  // its folder's, when not the run's
 };
 
 // Does one file, on a worker or on the walk's thread, and hands what it did to the run in

@@ -9,7 +9,7 @@
 // Owns one open file descriptor (a HANDLE on Windows) for as long as the object lives.
 class File {
 public:
-    enum class access_t { read, write };
+    enum class access_t { read, write, create_new };
 #ifdef _WIN32
     using native_handle_t = void*;
     static constexpr native_handle_t no_handle = nullptr;
@@ -19,7 +19,7 @@ public:
 #endif
 
     // read: the file must exist. write: created when missing, truncated when present
-    // (mode 0666 less the umask).
+    // (mode 0666 less the umask). create_new: as write, but fails (EEXIST) when it exists.
     File(const std::string& path, access_t access);
     // Adopts an open descriptor; failures name path.
     File(std::string path, native_handle_t fd) : path_(std::move(path)), fd_(fd) {}

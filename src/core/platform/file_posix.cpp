@@ -14,8 +14,9 @@
 
 File::File(const std::string& path, access_t access) : path_(path) {
     // O_NONBLOCK keeps a FIFO opened by mistake from hanging the run; regular files ignore it.
-    const int flags =
-        access == access_t::read ? O_RDONLY | O_NONBLOCK | O_CLOEXEC : O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC;
+    const int flags = access == access_t::read         ? O_RDONLY | O_NONBLOCK | O_CLOEXEC
+                      : access == access_t::create_new ? O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC
+                                                       : O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC;
     do {
         fd_ = ::open(path.c_str(), flags, 0666);
     } while (fd_ < 0 && errno == EINTR);

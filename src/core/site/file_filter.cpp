@@ -1,8 +1,11 @@
 #include "site/file_filter.h"
 
 #include "base/text.h"
+#include "site/folder_settings.h"
+#include "site/settings_file.h"
 #include "ssi/preferences.h"
 
+#include <algorithm>
 #include <vector>
 
 namespace {
@@ -73,4 +76,12 @@ bool match_mask(std::string_view mask_text, std::string_view name_text) {
     }
     while (i < mask.size() && mask[i] == U'*') ++i;
     return i == mask.size();
+}
+
+MyFileFilter site_filter(const std::string& source, const SSIDirectoryPreferences& preferences) {
+    MyFileFilter filter(preferences);
+    filter.left_out = {source + "/" + settings_file_name};
+    if (!preferences.settings_file.empty()) filter.left_out.push_back(preferences.settings_file);
+    if (preferences.dialect == dialect_t::apache) filter.folders = std::make_shared<FolderSettings>(source, preferences);
+    return filter;
 }

@@ -3,6 +3,7 @@
 #include "base/exceptions.h"
 #include "platform/directory.h"
 #include "site/file_filter.h"
+#include "site/folder_settings.h"
 #include "ssi/preferences.h"
 
 #include <algorithm>
@@ -42,6 +43,7 @@ walk_entry_t SiteWalk::classify(const std::string& folder, const std::string& re
     entry.path = folder + "/" + name;
     entry.relative = relative.empty() ? name : relative + "/" + name;
     if (filter_.should_skip(name)) return entry;
+    if (std::find(filter_.left_out.begin(), filter_.left_out.end(), entry.path) != filter_.left_out.end()) return entry;
     // A run's temporary output (one left by a run that was killed) is never part of the site.
     if (is_temporary_name(name)) return entry;
     entry.status = lstat_path(entry.path);
@@ -71,6 +73,15 @@ walk_entry_t SiteWalk::classify(const std::string& folder, const std::string& re
         break;
     case file_kind_t::regular:
         entry.kind = filter_.should_convert(name) ? entry_kind_t::convert : entry_kind_t::copy;
+        if (filter_.folders) {
+            const auto settings = filter_.folders->folder(folder);
+            if (filter_.folders->converts(*settings, name, entry.status.permissions, entry.kind == entry_kind_t::convert))
+                entry.kind = entry_kind_t::convert;
+            else
+                entry.kind = entry_kind_t::copy;
+            entry.preferences = settings->preferences;
+            entry.notes = filter_.folders->take_notes();
+        }
         break;
     case file_kind_t::link:
     case file_kind_t::other:

@@ -2,6 +2,7 @@
 
 #include "platform/file_system.h"
 
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -31,6 +32,10 @@ struct walk_entry_t {
     std::string relative;  // from where the walk started, for the log
     file_status_t status;  // with links followed; for folders and files
     std::string resolved;  // where a link leading out of the site leads
+    // A file's folder's settings, when they differ by folder (the Apache dialect), and notes
+    // about its configuration met while classifying it.
+    std::shared_ptr<const SSIDirectoryPreferences> preferences;
+    std::vector<std::string> notes;
 };
 
 // Walks a site depth-first, each folder in listing order, and tells its user what it meets.

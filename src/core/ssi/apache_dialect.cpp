@@ -68,9 +68,13 @@ std::string requested(std::string_view path) {
 
 void ApacheDialect::start(bool top_level) {
     SSIParser& parser = parser_;
-    parser.time_format_ = apache_time_format;
+    // The folder's SSITimeFormat, SSIErrorMsg and SSIUndefinedEcho start every document.
+    const SSIParserPreferences& preferences = *parser.preferences_;
+    parser.time_format_ = preferences.time_format.value_or(std::u16string(apache_time_format));
+    if (preferences.error_text) error_text_ = *preferences.error_text;
+    if (preferences.undefined_echo) echo_text_ = *preferences.undefined_echo;
     if (!top_level) return;
-    parser.state_->shared_time_format = apache_time_format;
+    parser.state_->shared_time_format = parser.time_format_;
     // The page's URL is its path under the virtual root (or else the site's folder).
     const std::string& path = parser.path_;
     std::string url = "/" + std::string(base_name(path));

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -29,6 +30,9 @@ struct SSIParserPreferences {
     // Apache dialect: whether an included document with this name is parsed for directives (as
     // pages are) rather than included as it is; unset: every one is.
     std::function<bool(std::string_view name)> parses_include;
+    // Apache dialect: what a failed directive writes (SSIErrorMsg), what echo writes for an
+    // unset variable (SSIUndefinedEcho) and the first timefmt (SSITimeFormat); unset: Apache's.
+    std::optional<std::u16string> error_text, undefined_echo, time_format;
 };
 
 // The settings of a site conversion: the engine's, plus the Convert and Skip mask lists
@@ -57,6 +61,12 @@ struct SSIDirectoryPreferences : SSIParserPreferences {
     rebuild_t rebuild = rebuild_t::off;
     std::string state_folder;
     bool verbose = false;  // a progress line also for each file that is up to date
+    // Apache dialect: Apache's own configuration, besides each folder's .htaccess: a server or
+    // virtual-host configuration file (empty: none), and directives given as text (as a
+    // settings file holds them), read as if at the top of that configuration.
+    std::string apache_config;
+    std::string apache_directives;
+    std::string settings_file;  // the settings file the run's options were read from, if any
 };
 
 inline constexpr const char* default_convert_filter = "*.shtml *.shtm *.sht";
