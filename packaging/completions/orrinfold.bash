@@ -16,6 +16,8 @@ _orrinfold() {
             mapfile -t COMPREPLY < <(compgen -f -- "$cur"); return ;;
         --dialect)
             mapfile -t COMPREPLY < <(compgen -W "orrinfold apache" -- "$cur"); return ;;
+        --color)
+            mapfile -t COMPREPLY < <(compgen -W "auto always never" -- "$cur"); return ;;
         --rename-pages)
             mapfile -t COMPREPLY < <(compgen -W "html htm" -- "$cur"); return ;;
         --convert | --skip | --jobs | -j)
@@ -25,7 +27,8 @@ _orrinfold() {
         mapfile -t COMPREPLY < <(compgen -W "--help --version --virtual-root --convert --skip
             --allow-outside --dialect --ap-expr --rename-pages --redirects --check-links
             --jobs --full --state-dir --watch --verbose
-            --quiet --keep-going --werror --check -h -V -j -q -v -k" -- "$cur")
+            --quiet --keep-going --werror --check --color --all-diagnostics
+            -h -V -j -q -v -k" -- "$cur")
         return
     fi
     # SOURCE and DEST are folders.

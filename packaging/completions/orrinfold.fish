@@ -21,5 +21,7 @@ complete -c orrinfold -l watch -d 'After the run, rebuild what changed whenever 
 complete -c orrinfold -s v -l verbose -d 'Also print a line for each file that is up to date'
 complete -c orrinfold -s q -l quiet -d 'Print only errors, warnings and the summary'
 complete -c orrinfold -s k -l keep-going -d 'Report a file that fails and go on'
-complete -c orrinfold -l werror -d 'Exit with status 1 when any error or warning was reported'
+complete -c orrinfold -l werror -d 'Exit with status 1 when any warning was reported, too'
+complete -c orrinfold -l color -x -a 'auto always never' -d 'Colour diagnostics'
+complete -c orrinfold -l all-diagnostics -d 'Print a repeated diagnostic of an included document for every page'
 complete -c orrinfold -l check -d 'Only check the site, writing nothing'

@@ -2,11 +2,15 @@
 
 #include "base/compile_log.h"
 #include "base/exceptions.h"
+#include "cli_log.h"
+#include "console.h"
 #include "help_text.h"
+#include "platform/file_system.h"
 #include "platform/interrupt.h"
 #include "run/driver.h"
 #include "ssi/preferences.h"
 #include "ssi/ssi_parser.h"
+#include "suggest.h"
 #include "version.h"
 
 #include <CLI/CLI.hpp>
@@ -59,6 +63,8 @@ struct options_t {
     std::string dialect = "orrinfold";
     unsigned jobs = 0;
     bool full = false;
+    std::string color = "auto";
+    bool all_diagnostics = false;
 };
 
 // The options that say what the site is and how its pages are read and written.
@@ -116,14 +122,27 @@ void add_run_options(CLI::App& app, options_t& options) {
     app.add_option("-j,--jobs", options.jobs,
                    "Files converted or copied at once (default: one per processor; 1: one after the other)")
         ->option_text("N")
-        ->check(CLI::Range(1u, 1024u));
+        ->check([](const std::string& value) {
+            const bool digits = !value.empty() && value.size() <= 4 &&
+                                value.find_first_not_of("0123456789") == std::string::npos;
+            return digits && std::stoul(value) >= 1 && std::stoul(value) <= 1024
+                       ? std::string()
+                       : "'" + value + "' is not a number of files from 1 to 1024";
+        });
     app.add_flag("--full", options.full, "Convert and copy every file, even those up to date since the last run");
     app.add_option("--state-dir", preferences.state_folder,
                    "Folder for the record of runs that rebuilds rely on (default: $XDG_CACHE_HOME/orrinfold)")
         ->option_text("DIR");
     app.add_flag("--watch", options.watch, "After the run, rebuild what changed whenever SOURCE changes, until Ctrl-C");
     app.add_flag("-v,--verbose", preferences.verbose, "Also print a line for each file that is up to date");
-    app.add_flag("--werror", options.request.werror, "Exit with status 1 when any error or warning was reported");
+    app.add_flag("--werror", options.request.werror, "Exit with status 1 when any warning was reported, too");
+    app.add_option("--color", options.color,
+                   "Colour diagnostics: auto (on a terminal, unless NO_COLOR is set or CLICOLOR_FORCE asks for "
+                   "it), always or never")
+        ->check(CLI::IsMember({"auto", "always", "never"}))
+        ->option_text("WHEN");
+    app.add_flag("--all-diagnostics", options.all_diagnostics,
+                 "Print a diagnostic of an included document for every page that meets it, not once");
     app.add_flag("--check", preferences.check,
                  "Only check the site: convert into nothing, print diagnostics and the summary, and also "
                  "warn about echo of unset variables, \"/\" paths without a virtual root and includes "
@@ -132,6 +151,20 @@ void add_run_options(CLI::App& app, options_t& options) {
     app.add_option("SOURCE", options.request.source, "Folder holding the site");
     app.add_option("DEST", options.request.destination,
                    "Folder that receives the static site (with --check: left out of the walk)");
+}
+
+// Every option's names, and which of them take a value, for naming a mistyped one.
+option_names_t option_names(const CLI::App& app) {
+    option_names_t names{{"--help", "-h"}, {}};
+    for (const CLI::Option* option : app.get_options()) {
+        std::vector<std::string> spelled;
+        for (const std::string& name : option->get_lnames()) spelled.push_back("--" + name);
+        for (const std::string& name : option->get_snames()) spelled.push_back("-" + name);
+        names.names.insert(names.names.end(), spelled.begin(), spelled.end());
+        if (option->get_items_expected_min() > 0)
+            names.with_values.insert(names.with_values.end(), spelled.begin(), spelled.end());
+    }
+    return names;
 }
 
 // Reads the arguments into options. Returns the exit status when the program ends here: after
@@ -154,6 +187,8 @@ std::optional<int> parse(const std::vector<std::string>& args, options_t& option
     std::vector<const char*> argv{"orrinfold"};
     for (const std::string& arg : arguments) argv.push_back(arg.c_str());
     try {
+        if (const std::optional<std::string> unknown = unknown_option(arguments, option_names(app)))
+            throw CLI::ParseError(*unknown, CLI::ExitCodes::ExtrasError);
         app.parse(static_cast<int>(argv.size()), argv.data());
         if (request.source.empty() || (request.destination.empty() && !preferences.check))
             throw CLI::RequiredError(request.source.empty() ? "SOURCE" : "DEST");
@@ -163,7 +198,7 @@ std::optional<int> parse(const std::vector<std::string>& args, options_t& option
             out << (e.get_name() == "CallForVersion" ? std::string(e.what()) + "\n" : app.help()) << std::flush;
             return finish(0, out, err, out ? 0 : errno);
         }
-        err << "orrinfold: " << e.what() << "\n" << usage_text << "Try 'orrinfold --help' for more.\n";
+        err << "orrinfold: error: " << e.what() << "\n" << usage_text << "Try 'orrinfold --help' for more.\n";
         return 2;
     }
 
@@ -176,50 +211,80 @@ std::optional<int> parse(const std::vector<std::string>& args, options_t& option
     preferences.rebuild =
         options.full ? SSIDirectoryPreferences::rebuild_t::full : SSIDirectoryPreferences::rebuild_t::changed;
     if (options.watch && preferences.check) {
-        err << "orrinfold: --watch rebuilds DEST and cannot be used with --check\n" << usage_text;
+        err << "orrinfold: error: --watch rebuilds DEST and cannot be used with --check\n" << usage_text;
         return 2;
     }
     return std::nullopt;
 }
 
 // Shows how a run ended on standard error: the interruption, or the error with the includes
-// that led to it. The log before it is flushed, so that both streams read in order.
+// that led to it, then what the log noticed about the whole run.
 class StreamReport : public RunReport {
 public:
-    StreamReport(std::ostream& out, std::ostream& err, std::string source)
-        : out_(out), err_(err), source_(std::move(source)) {}
+    StreamReport(CliLog& log, std::string source) : log_(log), source_(std::move(source)) {}
 
     void run_ended(const run_outcome_t& outcome) override {
-        out_ << std::flush;
-        if (outcome.end == run_end_t::cancelled) {
-            err_ << "orrinfold: Interrupted by " << InterruptGuard::signal_name(outcome.signal)
-                 << "; every file written is complete\n";
-        } else if (outcome.end == run_end_t::failed) {
-            err_ << "orrinfold: " << (outcome.where ? to_string(outcome.where->at) + ": " : "")
-                 << printable(outcome.error) << "\n";
-            if (outcome.where) write_include_notes(err_, *outcome.where);
-        }
+        if (outcome.end == run_end_t::cancelled)
+            log_.notice(std::string("Interrupted by ") + InterruptGuard::signal_name(outcome.signal) +
+                        "; every file written is complete");
+        else if (outcome.end == run_end_t::failed)
+            log_.fatal(outcome.error, outcome.where);
+        log_.end_of_run();
     }
 
-    void watching() override {
-        err_ << "orrinfold: Watching " << printable(source_) << " for changes; Ctrl-C to stop\n";
-    }
+    void watching() override { log_.notice("Watching " + source_ + " for changes; Ctrl-C to stop"); }
 
 private:
-    std::ostream& out_;
-    std::ostream& err_;
+    CliLog& log_;
     std::string source_;
 };
+
+// Mistakes seen before the run starts, which print no summary: a SOURCE that is not there,
+// and a DEST that is SOURCE itself. Returns the exit status when the program ends here.
+std::optional<int> refuse_folders(const run_request_t& request, std::ostream& err) {
+    const std::optional<file_status_t> source = try_stat_path(request.source);
+    if (!source || source->kind != file_kind_t::directory) {
+        err << "orrinfold: error: " << printable(request.source) << ": " << system_error_text(source ? ENOTDIR : ENOENT)
+            << "\n";
+        return 1;
+    }
+    if (request.destination.empty()) return std::nullopt;
+    const std::optional<file_status_t> destination = try_stat_path(request.destination);
+    if (destination && destination->identity == source->identity) {
+        err << "orrinfold: error: SOURCE and DEST are the same folder (" << printable(request.destination)
+            << "); give another folder for the static site\n";
+        return 2;
+    }
+    return std::nullopt;
+}
+
+cli_log_settings_t log_settings(const options_t& options, const console_t& console) {
+    const SSIDirectoryPreferences& preferences = options.request.preferences;
+    cli_log_settings_t settings;
+    settings.quiet = options.quiet || preferences.check;
+    const color_choice_t choice = options.color == "always"  ? color_choice_t::always
+                                  : options.color == "never" ? color_choice_t::never
+                                                             : color_choice_t::automatic;
+    settings.color = use_color(choice, console);
+    settings.status_line = console.out_terminal && !preferences.verbose;
+    settings.all_diagnostics = options.all_diagnostics;
+    settings.dialect_hint = preferences.dialect == dialect_t::orrinfold;
+    return settings;
+}
 }  // namespace
 
-int run_cli(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
+int run_cli(const std::vector<std::string>& args, std::ostream& out, std::ostream& err, const console_t& console) {
     options_t options;
     if (const std::optional<int> code = parse(args, options, out, err)) return *code;
+    if (const std::optional<int> code = refuse_folders(options.request, err)) return *code;
 
-    StreamLog log(out, options.quiet || options.request.preferences.check);
-    StreamReport report(out, err, options.request.source);
+    const cli_log_settings_t settings = log_settings(options, console);
+    CliLog log(out, err, settings);
+    StreamReport report(log, options.request.source);
     options.request.stop_on_signals = true;  // Ctrl-C ends the run between two files
+    options.request.count_files = settings.status_line;
     RunDriver driver(std::move(options.request), log, report);
+    log.set_progress([&driver] { return progress_t{driver.control().files_done, driver.files_found()}; });
     if (!options.watch) {
         const int code = driver.run().status;  // before write_errno is asked
         return finish(code, out, err, log.write_errno());
@@ -228,7 +293,8 @@ int run_cli(const std::vector<std::string>& args, std::ostream& out, std::ostrea
     // Ctrl-C between two rebuilds ends it.
     const watch_outcome_t watched = driver.watch();
     if (!watched.failure.empty())
-        err << "orrinfold: " << printable(watched.failure) << "\n";
-    else if (watched.last.end != run_end_t::cancelled) err << "orrinfold: Stopped watching\n";
+        log.fatal(watched.failure, std::nullopt);
+    else if (watched.last.end != run_end_t::cancelled)
+        log.notice("Stopped watching");
     return finish(watched.status, out, err, log.write_errno());
 }

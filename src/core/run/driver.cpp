@@ -73,7 +73,7 @@ run_outcome_t RunDriver::run() {
             log_.message("Finished!");
             const bool failed_files = summary.failed_documents + summary.failed_copies > 0;
             const bool diagnostics = summary.errors + summary.warnings > 0;
-            outcome.status = failed_files || (request_.werror && diagnostics) ? 1 : 0;
+            outcome.status = failed_files || summary.errors > 0 || (request_.werror && diagnostics) ? 1 : 0;
             break;
         }
         case run_end_t::cancelled:
