@@ -157,7 +157,9 @@ void CliLog::write_location(severity_t severity, const std::string& text, const 
 bool CliLog::repeated(severity_t severity, const std::string& text, const diagnostic_location_t& where) {
     if (where.included_from.empty()) return false;
     const std::string place = user_place(where.at);
-    const std::string page = user_place(where.included_from.back());
+    source_position_t top = where.included_from.back();
+    top.line = 0;  // the page, wherever in it the include is
+    const std::string page = user_place(top);
     std::string key = place;
     key.append(1, '\0').append(severity_name(severity)).append(1, '\0').append(text);
     const auto [found, added] = repeat_index_.try_emplace(std::move(key), repeats_.size());
