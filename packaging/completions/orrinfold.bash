@@ -16,6 +16,10 @@ _orrinfold() {
             mapfile -t COMPREPLY < <(compgen -f -- "$cur"); return ;;
         --dialect)
             mapfile -t COMPREPLY < <(compgen -W "orrinfold apache" -- "$cur"); return ;;
+        --log-format)
+            mapfile -t COMPREPLY < <(compgen -W "text json" -- "$cur"); return ;;
+        --sarif)
+            mapfile -t COMPREPLY < <(compgen -f -- "$cur"); return ;;
         --color)
             mapfile -t COMPREPLY < <(compgen -W "auto always never" -- "$cur"); return ;;
         --rename-pages)
@@ -28,6 +32,7 @@ _orrinfold() {
             --allow-outside --dialect --ap-expr --rename-pages --redirects --check-links
             --jobs --full --state-dir --watch --verbose
             --quiet --keep-going --werror --check --color --all-diagnostics
+            --log-format --sarif
             -h -V -j -q -v -k" -- "$cur")
         return
     fi

@@ -5,16 +5,19 @@
 #include "cli_log.h"
 #include "console.h"
 #include "help_text.h"
+#include "json_log.h"
 #include "platform/file_system.h"
 #include "platform/interrupt.h"
 #include "run/driver.h"
 #include "ssi/preferences.h"
 #include "ssi/ssi_parser.h"
+#include "sarif_log.h"
 #include "suggest.h"
 #include "version.h"
 
 #include <CLI/CLI.hpp>
 #include <cerrno>
+#include <memory>
 #include <optional>
 #include <ostream>
 
@@ -65,6 +68,8 @@ struct options_t {
     bool full = false;
     std::string color = "auto";
     bool all_diagnostics = false;
+    std::string log_format = "text";
+    std::string sarif;
 };
 
 // The options that say what the site is and how its pages are read and written.
@@ -143,6 +148,12 @@ void add_run_options(CLI::App& app, options_t& options) {
         ->option_text("WHEN");
     app.add_flag("--all-diagnostics", options.all_diagnostics,
                  "Print a diagnostic of an included document for every page that meets it, not once");
+    app.add_option("--log-format", options.log_format,
+                   "text (the default) or json: one JSON object per line on standard output for every event")
+        ->check(CLI::IsMember({"text", "json"}))
+        ->option_text("text|json");
+    app.add_option("--sarif", options.sarif, "Also write the diagnostics to FILE as a SARIF 2.1.0 log")
+        ->option_text("FILE");
     app.add_flag("--check", preferences.check,
                  "Only check the site: convert into nothing, print diagnostics and the summary, and also "
                  "warn about echo of unset variables, \"/\" paths without a virtual root and includes "
@@ -217,25 +228,39 @@ std::optional<int> parse(const std::vector<std::string>& args, options_t& option
     return std::nullopt;
 }
 
-// Shows how a run ended on standard error: the interruption, or the error with the includes
-// that led to it, then what the log noticed about the whole run.
+// Shows how a run ended: the interruption, or the error with the includes that led to it,
+// then what the view noticed about the whole run; and writes the SARIF log when asked for.
 class StreamReport : public RunReport {
 public:
-    StreamReport(CliLog& log, std::string source) : log_(log), source_(std::move(source)) {}
+    StreamReport(RunView& view, SarifLog* sarif, std::string sarif_path, std::string source)
+        : view_(view), sarif_(sarif), sarif_path_(std::move(sarif_path)), source_(std::move(source)) {}
 
     void run_ended(const run_outcome_t& outcome) override {
-        if (outcome.end == run_end_t::cancelled)
-            log_.notice(std::string("Interrupted by ") + InterruptGuard::signal_name(outcome.signal) +
-                        "; every file written is complete");
-        else if (outcome.end == run_end_t::failed)
-            log_.fatal(outcome.error, outcome.where);
-        log_.end_of_run();
+        if (outcome.end == run_end_t::cancelled) {
+            view_.notice(std::string("Interrupted by ") + InterruptGuard::signal_name(outcome.signal) +
+                         "; every file written is complete");
+        } else if (outcome.end == run_end_t::failed) {
+            view_.fatal(outcome.error, outcome.where);
+            if (sarif_ != nullptr) sarif_->add(severity_t::error, outcome.error, outcome.where);
+        }
+        view_.end_of_run(outcome);
+        if (sarif_ == nullptr) return;
+        try {
+            sarif_->write(sarif_path_, outcome.end == run_end_t::finished);
+        } catch (const std::exception& e) {
+            view_.error(std::string("Cannot write the SARIF log: ") + e.what());
+            sarif_failed = true;
+        }
     }
 
-    void watching() override { log_.notice("Watching " + source_ + " for changes; Ctrl-C to stop"); }
+    void watching() override { view_.notice("Watching " + source_ + " for changes; Ctrl-C to stop"); }
+
+    bool sarif_failed = false;
 
 private:
-    CliLog& log_;
+    RunView& view_;
+    SarifLog* sarif_;
+    std::string sarif_path_;
     std::string source_;
 };
 
@@ -279,15 +304,23 @@ int run_cli(const std::vector<std::string>& args, std::ostream& out, std::ostrea
     if (const std::optional<int> code = refuse_folders(options.request, err)) return *code;
 
     const cli_log_settings_t settings = log_settings(options, console);
-    CliLog log(out, err, settings);
-    StreamReport report(log, options.request.source);
+    const bool json = options.log_format == "json";
+    std::unique_ptr<RunView> view;
+    if (json)
+        view = std::make_unique<JsonLog>(out);
+    else
+        view = std::make_unique<CliLog>(out, err, settings);
+    std::optional<SarifLog> sarif;
+    if (!options.sarif.empty()) sarif.emplace(*view);
+    StreamReport report(*view, sarif ? &*sarif : nullptr, options.sarif, options.request.source);
     options.request.stop_on_signals = true;  // Ctrl-C ends the run between two files
-    options.request.count_files = settings.status_line;
-    RunDriver driver(std::move(options.request), log, report);
-    log.set_progress([&driver] { return progress_t{driver.control().files_done, driver.files_found()}; });
+    options.request.count_files = settings.status_line && !json;
+    RunDriver driver(std::move(options.request), sarif ? static_cast<CompileLogBase&>(*sarif) : *view, report);
+    view->set_progress([&driver] { return progress_t{driver.control().files_done, driver.files_found()}; });
+    RunView& log = *view;
     if (!options.watch) {
         const int code = driver.run().status;  // before write_errno is asked
-        return finish(code, out, err, log.write_errno());
+        return finish(report.sarif_failed && code == 0 ? 1 : code, out, err, log.write_errno());
     }
     // Watching: each change is rebuilt, a failed rebuild is reported and the watch goes on;
     // Ctrl-C between two rebuilds ends it.

@@ -1,12 +1,12 @@
 #include "cli_log.h"
 
 #include "console.h"
+#include "json_log.h"
 
 #include <array>
 #include <cerrno>
 #include <ostream>
 
-namespace {
 const char* severity_name(severity_t severity) {
     switch (severity) {
         case severity_t::error: return "error";
@@ -16,6 +16,7 @@ const char* severity_name(severity_t severity) {
     return "note";
 }
 
+namespace {
 std::string_view severity_color(severity_t severity) {
     switch (severity) {
         case severity_t::error: return sgr::error;
@@ -55,9 +56,13 @@ std::string seconds_text(double seconds) {
 }
 }  // namespace
 
+std::string user_path(const source_position_t& position) {
+    return position.file.empty() ? position.path : single_slashes(position.file);
+}
+
 std::string user_place(const source_position_t& position) {
     source_position_t shown = position;
-    if (!position.file.empty()) shown.path = single_slashes(position.file);
+    shown.path = user_path(position);
     return to_string(shown);
 }
 
@@ -128,7 +133,7 @@ void CliLog::notice(const std::string& text) {
     err_ << "orrinfold: " << printable(text) << '\n' << std::flush;
 }
 
-void CliLog::end_of_run() {
+void CliLog::end_of_run(const run_outcome_t&) {
     if (!apache_seen_) return;
     apache_seen_ = false;
     before_err();

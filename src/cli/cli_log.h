@@ -1,6 +1,6 @@
 #pragma once
 
-#include "base/compile_log.h"
+#include "run_view.h"
 
 #include <chrono>
 #include <cstdint>
@@ -21,17 +21,11 @@ struct cli_log_settings_t {
     bool dialect_hint = false;     // the default dialect: suggest --dialect apache when Apache's directives show
 };
 
-// Files done and found so far, for the status line.
-struct progress_t {
-    std::uint64_t done = 0;
-    std::uint64_t total = 0;  // 0 while still counting
-};
-
 // The command line's log, as a compiler's: progress lines (or one status line) on standard
 // output, every diagnostic on standard error with the path as given on the command line, a
 // diagnostic repeated by other pages through the same include printed once with a note at the
 // end, and the summary on standard output.
-class CliLog : public CompileLogBase {
+class CliLog : public RunView {
 public:
     CliLog(std::ostream& out, std::ostream& err, cli_log_settings_t settings);
 
@@ -42,16 +36,14 @@ public:
     void diagnostic(severity_t severity, const std::string& text, const diagnostic_location_t& where) override;
     void summary(const std::string& text) override;
 
-    // The error that ended a run, as a compiler's fatal error.
-    void fatal(const std::string& text, const std::optional<diagnostic_location_t>& where);
-    // "orrinfold: text" on standard error: an interruption, the watch's notices.
-    void notice(const std::string& text);
-    // After the summary and any fatal error: the suggestion of --dialect apache, once.
-    void end_of_run();
-    void set_progress(std::function<progress_t()> probe) { progress_ = std::move(probe); }
-
-    // The errno of the first line that could not be written to standard output (0: none).
-    int write_errno() const noexcept { return write_errno_; }
+    // As a compiler's fatal error.
+    void fatal(const std::string& text, const std::optional<diagnostic_location_t>& where) override;
+    // "orrinfold: text" on standard error.
+    void notice(const std::string& text) override;
+    // The suggestion of --dialect apache, once.
+    void end_of_run(const run_outcome_t& outcome) override;
+    void set_progress(std::function<progress_t()> probe) override { progress_ = std::move(probe); }
+    int write_errno() const noexcept override { return write_errno_; }
 
 private:
     struct repeat_t {
@@ -85,5 +77,7 @@ private:
 };
 
 // A position as the user opens it from the current folder: the path the document was read
-// with (SOURCE as given, then the name in the site), else its name in the site.
+// with (SOURCE as given, then the name in the site), else its name in the site; with its line
+// and column ("path:line:column") or alone.
 std::string user_place(const source_position_t& position);
+std::string user_path(const source_position_t& position);
