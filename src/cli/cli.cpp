@@ -16,7 +16,9 @@
 #include "version.h"
 
 #include <CLI/CLI.hpp>
+#include <algorithm>
 #include <cerrno>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <ostream>
@@ -55,6 +57,18 @@ int finish(int code, std::ostream& out, std::ostream& err, int write_errno) {
         return 1;
     }
     return code;
+}
+
+// A value from a short list, refused in plain words: "'nginx' is not a dialect: give orrinfold
+// or apache".
+std::function<std::string(const std::string&)> one_of(const char* what, std::vector<std::string> values) {
+    return [what, values = std::move(values)](const std::string& value) {
+        if (std::find(values.begin(), values.end(), value) != values.end()) return std::string();
+        std::string list;
+        for (std::size_t i = 0; i < values.size(); ++i)
+            list += (i == 0 ? "" : i + 1 == values.size() ? " or " : ", ") + values[i];
+        return "'" + value + "' is not " + what + ": give " + list;
+    };
 }
 
 // What the command line asks for: the run itself, and how to show it.
@@ -97,7 +111,7 @@ void add_site_options(CLI::App& app, options_t& options) {
     app.add_option("--dialect", options.dialect,
                    "SSI dialect: orrinfold (Orrinfold's own, the default) or apache (as Apache httpd's mod_include "
                    "serves the site)")
-        ->check(CLI::IsMember({"orrinfold", "apache"}))
+        ->check(one_of("a dialect", {"orrinfold", "apache"}))
         ->option_text("orrinfold|apache");
     app.add_flag("--ap-expr", preferences.ap_expressions,
                  "With --dialect apache: read if/elif expressions in Apache's newer syntax (as with "
@@ -144,13 +158,13 @@ void add_run_options(CLI::App& app, options_t& options) {
     app.add_option("--color", options.color,
                    "Colour diagnostics: auto (on a terminal, unless NO_COLOR is set or CLICOLOR_FORCE asks for "
                    "it), always or never")
-        ->check(CLI::IsMember({"auto", "always", "never"}))
+        ->check(one_of("a colour choice", {"auto", "always", "never"}))
         ->option_text("WHEN");
     app.add_flag("--all-diagnostics", options.all_diagnostics,
                  "Print a diagnostic of an included document for every page that meets it, not once");
     app.add_option("--log-format", options.log_format,
                    "text (the default) or json: one JSON object per line on standard output for every event")
-        ->check(CLI::IsMember({"text", "json"}))
+        ->check(one_of("a log format", {"text", "json"}))
         ->option_text("text|json");
     app.add_option("--sarif", options.sarif, "Also write the diagnostics to FILE as a SARIF 2.1.0 log")
         ->option_text("FILE");
@@ -314,7 +328,7 @@ int run_cli(const std::vector<std::string>& args, std::ostream& out, std::ostrea
     if (!options.sarif.empty()) sarif.emplace(*view);
     StreamReport report(*view, sarif ? &*sarif : nullptr, options.sarif, options.request.source);
     options.request.stop_on_signals = true;  // Ctrl-C ends the run between two files
-    options.request.count_files = settings.status_line && !json;
+    options.request.count_files = settings.status_line && !settings.quiet && !json;
     RunDriver driver(std::move(options.request), sarif ? static_cast<CompileLogBase&>(*sarif) : *view, report);
     view->set_progress([&driver] { return progress_t{driver.control().files_done, driver.files_found()}; });
     RunView& log = *view;

@@ -87,6 +87,7 @@ void CliLog::message(const std::string& text) {
 
 void CliLog::summary(const std::string& text) {
     before_err();
+    run_started_ = false;  // a watch's next run counts its own rate
     for (const repeat_t& repeat : repeats_) {
         if (repeat.other_pages.empty()) continue;
         const std::size_t others = repeat.other_pages.size();
@@ -205,6 +206,10 @@ void CliLog::draw_status(bool force) {
     if (!force && status_shown_ && now - drawn_ < std::chrono::milliseconds(100)) return;
     if (force && !status_shown_ && drawn_ == std::chrono::steady_clock::time_point{}) return;
     drawn_ = now;
+    if (!run_started_) {
+        started_ = now;
+        run_started_ = true;
+    }
     const progress_t progress = progress_();
     const double elapsed = std::chrono::duration<double>(now - started_).count();
     const double rate = elapsed > 0.05 ? static_cast<double>(progress.done) / elapsed : 0.0;

@@ -72,6 +72,7 @@ private:
     bool apache_seen_ = false;
     std::function<progress_t()> progress_;
     bool status_shown_ = false;
+    bool run_started_ = false;
     std::chrono::steady_clock::time_point started_ = std::chrono::steady_clock::now();
     std::chrono::steady_clock::time_point drawn_{};
 };
