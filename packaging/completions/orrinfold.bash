@@ -32,7 +32,7 @@ _orrinfold() {
             --allow-outside --dialect --ap-expr --rename-pages --redirects --check-links
             --jobs --full --state-dir --watch --verbose
             --quiet --keep-going --werror --check --color --all-diagnostics
-            --log-format --sarif
+            --log-format --sarif --dry-run -n
             -h -V -j -q -v -k" -- "$cur")
         return
     fi

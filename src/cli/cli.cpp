@@ -80,6 +80,7 @@ struct options_t {
     std::string dialect = "orrinfold";
     unsigned jobs = 0;
     bool full = false;
+    bool dry_run = false;
     std::string color = "auto";
     bool all_diagnostics = false;
     std::string log_format = "text";
@@ -148,6 +149,9 @@ void add_run_options(CLI::App& app, options_t& options) {
                        ? std::string()
                        : "'" + value + "' is not a number of files from 1 to 1024";
         });
+    app.add_flag("-n,--dry-run", options.dry_run,
+                 "Do everything but write: list what would be converted, copied, removed and left up to date "
+                 "in DEST, from the record of the last run");
     app.add_flag("--full", options.full, "Convert and copy every file, even those up to date since the last run");
     app.add_option("--state-dir", preferences.state_folder,
                    "Folder for the record of runs that rebuilds rely on (default: $XDG_CACHE_HOME/orrinfold)")
@@ -215,7 +219,7 @@ std::optional<int> parse(const std::vector<std::string>& args, options_t& option
         if (const std::optional<std::string> unknown = unknown_option(arguments, option_names(app)))
             throw CLI::ParseError(*unknown, CLI::ExitCodes::ExtrasError);
         app.parse(static_cast<int>(argv.size()), argv.data());
-        if (request.source.empty() || (request.destination.empty() && !preferences.check))
+        if (request.source.empty() || (request.destination.empty() && (!preferences.check || options.dry_run)))
             throw CLI::RequiredError(request.source.empty() ? "SOURCE" : "DEST");
     } catch (const CLI::ParseError& e) {
         if (e.get_exit_code() == 0) {  // --help or --version
@@ -235,6 +239,13 @@ std::optional<int> parse(const std::vector<std::string>& args, options_t& option
     preferences.jobs = options.jobs;
     preferences.rebuild =
         options.full ? SSIDirectoryPreferences::rebuild_t::full : SSIDirectoryPreferences::rebuild_t::changed;
+    if (options.dry_run) {
+        preferences.check = preferences.dry_run = preferences.verbose = true;  // converts into nothing
+        if (options.watch) {
+            err << "orrinfold: error: --watch rebuilds DEST and cannot be used with --dry-run\n" << usage_text;
+            return 2;
+        }
+    }
     if (options.watch && preferences.check) {
         err << "orrinfold: error: --watch rebuilds DEST and cannot be used with --check\n" << usage_text;
         return 2;
@@ -300,7 +311,8 @@ std::optional<int> refuse_folders(const run_request_t& request, std::ostream& er
 cli_log_settings_t log_settings(const options_t& options, const console_t& console) {
     const SSIDirectoryPreferences& preferences = options.request.preferences;
     cli_log_settings_t settings;
-    settings.quiet = options.quiet || preferences.check;
+    settings.quiet = options.quiet || (preferences.check && !preferences.dry_run);
+    settings.itemize = preferences.dry_run;
     const color_choice_t choice = options.color == "always"  ? color_choice_t::always
                                   : options.color == "never" ? color_choice_t::never
                                                              : color_choice_t::automatic;

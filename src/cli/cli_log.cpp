@@ -79,8 +79,24 @@ void CliLog::write_out(const std::string& line) {
 
 void CliLog::output_line(const std::string& text) { write_out(text); }
 
+namespace {
+// A progress line as a dry run lists it: what would happen to the file, then its name.
+std::string itemized(const std::string& text) {
+    static const struct { const char* start; const char* end; const char* item; } kinds[] = {
+        {"Converting ", "...", "convert "}, {"Copying ", "...", "copy "}, {"Removing ", "...", "remove "},
+        {"Up to date: ", "", "up to date "}};
+    for (const auto& kind : kinds) {
+        const std::string_view start = kind.start, end = kind.end;
+        if (text.size() >= start.size() + end.size() && text.starts_with(start) && text.ends_with(end))
+            return kind.item + text.substr(start.size(), text.size() - start.size() - end.size());
+    }
+    return text;
+}
+}  // namespace
+
 void CliLog::message(const std::string& text) {
     if (settings_.quiet) return;
+    if (settings_.itemize) return write_out(itemized(text));
     if (settings_.status_line && is_file_progress(text)) return draw_status(false);
     write_out(text);
 }

@@ -19,6 +19,7 @@ struct cli_log_settings_t {
     bool status_line = false;      // progress as one line redrawn in place, for a terminal
     bool all_diagnostics = false;  // print a repeated diagnostic of an included document every time
     bool dialect_hint = false;     // the default dialect: suggest --dialect apache when Apache's directives show
+    bool itemize = false;          // a dry run: "convert a.shtml", "copy b.txt", "remove c", "up to date d"
 };
 
 // The command line's log, as a compiler's: progress lines (or one status line) on standard

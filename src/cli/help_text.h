@@ -7,7 +7,7 @@ inline constexpr const char* usage_text =
     "                 [--dialect orrinfold|apache] [--ap-expr] [--rename-pages EXT [--redirects]]\n"
     "                 [--check-links] [-j N] [--full] [--state-dir DIR] [--watch]\n"
     "                 [-q] [-v] [-k] [--werror] [--color=WHEN] [--all-diagnostics]\n"
-    "                 [--log-format text|json] [--sarif FILE] SOURCE DEST\n"
+    "                 [-n] [--log-format text|json] [--sarif FILE] SOURCE DEST\n"
     "       orrinfold --check [options] SOURCE\n"
     "       orrinfold --help | -V, --version\n";
 

@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <sstream>
 
 namespace {
@@ -163,4 +164,39 @@ TEST(CliContract, ApacheDirectivesSuggestTheApacheDialect) {
     const cli_result_t apache = run({"--check", "--dialect", "apache", t.path("src")});
     EXPECT_EQ(apache.err, "");
     EXPECT_EQ(apache.code, 0);
+}
+
+// A dry run lists what a run would do, from the record of the last one, and writes nothing:
+// not DEST, not the record.
+TEST(CliContract, DryRunListsWhatARunWouldDoAndWritesNothing) {
+    TempTree t;
+    t.write("src/a.shtml", "a");
+    t.write("src/b.txt", "b");
+    t.write("src/c.txt", "c");
+    const std::vector<std::string> dry = {"-n", "--state-dir", t.path("state"), t.path("src"), t.path("dst")};
+    cli_result_t result = run(dry);
+    EXPECT_EQ(result.code, 0);
+    EXPECT_EQ(result.out, "convert a.shtml\ncopy b.txt\ncopy c.txt\ndry run: 1 document to convert, 2 files to copy, "
+                          "0 skipped; 0 errors, 0 warnings, 0 documents failed\nFinished!\n");
+    EXPECT_FALSE(read_tree(t.path()).contains("dst"));
+
+    ASSERT_EQ(run({"-q", "--state-dir", t.path("state"), t.path("src"), t.path("dst")}).code, 0);
+    Tree before = read_tree(t.path());
+    result = run(dry);
+    EXPECT_EQ(result.out, "up to date a.shtml\nup to date b.txt\nup to date c.txt\ndry run: 0 documents to convert, 0 "
+                          "files to copy, 0 skipped, 3 up to date; 0 errors, 0 warnings, 0 documents failed\nFinished!\n");
+    EXPECT_EQ(read_tree(t.path()), before);
+
+    t.write("src/b.txt", "changed");
+    std::filesystem::remove(t.path("src/c.txt"));
+    t.write("src/d.txt", "d");
+    before = read_tree(t.path());
+    result = run(dry);
+    EXPECT_EQ(result.out, "up to date a.shtml\ncopy b.txt\ncopy d.txt\nremove c.txt\ndry run: 0 documents to convert, 2 "
+                          "files to copy, 0 skipped, 1 up to date, 1 to remove; 0 errors, 0 warnings, 0 documents "
+                          "failed\nFinished!\n");
+    EXPECT_EQ(read_tree(t.path()), before);
+    // What it listed is what the run then does.
+    result = run({"--state-dir", t.path("state"), t.path("src"), t.path("dst")});
+    EXPECT_TRUE(result.out.starts_with("Copying b.txt...\nCopying d.txt...\nRemoving c.txt...\n")) << result.out;
 }

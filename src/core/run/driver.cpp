@@ -66,7 +66,8 @@ run_outcome_t RunDriver::run() {
         outcome.error = "failed with an unknown exception";
     }
     const SSIDirectoryPreferences& preferences = request_.preferences;
-    log_.summary(summary_text(outcome.summary, preferences.keep_going, preferences.check, preferences.check_links));
+    log_.summary(summary_text(outcome.summary, preferences.keep_going, preferences.check, preferences.check_links,
+                              preferences.dry_run));
     const run_summary_t& summary = outcome.summary;
     switch (outcome.end) {
         case run_end_t::finished: {

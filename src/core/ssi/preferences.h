@@ -53,6 +53,7 @@ struct SSIDirectoryPreferences : SSIParserPreferences {
     enum class rebuild_t { off, full, changed };
     rebuild_t rebuild = rebuild_t::off;
     std::string state_folder;
+    bool dry_run = false;  // with check: also read DEST's record, to tell what a run would do there
     bool verbose = false;  // a progress line also for each file that is up to date
 };
 
