@@ -6,6 +6,9 @@
 
 #include <nlohmann/json.hpp>
 
+#include <algorithm>
+#include <cctype>
+
 using json = nlohmann::ordered_json;  // keys in the order written, as the schema lists them
 
 std::string artifact_uri(const std::string& path) {
