@@ -333,7 +333,7 @@ int run_cli(const std::vector<std::string>& args, std::ostream& out, std::ostrea
     const bool json = options.log_format == "json";
     std::unique_ptr<RunView> view;
     if (json)
-        view = std::make_unique<JsonLog>(out);
+        view = std::make_unique<JsonLog>(out, settings.dialect_hint);
     else
         view = std::make_unique<CliLog>(out, err, settings);
     std::optional<SarifLog> sarif;

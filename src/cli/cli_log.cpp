@@ -38,8 +38,8 @@ bool is_file_progress(const std::string& text) {
         if (text.starts_with(start) && text.ends_with("...")) return true;
     return text.starts_with("Up to date: ");
 }
+}  // namespace
 
-// Directives of Apache's that Orrinfold's own dialect does not know.
 bool is_apache_only(const std::string& text) {
     static const std::array<std::string, 5> texts = {
         "Unknown SSI command: if", "Unknown SSI command: elif", "Unknown SSI command: else",
@@ -49,6 +49,7 @@ bool is_apache_only(const std::string& text) {
     return false;
 }
 
+namespace {
 std::string seconds_text(double seconds) {
     const auto whole = static_cast<unsigned long long>(seconds + 0.5);
     if (whole < 60) return std::to_string(whole) + " s";
@@ -154,9 +155,7 @@ void CliLog::end_of_run(const run_outcome_t&) {
     if (!apache_seen_) return;
     apache_seen_ = false;
     before_err();
-    write_diagnostic(severity_t::note, "orrinfold",
-                     "the site uses Apache's directives (if/elif/else/endif, include file): if it was written for "
-                     "Apache httpd, convert it with --dialect apache");
+    write_diagnostic(severity_t::note, "orrinfold", apache_hint);
 }
 
 void CliLog::write_diagnostic(severity_t severity, const std::string& place, const std::string& text) {

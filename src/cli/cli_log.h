@@ -83,3 +83,10 @@ private:
 // and column ("path:line:column") or alone.
 std::string user_place(const source_position_t& position);
 std::string user_path(const source_position_t& position);
+
+// Whether a diagnostic is one the default dialect gives for a directive of Apache's, and the
+// note a run ends with when it met one.
+bool is_apache_only(const std::string& text);
+inline constexpr const char* apache_hint =
+    "the site uses Apache's directives (if/elif/else/endif, include file): if it was written for Apache httpd, "
+    "convert it with --dialect apache";

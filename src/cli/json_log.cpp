@@ -6,6 +6,7 @@
 
 #include <cerrno>
 #include <ostream>
+#include <utility>
 
 using json = nlohmann::ordered_json;  // keys in the order written: "event" first
 
@@ -75,16 +76,19 @@ void JsonLog::error(const std::string& text) { unlocated(severity_t::error, text
 void JsonLog::warning(const std::string& text) { unlocated(severity_t::warning, text); }
 
 void JsonLog::diagnostic(severity_t severity, const std::string& text, const diagnostic_location_t& where) {
+    apache_seen_ = apache_seen_ || (dialect_hint_ && is_apache_only(text));
     write(dumped(diagnostic_object(severity, text, &where, false)));
 }
 
 void JsonLog::fatal(const std::string& text, const std::optional<diagnostic_location_t>& where) {
+    apache_seen_ = apache_seen_ || (dialect_hint_ && is_apache_only(text));
     write(dumped(diagnostic_object(severity_t::error, text, where ? &*where : nullptr, true)));
 }
 
 void JsonLog::notice(const std::string& text) { write(dumped({{"event", "notice"}, {"text", text}})); }
 
 void JsonLog::end_of_run(const run_outcome_t& outcome) {
+    if (std::exchange(apache_seen_, false)) unlocated(severity_t::note, apache_hint);
     const run_summary_t& s = outcome.summary;
     write(dumped({{"event", "summary"},
                   {"text", summary_},

@@ -11,7 +11,8 @@
 // ended and its exit status). The README holds the schema.
 class JsonLog : public RunView {
 public:
-    explicit JsonLog(std::ostream& out) : out_(out) {}
+    // dialect_hint: the default dialect, which suggests --dialect apache when Apache's directives show.
+    JsonLog(std::ostream& out, bool dialect_hint) : out_(out), dialect_hint_(dialect_hint) {}
 
     void output_line(const std::string& text) override;
     void message(const std::string& text) override;
@@ -30,6 +31,8 @@ private:
     void write(const std::string& line);
 
     std::ostream& out_;
+    bool dialect_hint_;
+    bool apache_seen_ = false;
     std::string summary_;
     int write_errno_ = 0;
 };

@@ -161,6 +161,11 @@ TEST(CliContract, ApacheDirectivesSuggestTheApacheDialect) {
     const cli_result_t orrinfold = run({"--check", t.path("src")});
     EXPECT_EQ(std::count(orrinfold.err.begin(), orrinfold.err.end(), '\n'), 5) << orrinfold.err;
     EXPECT_TRUE(orrinfold.err.ends_with(hint)) << orrinfold.err;
+    // The same note ends the JSON lines.
+    const cli_result_t json = run({"--check", "--log-format=json", t.path("src")});
+    EXPECT_NE(json.out.find("{\"event\":\"diagnostic\",\"severity\":\"note\",\"message\":\"the site uses Apache's"),
+              std::string::npos)
+        << json.out;
     const cli_result_t apache = run({"--check", "--dialect", "apache", t.path("src")});
     EXPECT_EQ(apache.err, "");
     EXPECT_EQ(apache.code, 0);
