@@ -16,6 +16,12 @@ _orrinfold() {
             mapfile -t COMPREPLY < <(compgen -f -- "$cur"); return ;;
         --dialect)
             mapfile -t COMPREPLY < <(compgen -W "orrinfold apache" -- "$cur"); return ;;
+        --log-format)
+            mapfile -t COMPREPLY < <(compgen -W "text json" -- "$cur"); return ;;
+        --sarif)
+            mapfile -t COMPREPLY < <(compgen -f -- "$cur"); return ;;
+        --color)
+            mapfile -t COMPREPLY < <(compgen -W "auto always never" -- "$cur"); return ;;
         --rename-pages)
             mapfile -t COMPREPLY < <(compgen -W "html htm" -- "$cur"); return ;;
         --convert | --skip | --jobs | -j)
@@ -26,7 +32,9 @@ _orrinfold() {
             --allow-outside --dialect --ap-expr --rename-pages --redirects --check-links
             --config --apache-config
             --jobs --full --state-dir --watch --verbose
-            --quiet --keep-going --werror --check -h -V -j -q -v -k" -- "$cur")
+            --quiet --keep-going --werror --check --color --all-diagnostics
+            --log-format --sarif --dry-run -n
+            -h -V -j -q -v -k" -- "$cur")
         return
     fi
     # "init" first writes a settings file; SOURCE and DEST are folders.

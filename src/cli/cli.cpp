@@ -2,17 +2,26 @@
 
 #include "base/compile_log.h"
 #include "base/exceptions.h"
+#include "cli_log.h"
+#include "console.h"
 #include "help_text.h"
+#include "json_log.h"
+#include "platform/file_system.h"
 #include "platform/interrupt.h"
 #include "run/driver.h"
 #include "site/folder_settings.h"
 #include "site_settings.h"
 #include "ssi/preferences.h"
 #include "ssi/ssi_parser.h"
+#include "sarif_log.h"
+#include "suggest.h"
 #include "version.h"
 
 #include <CLI/CLI.hpp>
+#include <algorithm>
 #include <cerrno>
+#include <functional>
+#include <memory>
 #include <optional>
 #include <ostream>
 
@@ -52,6 +61,18 @@ int finish(int code, std::ostream& out, std::ostream& err, int write_errno) {
     return code;
 }
 
+// A value from a short list, refused in plain words: "'nginx' is not a dialect: give orrinfold
+// or apache".
+std::function<std::string(const std::string&)> one_of(const char* what, std::vector<std::string> values) {
+    return [what, values = std::move(values)](const std::string& value) {
+        if (std::find(values.begin(), values.end(), value) != values.end()) return std::string();
+        std::string list;
+        for (std::size_t i = 0; i < values.size(); ++i)
+            list += (i == 0 ? "" : i + 1 == values.size() ? " or " : ", ") + values[i];
+        return "'" + value + "' is not " + what + ": give " + list;
+    };
+}
+
 // What the command line asks for: the run itself, and how to show it.
 struct options_t {
     run_request_t request;
@@ -63,6 +84,12 @@ struct options_t {
     bool full = false;
     std::string config;  // --config: the settings file to read
     std::optional<std::string> settings_read;
+    std::optional<std::string> apache_reason;  // why the Apache dialect was chosen for the site
+    bool dry_run = false;
+    std::string color = "auto";
+    bool all_diagnostics = false;
+    std::string log_format = "text";
+    std::string sarif;
 };
 
 // The options that say what the site is and how its pages are read and written.
@@ -90,7 +117,7 @@ void add_site_options(CLI::App& app, options_t& options) {
     app.add_option("--dialect", options.dialect,
                    "SSI dialect: orrinfold (Orrinfold's own, the default) or apache (as Apache httpd's mod_include "
                    "serves the site)")
-        ->check(CLI::IsMember({"orrinfold", "apache"}))
+        ->check(one_of("a dialect", {"orrinfold", "apache"}))
         ->option_text("orrinfold|apache");
     app.add_flag("--ap-expr", preferences.ap_expressions,
                  "With --dialect apache: read if/elif expressions in Apache's newer syntax (as with "
@@ -127,14 +154,36 @@ void add_run_options(CLI::App& app, options_t& options) {
     app.add_option("-j,--jobs", options.jobs,
                    "Files converted or copied at once (default: one per processor; 1: one after the other)")
         ->option_text("N")
-        ->check(CLI::Range(1u, 1024u));
+        ->check([](const std::string& value) {
+            const bool digits = !value.empty() && value.size() <= 4 &&
+                                value.find_first_not_of("0123456789") == std::string::npos;
+            return digits && std::stoul(value) >= 1 && std::stoul(value) <= 1024
+                       ? std::string()
+                       : "'" + value + "' is not a number of files from 1 to 1024";
+        });
+    app.add_flag("-n,--dry-run", options.dry_run,
+                 "Do everything but write: list what would be converted, copied, removed and left up to date "
+                 "in DEST, from the record of the last run");
     app.add_flag("--full", options.full, "Convert and copy every file, even those up to date since the last run");
     app.add_option("--state-dir", preferences.state_folder,
                    "Folder for the record of runs that rebuilds rely on (default: $XDG_CACHE_HOME/orrinfold)")
         ->option_text("DIR");
     app.add_flag("--watch", options.watch, "After the run, rebuild what changed whenever SOURCE changes, until Ctrl-C");
     app.add_flag("-v,--verbose", preferences.verbose, "Also print a line for each file that is up to date");
-    app.add_flag("--werror", options.request.werror, "Exit with status 1 when any error or warning was reported");
+    app.add_flag("--werror", options.request.werror, "Exit with status 1 when any warning was reported, too");
+    app.add_option("--color", options.color,
+                   "Colour diagnostics: auto (on a terminal, unless NO_COLOR is set or CLICOLOR_FORCE asks for "
+                   "it), always or never")
+        ->check(one_of("a colour choice", {"auto", "always", "never"}))
+        ->option_text("WHEN");
+    app.add_flag("--all-diagnostics", options.all_diagnostics,
+                 "Print a diagnostic of an included document for every page that meets it, not once");
+    app.add_option("--log-format", options.log_format,
+                   "text (the default) or json: one JSON object per line on standard output for every event")
+        ->check(one_of("a log format", {"text", "json"}))
+        ->option_text("text|json");
+    app.add_option("--sarif", options.sarif, "Also write the diagnostics to FILE as a SARIF 2.1.0 log")
+        ->option_text("FILE");
     app.add_flag("--check", preferences.check,
                  "Only check the site: convert into nothing, print diagnostics and the summary, and also "
                  "warn about echo of unset variables, \"/\" paths without a virtual root and includes "
@@ -161,6 +210,20 @@ std::optional<int> read_settings(const CLI::App& app, options_t& options, std::o
     return std::nullopt;
 }
 
+// Every option's names, and which of them take a value, for naming a mistyped one.
+option_names_t option_names(const CLI::App& app) {
+    option_names_t names{{"--help", "-h"}, {}};
+    for (const CLI::Option* option : app.get_options()) {
+        std::vector<std::string> spelled;
+        for (const std::string& name : option->get_lnames()) spelled.push_back("--" + name);
+        for (const std::string& name : option->get_snames()) spelled.push_back("-" + name);
+        names.names.insert(names.names.end(), spelled.begin(), spelled.end());
+        if (option->get_items_expected_min() > 0)
+            names.with_values.insert(names.with_values.end(), spelled.begin(), spelled.end());
+    }
+    return names;
+}
+
 // Reads the arguments into options. Returns the exit status when the program ends here: after
 // --help or --version, or a usage error.
 std::optional<int> parse(const std::vector<std::string>& args, options_t& options, std::ostream& out,
@@ -181,6 +244,8 @@ std::optional<int> parse(const std::vector<std::string>& args, options_t& option
     std::vector<const char*> argv{"orrinfold"};
     for (const std::string& arg : arguments) argv.push_back(arg.c_str());
     try {
+        if (const std::optional<std::string> unknown = unknown_option(arguments, option_names(app)))
+            throw CLI::ParseError(*unknown, CLI::ExitCodes::ExtrasError);
         app.parse(static_cast<int>(argv.size()), argv.data());
         if (request.source.empty()) throw CLI::RequiredError("SOURCE");
     } catch (const CLI::ParseError& e) {
@@ -189,7 +254,7 @@ std::optional<int> parse(const std::vector<std::string>& args, options_t& option
             out << (e.get_name() == "CallForVersion" ? std::string(e.what()) + "\n" : app.help()) << std::flush;
             return finish(0, out, err, out ? 0 : errno);
         }
-        err << "orrinfold: " << e.what() << "\n" << usage_text << "Try 'orrinfold --help' for more.\n";
+        err << "orrinfold: error: " << e.what() << "\n" << usage_text << "Try 'orrinfold --help' for more.\n";
         return 2;
     }
 
@@ -203,71 +268,136 @@ std::optional<int> parse(const std::vector<std::string>& args, options_t& option
     preferences.rebuild =
         options.full ? SSIDirectoryPreferences::rebuild_t::full : SSIDirectoryPreferences::rebuild_t::changed;
     if (const std::optional<int> code = read_settings(app, options, err)) return code;
-    if (request.destination.empty() && !preferences.check) {
-        err << "orrinfold: DEST is required\n" << usage_text << "Try 'orrinfold --help' for more.\n";
+    if (app.count("--dialect") == 0 && !options.settings_read && preferences.dialect == dialect_t::orrinfold) {
+        options.apache_reason = apache_site_reason(request.source);
+        if (options.apache_reason) preferences.dialect = dialect_t::apache;  // as Apache httpd serves it
+    }
+    if (request.destination.empty() && (!preferences.check || options.dry_run)) {
+        err << "orrinfold: error: DEST is required\n" << usage_text << "Try 'orrinfold --help' for more.\n";
         return 2;
     }
+    if (options.dry_run) {
+        preferences.check = preferences.dry_run = preferences.verbose = true;  // converts into nothing
+        if (options.watch) {
+            err << "orrinfold: error: --watch rebuilds DEST and cannot be used with --dry-run\n" << usage_text;
+            return 2;
+        }
+    }
     if (options.watch && preferences.check) {
-        err << "orrinfold: --watch rebuilds DEST and cannot be used with --check\n" << usage_text;
+        err << "orrinfold: error: --watch rebuilds DEST and cannot be used with --check\n" << usage_text;
         return 2;
     }
     return std::nullopt;
 }
 
-// Shows how a run ended on standard error: the interruption, or the error with the includes
-// that led to it. The log before it is flushed, so that both streams read in order.
+// Shows how a run ended: the interruption, or the error with the includes that led to it,
+// then what the view noticed about the whole run; and writes the SARIF log when asked for.
 class StreamReport : public RunReport {
 public:
-    StreamReport(std::ostream& out, std::ostream& err, std::string source)
-        : out_(out), err_(err), source_(std::move(source)) {}
+    StreamReport(RunView& view, SarifLog* sarif, std::string sarif_path, std::string source)
+        : view_(view), sarif_(sarif), sarif_path_(std::move(sarif_path)), source_(std::move(source)) {}
 
     void run_ended(const run_outcome_t& outcome) override {
-        out_ << std::flush;
         if (outcome.end == run_end_t::cancelled) {
-            err_ << "orrinfold: Interrupted by " << InterruptGuard::signal_name(outcome.signal)
-                 << "; every file written is complete\n";
+            view_.notice(std::string("Interrupted by ") + InterruptGuard::signal_name(outcome.signal) +
+                         "; every file written is complete");
         } else if (outcome.end == run_end_t::failed) {
-            err_ << "orrinfold: " << (outcome.where ? to_string(outcome.where->at) + ": " : "")
-                 << printable(outcome.error) << "\n";
-            if (outcome.where) write_include_notes(err_, *outcome.where);
+            view_.fatal(outcome.error, outcome.where);
+            if (sarif_ != nullptr) sarif_->add(severity_t::error, outcome.error, outcome.where);
+        }
+        view_.end_of_run(outcome);
+        if (sarif_ == nullptr) return;
+        try {
+            sarif_->write(sarif_path_, outcome.end == run_end_t::finished);
+        } catch (const std::exception& e) {
+            view_.error(std::string("Cannot write the SARIF log: ") + e.what());
+            sarif_failed = true;
         }
     }
 
-    void watching() override {
-        err_ << "orrinfold: Watching " << printable(source_) << " for changes; Ctrl-C to stop\n";
-    }
+    void watching() override { view_.notice("Watching " + source_ + " for changes; Ctrl-C to stop"); }
+
+    bool sarif_failed = false;
 
 private:
-    std::ostream& out_;
-    std::ostream& err_;
+    RunView& view_;
+    SarifLog* sarif_;
+    std::string sarif_path_;
     std::string source_;
 };
+
+// Mistakes seen before the run starts, which print no summary: a SOURCE that is not there,
+// and a DEST that is SOURCE itself. Returns the exit status when the program ends here.
+std::optional<int> refuse_folders(const run_request_t& request, std::ostream& err) {
+    const std::optional<file_status_t> source = try_stat_path(request.source);
+    if (!source || source->kind != file_kind_t::directory) {
+        err << "orrinfold: error: " << printable(request.source) << ": " << system_error_text(source ? ENOTDIR : ENOENT)
+            << "\n";
+        return 1;
+    }
+    if (request.destination.empty()) return std::nullopt;
+    const std::optional<file_status_t> destination = try_stat_path(request.destination);
+    if (destination && destination->identity == source->identity) {
+        err << "orrinfold: error: SOURCE and DEST are the same folder (" << printable(request.destination)
+            << "); give another folder for the static site\n";
+        return 2;
+    }
+    return std::nullopt;
+}
+
+cli_log_settings_t log_settings(const options_t& options, const console_t& console) {
+    const SSIDirectoryPreferences& preferences = options.request.preferences;
+    cli_log_settings_t settings;
+    settings.quiet = options.quiet || (preferences.check && !preferences.dry_run);
+    settings.itemize = preferences.dry_run;
+    const color_choice_t choice = options.color == "always"  ? color_choice_t::always
+                                  : options.color == "never" ? color_choice_t::never
+                                                             : color_choice_t::automatic;
+    settings.color = use_color(choice, console);
+    settings.status_line = console.out_terminal && !preferences.verbose;
+    settings.all_diagnostics = options.all_diagnostics;
+    settings.dialect_hint = preferences.dialect == dialect_t::orrinfold && !options.settings_read;
+    return settings;
+}
 }  // namespace
 
-int run_cli(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
+int run_cli(const std::vector<std::string>& args, std::ostream& out, std::ostream& err, const console_t& console) {
     if (!args.empty() && args.front() == "init") return run_init({args.begin() + 1, args.end()}, out, err);
     options_t options;
     if (const std::optional<int> code = parse(args, options, out, err)) return *code;
+    if (const std::optional<int> code = refuse_folders(options.request, err)) return *code;
     if (options.settings_read && options.request.preferences.verbose)
         out << "Settings read from " << printable(*options.settings_read) << "\n";
+    if (options.apache_reason)
+        err << "orrinfold: note: " << printable(*options.apache_reason)
+            << " turns Apache's server-side includes on: converting in the Apache dialect (--dialect orrinfold "
+               "for the default; 'orrinfold init' keeps the choice in orrinfold.toml)\n";
 
-    StreamLog log(out, options.quiet || options.request.preferences.check);
-    ApacheSyntaxWatch watch_syntax(log);  // for a first run's hint
-    const bool first_run = !options.settings_read && options.request.preferences.dialect == dialect_t::orrinfold;
-    const std::string source = options.request.source;
-    StreamReport report(out, err, options.request.source);
+    const cli_log_settings_t settings = log_settings(options, console);
+    const bool json = options.log_format == "json";
+    std::unique_ptr<RunView> view;
+    if (json)
+        view = std::make_unique<JsonLog>(out, settings.dialect_hint);
+    else
+        view = std::make_unique<CliLog>(out, err, settings);
+    std::optional<SarifLog> sarif;
+    if (!options.sarif.empty()) sarif.emplace(*view);
+    StreamReport report(*view, sarif ? &*sarif : nullptr, options.sarif, options.request.source);
     options.request.stop_on_signals = true;  // Ctrl-C ends the run between two files
-    RunDriver driver(std::move(options.request), watch_syntax, report);
+    options.request.count_files = settings.status_line && !settings.quiet && !json;
+    RunDriver driver(std::move(options.request), sarif ? static_cast<CompileLogBase&>(*sarif) : *view, report);
+    view->set_progress([&driver] { return progress_t{driver.control().files_done, driver.files_found()}; });
+    RunView& log = *view;
     if (!options.watch) {
         const int code = driver.run().status;  // before write_errno is asked
-        if (first_run && !options.quiet) hint_first_run(out, source, watch_syntax.first);
-        return finish(code, out, err, log.write_errno());
+        return finish(report.sarif_failed && code == 0 ? 1 : code, out, err, log.write_errno());
     }
     // Watching: each change is rebuilt, a failed rebuild is reported and the watch goes on;
     // Ctrl-C between two rebuilds ends it.
     const watch_outcome_t watched = driver.watch();
     if (!watched.failure.empty())
-        err << "orrinfold: " << printable(watched.failure) << "\n";
-    else if (watched.last.end != run_end_t::cancelled) err << "orrinfold: Stopped watching\n";
+        log.fatal(watched.failure, std::nullopt);
+    else if (watched.last.end != run_end_t::cancelled)
+        log.notice("Stopped watching");
     return finish(watched.status, out, err, log.write_errno());
 }

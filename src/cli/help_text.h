@@ -7,7 +7,8 @@ inline constexpr const char* usage_text =
     "                 [--dialect orrinfold|apache] [--ap-expr] [--rename-pages EXT [--redirects]]\n"
     "                 [--check-links] [--config FILE] [--apache-config FILE]\n"
     "                 [-j N] [--full] [--state-dir DIR] [--watch]\n"
-    "                 [-q] [-v] [-k] [--werror] SOURCE DEST\n"
+    "                 [-q] [-v] [-k] [--werror] [--color=WHEN] [--all-diagnostics]\n"
+    "                 [-n] [--log-format text|json] [--sarif FILE] SOURCE DEST\n"
     "       orrinfold --check [options] SOURCE\n"
     "       orrinfold init [options] [SOURCE [DEST]]\n"
     "       orrinfold --help | -V, --version\n";
@@ -72,12 +73,17 @@ one after the other); the log, the outputs and the diagnostics are the same.
 --watch, after the run, waits for changes in SOURCE (and the virtual root) and
 rebuilds what changed each time, until Ctrl-C.
 
-Diagnostics: an error or warning in a document is printed the way compilers print
-them, with the document's path relative to SOURCE, the line and the column of the
-directive, and one note per include that led there:
-  news/a.shtml:12:5: warning: Unknown SSI command: foo
-  inc/menu.inc:3:1: error: Missing required argument 'var' in command 'echo'
-  news/a.shtml:2:1: note: included from here
+Diagnostics go to standard error, progress lines and the summary to standard
+output (on a terminal, one status line redrawn in place unless -v). An error or
+warning in a document is printed the way compilers print them, with the path as
+it opens from the current folder (SOURCE as given), the line and the column of
+the directive, and one note per include that led there:
+  site/news/a.shtml:12:5: warning: Unknown SSI command: foo
+  site/inc/menu.inc:3:1: error: Missing required argument 'var' in command 'echo'
+  site/news/a.shtml:2:1: note: included from here
+The same diagnostic of an included document met by other pages is printed once,
+with a note at the end counting them (--all-diagnostics prints each). Colour on a
+terminal; --color=always|never, NO_COLOR and CLICOLOR_FORCE decide otherwise.
 Each run ends with a summary: N documents converted, N files copied, N skipped;
 N errors, N warnings.
 
@@ -88,9 +94,9 @@ SOURCE, the virtual root and places given with --allow-outside; links in SOURCE
 that lead elsewhere, and broken links, are skipped with a warning. Ctrl-C (or
 SIGTERM) stops the run after the file in progress.
 
-Exit status: 0 when the run finished, 1 when it ended with an error (the error is
-printed on standard error; work done before it stays), when -k let files fail,
-with --werror when any error or warning was reported, or when standard output
-could not be written; 2 for a usage error; 130 or 143 when interrupted (with
---watch, 0 when stopped between two rebuilds).
+Exit status (the same with --check): 0 when the run completed with no error; 1
+when any error was reported (the run completes and prints its summary) or ended
+it (work done before it stays), with --werror when any warning was reported, or
+when standard output could not be written; 2 for a usage error; 130 or 143 when
+interrupted (with --watch, 0 when stopped between two rebuilds).
 )";

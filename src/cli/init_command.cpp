@@ -86,21 +86,14 @@ int run_init(const std::vector<std::string>& args, std::ostream& out, std::ostre
     return 0;
 }
 
-void ApacheSyntaxWatch::diagnostic(severity_t severity, const std::string& text, const diagnostic_location_t& where) {
-    static const std::string unknown = "Unknown SSI command: ";
-    if (first.empty() && text.starts_with(unknown)) {
-        const std::string name = text.substr(unknown.size());
-        for (const char* apache_only : {"if", "elif", "else", "endif", "printenv", "comment"})
-            if (name == apache_only) first = to_string(where.at) + ": " + name;
+std::optional<std::string> apache_site_reason(const std::string& source) {
+    const std::string htaccess = source + "/.htaccess";
+    try {
+        if (!try_stat_path(htaccess)) return std::nullopt;
+        const std::vector<std::string> found = includes_turned_on(htaccess, ".htaccess");
+        if (!found.empty()) return found.front();
+    } catch (const std::runtime_error&) {
+        // An unreadable .htaccess decides nothing: the run itself copies or reports it.
     }
-    target_.diagnostic(severity, text, where);
-}
-
-void hint_first_run(std::ostream& out, const std::string& source, const std::string& apache_directive) {
-    std::vector<std::string> reasons = detect_apache_settings(source);
-    if (!apache_directive.empty()) reasons.insert(reasons.begin(), apache_directive + " is Apache's SSI");
-    if (reasons.empty()) return;
-    out << "Note: this site looks written for Apache httpd (" << printable(reasons.front())
-        << "); 'orrinfold init' would write " << settings_file_name
-        << " with dialect = \"apache\", or give --dialect apache\n";
+    return std::nullopt;
 }

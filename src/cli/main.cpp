@@ -5,5 +5,5 @@
 
 int main(int argc, char** argv) {
     std::ios::sync_with_stdio(false);
-    return run_cli(program_arguments(argc, argv), std::cout, std::cerr);
+    return run_cli(program_arguments(argc, argv), std::cout, std::cerr, process_console());
 }

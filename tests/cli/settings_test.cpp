@@ -95,29 +95,31 @@ TEST(SettingsFileRun, InitWritesAFileThatARunThenReads) {
     EXPECT_EQ(read_file(t.path("site/orrinfold.toml")), written);
 }
 
-// A first run in the default dialect says when the site looks written for Apache, and only then.
-TEST(SettingsFileRun, FirstRunHintsAtTheApacheDialect) {
+// A site whose own .htaccess turns Apache's includes on is converted as Apache serves it, with
+// no option given, and says so; the command line or a settings file still decides.
+TEST(SettingsFileRun, HtaccessTurningIncludesOnChoosesTheApacheDialect) {
     const struct {
-        const char* file;
-        const char* text;
-        const char* hint;
+        const char* htaccess;
+        std::vector<std::string> options;
+        bool apache;
     } rows[] = {
-        {"a.shtml", "<!--#if expr=\"1\" -->x<!--#endif -->", "(a.shtml:1:1: if is Apache's SSI)"},
-        {".htaccess", "XBitHack on\n", "(.htaccess:1: XBitHack on)"},
-        {".htaccess", "XBitHack off\nAddOutputFilter DEFLATE .html\n", nullptr},
-        {"a.shtml", "<!--#bogus -->", nullptr},
+        {"AddOutputFilter INCLUDES .html\n", {}, true},
+        {"XBitHack off\nAddOutputFilter DEFLATE .html\n", {}, false},
+        {"AddOutputFilter INCLUDES .html\n", {"--dialect", "orrinfold"}, false},
     };
     for (const auto& row : rows) {
-        SCOPED_TRACE(row.text);
+        SCOPED_TRACE(row.htaccess);
         TempTree t;
-        t.write(std::string("site/") + row.file, row.text);
-        const cli_result_t result = run({t.path("site"), t.path("out")});
-        const std::size_t at = result.out.find("Finished!\nNote: this site looks written for Apache httpd ");
-        if (row.hint == nullptr) {
-            EXPECT_EQ(at, std::string::npos) << result.out;
-        } else {
-            EXPECT_NE(at, std::string::npos) << result.out;
-            EXPECT_NE(result.out.find(row.hint), std::string::npos) << result.out;
-        }
+        t.write("site/.htaccess", row.htaccess);
+        t.write("site/a.html", "<!--#if expr=\"1\" -->yes<!--#endif -->");
+        std::vector<std::string> args = row.options;
+        args.push_back(t.path("site"));
+        args.push_back(t.path("out"));
+        const cli_result_t result = run(args);
+        EXPECT_EQ(result.code, 0) << result.err;
+        EXPECT_EQ(read_file(t.path("out/a.html")), row.apache ? "yes" : "<!--#if expr=\"1\" -->yes<!--#endif -->");
+        EXPECT_EQ(result.err.find(".htaccess:1: AddOutputFilter INCLUDES .html turns Apache's") != std::string::npos,
+                  row.apache)
+            << result.err;
     }
 }

@@ -51,8 +51,10 @@ void CompileLogBase::summary(const std::string& text) { message(text); }
 void CompileLogBase::diagnostic(severity_t severity, const std::string& text, const diagnostic_location_t&) {
     if (severity == severity_t::error)
         error(text);
-    else
+    else if (severity == severity_t::warning)
         warning(text);
+    else
+        message(text);
 }
 
 void StreamLog::output_line(const std::string& text) {
@@ -73,7 +75,9 @@ void StreamLog::message(const std::string& text) {
 
 void StreamLog::diagnostic(severity_t severity, const std::string& text, const diagnostic_location_t& where) {
     errno = 0;
-    out_ << to_string(where.at) << (severity == severity_t::error ? ": error: " : ": warning: ") << printable(text)
+    out_ << to_string(where.at) << (severity == severity_t::error     ? ": error: "
+                                : severity == severity_t::warning ? ": warning: "
+                                                                  : ": note: ") << printable(text)
          << '\n';
     write_include_notes(out_, where);
     flush();
@@ -90,7 +94,7 @@ void CountingLog::warning(const std::string& text) {
 }
 
 void CountingLog::diagnostic(severity_t severity, const std::string& text, const diagnostic_location_t& where) {
-    ++(severity == severity_t::error ? errors : warnings);
+    if (severity != severity_t::note) ++(severity == severity_t::error ? errors : warnings);
     target_.diagnostic(severity, text, where);
 }
 

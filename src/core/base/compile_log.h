@@ -8,7 +8,8 @@
 #include <string>
 #include <string_view>
 
-enum class severity_t { error, warning };
+// Notes add to an error or warning, and are not counted.
+enum class severity_t { error, warning, note };
 
 // Text made safe for one log line, whatever names it holds: control characters (C0 and DEL)
 // become C escapes (\n, \r, \t, else \xHH with two lower-case hex digits). Every other byte,

@@ -78,7 +78,8 @@ SSIDirectoryPreferences effective_preferences(const SSIDirectoryPreferences& pre
 void open_record(std::optional<Incremental>& incremental, const run_settings_t& settings, run_state_t& state,
                  const file_identity_t& destination) {
     const SSIDirectoryPreferences& preferences = settings.preferences;
-    if (preferences.rebuild == SSIDirectoryPreferences::rebuild_t::off || preferences.check) return;
+    if (preferences.rebuild == SSIDirectoryPreferences::rebuild_t::off || (preferences.check && !preferences.dry_run))
+        return;
     try {
         const std::string folder = preferences.state_folder.empty() ? user_cache_folder() : preferences.state_folder;
         incremental.emplace(folder, settings.destination_root, settings.resolved_destination_root, destination,
@@ -86,7 +87,8 @@ void open_record(std::optional<Incremental>& incremental, const run_settings_t& 
                                 settings_digest(settings.source, preferences),
                             preferences.rebuild == SSIDirectoryPreferences::rebuild_t::changed, state.log, [&settings] {
                                 return count_files(settings.source, settings.destination_root, settings.preferences);
-                            });
+                            },
+                            preferences.dry_run);
         state.incremental = &*incremental;
     } catch (const destination_busy&) {
         throw;
@@ -182,7 +184,8 @@ void convert_directory(const std::string& relative, const std::string& source, c
     settings.source = source;
     settings.prefix = relative;
     settings.destination_root = destination;
-    settings.resolved_destination_root = preferences.check ? std::string() : real_path(destination);
+    settings.resolved_destination_root =
+        preferences.check && !(preferences.dry_run && destination_identity) ? std::string() : real_path(destination);
     settings.site_folders = std::move(folders);
     settings.rewriter = std::move(rewriter);
     run_state_t state(log, control);

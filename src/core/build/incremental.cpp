@@ -19,8 +19,8 @@ constexpr std::uint64_t larger_than_written = 64;
 
 Incremental::Incremental(const std::string& folder, const std::string& destination,
                          const std::string& resolved_destination, const file_identity_t& identity, std::string options,
-                         bool reuse, CompileLogBase& log, const std::function<std::uint64_t()>& site_files)
-    : folder_(folder), path_(manifest_path(folder, identity)), destination_(destination), reuse_(reuse),
+                         bool reuse, CompileLogBase& log, const std::function<std::uint64_t()>& site_files, bool dry)
+    : folder_(folder), path_(manifest_path(folder, identity)), destination_(destination), reuse_(reuse), dry_(dry),
       saved_(std::chrono::steady_clock::now()) {
     // The destination folder itself is locked, so that runs keeping their records in other
     // state folders still meet.
@@ -33,7 +33,7 @@ Incremental::Incremental(const std::string& folder, const std::string& destinati
     if (!lock_)
         raise(destination_busy("Another run is writing to " + destination + " (it holds " + lock_path +
                                  "); try again when it has finished"));
-    remove_stale_temporaries(folder);
+    if (!dry_) remove_stale_temporaries(folder);
     read_record(resolved_destination, options, log, site_files);
     current_.destination = resolved_destination;
     current_.options = std::move(options);
@@ -143,6 +143,7 @@ bool Incremental::keep_folder(const std::string& relative) {
 
 removal_t Incremental::remove_output(const manifest_entry_t::file_t& output, bool folder) {
     if (moved_) return removal_t::kept;
+    if (dry_) return folder || unchanged(output) ? removal_t::removed : removal_t::kept;  // what would go
     const removal_t result = remove_below(destination_, output.path, folder, [&output](const file_status_t& status) {
         return stamp_of(status) == output.stamp;
     });
@@ -152,6 +153,7 @@ removal_t Incremental::remove_output(const manifest_entry_t::file_t& output, boo
 }
 
 void Incremental::make_room(const std::string& relative, bool folder) {
+    if (dry_) return;
     const auto found = earlier_.entries.find(relative);
     if (found == earlier_.entries.end() || (found->second.kind == manifest_entry_t::kind_t::folder) == folder) return;
     if (folder) {
@@ -208,7 +210,9 @@ void Incremental::record_failure(const std::string& relative) {
 }
 
 // The earlier entries not replaced are kept, or not reached yet by a run still going or stopped.
-void Incremental::save() const { current_.write(path_, &earlier_); }
+void Incremental::save() const {
+    if (!dry_) current_.write(path_, &earlier_);
+}
 
 void Incremental::save_if_due() noexcept {
     using namespace std::chrono_literals;
@@ -268,6 +272,7 @@ void Incremental::finish(bool complete, CompileLogBase& log, std::uint64_t& remo
     }
     for (const auto& [path, output] : folders) remove_output(*output, true);
     for (const std::string& warning : std::exchange(warnings_, {})) log.warning(warning);
+    if (dry_) return;
     // A run that changed nothing leaves the record as it is. After a move, the entries of the
     // earlier destination not replaced stay, for the next run to tell which files are ours.
     if (!moved_) current_.leftovers.clear();  // removed above, or changed since and no longer ours

@@ -35,9 +35,11 @@ public:
     // record of a site of site_files() files, is reported to log as a warning and the run does
     // every file; a record of a destination since moved (its outputs are in this one) is a note,
     // and the run removes nothing.
+    // A dry run (dry) reads the record and answers as usual, but removes and saves nothing:
+    // finish only logs and counts what it would remove.
     Incremental(const std::string& folder, const std::string& destination, const std::string& resolved_destination,
                 const file_identity_t& identity, std::string options, bool reuse, CompileLogBase& log,
-                const std::function<std::uint64_t()>& site_files);
+                const std::function<std::uint64_t()>& site_files, bool dry = false);
 
     // Whether the earlier run's entry for a source path still holds: the outputs it lists are
     // all as it wrote them, the source is as it was and every dependency too. An entry that
@@ -93,6 +95,7 @@ private:
     Manifest earlier_;  // read-only once read: the walk looks in it while workers record
     Manifest current_;  // what this run did, in walk order
     bool reuse_ = false;
+    bool dry_ = false;
     bool moved_ = false;         // the record names another destination: nothing is removed
     bool save_failed_ = false;   // a save during the run failed: the next is the one at the end
     std::vector<std::string> warnings_;  // found by the walk's removals, logged at the end

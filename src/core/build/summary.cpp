@@ -1,14 +1,15 @@
 #include "build/summary.h"
 
-std::string summary_text(const run_summary_t& summary, bool keep_going, bool check, bool links) {
+std::string summary_text(const run_summary_t& summary, bool keep_going, bool check, bool links, bool dry_run) {
     const auto count = [](std::uint64_t n, const char* one, const char* many) {
         return std::to_string(n) + " " + (n == 1 ? one : many);
     };
-    std::string text = count(summary.documents, "document", "documents") + (check ? " checked, " : " converted, ") +
+    const char* done = dry_run ? " to convert, " : check ? " checked, " : " converted, ";
+    std::string text = std::string(dry_run ? "dry run: " : "") + count(summary.documents, "document", "documents") + done +
                        count(summary.copies, "file", "files") + (check ? " to copy, " : " copied, ") +
                        std::to_string(summary.skipped) + " skipped";
     if (summary.up_to_date > 0) text += ", " + std::to_string(summary.up_to_date) + " up to date";
-    if (summary.removed > 0) text += ", " + std::to_string(summary.removed) + " removed";
+    if (summary.removed > 0) text += ", " + std::to_string(summary.removed) + (dry_run ? " to remove" : " removed");
     text += "; " + count(summary.errors, "error", "errors") + ", " + count(summary.warnings, "warning", "warnings");
     if (keep_going) text += ", " + count(summary.failed_documents, "document", "documents") + " failed";
     if (summary.request_dependent > 0)

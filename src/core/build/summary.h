@@ -20,5 +20,6 @@ struct run_summary_t {
 
 // "N documents converted, N files copied, N skipped; N errors, N warnings", with the failed
 // documents (and copies, when there are any) after it when the run keeps going past failures.
-// A check says "checked" and "to copy" instead.
-std::string summary_text(const run_summary_t& summary, bool keep_going, bool check = false, bool links = false);
+// A check says "checked" and "to copy" instead; a dry run "to convert", "to copy", "to remove".
+std::string summary_text(const run_summary_t& summary, bool keep_going, bool check = false, bool links = false,
+                         bool dry_run = false);

@@ -11,3 +11,10 @@ std::vector<std::string> program_arguments(int argc, char** argv);
 
 // Whether a process of this id is running (or may be: one that cannot be asked counts as alive).
 bool process_alive(std::uint64_t id) noexcept;
+
+// The program's standard streams, for asking what they are connected to.
+enum class standard_stream_t { output, error };
+
+// Whether the stream is a terminal that shows colours and a line redrawn in place (a POSIX
+// terminal; on Windows a console, switched here to read ANSI sequences, else false).
+bool is_terminal(standard_stream_t stream) noexcept;

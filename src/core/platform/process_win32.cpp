@@ -35,3 +35,13 @@ bool process_alive(std::uint64_t id) noexcept {
     ::CloseHandle(process);
     return running;
 }
+
+// Consoles of Windows 10 and later read ANSI sequences once asked to; an older one, or a
+// redirected stream, counts as no terminal, and gets plain lines.
+bool is_terminal(standard_stream_t stream) noexcept {
+    const HANDLE handle = ::GetStdHandle(stream == standard_stream_t::output ? STD_OUTPUT_HANDLE : STD_ERROR_HANDLE);
+    DWORD mode = 0;
+    if (handle == nullptr || handle == INVALID_HANDLE_VALUE || !::GetConsoleMode(handle, &mode)) return false;
+    constexpr DWORD virtual_terminal = 0x0004;  // ENABLE_VIRTUAL_TERMINAL_PROCESSING
+    return (mode & virtual_terminal) != 0 || ::SetConsoleMode(handle, mode | virtual_terminal) != 0;
+}

@@ -66,14 +66,15 @@ run_outcome_t RunDriver::run() {
         outcome.error = "failed with an unknown exception";
     }
     const SSIDirectoryPreferences& preferences = request_.preferences;
-    log_.summary(summary_text(outcome.summary, preferences.keep_going, preferences.check, preferences.check_links));
+    log_.summary(summary_text(outcome.summary, preferences.keep_going, preferences.check, preferences.check_links,
+                              preferences.dry_run));
     const run_summary_t& summary = outcome.summary;
     switch (outcome.end) {
         case run_end_t::finished: {
             log_.message("Finished!");
             const bool failed_files = summary.failed_documents + summary.failed_copies > 0;
             const bool diagnostics = summary.errors + summary.warnings > 0;
-            outcome.status = failed_files || (request_.werror && diagnostics) ? 1 : 0;
+            outcome.status = failed_files || summary.errors > 0 || (request_.werror && diagnostics) ? 1 : 0;
             break;
         }
         case run_end_t::cancelled:

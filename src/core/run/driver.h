@@ -19,7 +19,7 @@ struct run_request_t {
     std::string source;
     std::string destination;  // may be empty for a check
     SSIDirectoryPreferences preferences;
-    bool werror = false;           // any error or warning makes the status 1
+    bool werror = false;           // warnings too make the status 1, as errors always do
     bool stop_on_signals = false;  // SIGINT and SIGTERM stop the run between two files
     bool count_files = false;      // count the files beside each run, for a progress bar
 };
@@ -35,7 +35,8 @@ struct run_outcome_t {
     std::string error;
     std::optional<diagnostic_location_t> where;  // set when the error was met in a document
     int signal = 0;                              // the signal that stopped a cancelled run (0: none)
-    // 0; 1 for a failed run, files that failed, or diagnostics with werror; 128 + signal when stopped.
+    // 0; 1 for a failed run, files that failed, any error, or warnings with werror; 128 + signal
+    // when stopped.
     int status = 0;
 };
 

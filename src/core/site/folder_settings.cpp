@@ -163,6 +163,20 @@ std::string settings_digest(const std::string& source, const SSIDirectoryPrefere
     return hex;
 }
 
+std::vector<std::string> includes_turned_on(const std::string& path, const std::string& shown) {
+    std::vector<std::string> found;
+    for (const apache_section_t& section : parse_apache_config(read_text_file(path), shown).sections)
+        for (const apache_directive_t& directive : section.directives) {
+            apache_settings_t settings;
+            apply_directive(settings, directive);
+            if (!settings.turns_on_includes()) continue;
+            std::string line = shown + ":" + std::to_string(directive.line) + ": " + directive.name;
+            for (const std::string& argument : directive.arguments) line += " " + argument;
+            found.push_back(line);
+        }
+    return found;
+}
+
 std::vector<std::string> detect_apache_settings(const std::string& source) {
     std::vector<std::string> found;
     try {
@@ -170,16 +184,8 @@ std::vector<std::string> detect_apache_settings(const std::string& source) {
         const MyFileFilter filter(SSIDirectoryPreferences{});
         SiteWalk(filter, std::nullopt, {real_path(source)}).walk(source, stat_path(source).identity, "", finder);
         for (const std::string& path : finder.found) {
-            const std::string shown = path.substr(source.size() + 1);
-            for (const apache_section_t& section : parse_apache_config(read_text_file(path), shown).sections)
-                for (const apache_directive_t& directive : section.directives) {
-                    apache_settings_t settings;
-                    apply_directive(settings, directive);
-                    if (!settings.turns_on_includes()) continue;
-                    std::string line = shown + ":" + std::to_string(directive.line) + ": " + directive.name;
-                    for (const std::string& argument : directive.arguments) line += " " + argument;
-                    found.push_back(line);
-                }
+            const std::vector<std::string> more = includes_turned_on(path, path.substr(source.size() + 1));
+            found.insert(found.end(), more.begin(), more.end());
         }
     } catch (const std::runtime_error&) {
         // A site that cannot be read, or a configuration that cannot, suggests nothing.

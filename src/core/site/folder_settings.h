@@ -58,3 +58,7 @@ std::string settings_digest(const std::string& source, const SSIDirectoryPrefere
 // For a first run: the directives of the site's .htaccess files that turn includes on (the
 // site then needs the Apache dialect), each as "FILE:LINE: DIRECTIVE ...".
 std::vector<std::string> detect_apache_settings(const std::string& source);
+
+// The directives of one Apache configuration file that turn includes on, the same way, with
+// the file named as SHOWN. Throws when it cannot be read.
+std::vector<std::string> includes_turned_on(const std::string& path, const std::string& shown);

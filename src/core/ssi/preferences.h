@@ -60,6 +60,7 @@ struct SSIDirectoryPreferences : SSIParserPreferences {
     enum class rebuild_t { off, full, changed };
     rebuild_t rebuild = rebuild_t::off;
     std::string state_folder;
+    bool dry_run = false;  // with check: also read DEST's record, to tell what a run would do there
     bool verbose = false;  // a progress line also for each file that is up to date
     // Apache dialect: Apache's own configuration, besides each folder's .htaccess: a server or
     // virtual-host configuration file (empty: none), and directives given as text (as a
