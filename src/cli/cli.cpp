@@ -3,6 +3,7 @@
 #include "base/compile_log.h"
 #include "base/exceptions.h"
 #include "help_text.h"
+#include "run_options.h"
 #include "platform/interrupt.h"
 #include "run/driver.h"
 #include "ssi/preferences.h"
@@ -38,6 +39,8 @@ std::string joined(const std::vector<std::string>& masks) {
     return list;
 }
 
+}  // namespace
+
 // Ends the program's output: a log that could not be written is a failed run, as in coreutils.
 int finish(int code, std::ostream& out, std::ostream& err, int write_errno) {
     errno = 0;
@@ -49,17 +52,6 @@ int finish(int code, std::ostream& out, std::ostream& err, int write_errno) {
     }
     return code;
 }
-
-// What the command line asks for: the run itself, and how to show it.
-struct options_t {
-    run_request_t request;
-    bool quiet = false;
-    bool watch = false;
-    std::vector<std::string> convert_masks, skip_masks;
-    std::string dialect = "orrinfold";
-    unsigned jobs = 0;
-    bool full = false;
-};
 
 // The options that say what the site is and how its pages are read and written.
 void add_site_options(CLI::App& app, options_t& options) {
@@ -134,14 +126,32 @@ void add_run_options(CLI::App& app, options_t& options) {
                    "Folder that receives the static site (with --check: left out of the walk)");
 }
 
+void prepare_preferences(options_t& options) {
+    SSIDirectoryPreferences& preferences = options.request.preferences;
+    preferences = default_preferences();
+    preferences.root_remedy = "leave out --virtual-root '' to take them from SOURCE, or give a root with --virtual-root DIR";
+}
+
+void apply_options(const CLI::App& app, options_t& options) {
+    SSIDirectoryPreferences& preferences = options.request.preferences;
+    preferences.dialect = options.dialect == "apache" ? dialect_t::apache : dialect_t::orrinfold;
+    if (app.count("--convert") > 0) preferences.convert_filter = joined(options.convert_masks);
+    if (app.count("--skip") > 0) preferences.skip_filter = joined(options.skip_masks);
+    // Like a web server, take "/"-paths from the folder being served unless told otherwise.
+    preferences.source_as_root = app.count("--virtual-root") == 0;
+    preferences.jobs = options.jobs;
+    preferences.rebuild =
+        options.full ? SSIDirectoryPreferences::rebuild_t::full : SSIDirectoryPreferences::rebuild_t::changed;
+}
+
+namespace {
 // Reads the arguments into options. Returns the exit status when the program ends here: after
 // --help or --version, or a usage error.
 std::optional<int> parse(const std::vector<std::string>& args, options_t& options, std::ostream& out,
                          std::ostream& err) {
     run_request_t& request = options.request;
     SSIDirectoryPreferences& preferences = request.preferences;
-    preferences = default_preferences();
-    preferences.root_remedy = "leave out --virtual-root '' to take them from SOURCE, or give a root with --virtual-root DIR";
+    prepare_preferences(options);
 
     CLI::App app("Orrinfold: turns a web site written with Server Side Includes into a static site.", "orrinfold");
     app.footer(help_footer);
@@ -167,14 +177,7 @@ std::optional<int> parse(const std::vector<std::string>& args, options_t& option
         return 2;
     }
 
-    preferences.dialect = options.dialect == "apache" ? dialect_t::apache : dialect_t::orrinfold;
-    if (app.count("--convert") > 0) preferences.convert_filter = joined(options.convert_masks);
-    if (app.count("--skip") > 0) preferences.skip_filter = joined(options.skip_masks);
-    // Like a web server, take "/"-paths from the folder being served unless told otherwise.
-    preferences.source_as_root = app.count("--virtual-root") == 0;
-    preferences.jobs = options.jobs;
-    preferences.rebuild =
-        options.full ? SSIDirectoryPreferences::rebuild_t::full : SSIDirectoryPreferences::rebuild_t::changed;
+    apply_options(app, options);
     if (options.watch && preferences.check) {
         err << "orrinfold: --watch rebuilds DEST and cannot be used with --check\n" << usage_text;
         return 2;
@@ -182,37 +185,29 @@ std::optional<int> parse(const std::vector<std::string>& args, options_t& option
     return std::nullopt;
 }
 
-// Shows how a run ended on standard error: the interruption, or the error with the includes
-// that led to it. The log before it is flushed, so that both streams read in order.
-class StreamReport : public RunReport {
-public:
-    StreamReport(std::ostream& out, std::ostream& err, std::string source)
-        : out_(out), err_(err), source_(std::move(source)) {}
-
-    void run_ended(const run_outcome_t& outcome) override {
-        out_ << std::flush;
-        if (outcome.end == run_end_t::cancelled) {
-            err_ << "orrinfold: Interrupted by " << InterruptGuard::signal_name(outcome.signal)
-                 << "; every file written is complete\n";
-        } else if (outcome.end == run_end_t::failed) {
-            err_ << "orrinfold: " << (outcome.where ? to_string(outcome.where->at) + ": " : "")
-                 << printable(outcome.error) << "\n";
-            if (outcome.where) write_include_notes(err_, *outcome.where);
-        }
-    }
-
-    void watching() override {
-        err_ << "orrinfold: Watching " << printable(source_) << " for changes; Ctrl-C to stop\n";
-    }
-
-private:
-    std::ostream& out_;
-    std::ostream& err_;
-    std::string source_;
-};
 }  // namespace
 
+void StreamReport::run_ended(const run_outcome_t& outcome) {
+    out_ << std::flush;
+    if (outcome.end == run_end_t::cancelled) {
+        err_ << "orrinfold: Interrupted by " << InterruptGuard::signal_name(outcome.signal)
+             << "; every file written is complete\n";
+    } else if (outcome.end == run_end_t::failed) {
+        err_ << "orrinfold: " << (outcome.where ? to_string(outcome.where->at) + ": " : "")
+             << printable(outcome.error) << "\n";
+        if (outcome.where) write_include_notes(err_, *outcome.where);
+    }
+}
+
+void StreamReport::watching() {
+    err_ << "orrinfold: Watching " << printable(source_) << " for changes; Ctrl-C to stop\n";
+}
+
+
 int run_cli(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
+#ifdef ORRINFOLD_HAVE_SERVE
+    if (!args.empty() && args.front() == "serve") return run_serve({args.begin() + 1, args.end()}, out, err);
+#endif
     options_t options;
     if (const std::optional<int> code = parse(args, options, out, err)) return *code;
 

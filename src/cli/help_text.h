@@ -8,6 +8,7 @@ inline constexpr const char* usage_text =
     "                 [--check-links] [-j N] [--full] [--state-dir DIR] [--watch]\n"
     "                 [-q] [-v] [-k] [--werror] SOURCE DEST\n"
     "       orrinfold --check [options] SOURCE\n"
+    "       orrinfold serve [options] [--port P] [--bind ADDR] [--open] SOURCE [DEST]\n"
     "       orrinfold --help | -V, --version\n";
 
 inline constexpr const char* help_footer = R"(
@@ -91,4 +92,15 @@ printed on standard error; work done before it stays), when -k let files fail,
 with --werror when any error or warning was reported, or when standard output
 could not be written; 2 for a usage error; 130 or 143 when interrupted (with
 --watch, 0 when stopped between two rebuilds).
+)";
+
+// The part of `orrinfold serve --help` that follows the list of options.
+inline constexpr const char* serve_help_footer = R"(
+serve builds SOURCE into DEST as a run with the same options does (only what changed
+since the last run into DEST), then watches SOURCE like --watch and serves DEST at
+http://127.0.0.1:8000/ (or the next free port). Without DEST the site is built into a
+folder of the user's cache, kept between starts. Pages are sent with a small script
+(never written to DEST): after each rebuild the browser reloads the pages whose output
+changed, swaps changed style sheets, and shows the errors and warnings of the last
+rebuild over the page until they are fixed. Ctrl-C stops watching and serving.
 )";

@@ -11,3 +11,8 @@ std::vector<std::string> program_arguments(int argc, char** argv);
 
 // Whether a process of this id is running (or may be: one that cannot be asked counts as alive).
 bool process_alive(std::uint64_t id) noexcept;
+
+// Opens url in the user's browser without waiting for it: $BROWSER when set (run by the
+// shell, with the URL as its last word), else the desktop's opener (xdg-open; on Windows the
+// shell's handler for the URL). False when the opener could not be started.
+bool open_in_browser(const std::string& url) noexcept;

@@ -3,7 +3,12 @@
 #include <cerrno>
 #include <csignal>
 #include <limits>
+#include <cstdlib>
+#include <spawn.h>
 #include <sys/types.h>
+#include <sys/wait.h>
+
+extern char** environ;
 
 std::vector<std::string> program_arguments(int argc, char** argv) {
     return std::vector<std::string>(argv + 1, argv + argc);
@@ -13,4 +18,23 @@ std::vector<std::string> program_arguments(int argc, char** argv) {
 bool process_alive(std::uint64_t id) noexcept {
     if (id == 0 || id > static_cast<std::uint64_t>(std::numeric_limits<pid_t>::max())) return false;
     return ::kill(static_cast<pid_t>(id), 0) == 0 || errno != ESRCH;
+}
+
+// The shell starts the opener in the background and ends at once, so it is reaped here and
+// nothing is left waiting for the browser.
+bool open_in_browser(const std::string& url) noexcept {
+    try {
+        const char* browser = std::getenv("BROWSER");
+        const std::string command = (browser != nullptr && *browser != '\0' ? std::string(browser) : "xdg-open") +
+                                    " \"$1\" >/dev/null 2>&1 &";
+        const char* argv[] = {"sh", "-c", command.c_str(), "sh", url.c_str(), nullptr};
+        pid_t child = 0;
+        if (::posix_spawnp(&child, "sh", nullptr, nullptr, const_cast<char* const*>(argv), environ) != 0) return false;
+        int status = 0;
+        while (::waitpid(child, &status, 0) < 0 && errno == EINTR) {
+        }
+        return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+    } catch (...) {
+        return false;
+    }
 }

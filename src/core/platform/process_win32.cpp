@@ -35,3 +35,14 @@ bool process_alive(std::uint64_t id) noexcept {
     ::CloseHandle(process);
     return running;
 }
+
+bool open_in_browser(const std::string& url) noexcept {
+    try {
+        const std::wstring wide = widen(url);
+        const auto result = reinterpret_cast<INT_PTR>(
+            ::ShellExecuteW(nullptr, L"open", wide.c_str(), nullptr, nullptr, SW_SHOWNORMAL));
+        return result > 32;  // the documented threshold of success
+    } catch (...) {
+        return false;
+    }
+}
