@@ -18,17 +18,19 @@ _orrinfold() {
             mapfile -t COMPREPLY < <(compgen -W "orrinfold apache" -- "$cur"); return ;;
         --rename-pages)
             mapfile -t COMPREPLY < <(compgen -W "html htm" -- "$cur"); return ;;
-        --convert | --skip | --jobs | -j)
+        --convert | --skip | --jobs | -j | --port | --bind)
             COMPREPLY=(); return ;;
     esac
     if [[ $cur == -* ]]; then
         mapfile -t COMPREPLY < <(compgen -W "--help --version --virtual-root --convert --skip
             --allow-outside --dialect --ap-expr --rename-pages --redirects --check-links
             --jobs --full --state-dir --watch --verbose
-            --quiet --keep-going --werror --check -h -V -j -q -v -k" -- "$cur")
+            --quiet --keep-going --werror --check -h -V -j -q -v -k
+            --port --bind --open" -- "$cur")
         return
     fi
-    # SOURCE and DEST are folders.
+    # SOURCE and DEST are folders; the first word may also be the serve command.
     mapfile -t COMPREPLY < <(compgen -d -- "$cur")
+    ((COMP_CWORD == 1)) && mapfile -t -O "${#COMPREPLY[@]}" COMPREPLY < <(compgen -W serve -- "$cur")
 }
 complete -o filenames -F _orrinfold orrinfold

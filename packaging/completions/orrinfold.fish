@@ -23,3 +23,7 @@ complete -c orrinfold -s q -l quiet -d 'Print only errors, warnings and the summ
 complete -c orrinfold -s k -l keep-going -d 'Report a file that fails and go on'
 complete -c orrinfold -l werror -d 'Exit with status 1 when any error or warning was reported'
 complete -c orrinfold -l check -d 'Only check the site, writing nothing'
+complete -c orrinfold -n '__fish_is_first_arg' -a serve -d 'Build, watch and serve the site with live reload'
+complete -c orrinfold -l port -x -d 'serve: the port to listen on'
+complete -c orrinfold -l bind -x -d 'serve: the address to listen on'
+complete -c orrinfold -l open -d 'serve: open the site in the browser once built'

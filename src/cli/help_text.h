@@ -69,7 +69,8 @@ A second run into the same DEST while one is going refuses to start.
 Files are converted and copied on one worker per processor (-j N for N; -j 1 does
 one after the other); the log, the outputs and the diagnostics are the same.
 --watch, after the run, waits for changes in SOURCE (and the virtual root) and
-rebuilds what changed each time, until Ctrl-C.
+rebuilds what changed each time, until Ctrl-C. `orrinfold serve` also serves DEST to a
+browser that reloads as you save (see orrinfold serve --help).
 
 Diagnostics: an error or warning in a document is printed the way compilers print
 them, with the document's path relative to SOURCE, the line and the column of the

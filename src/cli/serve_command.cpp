@@ -50,6 +50,7 @@ std::optional<int> parse_serve(const std::vector<std::string>& args, serve_optio
     add_run_options(app, options.run);
     app.remove_option(app.get_option("--watch"));  // serving always watches
     app.remove_option(app.get_option("--check"));  // and needs a DEST to serve
+    app.remove_option(app.get_option("--werror"));  // it ends with Ctrl-C, not with a status
     app.get_option("DEST")->description("Folder that receives the static site (default: a folder in the user's cache)");
     app.add_option("--port", options.listen.port, "Port to listen on; a taken one is an error (default: 8000, or the "
                                                   "next free one after it)")
