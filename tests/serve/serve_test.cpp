@@ -61,6 +61,7 @@ TEST(SiteFiles, PathsThatCouldLeaveTheFolderFindNothing) {
         {"/index.shtml/", lookup_t::kind_t::not_found, ""},
         {"/../secret.txt", lookup_t::kind_t::not_found, ""},
         {"/news/../../secret.txt", lookup_t::kind_t::not_found, ""},
+        {"/news/../index.shtml", lookup_t::kind_t::not_found, ""},  // even when it stays inside
         {"/./index.shtml", lookup_t::kind_t::not_found, ""},
         {"//index.shtml", lookup_t::kind_t::not_found, ""},
         {"/..\\secret.txt", lookup_t::kind_t::not_found, ""},
