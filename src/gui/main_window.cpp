@@ -11,6 +11,7 @@
 #include "logo.h"
 #include "options_dialog.h"
 #include "platform/file_system.h"
+#include "preview.h"
 #include "settings.h"
 #include "user_prompts.h"
 #include "version.h"
@@ -197,8 +198,12 @@ QHBoxLayout* MainWindow::make_command_buttons(QWidget* parent) {
     auto* command_buttons = new QHBoxLayout;
     command_buttons->addWidget(hidden_check_);
     command_buttons->addStretch();
-    for (QPushButton* b : {convert_button_, watch_button_, cancel_button_, options_button_, help_button_, exit_button_})
+    for (QPushButton* b : {convert_button_, watch_button_, cancel_button_, options_button_, help_button_, exit_button_}) {
         command_buttons->addWidget(b);
+#ifdef ORRINFOLD_HAVE_SERVE
+        if (b == watch_button_) command_buttons->addWidget(preview_button_ = make_preview_button(parent));
+#endif
+    }
     command_buttons->addStretch();
     command_buttons->addSpacing(hidden_check_->sizeHint().width());  // keeps the buttons centred
     return command_buttons;
@@ -222,6 +227,16 @@ void MainWindow::connect_commands() {
         }
     });
     connect(cancel_button_, &QPushButton::clicked, this, &MainWindow::cancel);
+#ifdef ORRINFOLD_HAVE_SERVE
+    if (preview_button_)
+        connect(preview_button_, &QPushButton::toggled, this, [this](bool on) {
+            guarded([this, on] { toggle_preview(on); });
+            if (on && !preview_) {  // failed to start: the button goes up again
+                const QSignalBlocker blocker(preview_button_);
+                preview_button_->setChecked(false);
+            }
+        });
+#endif
     connect(new_button_, &QPushButton::clicked, this, [this] { guarded([this] { new_folder(); }); });
     connect(rename_button_, &QPushButton::clicked, this, [this] { guarded([this] { rename_folder(); }); });
     connect(delete_button_, &QPushButton::clicked, this, [this] { guarded([this] { delete_folder(); }); });
@@ -268,6 +283,13 @@ void MainWindow::update_buttons() {
                             QFileInfo(text(parent_of(destination_tree_->selected_path()))).isWritable();
     convert_button_->setEnabled(source_ok && destination_ok && !is_converting());
     watch_button_->setEnabled((source_ok && destination_ok && !is_converting()) || (run_ && run_->watching()));
+    if (preview_button_) {
+        preview_button_->setEnabled((source_ok && destination_ok && !is_converting()) || preview_);
+        if (preview_) {
+            convert_button_->setEnabled(false);
+            watch_button_->setEnabled(false);
+        }
+    }
     new_button_->setEnabled(destination_ok);
     rename_button_->setEnabled(changeable && !is_converting());
     delete_button_->setEnabled(changeable && !is_converting());
@@ -413,6 +435,7 @@ void MainWindow::reload_trees() {
 }
 
 void MainWindow::closeEvent(QCloseEvent* event) {
+    preview_.reset();  // stops serving
     stop_run();  // after the current file; the run's end is then reported as cancelled
     event->accept();
 }

@@ -11,6 +11,7 @@
 class ConversionRun;
 class FoldersTree;
 class LogList;
+class Preview;
 class QCheckBox;
 class QGroupBox;
 class QHBoxLayout;
@@ -50,6 +51,9 @@ private:
     QHBoxLayout* make_command_buttons(QWidget* parent);
     void connect_commands();
     void update_buttons();
+    // The Preview button (preview.cpp): a watch whose destination is served to the browser.
+    QPushButton* make_preview_button(QWidget* parent);
+    void toggle_preview(bool on);
     // Starts a run; a watching one does only what changed and goes on until stopped.
     void convert(bool watch = false);
     void cancel();
@@ -99,4 +103,6 @@ private:
     QTimer* progress_timer_;
     GUICompileLog* log_;
     std::unique_ptr<ConversionRun> run_;
+    QPushButton* preview_button_ = nullptr;  // none in builds without the preview server
+    std::unique_ptr<Preview> preview_;
 };
