@@ -15,7 +15,6 @@
 #include <optional>
 #include <ostream>
 
-namespace {
 // "--convert=" is an empty list (no masks), which the parser would otherwise read as an option
 // still waiting for its value; it is handed on as the option and an empty argument.
 std::vector<std::string> split_empty_values(const std::vector<std::string>& args) {
@@ -33,6 +32,7 @@ std::vector<std::string> split_empty_values(const std::vector<std::string>& args
     return split;
 }
 
+namespace {
 std::string joined(const std::vector<std::string>& masks) {
     std::string list;
     for (const std::string& mask : masks) list += (list.empty() ? "" : " ") + mask;

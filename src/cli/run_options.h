@@ -25,6 +25,9 @@ struct options_t {
 // and written, then how the run goes and what it prints, with SOURCE and DEST.
 void add_site_options(CLI::App& app, options_t& options);
 void add_run_options(CLI::App& app, options_t& options);
+// The arguments with "--convert=", "--skip=" and "--virtual-root=" (an empty list, or no
+// root) split into the option and an empty argument, as the parser reads them.
+std::vector<std::string> split_empty_values(const std::vector<std::string>& args);
 // Sets the preferences' defaults before parsing, and maps the parsed options onto them after.
 void prepare_preferences(options_t& options);
 void apply_options(const CLI::App& app, options_t& options);

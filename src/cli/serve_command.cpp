@@ -59,8 +59,9 @@ std::optional<int> parse_serve(const std::vector<std::string>& args, serve_optio
     app.add_option("--bind", options.listen.bind, "Address to listen on (default: 127.0.0.1, this machine only)")
         ->option_text("ADDR");
     app.add_flag("--open", options.open, "Open the site in the browser ($BROWSER, else the desktop's) once built");
+    const std::vector<std::string> arguments = split_empty_values(args);
     std::vector<const char*> argv{"orrinfold serve"};
-    for (const std::string& arg : args) argv.push_back(arg.c_str());
+    for (const std::string& arg : arguments) argv.push_back(arg.c_str());
     try {
         app.parse(static_cast<int>(argv.size()), argv.data());
         if (options.run.request.source.empty()) throw CLI::RequiredError("SOURCE");

@@ -277,19 +277,13 @@ void MainWindow::guarded(const std::function<void()>& command) {
 }
 
 void MainWindow::update_buttons() {
+    if (preview_button_) update_preview_button();
     const bool source_ok = source_tree_->has_selection() && is_directory(source_tree_->selected_path());
     const bool destination_ok = destination_tree_->has_selection() && is_directory(destination_tree_->selected_path());
     const bool changeable = destination_ok && !destination_tree_->top_level_selected() &&
                             QFileInfo(text(parent_of(destination_tree_->selected_path()))).isWritable();
     convert_button_->setEnabled(source_ok && destination_ok && !is_converting());
     watch_button_->setEnabled((source_ok && destination_ok && !is_converting()) || (run_ && run_->watching()));
-    if (preview_button_) {
-        preview_button_->setEnabled((source_ok && destination_ok && !is_converting()) || preview_);
-        if (preview_) {
-            convert_button_->setEnabled(false);
-            watch_button_->setEnabled(false);
-        }
-    }
     new_button_->setEnabled(destination_ok);
     rename_button_->setEnabled(changeable && !is_converting());
     delete_button_->setEnabled(changeable && !is_converting());

@@ -35,7 +35,8 @@ public:
     explicit MainWindow(QWidget* parent = nullptr);
     ~MainWindow() override;
 
-    bool is_converting() const { return run_ != nullptr; }
+    // A run, a watch or a preview goes on.
+    bool is_converting() const { return run_ != nullptr || preview_ != nullptr; }
 
 signals:
     // A run ended, well or not; the log and the buttons are up to date.
@@ -54,6 +55,7 @@ private:
     // The Preview button (preview.cpp): a watch whose destination is served to the browser.
     QPushButton* make_preview_button(QWidget* parent);
     void toggle_preview(bool on);
+    void update_preview_button();
     // Starts a run; a watching one does only what changed and goes on until stopped.
     void convert(bool watch = false);
     void cancel();

@@ -5,6 +5,7 @@
 #include "folders_tree.h"
 #include "gui_compile_log.h"
 #include "main_window.h"
+#include "platform/file_system.h"
 #include "platform/process.h"
 #include "run/watch.h"
 #include "serve/live_reload.h"
@@ -15,6 +16,15 @@
 #include <QTimer>
 
 namespace {
+bool is_folder(const std::string& path) {
+    try {
+        const std::optional<file_status_t> status = try_stat_path(path);
+        return status && status->kind == file_kind_t::directory;
+    } catch (const std::runtime_error&) {
+        return false;
+    }
+}
+
 // Logs each rebuild's end as the window's watch does, and tells the browsers what changed.
 class PreviewReport : public RunReport {
 public:
@@ -108,6 +118,13 @@ QPushButton* MainWindow::make_preview_button(QWidget* parent) {
     return button;
 }
 
+// On to start a preview when a run could start, and to stop the one going on.
+void MainWindow::update_preview_button() {
+    const bool folders_ok = source_tree_->has_selection() && is_folder(source_tree_->selected_path()) &&
+                            destination_tree_->has_selection() && is_folder(destination_tree_->selected_path());
+    preview_button_->setEnabled(preview_ != nullptr || (folders_ok && !is_converting()));
+}
+
 void MainWindow::toggle_preview(bool on) {
     if (!on) {
         if (!preview_) return;
@@ -116,7 +133,7 @@ void MainWindow::toggle_preview(bool on) {
         update_buttons();
         return;
     }
-    if (preview_ || is_converting()) return;
+    if (is_converting()) return;
     SSIDirectoryPreferences preferences = app_preferences;
     preferences.root_remedy = "tick \"Use the source folder as the virtual root\" in Options, or set a virtual root there";
     preferences.jobs = 0;

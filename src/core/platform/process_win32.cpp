@@ -38,7 +38,7 @@ bool process_alive(std::uint64_t id) noexcept {
 
 bool open_in_browser(const std::string& url) noexcept {
     try {
-        const std::wstring wide = widen(url);
+        const std::wstring wide = win32::widen(url);
         const auto result = reinterpret_cast<INT_PTR>(
             ::ShellExecuteW(nullptr, L"open", wide.c_str(), nullptr, nullptr, SW_SHOWNORMAL));
         return result > 32;  // the documented threshold of success
