@@ -205,9 +205,14 @@ void StreamReport::watching() {
 
 
 int run_cli(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
+    if (!args.empty() && args.front() == "serve") {
 #ifdef ORRINFOLD_HAVE_SERVE
-    if (!args.empty() && args.front() == "serve") return run_serve({args.begin() + 1, args.end()}, out, err);
+        return run_serve({args.begin() + 1, args.end()}, out, err);
+#else
+        err << "orrinfold: serve is not part of this build (it needs cpp-httplib, which it was built without)\n";
+        return 2;
 #endif
+    }
     options_t options;
     if (const std::optional<int> code = parse(args, options, out, err)) return *code;
 
