@@ -9,6 +9,8 @@
 #include <gtest/gtest.h>
 #include <httplib.h>
 
+#include <csignal>
+#include <cstdlib>
 #include <filesystem>
 #include <nlohmann/json.hpp>
 #include <sstream>
@@ -248,4 +250,46 @@ TEST(OutputTracker, ReportsFilesWrittenRewrittenAndRemoved) {
     const output_changes_t changes = tracker.update();
     EXPECT_EQ(changes.written, std::vector<std::string>{"a.html"});
     EXPECT_EQ(changes.removed, std::vector<std::string>{"sub/b.css"});
+}
+
+// Without DEST the site goes to the user's cache, the same folder on each start; Ctrl-C ends
+// serving with status 0.
+TEST(ServeCommand, DefaultDestinationIsKeptInTheCacheAndCtrlCEndsWithZero) {
+    TempTree t;
+    t.write("site/index.shtml", "<body>home</body>");
+    const char* saved = std::getenv("XDG_CACHE_HOME");
+    const std::string before = saved != nullptr ? saved : "";
+    const std::string cache = t.make_dir("cache");
+    ::setenv("XDG_CACHE_HOME", cache.c_str(), 1);
+    std::string first_folder;
+    for (int start = 0; start < 2; ++start) {
+        // A terminal that sends SIGINT once the site is watched.
+        struct stream_t : std::stringbuf {
+            int sync() override {
+                if (str().find("Watching") != std::string::npos && !sent) sent = ::raise(SIGINT) == 0;
+                return 0;
+            }
+            bool sent = false;
+        } err_buffer;
+        std::ostringstream out;
+        std::ostream err(&err_buffer);
+        err.setf(std::ios::unitbuf);  // as standard error is
+        EXPECT_EQ(run_cli({"serve", "-q", "--port", "18480", t.path("site")}, out, err), 0);
+        const std::string text = err_buffer.str();
+        EXPECT_NE(text.find("Stopped serving"), std::string::npos) << text;
+        const std::size_t at = text.find("Serving "), end = text.find(" at http://");
+        ASSERT_TRUE(at != std::string::npos && end != std::string::npos) << text;
+        const std::string folder = text.substr(at + 8, end - at - 8);
+        EXPECT_TRUE(folder.starts_with(cache + "/orrinfold/serve/site-")) << folder;
+        EXPECT_EQ(read_file(folder + "/index.shtml"), "<body>home</body>");
+        if (start == 0) first_folder = folder;
+        EXPECT_EQ(folder, first_folder);
+        if (start == 1) {
+            EXPECT_NE(out.str().find("1 up to date"), std::string::npos) << out.str();
+        }
+    }
+    if (saved != nullptr)
+        ::setenv("XDG_CACHE_HOME", before.c_str(), 1);
+    else
+        ::unsetenv("XDG_CACHE_HOME");
 }
