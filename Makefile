@@ -34,6 +34,7 @@ bench: build
 	./$(BUILD)/bench/site_bench
 	./$(BUILD)/bench/pathological_bench
 	./$(BUILD)/bench/rebuild_bench
+	python3 bench/serve_bench.py ./$(BUILD)/orrinfold examples/site
 	if [ -x ./$(BUILD)/bench/gui_bench ]; then ./$(BUILD)/bench/gui_bench; fi
 
 # Random sites through a real Apache 2.4 and through --dialect apache, page by page

@@ -24,7 +24,7 @@ _orrinfold() {
             mapfile -t COMPREPLY < <(compgen -W "auto always never" -- "$cur"); return ;;
         --rename-pages)
             mapfile -t COMPREPLY < <(compgen -W "html htm" -- "$cur"); return ;;
-        --convert | --skip | --jobs | -j)
+        --convert | --skip | --jobs | -j | --port | --bind)
             COMPREPLY=(); return ;;
     esac
     if [[ $cur == -* ]]; then
@@ -34,13 +34,12 @@ _orrinfold() {
             --jobs --full --state-dir --watch --verbose
             --quiet --keep-going --werror --check --color --all-diagnostics
             --log-format --sarif --dry-run -n
-            -h -V -j -q -v -k" -- "$cur")
+            -h -V -j -q -v -k
+            --port --bind --open" -- "$cur")
         return
     fi
-    # "init" first writes a settings file; SOURCE and DEST are folders.
-    if ((COMP_CWORD == 1)) && [[ init == "$cur"* ]]; then
-        mapfile -t COMPREPLY < <(compgen -d -W init -- "$cur"); return
-    fi
+    # SOURCE and DEST are folders; the first word may also be the init or serve command.
     mapfile -t COMPREPLY < <(compgen -d -- "$cur")
+    ((COMP_CWORD == 1)) && mapfile -t -O "${#COMPREPLY[@]}" COMPREPLY < <(compgen -W "init serve" -- "$cur")
 }
 complete -o filenames -F _orrinfold orrinfold

@@ -31,3 +31,7 @@ complete -c orrinfold -s n -l dry-run -d 'List what a run would do, writing noth
 complete -c orrinfold -l log-format -x -a 'text json' -d 'How the run is shown'
 complete -c orrinfold -l sarif -r -F -d 'Also write the diagnostics as a SARIF 2.1.0 log'
 complete -c orrinfold -l check -d 'Only check the site, writing nothing'
+complete -c orrinfold -n '__fish_is_first_arg' -a serve -d 'Build, watch and serve the site with live reload'
+complete -c orrinfold -l port -x -d 'serve: the port to listen on'
+complete -c orrinfold -l bind -x -d 'serve: the address to listen on'
+complete -c orrinfold -l open -d 'serve: open the site in the browser once built'

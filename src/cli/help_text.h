@@ -11,6 +11,7 @@ inline constexpr const char* usage_text =
     "                 [-n] [--log-format text|json] [--sarif FILE] SOURCE DEST\n"
     "       orrinfold --check [options] SOURCE\n"
     "       orrinfold init [options] [SOURCE [DEST]]\n"
+    "       orrinfold serve [options] [--port P] [--bind ADDR] [--open] SOURCE [DEST]\n"
     "       orrinfold --help | -V, --version\n";
 
 inline constexpr const char* help_footer = R"(
@@ -71,7 +72,8 @@ A second run into the same DEST while one is going refuses to start.
 Files are converted and copied on one worker per processor (-j N for N; -j 1 does
 one after the other); the log, the outputs and the diagnostics are the same.
 --watch, after the run, waits for changes in SOURCE (and the virtual root) and
-rebuilds what changed each time, until Ctrl-C.
+rebuilds what changed each time, until Ctrl-C. `orrinfold serve` also serves DEST to a
+browser that reloads as you save (see orrinfold serve --help).
 
 Diagnostics go to standard error, progress lines and the summary to standard
 output (on a terminal, one status line redrawn in place unless -v). An error or
@@ -99,4 +101,15 @@ when any error was reported (the run completes and prints its summary) or ended
 it (work done before it stays), with --werror when any warning was reported, or
 when standard output could not be written; 2 for a usage error; 130 or 143 when
 interrupted (with --watch, 0 when stopped between two rebuilds).
+)";
+
+// The part of `orrinfold serve --help` that follows the list of options.
+inline constexpr const char* serve_help_footer = R"(
+serve builds SOURCE into DEST as a run with the same options does (only what changed
+since the last run into DEST), then watches SOURCE like --watch and serves DEST at
+http://127.0.0.1:8000/ (or the next free port). Without DEST the site is built into a
+folder of the user's cache, kept between starts. Pages are sent with a small script
+(never written to DEST): after each rebuild the browser reloads the pages whose output
+changed, swaps changed style sheets, and shows the errors and warnings of the last
+rebuild over the page until they are fixed. Ctrl-C stops watching and serving.
 )";

@@ -13,6 +13,7 @@
 #include "logo.h"
 #include "options_dialog.h"
 #include "platform/file_system.h"
+#include "preview.h"
 #include "settings.h"
 #include "site_settings.h"
 #include "user_prompts.h"
@@ -217,8 +218,12 @@ QHBoxLayout* MainWindow::make_command_buttons(QWidget* parent) {
     command_buttons->addWidget(hidden_check_);
     command_buttons->addWidget(recent_button_);
     command_buttons->addStretch();
-    for (QPushButton* b : {convert_button_, watch_button_, cancel_button_, options_button_, help_button_, exit_button_})
+    for (QPushButton* b : {convert_button_, watch_button_, cancel_button_, options_button_, help_button_, exit_button_}) {
         command_buttons->addWidget(b);
+#ifdef ORRINFOLD_HAVE_SERVE
+        if (b == watch_button_) command_buttons->addWidget(preview_button_ = make_preview_button(parent));
+#endif
+    }
     command_buttons->addStretch();
     // keeps the buttons centred
     command_buttons->addSpacing(hidden_check_->sizeHint().width() + recent_button_->sizeHint().width());
@@ -256,6 +261,16 @@ void MainWindow::connect_commands() {
         }
     });
     connect(cancel_button_, &QPushButton::clicked, this, &MainWindow::cancel);
+#ifdef ORRINFOLD_HAVE_SERVE
+    if (preview_button_)
+        connect(preview_button_, &QPushButton::toggled, this, [this](bool on) {
+            guarded([this, on] { toggle_preview(on); });
+            if (on && !preview_) {  // failed to start: the button goes up again
+                const QSignalBlocker blocker(preview_button_);
+                preview_button_->setChecked(false);
+            }
+        });
+#endif
     connect(new_button_, &QPushButton::clicked, this, [this] { guarded([this] { new_folder(); }); });
     connect(rename_button_, &QPushButton::clicked, this, [this] { guarded([this] { rename_folder(); }); });
     connect(delete_button_, &QPushButton::clicked, this, [this] { guarded([this] { delete_folder(); }); });
@@ -296,6 +311,7 @@ void MainWindow::guarded(const std::function<void()>& command) {
 }
 
 void MainWindow::update_buttons() {
+    if (preview_button_) update_preview_button();
     const bool source_ok = source_tree_->has_selection() && is_directory(source_tree_->selected_path());
     const bool destination_ok = destination_tree_->has_selection() && is_directory(destination_tree_->selected_path());
     const bool changeable = destination_ok && !destination_tree_->top_level_selected() &&
@@ -393,6 +409,7 @@ void MainWindow::reload_trees() {
 }
 
 void MainWindow::closeEvent(QCloseEvent* event) {
+    preview_.reset();  // stops serving
     stop_run();  // after the current file; the run's end is then reported as cancelled
     event->accept();
 }

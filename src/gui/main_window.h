@@ -11,6 +11,7 @@
 class ConversionRun;
 class FoldersTree;
 class LogList;
+class Preview;
 class ProblemsView;
 class QCheckBox;
 class QGroupBox;
@@ -35,7 +36,8 @@ public:
     explicit MainWindow(QWidget* parent = nullptr);
     ~MainWindow() override;
 
-    bool is_converting() const { return run_ != nullptr; }
+    // A run, a watch or a preview goes on.
+    bool is_converting() const { return run_ != nullptr || preview_ != nullptr; }
 
 signals:
     // A run ended, well or not; the log and the buttons are up to date.
@@ -51,6 +53,10 @@ private:
     QHBoxLayout* make_command_buttons(QWidget* parent);
     void connect_commands();
     void update_buttons();
+    // The Preview button (preview.cpp): a watch whose destination is served to the browser.
+    QPushButton* make_preview_button(QWidget* parent);
+    void toggle_preview(bool on);
+    void update_preview_button();
     // Starts a run; a watching one does only what changed and goes on until stopped.
     void convert(bool watch = false);
     void cancel();
@@ -118,4 +124,6 @@ private:
     QTimer* progress_timer_;
     GUICompileLog* log_;
     std::unique_ptr<ConversionRun> run_;
+    QPushButton* preview_button_ = nullptr;  // none in builds without the preview server
+    std::unique_ptr<Preview> preview_;
 };

@@ -1,7 +1,7 @@
 #!/bin/sh
 # The man pages, the shell completions, the desktop entry and the AppStream metadata.
-#   docs_test.sh options ORRINFOLD [ORRINFOLD_GUI]   every option either program prints in its
-#       --help is in its man page and in each completion file, and they name no other option
+#   docs_test.sh options ORRINFOLD [ORRINFOLD_GUI]   every option either program (and
+#       `orrinfold serve`) prints in its --help is in its man page and in each completion file, and they name no other option
 #   docs_test.sh validate                            the pages render without warnings, the
 #       completions parse, desktop-file-validate and appstreamcli find nothing (77: a tool is missing)
 set -u
@@ -32,7 +32,7 @@ same_options() {  # file, options
 
 case ${1:-} in
 options)
-    cli=$(help_options "$2")
+    cli=$( { help_options "$2"; help_options "$2" serve; } | sort -u)
     [ -n "$cli" ] || fail "no options in $2 --help"
     for file in orrinfold.1 completions/orrinfold.bash completions/_orrinfold completions/orrinfold.fish; do
         same_options "$packaging/$file" "$cli"

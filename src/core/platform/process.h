@@ -18,3 +18,8 @@ enum class standard_stream_t { output, error };
 // Whether the stream is a terminal that shows colours and a line redrawn in place (a POSIX
 // terminal; on Windows a console, switched here to read ANSI sequences, else false).
 bool is_terminal(standard_stream_t stream) noexcept;
+
+// Opens url in the user's browser without waiting for it: $BROWSER when set (run by the
+// shell, with the URL as its last word), else the desktop's opener (xdg-open; on Windows the
+// shell's handler for the URL). False when the opener could not be started.
+bool open_in_browser(const std::string& url) noexcept;

@@ -45,3 +45,14 @@ bool is_terminal(standard_stream_t stream) noexcept {
     constexpr DWORD virtual_terminal = 0x0004;  // ENABLE_VIRTUAL_TERMINAL_PROCESSING
     return (mode & virtual_terminal) != 0 || ::SetConsoleMode(handle, mode | virtual_terminal) != 0;
 }
+
+bool open_in_browser(const std::string& url) noexcept {
+    try {
+        const std::wstring wide = win32::widen(url);
+        const auto result = reinterpret_cast<INT_PTR>(
+            ::ShellExecuteW(nullptr, L"open", wide.c_str(), nullptr, nullptr, SW_SHOWNORMAL));
+        return result > 32;  // the documented threshold of success
+    } catch (...) {
+        return false;
+    }
+}

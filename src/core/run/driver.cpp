@@ -97,7 +97,8 @@ watch_outcome_t RunDriver::watch() {
         // The destination is made first, so that it can be left out: its outputs must not wake the watch.
         make_directories(request_.destination);
         watch_folders(
-            folders, {real_path(request_.destination)}, default_quiet_ms, control_.cancel, rebuild,
+            folders, {real_path(request_.destination)}, request_.quiet_ms > 0 ? request_.quiet_ms : default_quiet_ms,
+            control_.cancel, rebuild,
             [&] {
                 rebuild();
                 request_.preferences.rebuild = SSIDirectoryPreferences::rebuild_t::changed;

@@ -22,6 +22,7 @@ struct run_request_t {
     bool werror = false;           // warnings too make the status 1, as errors always do
     bool stop_on_signals = false;  // SIGINT and SIGTERM stop the run between two files
     bool count_files = false;      // count the files beside each run, for a progress bar
+    int quiet_ms = 0;              // a watch's wait for quiet after a change (0: the usual)
 };
 
 enum class run_end_t { finished, cancelled, failed };

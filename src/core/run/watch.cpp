@@ -2,6 +2,7 @@
 
 #include "base/compile_log.h"
 #include "base/exceptions.h"
+#include "platform/directory.h"
 #include "platform/file_system.h"
 #include "platform/watcher.h"
 #include "ssi/preferences.h"
@@ -133,4 +134,41 @@ void watch_folders(const std::vector<std::string>& folders, const std::vector<st
         // A folder gone meanwhile is told of, and waited for, at the top of the loop.
         if (!stop.load() && watch.gone() == nullptr) rebuild();
     }
+}
+
+OutputTracker::OutputTracker(std::string destination) : destination_(std::move(destination)) {}
+
+// Files below relative (a folder of the destination, "" for itself) into into; folders that
+// cannot be read are passed over: a rebuild may be removing them meanwhile.
+void OutputTracker::scan(const std::string& relative, std::map<std::string, stamp_t>& into) const {
+    const std::string folder = relative.empty() ? destination_ : destination_ + "/" + relative;
+    try {
+        Directory listing(folder);
+        std::string name;
+        while (listing.next(name)) {
+            if (is_temporary_name(name)) continue;
+            const std::string path = relative.empty() ? name : relative + "/" + name;
+            const file_status_t status = lstat_path(destination_ + "/" + path);
+            if (status.kind == file_kind_t::directory)
+                scan(path, into);
+            else if (status.kind == file_kind_t::regular)
+                into[path] = {status.identity, status.size, status.modified, status.modified_nanoseconds};
+        }
+    } catch (const os_exception&) {
+        // Gone or unreadable: nothing of it is served either.
+    }
+}
+
+output_changes_t OutputTracker::update() {
+    std::map<std::string, stamp_t> now;
+    scan("", now);
+    output_changes_t changes;
+    for (const auto& [path, stamp] : now) {
+        const auto before = files_.find(path);
+        if (before == files_.end() || !(before->second == stamp)) changes.written.push_back(path);
+    }
+    for (const auto& entry : files_)
+        if (!now.contains(entry.first)) changes.removed.push_back(entry.first);
+    files_ = std::move(now);
+    return changes;
 }

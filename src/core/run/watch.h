@@ -1,7 +1,11 @@
 #pragma once
 
+#include "platform/file_system.h"
+
 #include <atomic>
+#include <cstdint>
 #include <functional>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -29,3 +33,32 @@ std::vector<std::string> watched_folders(const std::string& source, const SSIDir
 void watch_folders(const std::vector<std::string>& folders, const std::vector<std::string>& excluded, int quiet_ms,
                    const std::atomic<bool>& stop, const std::function<void()>& rebuild,
                    const std::function<void()>& ready = {}, CompileLogBase* log = nullptr);
+
+// The outputs one rebuild wrote or removed, as paths relative to the destination ("a/b.html").
+struct output_changes_t {
+    std::vector<std::string> written;
+    std::vector<std::string> removed;
+};
+
+// Tells, after each rebuild, which outputs in a destination changed since the last look: a
+// file renamed into place has a new identity, so a rewrite is seen even within one clock tick.
+// Links and folders are not outputs. For front ends that follow a watch (a preview server).
+class OutputTracker {
+public:
+    explicit OutputTracker(std::string destination);
+    // Looks at the destination again; the first call reports every file as written.
+    output_changes_t update();
+
+private:
+    struct stamp_t {
+        file_identity_t identity;
+        std::uint64_t size = 0;
+        std::int64_t modified = 0;
+        long modified_nanoseconds = 0;
+        bool operator==(const stamp_t&) const = default;
+    };
+    void scan(const std::string& relative, std::map<std::string, stamp_t>& into) const;
+
+    std::string destination_;
+    std::map<std::string, stamp_t> files_;
+};
