@@ -33,7 +33,8 @@ bench: build
 	./$(BUILD)/bench/engine_bench
 	./$(BUILD)/bench/site_bench
 	./$(BUILD)/bench/pathological_bench
-	./$(BUILD)/bench/rebuild_bench
+	./$(BUILD)/bench/rebuild_bench --preset medium
+	./$(BUILD)/bench/rebuild_bench --preset large
 	if [ -x ./$(BUILD)/bench/gui_bench ]; then ./$(BUILD)/bench/gui_bench; fi
 
 # Random sites through a real Apache 2.4 and through --dialect apache, page by page

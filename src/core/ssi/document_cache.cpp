@@ -23,3 +23,15 @@ void DocumentCache::store(const std::string& path, const file_status_t& status,
     total_ += text->size();
     entries_.emplace(path, entry_t{status, std::move(text)});
 }
+
+file_status_t DocumentCache::status(const std::string& path) {
+    {
+        const std::shared_lock lock(mutex_);
+        if (const auto found = statuses_.find(path); found != statuses_.end()) return found->second;
+    }
+    // Two workers may both look at a file first: both see the same, and one of them is kept.
+    lookups_.fetch_add(1, std::memory_order_relaxed);
+    const file_status_t status = stat_path(path);
+    const std::unique_lock lock(mutex_);
+    return statuses_.emplace(path, status).first->second;
+}

@@ -2,6 +2,7 @@
 
 #include "platform/clock.h"
 #include "platform/file_system.h"
+#include "ssi/document_cache.h"
 
 // Both read the file's status without opening it, so they work on the document being converted.
 
@@ -10,7 +11,7 @@ void SSIParser::do_fsize(SSIParser& parser, const Command& command) {
     const resolved_path_t target = resolve_path(parser, command);
     parser.run_located(target, [&] {
         parser.require_readable(target.path);
-        status = stat_path(target.path);
+        status = parser.state_->cache != nullptr ? parser.state_->cache->status(target.path) : stat_path(target.path);
         parser.depends_on(target.path, status);
     });
     parser.write(format_size(status.size, parser.size_format_));
@@ -21,7 +22,7 @@ void SSIParser::do_flastmod(SSIParser& parser, const Command& command) {
     const resolved_path_t target = resolve_path(parser, command);
     parser.run_located(target, [&] {
         parser.require_readable(target.path);
-        status = stat_path(target.path);
+        status = parser.state_->cache != nullptr ? parser.state_->cache->status(target.path) : stat_path(target.path);
         parser.depends_on(target.path, status);
     });
     parser.write(format_time(parser.time_format_, local_time(status.modified)));
