@@ -54,6 +54,8 @@ void convert_job(const run_settings_t& settings, run_state_t& state, CompileLogB
     parser_state.site_folder = settings.source;
     parser_state.site_prefix = settings.prefix;
     parser_state.dependencies = dependencies;
+    parser_state.page_path = job.source_path;
+    parser_state.page_status = job.status;
     convert_into(outputs, job.source_path, job.output_path, settings.preferences, parser_state, log,
                  settings.link_rewriter(), job.relative_path, job.status.permissions, job.fresh);
     if (settings.preferences.redirects && job.output_name != job.name && !settings.preferences.check)

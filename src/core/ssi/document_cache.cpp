@@ -29,9 +29,10 @@ file_status_t DocumentCache::status(const std::string& path) {
         const std::shared_lock lock(mutex_);
         if (const auto found = statuses_.find(path); found != statuses_.end()) return found->second;
     }
-    // Two workers may both look at a file first: both see the same, and one of them is kept.
-    lookups_.fetch_add(1, std::memory_order_relaxed);
-    const file_status_t status = stat_path(path);
+    // Looked at under the lock, so that two workers asking first still look once: a run
+    // looks at a few hundred such files at most, so the others seldom wait.
     const std::unique_lock lock(mutex_);
-    return statuses_.emplace(path, status).first->second;
+    if (const auto found = statuses_.find(path); found != statuses_.end()) return found->second;
+    lookups_.fetch_add(1, std::memory_order_relaxed);
+    return statuses_.emplace(path, stat_path(path)).first->second;
 }
