@@ -199,6 +199,8 @@ void Incremental::record(const std::string& relative, manifest_entry_t entry,
     // A file read twice by one page (an include that is also an fsize target) counts once.
     entry.dependencies.clear();
     for (const manifest_entry_t::file_t& dependency : dependencies) {
+        // The page itself (its own flastmod): the source's stamp already stands for it.
+        if (dependency.stamp == entry.source) continue;
         const std::uint32_t place = current_.add_dependency(dependency);
         if (std::find(entry.dependencies.begin(), entry.dependencies.end(), place) == entry.dependencies.end())
             entry.dependencies.push_back(place);
