@@ -33,7 +33,8 @@ bench: build
 	./$(BUILD)/bench/engine_bench
 	./$(BUILD)/bench/site_bench
 	./$(BUILD)/bench/pathological_bench
-	./$(BUILD)/bench/rebuild_bench
+	./$(BUILD)/bench/rebuild_bench --preset medium
+	./$(BUILD)/bench/rebuild_bench --preset large
 	python3 bench/serve_bench.py ./$(BUILD)/orrinfold examples/site
 	if [ -x ./$(BUILD)/bench/gui_bench ]; then ./$(BUILD)/bench/gui_bench; fi
 

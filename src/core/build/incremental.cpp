@@ -20,8 +20,7 @@ constexpr std::uint64_t larger_than_written = 64;
 Incremental::Incremental(const std::string& folder, const std::string& destination,
                          const std::string& resolved_destination, const file_identity_t& identity, std::string options,
                          bool reuse, CompileLogBase& log, const std::function<std::uint64_t()>& site_files, bool dry)
-    : folder_(folder), path_(manifest_path(folder, identity)), destination_(destination), reuse_(reuse), dry_(dry),
-      saved_(std::chrono::steady_clock::now()) {
+    : folder_(folder), path_(manifest_path(folder, identity)), destination_(destination), reuse_(reuse), dry_(dry) {
     // The destination folder itself is locked, so that runs keeping their records in other
     // state folders still meet.
     destination_lock_ = FileLock::try_lock_folder(destination);
@@ -33,10 +32,30 @@ Incremental::Incremental(const std::string& folder, const std::string& destinati
     if (!lock_)
         raise(destination_busy("Another run is writing to " + destination + " (it holds " + lock_path +
                                  "); try again when it has finished"));
-    if (!dry_) remove_stale_temporaries(folder);
+    if (!dry_) {  // a dry run reads the record as it is and writes nothing
+        remove_stale_temporaries(folder);
+        fold_journal(log);
+    }
     read_record(resolved_destination, options, log, site_files);
     current_.destination = resolved_destination;
     current_.options = std::move(options);
+    if (!dry_) journal_.emplace(Journal::path_for(path_), current_.destination, current_.options);
+}
+
+void Incremental::fold_journal(CompileLogBase& log) {
+    const std::string journal = Journal::path_for(path_);
+    try {
+        if (!try_stat_path(journal)) return;
+        // Read whole only when of a size a record of a site may have; else the record's own check says why.
+        constexpr std::uint64_t limit = std::uint64_t{1} << 32;
+        Manifest record = Manifest::read(path_, limit).value_or(Manifest());
+        if (Journal::fold(journal, record)) record.write(path_);
+    } catch (const std::runtime_error& e) {
+        // The record as it was still tells outputs rewritten since from unchanged ones.
+        log.warning(std::string("Cannot fold the journal of the last run into its record (") + e.what() +
+                    "); what it finished is done again");
+    }
+    remove_file(journal);
 }
 
 void Incremental::read_record(const std::string& resolved_destination, const std::string& options,
@@ -184,6 +203,8 @@ void Incremental::record(const std::string& relative, manifest_entry_t entry,
     // A file read twice by one page (an include that is also an fsize target) counts once.
     entry.dependencies.clear();
     for (const manifest_entry_t::file_t& dependency : dependencies) {
+        // The page itself (its own flastmod): the source's stamp already stands for it.
+        if (dependency.stamp == entry.source) continue;
         const std::uint32_t place = current_.add_dependency(dependency);
         if (std::find(entry.dependencies.begin(), entry.dependencies.end(), place) == entry.dependencies.end())
             entry.dependencies.push_back(place);
@@ -195,8 +216,8 @@ void Incremental::record(const std::string& relative, manifest_entry_t entry,
                 std::none_of(entry.outputs.begin(), entry.outputs.end(),
                              [&output](const manifest_entry_t::file_t& now) { return now.path == output.path; }))
                 current_.leftovers.push_back(output);
-    current_.entries.insert_or_assign(relative, std::move(entry));
-    ++since_saved_;
+    const auto [at, added] = current_.entries.insert_or_assign(relative, std::move(entry));
+    if (journal_) journal_->append(relative, at->second, current_);
 }
 
 void Incremental::record_failure(const std::string& relative) {
@@ -215,19 +236,18 @@ void Incremental::save() const {
 }
 
 void Incremental::save_if_due() noexcept {
-    using namespace std::chrono_literals;
-    if (save_failed_ || since_saved_ < 500 || std::chrono::steady_clock::now() - saved_ < 2s) return;
-    try {
-        save();
-    } catch (...) {
-        // The record is saved at the end, which reports what stands in the way.
-        save_failed_ = true;
-    }
-    since_saved_ = 0;
-    saved_ = std::chrono::steady_clock::now();
+    if (journal_) journal_->flush();
 }
 
 void Incremental::finish(bool complete, CompileLogBase& log, std::uint64_t& removed) {
+    // Whatever becomes of the record, the journal's entries are in it or never will be.
+    struct drop_journal_t {
+        std::optional<Journal>& journal;
+        ~drop_journal_t() {
+            if (journal) journal->remove();
+            journal.reset();
+        }
+    } drop{journal_};
     for (const std::string& warning : std::exchange(warnings_, {})) log.warning(warning);
     if (!complete) {
         save();

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "build/journal.h"
 #include "build/manifest.h"
 #include "platform/file_lock.h"
 
@@ -58,9 +59,10 @@ public:
                 const std::vector<manifest_entry_t::file_t>& dependencies = {});
     // A file that failed: its earlier output stays, and it is done again next time.
     void record_failure(const std::string& relative);
-    // Saves the record every few hundred files (and a few seconds), so that an interrupted run
-    // keeps what it did. Never throws: a record that cannot be saved (a full disk, a folder
-    // made read-only) is not tried again until the end of the run, which reports it.
+    // Writes the journal of the files recorded since the last call, about once a second, so
+    // that a run killed keeps what it did; the record itself is written once, at the end.
+    // Never throws: a journal that cannot be written (a full disk, a folder made read-only)
+    // is given up, and the end of the run reports what stands in the way of the record.
     void save_if_due() noexcept;
 
     // Ends the run. After a whole walk, outputs of earlier runs that this run neither wrote
@@ -84,6 +86,8 @@ private:
     // outputs behind a folder that is now a link are left, with a warning in warnings_.
     removal_t remove_output(const manifest_entry_t::file_t& output, bool folder);
     bool dependency_unchanged(std::uint32_t place);
+    // A journal left by a run that was killed goes into the record before it is read.
+    void fold_journal(CompileLogBase& log);
     // Saves what holds now: this run's entries, and the earlier ones it has not replaced.
     void save() const;
 
@@ -97,12 +101,10 @@ private:
     bool reuse_ = false;
     bool dry_ = false;
     bool moved_ = false;         // the record names another destination: nothing is removed
-    bool save_failed_ = false;   // a save during the run failed: the next is the one at the end
     std::vector<std::string> warnings_;  // found by the walk's removals, logged at the end
     std::vector<signed char> dependencies_;  // by place in the earlier table: 1 unchanged, 0 changed, -1 not looked at
     std::size_t kept_ = 0;                   // earlier entries found to hold
-    std::size_t since_saved_ = 0;
-    std::chrono::steady_clock::time_point saved_;
+    std::optional<Journal> journal_;
 };
 
 // Refuses a state folder inside the source or the destination (with every link resolved, and

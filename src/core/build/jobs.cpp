@@ -54,6 +54,8 @@ void convert_job(const run_settings_t& settings, run_state_t& state, CompileLogB
     parser_state.site_folder = settings.source;
     parser_state.site_prefix = settings.prefix;
     parser_state.dependencies = dependencies;
+    parser_state.page_path = job.source_path;
+    parser_state.page_status = job.status;
     convert_into(outputs, job.source_path, job.output_path, job.preferences ? *job.preferences : settings.preferences,
                  parser_state, log,
                  settings.link_rewriter(), job.relative_path, job.status.permissions, job.fresh);
@@ -72,22 +74,25 @@ void copy_job(const run_settings_t& settings, CompileLogBase& log, const file_jo
         if (changed)
             write_text_file(outputs, job.destination_path, *changed, read_status.permissions, job.fresh);
         else
-            write_copy(outputs.open(job.destination_path, true), text, read_status);
+            write_copy(outputs.open(job.destination_path, true, read_status.permissions, job.fresh), text, read_status);
         return;
     }
-    copy_file(job.source_path, outputs.open(job.destination_path, true));
+    copy_file(job.source_path, outputs.open(job.destination_path, true, job.status.permissions, job.fresh));
 }
 
 // What the record keeps of a file just done. Its source's status is the one the walk read
 // before the work: a source changed while it was read no longer matches it next time.
-manifest_entry_t record_of(const Incremental& incremental, const file_job_t& job,
-                           const page_dependencies_t& dependencies, bool reported) {
+manifest_entry_t record_of(const run_settings_t& settings, const Incremental& incremental, const file_job_t& job,
+                           const StagedOutputs& outputs, const page_dependencies_t& dependencies, bool reported) {
     manifest_entry_t entry;
     entry.kind = job.convert ? manifest_entry_t::kind_t::converted : manifest_entry_t::kind_t::copied;
     entry.source = stamp_of(job.status);
     entry.rebuild = dependencies.uses_time || reported;
     for (const std::string& output : job.outputs) {
-        const std::optional<file_stamp_t> stamp = incremental.output_stamp(output);
+        // Read through the output's descriptor when it was written: no path is looked up again.
+        const std::optional<file_status_t> placed = outputs.placed(settings.destination_root + "/" + output);
+        const std::optional<file_stamp_t> stamp =
+            placed ? std::optional(stamp_of(*placed)) : incremental.output_stamp(output);
         entry.rebuild = entry.rebuild || !stamp;
         entry.outputs.push_back({output, stamp.value_or(file_stamp_t{})});
     }
@@ -127,8 +132,9 @@ void finish_file(const run_settings_t& settings, run_state_t& state, file_result
     if (result.done) {
         std::vector<manifest_entry_t::file_t> read;
         for (const auto& [path, status] : result.dependencies.files) read.push_back({path, stamp_of(status)});
-        state.incremental->record(job.key, record_of(*state.incremental, job, result.dependencies, result.reported),
-                                  read);
+        state.incremental->record(
+            job.key, record_of(settings, *state.incremental, job, result.outputs, result.dependencies, result.reported),
+            read);
     } else {
         state.incremental->record_failure(job.key);
     }
@@ -216,7 +222,7 @@ void convert_into(StagedOutputs& outputs, const std::string& source, const std::
         write_text_file(outputs, destination, changed ? *changed : in_memory.text(), permissions, fresh);
         return;
     }
-    OutputFile& output = outputs.open(destination, fresh);
+    OutputFile& output = outputs.open(destination, fresh, permissions, fresh);
     {
         DocumentOutput buffered(&output.file());
         SSIParser parser(source, buffered, preferences, state, log);

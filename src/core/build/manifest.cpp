@@ -1,5 +1,7 @@
 #include "build/manifest.h"
 
+#include "build/manifest_text.h"
+
 #include "base/exceptions.h"
 #include "base/text.h"
 #include "platform/directory.h"
@@ -19,6 +21,9 @@
 namespace {
 constexpr std::string_view header = "orrinfold-manifest 2";
 constexpr std::string_view suffix = ".manifest";
+}  // namespace
+
+namespace manifest_text {
 
 // Paths may hold any byte but NUL: the few that would end a field or a line are escaped.
 void append_escaped(std::string& out, std::string_view text) {
@@ -80,13 +85,6 @@ file_stamp_t parse_stamp(std::string_view text) {
     return stamp;
 }
 
-// A line's fields, separated by tabs: at most five (more is an error).
-struct fields_t {
-    std::array<std::string_view, 5> part;
-    std::size_t size = 0;
-    std::string_view operator[](std::size_t i) const { return part[i]; }
-};
-
 fields_t fields(std::string_view line) {
     fields_t parts;
     for (std::size_t start = 0;;) {
@@ -97,7 +95,9 @@ fields_t fields(std::string_view line) {
         start = tab + 1;
     }
 }
-}  // namespace
+}  // namespace manifest_text
+
+using namespace manifest_text;
 
 file_stamp_t stamp_of(const file_status_t& status) {
     return {status.identity, status.size, status.modified, status.modified_nanoseconds};
@@ -278,6 +278,7 @@ void prune_manifests(const std::string& folder) {
             if (status && status->kind == file_kind_t::directory && manifest_path(folder, status->identity) == path)
                 continue;
             remove_file(path);
+            remove_file(stem + ".journal");
             remove_file(stem + ".lock");
         } catch (const std::runtime_error&) {
             // Another run's business, or unreadable: left as it is.

@@ -11,13 +11,13 @@ StagedOutputs::StagedOutputs(StagedOutputs&&) noexcept = default;
 StagedOutputs& StagedOutputs::operator=(StagedOutputs&&) noexcept = default;
 StagedOutputs::~StagedOutputs() = default;
 
-OutputFile& StagedOutputs::open(const std::string& target, bool fresh) {
-    outputs_.push_back({std::make_unique<OutputFile>(target), fresh});
+OutputFile& StagedOutputs::open(const std::string& target, bool fresh, std::optional<unsigned> mode, bool empty) {
+    outputs_.push_back({std::make_unique<OutputFile>(target, mode, empty), fresh});
     return *outputs_.back().file;
 }
 
 void StagedOutputs::close() {
-    for (staged_t& output : outputs_) output.file->file().close();
+    for (staged_t& output : outputs_) output.file->close();
 }
 
 void StagedOutputs::commit() {
@@ -26,13 +26,21 @@ void StagedOutputs::commit() {
             output.file->commit();
         else
             output.file->commit_if_changed();
+        if (const std::optional<file_status_t>& status = output.file->placed_status())
+            placed_.emplace_back(output.file->file().path(), *status);
     }
     outputs_.clear();
 }
 
+std::optional<file_status_t> StagedOutputs::placed(const std::string& target) const {
+    for (const auto& [path, status] : placed_)
+        if (path == target) return status;
+    return std::nullopt;
+}
+
 void write_text_file(StagedOutputs& outputs, const std::string& path, const std::string& text,
                      std::optional<unsigned> permissions, bool fresh) {
-    OutputFile& output = outputs.open(path, fresh);
+    OutputFile& output = outputs.open(path, fresh, permissions, fresh);
     output.file().write(text.data(), text.size());
     if (permissions) output.set_permissions(*permissions);
 }

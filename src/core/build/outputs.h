@@ -1,10 +1,12 @@
 #pragma once
 
 #include "html/links.h"
+#include "platform/file_system.h"
 
 #include <memory>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 class CompileLogBase;
@@ -21,13 +23,17 @@ public:
     // Outputs never committed go, with their temporary files.
     ~StagedOutputs();
 
-    // A new output for target. An output already holding the same bytes is left as it is, so
-    // that its time stays, unless fresh says there is none (a folder this run made).
-    OutputFile& open(const std::string& target, bool fresh);
-    // Closes the files written, so that a file waiting for its turn holds no descriptor.
+    // A new output for target, with the permission bits mode gives (else a new file's). An
+    // output already holding the same bytes is left as it is, so that its time stays, unless
+    // fresh says to replace it all the same; empty says nothing stands at target (a folder this
+    // run made), so that the output needs no temporary name.
+    OutputFile& open(const std::string& target, bool fresh, std::optional<unsigned> mode = {}, bool empty = false);
+    // Closes the files written, so that a file waiting for its turn holds few descriptors.
     void close();
     // Puts every output in its target's place, in the order they were opened.
     void commit();
+    // The status of the output put at target (or kept there) by commit, if it was one of these.
+    std::optional<file_status_t> placed(const std::string& target) const;
 
 private:
     struct staged_t {
@@ -35,6 +41,7 @@ private:
         bool fresh = false;
     };
     std::vector<staged_t> outputs_;
+    std::vector<std::pair<std::string, file_status_t>> placed_;
 };
 
 // Writes text as the output for path, with the permission bits given (else the default ones).

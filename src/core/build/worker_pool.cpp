@@ -2,7 +2,16 @@
 
 #include "platform/thread.h"
 
-WorkerPool::WorkerPool(unsigned threads, std::size_t stack_bytes) : capacity_(std::size_t{4} * threads) {
+#include <algorithm>
+#include <vector>
+
+namespace {
+// A worker takes at most this many pieces of work at once: fewer trips through the lock,
+// while the other workers still get their share of a short queue.
+constexpr std::size_t batch = 4;
+}  // namespace
+
+WorkerPool::WorkerPool(unsigned threads, std::size_t stack_bytes) : capacity_(std::size_t{8} * threads), workers_(std::max(1u, threads)) {
     if (threads <= 1) return;
     try {
         for (unsigned i = 0; i < threads; ++i)
@@ -28,15 +37,26 @@ void WorkerPool::submit(std::function<void()> work) {
         return;
     }
     std::unique_lock lock(mutex_);
-    room_.wait(lock, [this] { return queue_.size() < capacity_; });
+    if (queue_.size() >= capacity_) {
+        // The workers are busy: the caller does this piece itself instead of waiting.
+        lock.unlock();
+        ++run_by_caller_;
+        run(work);
+        return;
+    }
     queue_.push_back(std::move(work));
+    // A queue that already held work has a worker on its way to it: whoever takes it wakes
+    // another for what it leaves.
+    const bool wake = idle_ > 0 && queue_.size() == 1;
     lock.unlock();
-    work_ready_.notify_one();
+    if (wake) work_ready_.notify_one();
 }
 
 void WorkerPool::wait() {
     std::unique_lock lock(mutex_);
-    room_.wait(lock, [this] { return queue_.empty() && running_ == 0; });
+    waiting_ = true;
+    done_.wait(lock, [this] { return queue_.empty() && running_ == 0; });
+    waiting_ = false;
 }
 
 std::exception_ptr WorkerPool::failure() {
@@ -44,27 +64,45 @@ std::exception_ptr WorkerPool::failure() {
     return failure_;
 }
 
+void WorkerPool::run(std::function<void()>& work) {
+    std::exception_ptr failure;
+    try {
+        work();
+    } catch (...) {
+        failure = std::current_exception();
+    }
+    work = nullptr;
+    if (failure) {
+        const std::lock_guard lock(mutex_);
+        if (!failure_) failure_ = failure;
+    }
+}
+
 void WorkerPool::serve() {
+    std::vector<std::function<void()>> taken;
     std::unique_lock lock(mutex_);
     for (;;) {
-        work_ready_.wait(lock, [this] { return !queue_.empty() || ending_; });
-        if (queue_.empty()) return;
-        std::function<void()> work = std::move(queue_.front());
-        queue_.pop_front();
-        ++running_;
-        lock.unlock();
-        room_.notify_all();
-        std::exception_ptr failure;
-        try {
-            work();
-            work = nullptr;
-        } catch (...) {
-            failure = std::current_exception();
-            work = nullptr;
+        if (queue_.empty() && !ending_) {
+            ++idle_;
+            work_ready_.wait(lock, [this] { return !queue_.empty() || ending_; });
+            --idle_;
         }
+        if (queue_.empty()) return;
+        // A share of what waits: the other workers take the rest.
+        const std::size_t take = std::min(batch, (queue_.size() + workers_ - 1) / workers_);
+        for (std::size_t i = 0; i < take; ++i) {
+            taken.push_back(std::move(queue_.front()));
+            queue_.pop_front();
+        }
+        running_ += taken.size();
+        // Work left over goes to an idle worker, if there is one.
+        const bool wake = !queue_.empty() && idle_ > 0;
+        lock.unlock();
+        if (wake) work_ready_.notify_one();
+        for (std::function<void()>& work : taken) run(work);
         lock.lock();
-        if (failure && !failure_) failure_ = failure;
-        --running_;
-        if (queue_.empty() && running_ == 0) room_.notify_all();
+        running_ -= taken.size();
+        taken.clear();
+        if (waiting_ && queue_.empty() && running_ == 0) done_.notify_all();
     }
 }

@@ -12,9 +12,12 @@
 class StackThread;
 
 // Threads that take work in the order it is given. With one thread, work runs at once on the
-// caller's thread instead, exactly as without a pool. submit waits while the queue is full, so
-// a walk far ahead of its workers holds a bounded number of files. Work that throws all the
-// same is kept from ending the program: its first failure is kept for failure().
+// caller's thread instead, exactly as without a pool. When the queue is full, submit runs the
+// work on the caller's thread rather than waiting, so a walk far ahead of its workers holds a
+// bounded number of files and its thread is never idle. Workers take a few pieces at a time
+// and are woken only when one is idle, so that handing work on costs no system call while
+// they are busy. Work that throws all the same is kept from ending the program: its first
+// failure is kept for failure().
 class WorkerPool {
 public:
     WorkerPool(unsigned threads, std::size_t stack_bytes);
@@ -29,16 +32,25 @@ public:
     // What the first piece of work that threw on a worker threw, if any.
     std::exception_ptr failure();
 
+    // How many pieces of work submit ran on the caller's thread, the queue being full.
+    std::size_t run_by_caller() const noexcept { return run_by_caller_; }
+
 private:
     void serve();
+    // Runs work, keeping its failure; false when it threw.
+    void run(std::function<void()>& work);
 
     std::mutex mutex_;
     std::condition_variable work_ready_;  // queued work, or the end
-    std::condition_variable room_;        // room in the queue, or all done
+    std::condition_variable done_;        // all done, for wait()
     std::deque<std::function<void()>> queue_;
     std::size_t capacity_;
+    std::size_t workers_;  // how many threads were asked for: each takes its share of the queue
     std::size_t running_ = 0;
+    std::size_t idle_ = 0;        // workers waiting for work
+    bool waiting_ = false;        // wait() is waiting
     bool ending_ = false;
+    std::size_t run_by_caller_ = 0;  // changed by the caller's thread only
     std::exception_ptr failure_;
     std::vector<std::unique_ptr<StackThread>> threads_;
 };

@@ -3,8 +3,11 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 #include <utility>
+
+#include "platform/file_system.h"
 
 // Owns one open file descriptor (a HANDLE on Windows) for as long as the object lives.
 class File {
@@ -63,6 +66,11 @@ bool same_bytes(File& a, File& b);
 class OutputFile {
 public:
     explicit OutputFile(const std::string& target);
+    // The same, created with the permission bits mode gives (so that none need changing later),
+    // and, when fresh says nothing stands at target (a folder this run made), as an unnamed
+    // file linked into place at commit where the system has them (Linux's O_TMPFILE): no
+    // temporary name is made, and none is left by a run that is killed.
+    OutputFile(const std::string& target, std::optional<unsigned> mode, bool fresh);
     OutputFile(const OutputFile&) = delete;
     OutputFile& operator=(const OutputFile&) = delete;
     // Removes the temporary file unless it was committed.
@@ -71,6 +79,12 @@ public:
     File& file() noexcept { return file_; }
     // Where the output is written until commit (a copy made by the system goes there too).
     const std::string& temporary_path() const noexcept { return temporary_; }
+    // Closes a temporary file that has a name, so that an output waiting for its turn holds no
+    // descriptor; an unnamed one stays open until commit, which it needs to be linked.
+    void close();
+    // The output's status as put in place (or kept) by commit, read through its descriptor:
+    // what the record of the run keeps, without looking the path up again.
+    const std::optional<file_status_t>& placed_status() const noexcept { return placed_; }
     // Permission bits for the output; without a call it keeps those of a new file (0666 less the umask).
     void set_permissions(unsigned mode);
     // Closes the file and puts it in the target's place.
@@ -87,4 +101,6 @@ private:
     File file_;
     int permissions_ = -1;  // what set_permissions asked for, for a kept target too; -1: nothing
     bool committed_ = false;
+    bool unnamed_ = false;  // no name until commit links it into place
+    std::optional<file_status_t> placed_;
 };

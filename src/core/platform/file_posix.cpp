@@ -5,10 +5,12 @@
 
 #include <atomic>
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <exception>
 #include <fcntl.h>
 #include <memory>
+#include <string_view>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -24,19 +26,91 @@ File::File(const std::string& path, access_t access) : path_(path) {
 }
 
 namespace {
-// A fresh file in target's folder, with the mode a new file gets. The name is this process's
-// and a counter's; O_EXCL keeps it from taking over anything already there.
-std::pair<std::string, int> make_temporary(const std::string& target) {
+// The process's umask, read once without changing it (umask() itself would, for every thread);
+// -1 where the system does not say, and modes are then set after creating.
+int process_umask() {
+    static const int mask = [] {
+        const int fd = ::open("/proc/self/status", O_RDONLY | O_CLOEXEC);
+        if (fd < 0) return -1;
+        char text[4096];
+        const ssize_t n = ::read(fd, text, sizeof text - 1);
+        ::close(fd);
+        if (n <= 0) return -1;
+        text[n] = '\0';
+        const char* at = std::strstr(text, "\nUmask:");
+        if (at == nullptr) return -1;
+        return static_cast<int>(std::strtol(at + 7, nullptr, 8)) & 0777;
+    }();
+    return mask;
+}
+
+// The mode to create a file with so that it has exactly mode at once, or -1 when it cannot
+// (special bits, or an unknown umask) and the mode is set after creating.
+int creation_mode(std::optional<unsigned> mode) {
+    if (!mode) return -1;
+    const int mask = process_umask();
+    const auto bits = static_cast<int>(*mode & 07777);
+    return mask < 0 || (bits & 07000) != 0 || (bits & mask) != 0 ? -1 : bits;
+}
+
+std::string folder_of(const std::string& target) {
+    const std::size_t slash = target.rfind('/');
+    return slash == std::string::npos ? std::string() : target.substr(0, slash + 1);
+}
+
+// A fresh file in target's folder. The name is this process's and a counter's; O_EXCL keeps
+// it from taking over anything already there.
+std::pair<std::string, int> make_temporary(const std::string& target, int mode = 0666) {
     static std::atomic<unsigned long> counter{0};
     static const auto process = static_cast<std::uint64_t>(::getpid());
-    const std::size_t slash = target.rfind('/');
-    const std::string folder = slash == std::string::npos ? std::string() : target.substr(0, slash + 1);
+    const std::string folder = folder_of(target);
     for (;;) {
         std::string name = folder + temporary_name(process, ++counter);
-        const int fd = ::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        const int fd = ::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, static_cast<mode_t>(mode));
         if (fd >= 0) return {name, fd};
         if (errno != EEXIST && errno != EINTR) throw_os_error(errno, target);
     }
+}
+
+// Whether this system's file systems gave an unnamed file once: after a refusal (an old kernel,
+// a file system without them) every output takes a name, without asking again.
+std::atomic<bool> unnamed_refused{false};
+
+constexpr std::string_view descriptor_folder = "/proc/self/fd/";
+std::string descriptor_path(int fd) { return std::string(descriptor_folder) + std::to_string(fd); }
+
+// Linking an unnamed file goes through its descriptor's path, which needs /proc.
+bool descriptors_have_paths() {
+    static const bool usable = ::access(descriptor_folder.data(), X_OK) == 0;
+    return usable;
+}
+
+// An unnamed file in target's folder, its descriptor path standing for its name; a descriptor
+// of -1 when the system has none.
+std::pair<std::string, int> make_unnamed(const std::string& target, int mode) {
+#ifdef O_TMPFILE
+    if (!unnamed_refused.load(std::memory_order_relaxed) && descriptors_have_paths()) {
+        const std::string folder = folder_of(target);
+        int fd;
+        do {
+            fd = ::open(folder.empty() ? "." : folder.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, static_cast<mode_t>(mode));
+        } while (fd < 0 && errno == EINTR);
+        if (fd >= 0) return {descriptor_path(fd), fd};
+        if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL && errno != ENOENT) throw_os_error(errno, target);
+        if (errno != ENOENT) unnamed_refused = true;
+    }
+#endif
+    (void)target;
+    (void)mode;
+    return {std::string(), -1};
+}
+
+std::pair<std::string, int> make_output(const std::string& target, std::optional<unsigned> mode, bool fresh) {
+    const int created = creation_mode(mode);
+    const int open_mode = created < 0 ? 0666 : created;
+    if (fresh)
+        if (std::pair<std::string, int> file = make_unnamed(target, open_mode); file.second >= 0) return file;
+    return make_temporary(target, open_mode);
 }
 }  // namespace
 
@@ -45,18 +119,71 @@ OutputFile::OutputFile(const std::string& target) : OutputFile(target, make_temp
 OutputFile::OutputFile(const std::string& target, std::pair<std::string, int> temporary)
     : temporary_(std::move(temporary.first)), file_(target, temporary.second) {}
 
+OutputFile::OutputFile(const std::string& target, std::optional<unsigned> mode, bool fresh)
+    : OutputFile(target, make_output(target, mode, fresh)) {
+    unnamed_ = temporary_.starts_with(descriptor_folder);
+    const int created = creation_mode(mode);
+    if (created >= 0)
+        permissions_ = created;
+    else if (mode)
+        set_permissions(*mode);
+}
+
 OutputFile::~OutputFile() {
-    if (!committed_) ::unlink(temporary_.c_str());
+    if (!committed_ && !unnamed_) ::unlink(temporary_.c_str());
 }
 
 void OutputFile::set_permissions(unsigned mode) {
+    if (permissions_ == static_cast<int>(mode & 07777)) return;  // created with them
     if (::fchmod(file_.native_handle(), static_cast<mode_t>(mode & 07777)) != 0) throw_os_error(errno, file_.path());
     permissions_ = static_cast<int>(mode & 07777);
 }
 
-void OutputFile::commit() {
+namespace {
+// The status of an output about to be put in place (a rename keeps all of it). A folder whose
+// default access list stands for the umask may have made it with other bits than it was
+// created with: those asked for are given now.
+file_status_t settled_status(File& file, int permissions) {
+    file_status_t status = stat_file(file);
+    if (permissions >= 0 && status.permissions != static_cast<unsigned>(permissions)) {
+        if (::fchmod(file.native_handle(), static_cast<mode_t>(permissions)) != 0) throw_os_error(errno, file.path());
+        status.permissions = static_cast<unsigned>(permissions);
+    }
+    return status;
+}
+}  // namespace
+
+void OutputFile::close() {
+    if (unnamed_ || file_.native_handle() < 0) return;
+    placed_ = settled_status(file_, permissions_);
     file_.close();
-    if (::rename(temporary_.c_str(), file_.path().c_str()) != 0) throw_os_error(errno, file_.path());
+}
+
+void OutputFile::commit() {
+    const std::string& target = file_.path();
+    if (unnamed_) {
+        placed_ = settled_status(file_, permissions_);
+        // Linked straight under the target's name; something that came there meanwhile is
+        // replaced as a named temporary file would replace it.
+        if (::linkat(AT_FDCWD, temporary_.c_str(), AT_FDCWD, target.c_str(), AT_SYMLINK_FOLLOW) != 0) {
+            if (errno != EEXIST) throw_os_error(errno, target);
+            std::pair<std::string, int> named = make_temporary(target);
+            ::close(named.second);
+            ::unlink(named.first.c_str());
+            if (::linkat(AT_FDCWD, temporary_.c_str(), AT_FDCWD, named.first.c_str(), AT_SYMLINK_FOLLOW) != 0)
+                throw_os_error(errno, target);
+            if (::rename(named.first.c_str(), target.c_str()) != 0) {
+                const int error = errno;
+                ::unlink(named.first.c_str());
+                throw_os_error(error, target);
+            }
+        }
+        committed_ = true;
+        file_.close();
+        return;
+    }
+    close();
+    if (::rename(temporary_.c_str(), target.c_str()) != 0) throw_os_error(errno, target);
     committed_ = true;
 }
 
@@ -90,7 +217,7 @@ bool keep_with_permissions(int fd, int permissions, const std::string& target) {
 }  // namespace
 
 bool OutputFile::commit_if_changed() {
-    file_.close();
+    close();
     const std::string& target = file_.path();
     // O_NOFOLLOW: a link at the target is replaced, never compared through. A target that is
     // missing or cannot be read is replaced too, and the rename reports what stands in the way.
@@ -98,7 +225,9 @@ bool OutputFile::commit_if_changed() {
     if (fd >= 0) {
         File old_file(target, fd);
         if (same_content(old_file, temporary_) && keep_with_permissions(fd, permissions_, target)) {
-            ::unlink(temporary_.c_str());
+            if (!unnamed_) ::unlink(temporary_.c_str());
+            file_.close();
+            placed_ = stat_file(old_file);
             committed_ = true;
             return false;
         }

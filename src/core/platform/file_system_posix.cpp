@@ -10,6 +10,9 @@
 #include <fcntl.h>
 #include <pwd.h>
 #include <algorithm>
+#include <atomic>
+#include <mutex>
+#include <utility>
 #include <memory>
 #include <stdexcept>
 #include <vector>
@@ -34,10 +37,36 @@ file_status_t to_status(const struct stat& st) {
     return status;
 }
 
-// Moves size bytes from in to out inside the kernel; false when this pair of files cannot.
-// Stopping at the size seen at opening saves the call that would only report the end.
-bool copy_in_kernel(int in, int out, std::uint64_t size, const std::string& path) {
-    bool use_sendfile = false;
+// Pairs of file systems (source device, destination device) between which copy_file_range
+// failed once: copies between them go straight to sendfile, rather than failing once per file.
+std::mutex refused_mutex;
+std::vector<std::pair<dev_t, dev_t>> refused_pairs;
+std::atomic<bool> any_refused{false};
+
+dev_t device_of(int fd) {
+    struct stat st;
+    return ::fstat(fd, &st) == 0 ? st.st_dev : 0;
+}
+
+bool range_refused(dev_t from, int out) {
+    if (!any_refused.load(std::memory_order_acquire)) return false;
+    const dev_t to = device_of(out);
+    const std::lock_guard lock(refused_mutex);
+    return std::find(refused_pairs.begin(), refused_pairs.end(), std::pair(from, to)) != refused_pairs.end();
+}
+
+void refuse_range(dev_t from, int out) {
+    const dev_t to = device_of(out);
+    const std::lock_guard lock(refused_mutex);
+    if (std::find(refused_pairs.begin(), refused_pairs.end(), std::pair(from, to)) == refused_pairs.end())
+        refused_pairs.emplace_back(from, to);
+    any_refused.store(true, std::memory_order_release);
+}
+
+// Moves size bytes from in (on device from) to out inside the kernel; false when this pair of
+// files cannot. Stopping at the size seen at opening saves the call that would only report the end.
+bool copy_in_kernel(int in, int out, dev_t from, std::uint64_t size, const std::string& path) {
+    bool use_sendfile = range_refused(from, out);
     for (std::uint64_t done = 0; done < size;) {
         const auto chunk = static_cast<std::size_t>(std::min<std::uint64_t>(size - done, 1 << 30));
         const ssize_t n =
@@ -51,6 +80,7 @@ bool copy_in_kernel(int in, int out, std::uint64_t size, const std::string& path
         if (done == 0 && !use_sendfile &&
             (errno == EXDEV || errno == ENOSYS || errno == EINVAL || errno == EOPNOTSUPP)) {
             use_sendfile = true;
+            refuse_range(from, out);
             continue;
         }
         if (done == 0 && use_sendfile && (errno == EINVAL || errno == ENOSYS)) return false;
@@ -192,7 +222,8 @@ void copy_file(const std::string& source, OutputFile& output) {
 
     File& out = output.file();
     if (!copy_sparse(in.native_handle(), out.native_handle(), st, destination) &&
-        !copy_in_kernel(in.native_handle(), out.native_handle(), static_cast<std::uint64_t>(st.st_size), destination)) {
+        !copy_in_kernel(in.native_handle(), out.native_handle(), st.st_dev, static_cast<std::uint64_t>(st.st_size),
+                        destination)) {
         auto buffer = std::make_unique_for_overwrite<char[]>(copy_chunk);
         for (;;) {
             const ssize_t n = ::read(in.native_handle(), buffer.get(), copy_chunk);

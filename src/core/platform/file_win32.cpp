@@ -59,6 +59,14 @@ void delete_file(const std::wstring& native) {
 
 OutputFile::OutputFile(const std::string& target) : OutputFile(target, make_temporary(target)) {}
 
+// Windows has no unnamed files to link into place: every output has a temporary name.
+OutputFile::OutputFile(const std::string& target, std::optional<unsigned> mode, bool)
+    : OutputFile(target, make_temporary(target)) {
+    if (mode) set_permissions(*mode);
+}
+
+void OutputFile::close() { file_.close(); }
+
 OutputFile::OutputFile(const std::string& target, std::pair<std::string, File::native_handle_t> temporary)
     : temporary_(std::move(temporary.first)), file_(target, temporary.second) {}
 
@@ -107,6 +115,10 @@ void OutputFile::commit() {
         win32::throw_error(error, file_.path());
     }
     committed_ = true;
+    try {
+        placed_ = lstat_path(file_.path());
+    } catch (const std::runtime_error&) {
+    }
 }
 
 namespace {
@@ -153,6 +165,10 @@ bool OutputFile::commit_if_changed() {
     }
     delete_file(win32::native_path(temporary_));
     committed_ = true;
+    try {
+        placed_ = lstat_path(target);
+    } catch (const std::runtime_error&) {
+    }
     return false;
 }
 

@@ -23,3 +23,16 @@ void DocumentCache::store(const std::string& path, const file_status_t& status,
     total_ += text->size();
     entries_.emplace(path, entry_t{status, std::move(text)});
 }
+
+file_status_t DocumentCache::status(const std::string& path) {
+    {
+        const std::shared_lock lock(mutex_);
+        if (const auto found = statuses_.find(path); found != statuses_.end()) return found->second;
+    }
+    // Looked at under the lock, so that two workers asking first still look once: a run
+    // looks at a few hundred such files at most, so the others seldom wait.
+    const std::unique_lock lock(mutex_);
+    if (const auto found = statuses_.find(path); found != statuses_.end()) return found->second;
+    lookups_.fetch_add(1, std::memory_order_relaxed);
+    return statuses_.emplace(path, stat_path(path)).first->second;
+}

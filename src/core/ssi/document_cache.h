@@ -3,6 +3,7 @@
 #include "platform/file_system.h"
 #include "ssi/expr/regex.h"
 
+#include <atomic>
 #include <cstddef>
 #include <memory>
 #include <mutex>
@@ -20,6 +21,14 @@ class DocumentCache {
 public:
     // Documents larger than this are read each time rather than kept.
     static constexpr std::size_t max_document = 256 * 1024;
+
+    // The status of a file an include, fsize or flastmod reads, looked at once per run and
+    // shared by every page and worker: a site's pages name the same few files thousands of
+    // times. An edit made during the run is found by the next run, whose record holds the
+    // status seen here. Failures (a missing file) are not kept: each throws as stat_path does.
+    file_status_t status(const std::string& path);
+    // How many times status looked at the file system.
+    std::size_t status_lookups() const noexcept { return lookups_.load(std::memory_order_relaxed); }
 
     std::shared_ptr<const std::string> find(const std::string& path, const file_status_t& status) const;
     void store(const std::string& path, const file_status_t& status, std::shared_ptr<const std::string> text);
@@ -55,6 +64,8 @@ private:
 
     mutable std::shared_mutex mutex_;
     std::unordered_map<std::string, entry_t> entries_;
+    std::unordered_map<std::string, file_status_t> statuses_;
+    std::atomic<std::size_t> lookups_{0};
     std::unordered_set<std::string> readable_;
     std::unordered_map<std::string, std::string> folders_;
     std::size_t total_ = 0;

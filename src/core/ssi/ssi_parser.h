@@ -77,6 +77,10 @@ public:
         // Apache dialect: each variable's name as first spelled, in the order first set.
         std::vector<std::u16string> spelled;
         page_dependencies_t* dependencies = nullptr;  // filled when given
+        // The top-level document as the walk found it (within the site, its status read): an
+        // fsize or flastmod of the page itself needs no look of its own.
+        std::string_view page_path;
+        std::optional<file_status_t> page_status;
     };
 
     // One parsed directive, its arguments in the order written. The default dialect keeps each

@@ -61,7 +61,7 @@ void SSIParser::open_document(const std::string& path) {
     // Only included documents are kept: a top-level page is read once per run anyway.
     DocumentCache* cache = state_->open_documents.empty() ? nullptr : state_->cache;
     // With a cache, one stat tells whether the kept copy is still the file.
-    const file_status_t status = cache != nullptr ? stat_path(path) : file_.emplace(path).status();
+    const file_status_t status = cache != nullptr ? cache->status(path) : file_.emplace(path).status();
     require_regular_file(status, path);
     if (!state_->open_documents.empty()) depends_on(path, status);
     // POSIX lets a file be opened while it is open, so an include cycle is caught by identity.

@@ -1,0 +1,27 @@
+#pragma once
+
+#include "build/manifest.h"
+
+#include <array>
+#include <string>
+#include <string_view>
+
+// The pieces of the record's text that the journal writes and reads the same way.
+namespace manifest_text {
+// Paths may hold any byte but NUL: the few that would end a field or a line are escaped.
+void append_escaped(std::string& out, std::string_view text);
+std::string unescaped(std::string_view text);
+// A source or an output: joined onto a root, so it must stay below it.
+std::string relative_path(std::string_view text);
+// Five numbers: device, inode, size, seconds and nanoseconds of the modification time.
+void append_stamp(std::string& out, const file_stamp_t& stamp);
+file_stamp_t parse_stamp(std::string_view text);
+
+// A line's fields, separated by tabs: at most five (more is an error).
+struct fields_t {
+    std::array<std::string_view, 5> part;
+    std::size_t size = 0;
+    std::string_view operator[](std::size_t i) const { return part[i]; }
+};
+fields_t fields(std::string_view line);
+}  // namespace manifest_text
