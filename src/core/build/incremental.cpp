@@ -13,7 +13,7 @@ namespace {
 // What a record holds for each file of a site, generously (long paths, many dependencies): a
 // record 64 times the size this gives for the site is no record a run wrote.
 constexpr std::uint64_t expected_bytes_per_file = 256;
-constexpr std::uint64_t expected_bytes_at_least = 64 * 1024;
+constexpr std::uint64_t expected_bytes_at_least = 1024 * 1024;
 constexpr std::uint64_t larger_than_written = 64;
 }  // namespace
 

@@ -7,6 +7,7 @@
 #include "platform/file.h"
 #include "platform/file_system.h"
 #include "ssi/codecs.h"
+#include "ssi/document_cache.h"
 #include "ssi/document_output.h"
 #include "ssi/preferences.h"
 
@@ -82,7 +83,7 @@ void ApacheDialect::do_include(SSIParser& parser, const Command& command) {
         std::optional<SSIParser> child;
         try {
             parser.require_readable(target.path);
-            const file_status_t status = stat_path(target.path);
+            const file_status_t status = (parser.state_->cache != nullptr ? parser.state_->cache->status(target.path) : stat_path(target.path));
             parser.depends_on(target.path, status);
             if (status.kind == file_kind_t::directory)
                 raise(std::runtime_error(target.path + ": Is a directory"));
@@ -239,7 +240,7 @@ void ApacheDialect::do_file_info(SSIParser& parser, const Command& command) {
         file_status_t status;
         try {
             parser.require_readable(target.path);
-            status = stat_path(target.path);
+            status = (parser.state_->cache != nullptr ? parser.state_->cache->status(target.path) : stat_path(target.path));
             parser.depends_on(target.path, status);
         } catch (const std::runtime_error& e) {
             parser.fail(e.what());
