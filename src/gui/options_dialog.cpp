@@ -67,15 +67,7 @@ OptionsDialog::OptionsDialog(QWidget* parent) : QDialog(parent) {
     setWindowTitle(QStringLiteral("Orrinfold Options"));
     setObjectName("options_dialog");
 
-    auto* root_group = new QGroupBox(QStringLiteral("Virtual root directory"), this);
-    root_edit_ = make_edit("root_edit", root_group);
-    select_button_ = make_button(QStringLiteral("&Select..."), "select_button", root_group);
-    source_root_check_ = new QCheckBox(QStringLiteral("&Use the source folder as the virtual root"), root_group);
-    source_root_check_->setObjectName("source_root_check");
-    auto* root_layout = new QGridLayout(root_group);
-    root_layout->addWidget(root_edit_, 0, 0);
-    root_layout->addWidget(select_button_, 0, 1);
-    root_layout->addWidget(source_root_check_, 1, 0, 1, 2);
+    QGroupBox* root_group = make_root_group();
 
     auto* filter_group = new QGroupBox(QStringLiteral("Filters for files and directories"), this);
     auto* convert_label = new QLabel(QStringLiteral("Convert:"), filter_group);
@@ -161,6 +153,19 @@ OptionsDialog::OptionsDialog(QWidget* parent) : QDialog(parent) {
     QSettings store = settings::open();
     editor_edit_->setText(editor_command::stored(store));
     root_edit_->setFocus();
+}
+
+QGroupBox* OptionsDialog::make_root_group() {
+    auto* root_group = new QGroupBox(QStringLiteral("Virtual root directory"), this);
+    root_edit_ = make_edit("root_edit", root_group);
+    select_button_ = make_button(QStringLiteral("&Select..."), "select_button", root_group);
+    source_root_check_ = new QCheckBox(QStringLiteral("&Use the source folder as the virtual root"), root_group);
+    source_root_check_->setObjectName("source_root_check");
+    auto* root_layout = new QGridLayout(root_group);
+    root_layout->addWidget(root_edit_, 0, 0);
+    root_layout->addWidget(select_button_, 0, 1);
+    root_layout->addWidget(source_root_check_, 1, 0, 1, 2);
+    return root_group;
 }
 
 QGroupBox* OptionsDialog::make_dialect_group() {

@@ -29,6 +29,7 @@ public:
     void set_site(const std::string& source);
 
 private:
+    QGroupBox* make_root_group();
     QGroupBox* make_dialect_group();
     QGroupBox* make_hosts_group();
     void connect_fields();
