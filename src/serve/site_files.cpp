@@ -2,6 +2,7 @@
 
 #include "base/exceptions.h"
 #include "base/text.h"
+#include "platform/time_format.h"
 
 #include <algorithm>
 #include <array>
@@ -220,37 +221,19 @@ std::string inject_before_body_end(std::string_view page, std::string_view snipp
 }
 
 namespace {
-constexpr const char* day_names[] = {"Thu", "Fri", "Sat", "Sun", "Mon", "Tue", "Wed"};  // 1970-01-01 was a Thursday
+constexpr const char* day_names[] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
 constexpr const char* month_names[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
                                        "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
 
-// Days since 1970-01-01 of a civil date, and back (H. Hinnant's algorithms).
-std::int64_t days_from_civil(std::int64_t y, unsigned m, unsigned d) {
-    y -= m <= 2;
-    const std::int64_t era = (y >= 0 ? y : y - 399) / 400;
-    const auto yoe = static_cast<unsigned>(y - era * 400);
-    const unsigned doy = (153 * (m > 2 ? m - 3 : m + 9) + 2) / 5 + d - 1;
-    const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-    return era * 146097 + static_cast<std::int64_t>(doe) - 719468;
-}
 }  // namespace
 
 std::string http_date(std::int64_t seconds) {
-    const std::int64_t days = (seconds >= 0 ? seconds : seconds - 86399) / 86400;
-    const std::int64_t rest = seconds - days * 86400;
-    const std::int64_t z = days + 719468;
-    const std::int64_t era = (z >= 0 ? z : z - 146096) / 146097;
-    const auto doe = static_cast<unsigned>(z - era * 146097);
-    const unsigned yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
-    const unsigned doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
-    const unsigned mp = (5 * doy + 2) / 153;
-    const unsigned day = doy - (153 * mp + 2) / 5 + 1;
-    const unsigned month = mp < 10 ? mp + 3 : mp - 9;
-    const std::int64_t year = static_cast<std::int64_t>(yoe) + era * 400 + (month <= 2);
+    const std::optional<std::tm> time = break_down(seconds);
+    if (!time) return "Thu, 01 Jan 1970 00:00:00 GMT";  // no file of a site is dated beyond the tm's years
     char text[64];
-    std::snprintf(text, sizeof text, "%s, %02u %s %04lld %02d:%02d:%02d GMT", day_names[((days % 7) + 7) % 7], day,
-                  month_names[month - 1], static_cast<long long>(year), static_cast<int>(rest / 3600),
-                  static_cast<int>(rest / 60 % 60), static_cast<int>(rest % 60));
+    std::snprintf(text, sizeof text, "%s, %02d %s %04lld %02d:%02d:%02d GMT", day_names[time->tm_wday],
+                  time->tm_mday, month_names[time->tm_mon], static_cast<long long>(time->tm_year) + 1900,
+                  time->tm_hour, time->tm_min, time->tm_sec);
     return text;
 }
 

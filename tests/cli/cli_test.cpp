@@ -1,4 +1,5 @@
 #include "cli.h"
+#include "run_cli_result.h"
 
 #include "temp_tree.h"
 
@@ -9,20 +10,6 @@
 #include <filesystem>
 #include <sstream>
 #include <unistd.h>
-
-namespace {
-struct cli_result_t {
-    int code;
-    std::string out;
-    std::string err;
-};
-
-cli_result_t run(const std::vector<std::string>& args) {
-    std::ostringstream out, err;
-    const int code = run_cli(args, out, err);
-    return {code, out.str(), err.str()};
-}
-}  // namespace
 
 TEST(Cli, RunsPrintProgressAndEndWithFinishedOrTheError) {
     TempTree t;

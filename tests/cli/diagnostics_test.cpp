@@ -1,6 +1,7 @@
 // The command line's contract with terminals and scripts: exit statuses, which stream gets
 // what, colour, repeated diagnostics, and the wording of usage mistakes.
 #include "cli.h"
+#include "run_cli_result.h"
 #include "console.h"
 #include "suggest.h"
 
@@ -12,17 +13,6 @@
 #include <sstream>
 
 namespace {
-struct cli_result_t {
-    int code;
-    std::string out;
-    std::string err;
-};
-
-cli_result_t run(const std::vector<std::string>& args, const console_t& console = {}) {
-    std::ostringstream out, err;
-    const int code = run_cli(args, out, err, console);
-    return {code, out.str(), err.str()};
-}
 
 std::string first_line(const std::string& text) { return text.substr(0, text.find('\n')); }
 }  // namespace

@@ -1,4 +1,5 @@
 #include "cli.h"
+#include "run_cli_result.h"
 #include "site/settings_file.h"
 
 #include "temp_tree.h"
@@ -7,20 +8,6 @@
 
 #include <filesystem>
 #include <sstream>
-
-namespace {
-struct cli_result_t {
-    int code;
-    std::string out;
-    std::string err;
-};
-
-cli_result_t run(const std::vector<std::string>& args) {
-    std::ostringstream out, err;
-    const int code = run_cli(args, out, err);
-    return {code, out.str(), err.str()};
-}
-}  // namespace
 
 // The site's file fills in what the command line leaves out; the command line wins.
 TEST(SettingsFileRun, FileGivesWhatTheCommandLineLeavesOut) {
