@@ -111,8 +111,9 @@ settings_file_t parse_settings(std::string_view text, const std::string& path) {
     }
     for (const auto& [key, node] : table) {
         const auto& table_keys = keys();
+        const std::string_view name = key.str();  // a lambda may not capture a structured binding in C++20 everywhere
         const auto found = std::find_if(table_keys.begin(), table_keys.end(),
-                                        [&](const setting_key_t& known) { return key.str() == known.name; });
+                                        [name](const setting_key_t& known) { return name == known.name; });
         if (found == table_keys.end()) fail(path, key.source(), "unknown key '" + std::string(key.str()) + "'");
         found->read(settings, node, path);
     }
