@@ -49,6 +49,30 @@ TEST(ApacheSyntax, NamesQuotingAndBrokenDirectives) {
     });
 }
 
+// SSIStartTag and SSIEndTag: the name follows the start tag directly and ends at the end tag.
+TEST(ApacheSyntax, CustomTagsOpenAndCloseDirectives) {
+    SSIParserPreferences percent = apache();
+    percent.start_tag = "<%";
+    percent.end_tag = "%>";
+    expect_outputs({
+        {R"(<%set var="a" value="1" %><%ECHO var="a"%>|<!--#echo var="a" -->)", R"(1|<!--#echo var="a" -->)"},
+        {R"(<%set var="a" value="x%>y"%><%echo var=a %>)", "x%&gt;y"},
+        {"a<% echo var=\"a\" %>b<%%>c", "a" + E + "b" + E + "c"},
+        // A partial end tag belongs to the name; a lone start tag's bytes stay text.
+        {"<%echo%x%>|<", E + "|<"},
+        {"<%echo var=\"a\" ", E},
+    },
+                   percent);
+    SSIParserPreferences braces = apache();
+    braces.start_tag = "{{#";
+    braces.end_tag = "}}";
+    expect_outputs({{"{{{#set var=\"a\" value=\"}\"}}}{{#echo var=\"a\"}}}}", "{}}}}"}}, braces);
+    // The engine's own dialect always reads <!--# and -->.
+    SSIParserPreferences own = percent;
+    own.dialect = dialect_t::orrinfold;
+    EXPECT_EQ(run_engine("<%echo var=\"a\" %>", own).output, "<%echo var=\"a\" %>");
+}
+
 TEST(ApacheFlow, BranchesNestAndFailAsApacheDoes) {
     const std::string if_ = "<!--#if expr=", elif = "<!--#elif expr=", else_ = "<!--#else -->", endif = "<!--#endif -->";
     expect_outputs({

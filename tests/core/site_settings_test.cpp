@@ -227,6 +227,25 @@ TEST(FolderSettings, ChangedHtaccessRebuildsAndUnknownDirectivesAreNotedOnce) {
     EXPECT_EQ(read_file(t.path("dst/sub/a.html")), "");
 }
 
+// Apache takes SSIStartTag and SSIEndTag from the server's configuration only.
+TEST(FolderSettings, DirectiveTagsComeFromTheServerConfiguration) {
+    TempTree t;
+    t.write("httpd.conf", "AddOutputFilter INCLUDES .html\nSSIStartTag \"<%\"\nSSIEndTag %>\nSSIEndTag \"\"\n"
+                          "<Directory sub>\nSSIEndTag \"}}\"\n</Directory>\n");
+    t.write("src/sub/.htaccess", "SSIStartTag \"{{\"\n");
+    const std::string page = "<!--#echo var=\"DOCUMENT_NAME\" -->|<%echo var=\"DOCUMENT_NAME\"%>";
+    for (const char* name : {"src/a.html", "src/sub/a.html"}) t.write(name, page);
+    SSIDirectoryPreferences preferences = apache(t);
+    preferences.apache_config = t.path("httpd.conf");
+    const run_t run = convert(t, preferences);
+    EXPECT_EQ(run.error, "");
+    for (const char* note : {"httpd.conf:4: note: SSIEndTag may not be empty", "httpd.conf:6: note: SSIEndTag is not allowed",
+                             "sub/.htaccess:1: note: SSIStartTag is not allowed"})
+        EXPECT_TRUE(logged(run, note)) << note;
+    for (const char* name : {"dst/a.html", "dst/sub/a.html"})
+        EXPECT_EQ(read_file(t.path(name)), "<!--#echo var=\"DOCUMENT_NAME\" -->|a.html") << name;
+}
+
 TEST(FolderSettings, DefaultDialectReadsNoApacheConfiguration) {
     TempTree t;
     t.write("src/.htaccess", "AddOutputFilter INCLUDES .html\n");

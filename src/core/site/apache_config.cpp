@@ -274,8 +274,9 @@ std::optional<std::string> apply_directive(apache_settings_t& settings, const ap
     } else if (same_name(name, "DirectoryIndex")) {
         settings.directory_index = arguments;
     } else if (same_name(name, "SSIStartTag") || same_name(name, "SSIEndTag")) {
-        if (first != (same_name(name, "SSIStartTag") ? "<!--#" : "-->"))
-            return name + " " + first + " is not supported: directives are read between <!--# and -->";
+        // Apache refuses an empty tag; the one set before stays.
+        if (first.empty()) return name + " may not be empty and changes nothing";
+        (same_name(name, "SSIStartTag") ? settings.start_tag : settings.end_tag) = first;
     } else if (same_name(name, "Redirect") || same_name(name, "RedirectPermanent") || same_name(name, "RedirectTemp") ||
                same_name(name, "RedirectMatch") || same_name(name, "ErrorDocument")) {
         std::string written = name;

@@ -50,6 +50,7 @@ struct apache_settings_t {
     std::optional<xbithack_t> xbithack;
     std::optional<bool> legacy_expressions;
     std::optional<std::string> error_text, echo_text, time_format;
+    std::optional<std::string> start_tag, end_tag;  // SSIStartTag, SSIEndTag
     std::vector<std::string> directory_index;
     std::optional<bool> htaccess;  // AllowOverride: whether .htaccess files are read here
 

@@ -59,7 +59,7 @@ std::shared_ptr<const FolderSettings::folder_t> FolderSettings::resolve(const st
         for (const apache_config_t& config : configs_)
             for (const apache_section_t& section : config.sections)
                 if (section.kind == kind && starts_here(config, section))
-                    apply(folder, section.directives, config.file);
+                    apply(folder, section.directives, config.file, kind == apache_section_t::kind_t::everywhere);
     const std::string folder_path = relative.empty() ? source_ : source_ + "/" + relative;
     const std::string htaccess = folder_path + "/.htaccess";
     if (const std::optional<file_status_t> status = try_stat_path(htaccess);
@@ -89,6 +89,8 @@ std::shared_ptr<const FolderSettings::folder_t> FolderSettings::resolve(const st
     if (apache.error_text) preferences->error_text = to_wide(*apache.error_text);
     if (apache.echo_text) preferences->undefined_echo = to_wide(*apache.echo_text);
     if (apache.time_format) preferences->time_format = to_wide(*apache.time_format);
+    if (apache.start_tag) preferences->start_tag = *apache.start_tag;
+    if (apache.end_tag) preferences->end_tag = *apache.end_tag;
     // Included documents are parsed as the folder's pages are (Apache asks the included file's
     // own folder; a site's included files seldom live under other settings).
     if (apache.turns_on_includes())
@@ -101,10 +103,24 @@ std::shared_ptr<const FolderSettings::folder_t> FolderSettings::resolve(const st
     return made;
 }
 
+namespace {
+// Directives Apache takes only from the server's or a virtual host's configuration: in a
+// <Directory> section it refuses to start, in .htaccess it fails the folder's requests.
+bool server_wide(std::string_view name) {
+    std::string lower(name);
+    for (char& c : lower) c = static_cast<char>(ascii_lower(static_cast<char32_t>(static_cast<unsigned char>(c))));
+    return lower == "ssistarttag" || lower == "ssiendtag";
+}
+}  // namespace
+
 void FolderSettings::apply(folder_t& folder, const std::vector<apache_directive_t>& directives,
-                           const std::string& file) {
+                           const std::string& file, bool server_level) {
     for (const apache_directive_t& directive : directives) {
-        const std::optional<std::string> note = apply_directive(folder.apache, directive);
+        const std::optional<std::string> note =
+            server_level || !server_wide(directive.name)
+                ? apply_directive(folder.apache, directive)
+                : directive.name + " is not allowed here (Apache takes it only outside <Directory> and .htaccess) "
+                                   "and changes nothing";
         const std::string place = file + ":" + std::to_string(directive.line);
         if (note && noted_.insert(place).second) notes_.push_back(place + ": note: " + *note);
     }

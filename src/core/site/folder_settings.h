@@ -36,7 +36,9 @@ public:
 
 private:
     std::shared_ptr<const folder_t> resolve(const std::string& relative);
-    void apply(folder_t& folder, const std::vector<apache_directive_t>& directives, const std::string& file);
+    // server_level: the directives stand outside any section of a configuration file.
+    void apply(folder_t& folder, const std::vector<apache_directive_t>& directives, const std::string& file,
+               bool server_level = false);
 
     std::string source_;
     SSIDirectoryPreferences base_;

@@ -73,6 +73,10 @@ void ApacheDialect::start(bool top_level) {
     parser.time_format_ = preferences.time_format.value_or(std::u16string(apache_time_format));
     if (preferences.error_text) error_text_ = *preferences.error_text;
     if (preferences.undefined_echo) echo_text_ = *preferences.undefined_echo;
+    if (!preferences.end_tag.empty()) {
+        closer_.clear();
+        for (const char c : preferences.end_tag) closer_.push_back(widen_byte(static_cast<unsigned char>(c)));
+    }
     if (!top_level) return;
     parser.state_->shared_time_format = parser.time_format_;
     // The page's URL is its path under the virtual root (or else the site's folder).
@@ -175,7 +179,8 @@ void ApacheDialect::require_known(const Command& command, const Argument& argume
 void ApacheDialect::read_directive(Command& command) {
     SSIParser& parser = parser_;
     for (char16_t c = parser.get_char(); !is_space(c); c = parser.get_char()) {
-        if (c == u'-' && parser.peek_char(0) == u'-' && parser.peek_char(1) == u'>') break;
+        // The name ends where the closer starts, as in <!--#endif-->.
+        if (c == closer_[0] && closer_ahead(0)) break;
         if (command.name.size() <= max_value_length) command.name.push_back(ascii_lower(c));
     }
     parser.unget_char();
@@ -209,10 +214,16 @@ void ApacheDialect::read_directive(Command& command) {
     }
 }
 
+bool ApacheDialect::closer_ahead(std::size_t skipped) {
+    for (std::size_t i = 1; i < closer_.size(); ++i)
+        if (parser_.peek_char(skipped + i - 1) != closer_[i]) return false;
+    return true;
+}
+
 bool ApacheDialect::at_closer() {
     SSIParser& parser = parser_;
-    if (parser.peek_char(0) != u'-' || parser.peek_char(1) != u'-' || parser.peek_char(2) != u'>') return false;
-    parser.current_ += 3 * parser.unit_size_;
+    if (parser.peek_char(0) != closer_[0] || !closer_ahead(1)) return false;
+    parser.current_ += static_cast<std::ptrdiff_t>(closer_.size()) * parser.unit_size_;
     return true;
 }
 

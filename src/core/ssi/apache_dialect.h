@@ -47,6 +47,8 @@ private:
     // Folds "." and ".." out of a path of '/'-separated parts; nullopt when ".." climbs above its start.
     static std::optional<std::string> normalized(std::string_view path);
     std::u16string read_value();
+    // Whether the closer (SSIEndTag) starts `skipped` units on from the next one.
+    bool closer_ahead(std::size_t skipped);
     bool at_closer();
     // A variable as echo and expansions see it; nullopt when unset.
     std::optional<std::u16string> variable(std::u16string_view name);
@@ -81,6 +83,7 @@ private:
 
     std::u16string error_text_{default_error_text};
     std::u16string echo_text_{u"(none)"};
+    std::u16string closer_{u"-->"};
     bool taken_ = true;          // a branch of the innermost if was taken (or none is open)
     bool else_ignored_ = false;  // after a failed if or elif, the next else changes nothing
     // A malformed directive in a branch not taken stops every later directive of the document,

@@ -33,6 +33,9 @@ struct SSIParserPreferences {
     // Apache dialect: what a failed directive writes (SSIErrorMsg), what echo writes for an
     // unset variable (SSIUndefinedEcho) and the first timefmt (SSITimeFormat); unset: Apache's.
     std::optional<std::u16string> error_text, undefined_echo, time_format;
+    // Apache dialect: what opens and closes a directive (SSIStartTag, SSIEndTag), neither empty;
+    // the engine's own dialect always reads <!--# and -->.
+    std::string start_tag = "<!--#", end_tag = "-->";
 };
 
 // The settings of a site conversion: the engine's, plus the Convert and Skip mask lists

@@ -152,6 +152,7 @@ private:
     // Stores a variable within max_variables_length; false (nothing stored) past it.
     bool assign_variable(const std::u16string& name, const std::u16string& value);
     void detect_encoding();
+    void choose_opener();  // after detect_encoding: the opener for this document's tag and encoding
     void walk();
     bool find_directive();
     void parse_command(Command& command);
@@ -220,6 +221,10 @@ private:
     DocumentOutput* output_;
     bool wide_ = false;
     int unit_size_ = 1;
+    // The bytes that open a directive in this document, in its encoding.
+    const unsigned char* opener_ = nullptr;
+    std::size_t opener_length_ = 0;
+    std::string custom_opener_;  // holds them when SSIStartTag changed them
     const unsigned char* begin_ = nullptr;
     const unsigned char* current_ = nullptr;
     const unsigned char* end_ = nullptr;

@@ -5,6 +5,7 @@
 #include "base/text.h"
 #include "ssi/dialect.h"
 #include "ssi/document_output.h"
+#include "ssi/preferences.h"
 
 #include <algorithm>
 #include <cstring>
@@ -40,10 +41,28 @@ void SSIParser::detect_encoding() {
         }
     }
     unit_size_ = wide_ ? 2 : 1;
+    choose_opener();
     if (wide_)
         text_start_ = 2;
     else if (available(3) && begin_[0] == 0xEF && begin_[1] == 0xBB && begin_[2] == 0xBF)
         text_start_ = 3;
+}
+
+void SSIParser::choose_opener() {
+    const std::string& tag = preferences_->start_tag;
+    if (preferences_->dialect != dialect_t::apache || tag == "<!--#" || tag.empty()) {
+        opener_ = wide_ ? opener_utf16 : opener_8bit;
+        opener_length_ = wide_ ? sizeof opener_utf16 : sizeof opener_8bit;
+        return;
+    }
+    // A UTF-16 document spells each byte of the tag as one code unit.
+    custom_opener_.clear();
+    for (const char c : tag) {
+        custom_opener_.push_back(c);
+        if (wide_) custom_opener_.push_back('\0');
+    }
+    opener_ = reinterpret_cast<const unsigned char*>(custom_opener_.data());
+    opener_length_ = custom_opener_.size();
 }
 
 void SSIParser::walk() {
@@ -63,8 +82,8 @@ void SSIParser::walk() {
 
 // Copies the text up to the next opener (or the end) to the output and leaves current_ on it.
 bool SSIParser::find_directive() {
-    const unsigned char* opener = wide_ ? opener_utf16 : opener_8bit;
-    const std::size_t length = wide_ ? sizeof opener_utf16 : sizeof opener_8bit;
+    const unsigned char* opener = opener_;
+    const std::size_t length = opener_length_;
     for (;;) {
         for (const unsigned char* from = current_; static_cast<std::size_t>(end_ - from) >= length;) {
             const void* hit = find_bytes(from, static_cast<std::size_t>(end_ - from), opener, length);
@@ -94,7 +113,7 @@ bool SSIParser::find_directive() {
 }
 
 void SSIParser::parse_command(Command& command) {
-    current_ += 5 * unit_size_;
+    current_ += opener_length_;
     dialect_->read_directive(command);
 }
 
