@@ -5,6 +5,7 @@
 #include "build/incremental.h"
 #include "build/link_check.h"
 #include "build/options.h"
+#include "build/redirect_pages.h"
 #include "build/rename_plan.h"
 #include "build/run.h"
 #include "build/worker_pool.h"
@@ -203,11 +204,19 @@ void convert_directory(const std::string& relative, const std::string& source, c
         }
     }
     if (failure) std::rethrow_exception(failure);
+    if (filter.folders && settings.preferences.redirects)
+        write_redirect_pages(filter.folders->take_redirects(), source, settings.preferences.virtual_root, destination,
+                             !preferences.check, state.log);
     if (preferences.check_links && !preferences.check) {
+        index_names_t index_names;
+        if (filter.folders)
+            index_names = [&](const std::string& folder) {
+                return filter.folders->index_names(folder.empty() ? source : source + "/" + folder);
+            };
         // Page by page, so that a stop ends the check too.
         for (const std::string& page : state.written_pages) {
             if (stopped(control)) raise(conversion_cancelled());
-            state.summary.broken_links += check_links({page}, destination, state.log);
+            state.summary.broken_links += check_links({page}, destination, state.log, index_names);
         }
     }
 }

@@ -9,7 +9,23 @@
 #include <optional>
 #include <stdexcept>
 
-std::uint64_t check_links(const std::vector<std::string>& pages, const std::string& destination, CompileLogBase& log) {
+namespace {
+// Whether a folder of the output is served through one of its index pages.
+bool has_index(const std::string& destination, const std::string& folder, const index_names_t& index_names) {
+    std::vector<std::string> names = index_names ? index_names(folder) : std::vector<std::string>{};
+    if (names.empty()) names = {"index.html", "index.htm"};
+    const std::string where = destination + (folder.empty() ? "" : "/" + folder);
+    for (const std::string& name : names) {
+        if (name == "disabled") return false;
+        // A name from the server's root ("/cgi-bin/index.pl") is one place for every folder.
+        if (try_stat_path(name.starts_with('/') ? destination + name : where + "/" + name)) return true;
+    }
+    return false;
+}
+}  // namespace
+
+std::uint64_t check_links(const std::vector<std::string>& pages, const std::string& destination, CompileLogBase& log,
+                          const index_names_t& index_names) {
     std::uint64_t broken = 0;
     for (const std::string& page : pages) {
         const std::string path = destination + "/" + page;
@@ -36,7 +52,7 @@ std::uint64_t check_links(const std::vector<std::string>& pages, const std::stri
             bool found = status.has_value() && (!target->folder || status->kind == file_kind_t::directory);
             // A folder is served through its index page.
             if (found && status->kind == file_kind_t::directory)
-                found = try_stat_path(where + "/index.html").has_value() || try_stat_path(where + "/index.htm").has_value();
+                found = has_index(destination, target->path, index_names);
             if (found) return;
             const auto [line, column] = lines.at(link.begin);
             log.diagnostic(severity_t::warning, "broken link '" + url + "'", {{page, line, column, path}, {}});

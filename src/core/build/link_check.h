@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -8,5 +9,9 @@ class CompileLogBase;
 
 // After a run: every local link of the HTML and CSS pages written (paths from the site's
 // root) that leads to nothing in destination is reported to log as a warning where it
-// stands. Returns how many were found.
-std::uint64_t check_links(const std::vector<std::string>& pages, const std::string& destination, CompileLogBase& log);
+// stands. A link to a folder leads somewhere when the folder holds one of the names index_names
+// gives for it (its path from the site's root), or index.html or index.htm when it gives none.
+// Returns how many were found.
+using index_names_t = std::function<std::vector<std::string>(const std::string& folder)>;
+std::uint64_t check_links(const std::vector<std::string>& pages, const std::string& destination, CompileLogBase& log,
+                          const index_names_t& index_names = {});

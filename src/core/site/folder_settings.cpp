@@ -116,12 +116,24 @@ bool server_wide(std::string_view name) {
 void FolderSettings::apply(folder_t& folder, const std::vector<apache_directive_t>& directives,
                            const std::string& file, bool server_level) {
     for (const apache_directive_t& directive : directives) {
+        const std::string place = file + ":" + std::to_string(directive.line);
+        if (base_.redirects && is_redirect_directive(directive)) {
+            if (!noted_.insert(place).second) continue;
+            auto redirect = static_redirect(directive, place);
+            if (auto* page = std::get_if<static_redirect_t>(&redirect))
+                redirects_.push_back(std::move(*page));
+            else {
+                std::string written = directive.name;
+                for (const std::string& argument : directive.arguments) written += " " + argument;
+                notes_.push_back(place + ": note: " + written + " " + std::get<std::string>(redirect));
+            }
+            continue;
+        }
         const std::optional<std::string> note =
             server_level || !server_wide(directive.name)
                 ? apply_directive(folder.apache, directive)
                 : directive.name + " is not allowed here (Apache takes it only outside <Directory> and .htaccess) "
                                    "and changes nothing";
-        const std::string place = file + ":" + std::to_string(directive.line);
         if (note && noted_.insert(place).second) notes_.push_back(place + ": note: " + *note);
     }
 }
@@ -139,6 +151,15 @@ bool FolderSettings::converts(const folder_t& folder, std::string_view name, uns
 std::vector<std::string> FolderSettings::take_notes() {
     const std::lock_guard lock(mutex_);
     return std::exchange(notes_, {});
+}
+
+std::vector<static_redirect_t> FolderSettings::take_redirects() {
+    const std::lock_guard lock(mutex_);
+    return std::exchange(redirects_, {});
+}
+
+std::vector<std::string> FolderSettings::index_names(const std::string& path) {
+    return folder(path)->apache.directory_index;
 }
 
 namespace {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "site/apache_config.h"
+#include "site/redirects.h"
 #include "ssi/preferences.h"
 
 #include <map>
@@ -33,6 +34,12 @@ public:
     bool converts(const folder_t& folder, std::string_view name, unsigned permissions, bool by_masks) const;
     // Notes on directives that change nothing here, each file's once, since the last call.
     std::vector<std::string> take_notes();
+    // With redirect pages asked for: the redirects of the configuration read so far that a page
+    // can stand for (the others are notes), each once.
+    std::vector<static_redirect_t> take_redirects();
+    // The names that serve a folder of the site (its path as the walk names it): DirectoryIndex's,
+    // or empty when none is given there.
+    std::vector<std::string> index_names(const std::string& path);
 
 private:
     std::shared_ptr<const folder_t> resolve(const std::string& relative);
@@ -47,6 +54,7 @@ private:
     std::map<std::string, std::shared_ptr<const folder_t>> folders_;  // by path from the root
     std::set<std::string> noted_;  // FILE:LINE of each directive noted, so that it is noted once
     std::vector<std::string> notes_;
+    std::vector<static_redirect_t> redirects_;
 };
 
 // Reads a whole small text file (a configuration).
