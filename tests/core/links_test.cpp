@@ -170,6 +170,42 @@ TEST(StaticHost, RenamedPagesRedirectsAndTheLinkCheck) {
               (std::vector<std::string>{"bad.html", "index.html:1:63", "news/index.html:2:11", "wide.html:2:13"}));
 }
 
+// A broken link is named where it was written: in the page's source or in the document it was
+// included from (with the includes that led there), at that document's line and column, even
+// when directives before it on its line made the output longer or shorter; text a directive
+// produced is named by the directive. Pages copied as they are keep their own places.
+TEST(StaticHost, TheLinkCheckNamesTheDocumentALinkWasWrittenIn) {
+    TempTree t;
+    t.write("site/index.shtml",
+            "<p>\n  <a href=\"gone1.html\">\n<!--#include virtual=\"inc/part.inc\" -->"
+            "<!--#set var=\"v\" value=\"a long value\" --><!--#echo var=\"v\" --> <a href=\"gone2.html\">\n"
+            "<!--#set var=\"u\" value=\"<a href='gone3.html'>\" -->\n<b><!--#echo var=\"u\" --><img src=gone4.png>");
+    t.write("site/inc/part.inc", "part\n<!--#include virtual=\"deep.inc\" --> <a href=gone5.html>");
+    t.write("site/inc/deep.inc", "\u00E9\n\u00E9 <a href=\"gone6.html\">");
+    t.write("site/plain.html", "<p>\n<a href=gone7.html>");
+    // A UTF-16 page: offsets in its output are bytes, its columns characters.
+    t.write("site/wide.shtml", utf16le(u"\u00E9\U0001F600<!--#echo var=\"DOCUMENT_NAME\" --> <a href=\"gone8.html\">"));
+    SSIDirectoryPreferences preferences = default_preferences();
+    preferences.check_links = true;
+    RecordingLog log;
+    conversion_control_t control;
+    convert_directory("", t.path("site"), t.path("out"), preferences, log, &control);
+    EXPECT_EQ(control.summary.broken_links, 8u);
+
+    std::set<std::string> found(log.locations.begin(), log.locations.end());
+    EXPECT_EQ(found, (std::set<std::string>{
+                         "index.shtml:2:12",                                        // in the page
+                         "inc/part.inc:2:45 < index.shtml:3:1",                     // after a nested include
+                         "inc/deep.inc:2:12 < inc/part.inc:2:1 < index.shtml:3:1",  // two includes deep
+                         "index.shtml:3:112",  // after an echo that made the line longer
+                         "index.shtml:5:4",    // written by an echo
+                         "index.shtml:5:34",   // after it
+                         "plain.html:2:9",     // copied: the output is the source
+                         "wide.shtml:1:46",
+                     }));
+    EXPECT_EQ(log.texts(true).back(), "warning: broken link 'gone8.html'");
+}
+
 // Lines and columns are counted as the check reads the page: a broken link is placed right
 // wherever the finder reports it (a meta refresh comes after the other links of its tag, on
 // its line or an earlier one), and a page full of broken links, on many lines or on one, takes

@@ -216,7 +216,10 @@ void convert_directory(const std::string& relative, const std::string& source, c
         // Page by page, so that a stop ends the check too.
         for (const std::string& page : state.written_pages) {
             if (stopped(control)) raise(conversion_cancelled());
-            state.summary.broken_links += check_links({page}, destination, state.log, index_names);
+            const auto origins = state.page_origins.find(page);
+            OutputOrigins* from = origins != state.page_origins.end() ? &origins->second : nullptr;
+            state.summary.broken_links += check_page_links(page, destination, state.log, from, index_names);
+            if (from != nullptr) state.page_origins.erase(origins);
         }
     }
 }

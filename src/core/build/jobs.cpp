@@ -8,7 +8,9 @@
 #include "platform/clock.h"
 #include "platform/file.h"
 #include "ssi/document_output.h"
+#include "ssi/output_origins.h"
 
+#include <algorithm>
 #include <exception>
 #include <memory>
 #include <stdexcept>
@@ -47,7 +49,7 @@ bool attempt(bool keep_going, CompileLogBase& log, const std::string& relative_p
 }
 
 void convert_job(const run_settings_t& settings, run_state_t& state, CompileLogBase& log, const file_job_t& job,
-                 page_dependencies_t* dependencies, StagedOutputs& outputs) {
+                 page_dependencies_t* dependencies, OutputOrigins* origins, StagedOutputs& outputs) {
     SSIParser::State parser_state;
     parser_state.last_modified = local_time(job.status.modified);
     parser_state.cache = &state.cache;
@@ -56,6 +58,7 @@ void convert_job(const run_settings_t& settings, run_state_t& state, CompileLogB
     parser_state.dependencies = dependencies;
     parser_state.page_path = job.source_path;
     parser_state.page_status = job.status;
+    parser_state.origins = origins;
     convert_into(outputs, job.source_path, job.output_path, job.preferences ? *job.preferences : settings.preferences,
                  parser_state, log,
                  settings.link_rewriter(), job.relative_path, job.status.permissions, job.fresh);
@@ -104,6 +107,7 @@ struct file_result_t {
     file_job_t job;
     StagedOutputs outputs;
     page_dependencies_t dependencies;
+    OutputOrigins origins;  // of a page whose links are checked
     bool done = false;
     bool reported = false;  // it logged errors or warnings
 };
@@ -127,7 +131,10 @@ void finish_file(const run_settings_t& settings, run_state_t& state, file_result
     else
         ++(result.done ? state.summary.copies : state.summary.failed_copies);
     const bool written = result.done && !settings.preferences.check && settings.preferences.check_links && job.kind;
-    if (written) state.written_pages.push_back(job.page);
+    if (written) {
+        state.written_pages.push_back(job.page);
+        if (!result.origins.empty()) state.page_origins.emplace(job.page, std::move(result.origins));
+    }
     if (state.incremental == nullptr) return;
     if (result.done) {
         std::vector<manifest_entry_t::file_t> read;
@@ -172,9 +179,13 @@ void do_file(const run_settings_t& settings, run_state_t& state, OrderedLog::Ste
         step.message((job.convert ? "Converting " : "Copying ") + job.relative_path + "...");
         result->job = job;
         page_dependencies_t* recorded = state.incremental != nullptr ? &result->dependencies : nullptr;
+        // Broken links are named where they were written, which takes a note of where the
+        // output's text came from.
+        const bool checked = settings.preferences.check_links && !settings.preferences.check && job.kind;
+        OutputOrigins* origins = checked ? &result->origins : nullptr;
         result->done = attempt(settings.preferences.keep_going, step, job.relative_path, job.source_path, [&] {
             if (job.convert)
-                convert_job(settings, state, step, job, recorded, result->outputs);
+                convert_job(settings, state, step, job, recorded, origins, result->outputs);
             else
                 copy_job(settings, step, job, result->outputs);
             result->outputs.close();
@@ -219,6 +230,11 @@ void convert_into(StagedOutputs& outputs, const std::string& source, const std::
         DocumentOutput in_memory;
         SSIParser(source, in_memory, preferences, state, log).process();
         const std::optional<std::string> changed = rewritten(*rewriter, in_memory.text(), text_kind_t::html, page, log);
+        if (changed && state.origins != nullptr) {
+            const std::string& before = in_memory.text();
+            const auto first = std::mismatch(before.begin(), before.end(), changed->begin(), changed->end()).first;
+            state.origins->changed_from(static_cast<std::uint64_t>(first - before.begin()));
+        }
         write_text_file(outputs, destination, changed ? *changed : in_memory.text(), permissions, fresh);
         return;
     }

@@ -6,11 +6,13 @@
 #include "build/ordered_log.h"
 #include "html/links.h"
 #include "ssi/document_cache.h"
+#include "ssi/output_origins.h"
 #include "ssi/preferences.h"
 
 #include <cstddef>
 #include <optional>
 #include <string>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -52,6 +54,7 @@ struct run_state_t {
     DocumentCache cache;
     run_summary_t summary;
     std::vector<std::string> written_pages;  // HTML and CSS outputs, from the site's root, for the link check
+    std::unordered_map<std::string, OutputOrigins> page_origins;  // of the pages converted, until checked
     Incremental* incremental = nullptr;      // when runs are recorded
     WorkerPool* pool = nullptr;
     std::size_t window = 0;  // how many files may wait for an earlier one in walk order (0: no bound)

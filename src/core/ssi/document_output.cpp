@@ -14,6 +14,7 @@ DocumentOutput::~DocumentOutput() {
 }
 
 void DocumentOutput::write(const void* data, std::size_t size) {
+    written_ += size;
     if (discard_) return;
     if (file_ != nullptr && buffer_.size() + size > capacity) {
         flush();

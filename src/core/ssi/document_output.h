@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 
 class File;
@@ -23,9 +24,12 @@ public:
 
     // The output so far (in-memory mode), or what is still waiting for the file.
     const std::string& text() const noexcept { return buffer_; }
+    // How many bytes were written in all: where the next one goes in the output.
+    std::uint64_t size() const noexcept { return written_; }
 
 private:
     File* file_;
     bool discard_;
     std::string buffer_;
+    std::uint64_t written_ = 0;
 };

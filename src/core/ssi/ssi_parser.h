@@ -21,6 +21,7 @@ class CompileLogBase;
 class DocumentCache;
 enum class severity_t;
 class DocumentOutput;
+class OutputOrigins;
 struct SSIParserPreferences;
 class SSIDialect;
 
@@ -81,6 +82,7 @@ public:
         // fsize or flastmod of the page itself needs no look of its own.
         std::string_view page_path;
         std::optional<file_status_t> page_status;
+        OutputOrigins* origins = nullptr;  // where the output's bytes come from, recorded when given
     };
 
     // One parsed directive, its arguments in the order written. The default dialect keeps each
@@ -155,6 +157,10 @@ private:
     void choose_opener();  // after detect_encoding: the opener for this document's tag and encoding
     void walk();
     bool find_directive();
+    // Copies literal text of the document to the output, noting where it came from.
+    void copy_text(const unsigned char* from, std::size_t size);
+    // Notes that the output from here on is the current directive's.
+    void note_directive();
     void parse_command(Command& command);
     void skip_spaces();
     void execute_command(const Command& command);
@@ -233,6 +239,7 @@ private:
     State* state_;
     bool in_chain_ = false;
     bool printing_ = true;  // false inside a branch an if did not take
+    std::uint32_t origin_ = 0;  // this document's number in state_->origins
     std::unique_ptr<SSIDialect> dialect_;  // this document's
 };
 

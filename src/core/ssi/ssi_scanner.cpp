@@ -5,6 +5,7 @@
 #include "base/text.h"
 #include "ssi/dialect.h"
 #include "ssi/document_output.h"
+#include "ssi/output_origins.h"
 #include "ssi/preferences.h"
 
 #include <algorithm>
@@ -18,6 +19,10 @@ constexpr unsigned char opener_utf16[] = {'<', 0, '!', 0, '-', 0, '-', 0, '#', 0
 void SSIParser::process() {
     try {
         detect_encoding();
+        if (state_->origins != nullptr)
+            origin_ = state_->origins->add_document({display_path(path_), path_, wide_, text_start_,
+                                                     parent_ != nullptr ? parent_->origin_ : OutputOrigins::no_document,
+                                                     parent_ != nullptr ? parent_->directive_offset_ : 0});
         try {
             walk();
         } catch (const ssi_break_exception&) {
@@ -72,9 +77,11 @@ void SSIParser::walk() {
         if (!find_directive()) return;
         Command command;
         parse_command(command);
-        if (command.too_long.empty())
+        if (command.too_long.empty()) {
+            note_directive();
             execute_command(command);
-        else
+            note_directive();  // what an include leaves after its document
+        } else
             report(severity_t::error, command.too_long + " is longer than " + std::to_string(max_value_length) +
                                           " characters; directive dropped");
     }
@@ -91,7 +98,7 @@ bool SSIParser::find_directive() {
             const auto* position = static_cast<const unsigned char*>(hit);
             // In a UTF-16 document only whole code units from the start of the file count.
             if (!wide_ || (offset_ + static_cast<std::uint64_t>(position - begin_)) % 2 == 0) {
-                if (printing_) output_->write(current_, static_cast<std::size_t>(position - current_));
+                if (printing_) copy_text(current_, static_cast<std::size_t>(position - current_));
                 current_ = position;
                 directive_offset_ = offset_ + static_cast<std::uint64_t>(position - begin_);
                 return true;
@@ -99,17 +106,27 @@ bool SSIParser::find_directive() {
             from = position + 1;
         }
         if (complete_) {
-            if (printing_) output_->write(current_, static_cast<std::size_t>(end_ - current_));
+            if (printing_) copy_text(current_, static_cast<std::size_t>(end_ - current_));
             current_ = end_;
             return false;
         }
         // Hold back what could be the start of an opener cut by the window's end.
         const std::size_t held_back = std::min(length - 1, static_cast<std::size_t>(end_ - current_));
         const unsigned char* safe = end_ - held_back;
-        if (printing_) output_->write(current_, static_cast<std::size_t>(safe - current_));
+        if (printing_) copy_text(current_, static_cast<std::size_t>(safe - current_));
         current_ = safe;
         refill();
     }
+}
+
+void SSIParser::copy_text(const unsigned char* from, std::size_t size) {
+    if (state_->origins != nullptr && size > 0)
+        state_->origins->literal(output_->size(), origin_, offset_ + static_cast<std::uint64_t>(from - begin_));
+    output_->write(from, size);
+}
+
+void SSIParser::note_directive() {
+    if (state_->origins != nullptr) state_->origins->directive(output_->size(), origin_, directive_offset_);
 }
 
 void SSIParser::parse_command(Command& command) {
