@@ -201,6 +201,9 @@ TEST(FolderSettings, IncludedFilesAreParsedAsTheFoldersPagesAre) {
 }
 
 TEST(FolderSettings, XBitHackParsesExecutablePagesOnly) {
+#ifdef _WIN32
+    GTEST_SKIP() << "Windows files have no execute bit";
+#endif
     TempTree t;
     t.write("src/.htaccess", "XBitHack on\n");
     t.write("src/x.html", "<!--#echo var=\"DOCUMENT_NAME\" -->");

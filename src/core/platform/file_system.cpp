@@ -69,6 +69,17 @@ bool is_plain_relative_path(std::string_view relative) {
     }
 }
 
+bool is_absolute_path(std::string_view path) {
+    if (path.starts_with('/')) return true;
+#ifdef _WIN32
+    if (path.starts_with("\\\\")) return true;
+    const auto letter = [](char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); };
+    return path.size() >= 3 && letter(path[0]) && path[1] == ':' && (path[2] == '/' || path[2] == '\\');
+#else
+    return false;
+#endif
+}
+
 namespace {
 constexpr std::string_view temporary_prefix = ".orrinfold-";
 

@@ -69,6 +69,10 @@ bool remove_directory(const std::string& path) noexcept;
 // would name another folder or drive). Anything else cannot have been written by a run.
 bool is_plain_relative_path(std::string_view relative);
 
+// Whether path starts from a root rather than from a folder: "/…", or on Windows also a drive
+// ("C:/…", "C:\\…") or a share ("\\\\server\\…"), as configurations written there give them.
+bool is_absolute_path(std::string_view path);
+
 // What remove_below did.
 enum class removal_t {
     removed,

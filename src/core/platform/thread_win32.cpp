@@ -1,5 +1,6 @@
 #include "platform/thread.h"
 
+#include "platform/shared_mutex.h"
 #include "platform/win32.h"
 
 #include <cerrno>
@@ -66,3 +67,13 @@ unsigned hardware_threads() noexcept {
     ::GetSystemInfo(&info);
     return info.dwNumberOfProcessors > 0 ? static_cast<unsigned>(info.dwNumberOfProcessors) : 1u;
 }
+
+// SRWLOCK is one pointer-sized field, zero when free.
+static_assert(sizeof(SRWLOCK) == sizeof(void*));
+
+void SharedMutex::lock() noexcept { AcquireSRWLockExclusive(reinterpret_cast<PSRWLOCK>(&lock_)); }
+bool SharedMutex::try_lock() noexcept { return TryAcquireSRWLockExclusive(reinterpret_cast<PSRWLOCK>(&lock_)) != 0; }
+void SharedMutex::unlock() noexcept { ReleaseSRWLockExclusive(reinterpret_cast<PSRWLOCK>(&lock_)); }
+void SharedMutex::lock_shared() noexcept { AcquireSRWLockShared(reinterpret_cast<PSRWLOCK>(&lock_)); }
+bool SharedMutex::try_lock_shared() noexcept { return TryAcquireSRWLockShared(reinterpret_cast<PSRWLOCK>(&lock_)) != 0; }
+void SharedMutex::unlock_shared() noexcept { ReleaseSRWLockShared(reinterpret_cast<PSRWLOCK>(&lock_)); }

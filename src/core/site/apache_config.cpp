@@ -2,6 +2,7 @@
 
 #include "base/exceptions.h"
 #include "base/text.h"
+#include "platform/file_system.h"
 #include "site/file_filter.h"
 
 #include <algorithm>
@@ -296,7 +297,7 @@ bool section_applies_to_folder(const apache_section_t& section, const std::strin
             return true;
         case apache_section_t::kind_t::directory: {
             // A relative path (as a settings file may give) is taken under the document root.
-            std::string pattern = section.pattern.starts_with('/') || section.pattern.empty()
+            std::string pattern = is_absolute_path(section.pattern) || section.pattern.empty()
                                       ? section.pattern
                                       : document_root + "/" + section.pattern;
             while (pattern.size() > 1 && pattern.ends_with('/')) pattern.pop_back();

@@ -193,8 +193,7 @@ std::optional<std::string> settings_file_for(const std::string& config_option, c
 }
 
 std::string from_settings_folder(const std::string& settings_path, const std::string& path) {
-    const bool absolute = path.starts_with('/') || (path.size() >= 2 && path[1] == ':');
-    if (absolute) return path;
+    if (is_absolute_path(path)) return path;
     const std::string folder(folder_of(settings_path));
     if (path.empty() || path == ".") return folder.empty() ? "." : folder.substr(0, folder.size() - 1);
     return folder + path;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/file_system.h"
+#include "platform/shared_mutex.h"
 #include "ssi/expr/regex.h"
 
 #include <atomic>
@@ -62,7 +63,7 @@ private:
     };
     static constexpr std::size_t max_total = 64 * 1024 * 1024;
 
-    mutable std::shared_mutex mutex_;
+    mutable SharedMutex mutex_;
     std::unordered_map<std::string, entry_t> entries_;
     std::unordered_map<std::string, file_status_t> statuses_;
     std::atomic<std::size_t> lookups_{0};

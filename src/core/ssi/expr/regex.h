@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/shared_mutex.h"
+
 #include <array>
 #include <cstddef>
 #include <memory>
@@ -54,7 +56,7 @@ private:
     // Past this many patterns (a page computing them from variables) new ones are not kept.
     static constexpr std::size_t max_patterns = 4096;
 
-    mutable std::shared_mutex mutex_;
+    mutable SharedMutex mutex_;
     std::unordered_map<std::string, pattern_t> patterns_;  // keyed by the case flag and the pattern
 };
 
