@@ -97,9 +97,10 @@ that lead elsewhere, and broken links, are skipped with a warning. Ctrl-C (or
 SIGTERM) stops the run after the file in progress.
 
 Exit status (the same with --check): 0 when the run completed with no error; 1
-when any error was reported (the run completes and prints its summary) or ended
-it (work done before it stays), with --werror when any warning was reported, or
-when standard output could not be written; 2 for a usage error; 130 or 143 when
+when any error was reported (the run completes and prints its summary, naming
+the first files that failed) or ended it (work done before it stays), with
+--werror when any warning was reported, or when standard output could not be
+written; 2 for a usage error; 130 or 143 when
 interrupted (with --watch, 0 when stopped between two rebuilds).
 )";
 

@@ -101,6 +101,7 @@ void JsonLog::end_of_run(const run_outcome_t& outcome) {
                   {"warnings", s.warnings},
                   {"failed_documents", s.failed_documents},
                   {"failed_copies", s.failed_copies},
+                  {"failed", s.failed},
                   {"broken_links", s.broken_links},
                   {"end", end_name(outcome.end)},
                   {"status", outcome.status}}));

@@ -117,7 +117,7 @@ TEST(Cli, LocatedDiagnosticsKeepGoingWerrorAndCheck) {
 
     result = run({"-k", "-q", t.path("src"), t.path("dst")});
     EXPECT_EQ(result.code, 1);
-    EXPECT_EQ(result.out, "1 document converted, 1 file copied, 1 skipped; 2 errors, 1 warning, 1 document failed\n");
+    EXPECT_EQ(result.out, "1 document converted, 1 file copied, 1 skipped; 2 errors, 1 warning, 1 document failed (b.shtml)\n");
     EXPECT_EQ(result.err, src + "inc/one.inc:2:3: warning: Unsupported argument 'vr' in command 'echo'\n" + note +
                               src + "inc/one.inc:2:3: error: Missing required argument 'var' in command 'echo'\n" +
                               note + src + "b.shtml:1:8: error: " + missing + "\n");

@@ -1,4 +1,5 @@
 // The run driver both front ends share: how a run ends, its status, and the watch.
+#include "build/summary.h"
 #include "run/driver.h"
 
 #include "recording_log.h"
@@ -68,10 +69,10 @@ TEST(RunDriver, OutcomeAndStatusOfOneRun) {
          {"Converting a.shtml...", "0 documents converted, 0 files copied, 0 skipped; 1 error, 0 warnings"}},
         {"failed file kept going", "<!--#include virtual=\"gone.inc\" -->", false, true, false, false,
          run_end_t::finished, "", "", 1,
-         {"0 documents converted, 0 files copied, 0 skipped; 1 error, 0 warnings, 1 document failed", "Finished!"}},
+         {"0 documents converted, 0 files copied, 0 skipped; 1 error, 0 warnings, 1 document failed (a.shtml)", "Finished!"}},
         {"a check keeps going and finishes", "<!--#include virtual=\"gone.inc\" -->", false, false, true, false,
          run_end_t::finished, "", "", 1,
-         {"0 documents checked, 0 files to copy, 0 skipped; 1 error, 0 warnings, 1 document failed", "Finished!"}},
+         {"0 documents checked, 0 files to copy, 0 skipped; 1 error, 0 warnings, 1 document failed (a.shtml)", "Finished!"}},
         {"cancelled before the first file", "a", true, false, false, true, run_end_t::cancelled,
          "Conversion cancelled", "", 128, {"0 documents converted, 0 files copied, 0 skipped; 0 errors, 0 warnings"}},
     };
@@ -104,6 +105,17 @@ TEST(RunDriver, OutcomeAndStatusOfOneRun) {
 
 // A failure that is not in a document has no location, and the walk's count of files is
 // there for a progress bar when asked for.
+// A long list of failures names the first few; the diagnostics before it name every one.
+TEST(RunDriver, SummaryNamesTheFirstFailedFiles) {
+    run_summary_t summary;
+    summary.failed_documents = 6;
+    summary.failed_copies = 1;
+    summary.failed = {"a.shtml", "b.shtml", "c.shtml", "d/e.shtml", "f.shtml", "g.shtml", "h.png"};
+    EXPECT_EQ(summary_text(summary, true), "0 documents converted, 0 files copied, 0 skipped; 0 errors, 0 warnings, "
+                                           "6 documents failed, 1 copy failed (a.shtml, b.shtml, c.shtml, d/e.shtml, "
+                                           "f.shtml and 2 more)");
+}
+
 TEST(RunDriver, UnlocatedFailureAndFileCount) {
     TempTree t;
     t.write("src/a.txt", "a");

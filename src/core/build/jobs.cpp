@@ -130,6 +130,7 @@ void finish_file(const run_settings_t& settings, run_state_t& state, file_result
         ++(result.done ? state.summary.documents : state.summary.failed_documents);
     else
         ++(result.done ? state.summary.copies : state.summary.failed_copies);
+    if (!result.done) state.summary.failed.push_back(job.relative_path);
     const bool written = result.done && !settings.preferences.check && settings.preferences.check_links && job.kind;
     if (written) {
         state.written_pages.push_back(job.page);

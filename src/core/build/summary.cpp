@@ -15,6 +15,15 @@ std::string summary_text(const run_summary_t& summary, bool keep_going, bool che
     if (summary.request_dependent > 0)
         text += ", " + count(summary.request_dependent, "place depends", "places depend") + " on the request";
     if (summary.failed_copies > 0) text += ", " + count(summary.failed_copies, "copy", "copies") + " failed";
+    if (!summary.failed.empty()) {
+        // Enough to start with; the diagnostics above name every one.
+        constexpr std::size_t named = 5;
+        text += " (";
+        for (std::size_t i = 0; i < summary.failed.size() && i < named; ++i)
+            text += (i > 0 ? ", " : "") + summary.failed[i];
+        if (summary.failed.size() > named) text += " and " + std::to_string(summary.failed.size() - named) + " more";
+        text += ")";
+    }
     if (links) text += "; " + count(summary.broken_links, "broken link", "broken links");
     return text;
 }
