@@ -225,7 +225,7 @@ cli_log_settings_t log_settings(const options_t& options, const console_t& conso
     return settings;
 }
 
-void StreamReport::run_ended(const run_outcome_t& outcome) {
+void StreamReport::run_stopped(const run_outcome_t& outcome) {
     if (outcome.end == run_end_t::cancelled) {
         view_.notice(std::string("Interrupted by ") + InterruptGuard::signal_name(outcome.signal) +
                      "; every file written is complete");
@@ -233,6 +233,9 @@ void StreamReport::run_ended(const run_outcome_t& outcome) {
         view_.fatal(outcome.error, outcome.where);
         if (sarif_ != nullptr) sarif_->add(severity_t::error, outcome.error, outcome.where);
     }
+}
+
+void StreamReport::run_ended(const run_outcome_t& outcome) {
     view_.end_of_run(outcome);
     if (sarif_ == nullptr) return;
     try {

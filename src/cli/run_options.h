@@ -51,13 +51,14 @@ cli_log_settings_t log_settings(const options_t& options, const console_t& conso
 // Ends the program's output: a log that could not be written is a failed run, as in coreutils.
 int finish(int code, std::ostream& out, std::ostream& err, int write_errno);
 
-// Shows how a run ended: the interruption, or the error with the includes that led to it,
-// then what the view noticed about the whole run; and writes the SARIF log when asked for.
+// Shows how a run ended: the interruption, or the error with the includes that led to it
+// (before the summary), then what the view noticed about the whole run; and writes the SARIF log when asked for.
 class StreamReport : public RunReport {
 public:
     StreamReport(RunView& view, SarifLog* sarif, std::string sarif_path, std::string source)
         : view_(view), sarif_(sarif), sarif_path_(std::move(sarif_path)), source_(std::move(source)) {}
 
+    void run_stopped(const run_outcome_t& outcome) override;
     void run_ended(const run_outcome_t& outcome) override;
     void watching() override;
 

@@ -9,6 +9,8 @@
 
 #include <thread>
 
+void RunReport::run_stopped(const run_outcome_t&) {}
+
 void RunReport::run_ended(const run_outcome_t&) {}
 
 void RunReport::watching() {}
@@ -65,6 +67,7 @@ run_outcome_t RunDriver::run() {
         ++outcome.summary.errors;
         outcome.error = "failed with an unknown exception";
     }
+    if (outcome.end != run_end_t::finished) report_.run_stopped(outcome);
     const SSIDirectoryPreferences& preferences = request_.preferences;
     log_.summary(summary_text(outcome.summary, preferences.keep_going, preferences.check, preferences.check_links,
                               preferences.dry_run));

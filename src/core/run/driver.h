@@ -54,6 +54,9 @@ struct watch_outcome_t {
 class RunReport {
 public:
     virtual ~RunReport() = default;
+    // A run was interrupted or stopped at an error; called before its summary is logged, so
+    // that the reason can come first, as a compiler prints its error before giving up.
+    virtual void run_stopped(const run_outcome_t& outcome);
     // A run ended; its summary, and "Finished!" after a good run, are in the log.
     virtual void run_ended(const run_outcome_t& outcome);
     // The folders are watched and the first run ended without being stopped: changes are
