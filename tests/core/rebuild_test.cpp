@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
 
@@ -69,6 +70,37 @@ TEST(Rebuild, DoesOnlyWhatChangedSinceTheLastRun) {
     const run_t masks = convert(t, preferences);
     EXPECT_EQ(masks.summary.up_to_date, 0u);
     EXPECT_EQ(masks.summary.removed, 3u);  // f1.txt, f10.txt and f11.txt, now skipped
+}
+
+// With two workers the record's files are looked at from both ends of the walk at once: every
+// change is found, wherever the two looks meet.
+TEST(Rebuild, ChangesAreFoundWhereverTheTwoLooksMeet) {
+    TempTree t;
+    const auto name = [](int i) { return "d" + std::to_string(i % 7) + "/f" + std::to_string(i) + ".txt"; };
+    for (int i = 0; i < 400; ++i) t.write("src/" + name(i), std::to_string(i));
+    const SSIDirectoryPreferences preferences = rebuilding(t, 2);
+    ASSERT_EQ(convert(t, preferences).summary.copies, 400u);
+    Lines expected;
+    for (int i = 0; i < 400; ++i) {
+        if (i % 37 == 0)
+            t.write("src/" + name(i), "changed " + std::to_string(i));
+        else if (i % 53 == 0)
+            std::filesystem::remove(t.path("dst/" + name(i)));
+        else
+            continue;
+        expected.push_back("Copying " + name(i) + "...");
+    }
+    for (int round = 0; round < 2; ++round) {
+        const run_t run = convert(t, preferences);
+        Lines work = work_of(run);
+        std::sort(work.begin(), work.end());
+        std::sort(expected.begin(), expected.end());
+        EXPECT_EQ(work, expected) << "round " << round;
+        EXPECT_EQ(run.summary.up_to_date, 400u - expected.size());
+        expected.clear();  // the second round has nothing to do
+    }
+    EXPECT_EQ(read_file(t.path("dst/" + name(37))), "changed 37");
+    EXPECT_EQ(read_file(t.path("dst/" + name(53))), "53");
 }
 
 // An output of ours whose source is gone, or now skipped, is removed; a file the user put in

@@ -48,6 +48,10 @@ public:
     bool enter(const walk_entry_t& folder) override;
     void leave(const walk_entry_t&) override { folders_.pop_back(); }
     void visit(const walk_entry_t& entry) override;
+    std::optional<file_status_t> status_seen(const std::string& path) override {
+        if (state_.incremental == nullptr) return std::nullopt;
+        return state_.incremental->status_ahead(from_root(path, settings_.source));
+    }
 
 private:
     struct folder_t {

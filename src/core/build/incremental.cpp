@@ -2,6 +2,7 @@
 
 #include "base/compile_log.h"
 #include "base/exceptions.h"
+#include "base/text.h"
 
 #include <algorithm>
 #include <map>
@@ -15,6 +16,25 @@ namespace {
 constexpr std::uint64_t expected_bytes_per_file = 256;
 constexpr std::uint64_t expected_bytes_at_least = 1024 * 1024;
 constexpr std::uint64_t larger_than_written = 64;
+
+// How far the thread ahead went with an entry (manifest_entry_t::ahead).
+enum ahead_t : unsigned char {
+    not_looked = 0,
+    looking = 1,  // the thread ahead is looking now
+    seen = 2,     // the thread ahead saw it: see ahead_source and ahead_outputs_hold
+    walk_looks = 3,  // the walk came first and looks itself
+};
+
+// Close to the walk's order (names compared with ASCII letters folded, a folder's entries
+// right after it), so that the thread ahead and the walk meet late.
+bool walk_order_less(std::string_view a, std::string_view b) {
+    const std::size_t n = std::min(a.size(), b.size());
+    for (std::size_t i = 0; i < n; ++i) {
+        const auto weight = [](char c) { return c == '/' ? 0 : ascii_upper(static_cast<unsigned char>(c)) + 1; };
+        if (weight(a[i]) != weight(b[i])) return weight(a[i]) < weight(b[i]);
+    }
+    return a.size() < b.size();
+}
 }  // namespace
 
 Incremental::Incremental(const std::string& folder, const std::string& destination,
@@ -40,6 +60,76 @@ Incremental::Incremental(const std::string& folder, const std::string& destinati
     current_.destination = resolved_destination;
     current_.options = std::move(options);
     if (!dry_) journal_.emplace(Journal::path_for(path_), current_.destination, current_.options);
+}
+
+Incremental::~Incremental() { stop_looking_ahead(); }
+
+void Incremental::look_ahead(const std::string& source) {
+    if (!reuse_ || earlier_.entries.empty() || ahead_.joinable()) return;
+    ahead_ = std::thread([this, source] {
+        manifest_entry_t* entry = nullptr;
+        try {
+            std::vector<std::pair<std::string_view, manifest_entry_t*>> order;
+            order.reserve(earlier_.entries.size());
+            for (auto& [path, earlier] : earlier_.entries)
+                if (earlier.kind != manifest_entry_t::kind_t::folder && !earlier.rebuild)
+                    order.emplace_back(path, &earlier);
+            std::sort(order.begin(), order.end(),
+                      [](const auto& a, const auto& b) { return walk_order_less(b.first, a.first); });
+            for (const auto& [path, next] : order) {
+                if (ahead_stop_.load(std::memory_order_relaxed)) return;
+                std::atomic_ref<unsigned char> state(next->ahead);
+                unsigned char expected = not_looked;
+                if (!state.compare_exchange_strong(expected, looking, std::memory_order_acquire)) continue;
+                entry = next;
+                try {
+                    entry->ahead_source = lstat_path(source + "/" + std::string(path));
+                } catch (const std::runtime_error&) {
+                    entry->ahead_source.reset();  // the walk finds out itself
+                }
+                entry->ahead_outputs_hold = std::all_of(entry->outputs.begin(), entry->outputs.end(),
+                                                        [this](const auto& output) { return unchanged(output); });
+                state.store(seen, std::memory_order_release);
+                entry = nullptr;
+            }
+        } catch (...) {
+            // Out of memory: the walk looks at the rest itself.
+            if (entry != nullptr) std::atomic_ref<unsigned char>(entry->ahead).store(walk_looks, std::memory_order_release);
+        }
+    });
+}
+
+void Incremental::stop_looking_ahead() noexcept {
+    ahead_stop_.store(true);
+    if (ahead_.joinable()) ahead_.join();
+}
+
+manifest_entry_t* Incremental::walked(const std::string& relative) {
+    if (walked_entry_ != nullptr && walked_key_ == relative) return walked_entry_;
+    const auto found = earlier_.entries.find(relative);
+    if (found == earlier_.entries.end()) return nullptr;
+    manifest_entry_t* entry = &found->second;
+    if (ahead_.joinable()) {
+        std::atomic_ref<unsigned char> state(entry->ahead);
+        unsigned char now = not_looked;
+        if (!state.compare_exchange_strong(now, walk_looks, std::memory_order_acquire))
+            while (now == looking) {  // a few system calls away
+                std::this_thread::yield();
+                now = state.load(std::memory_order_acquire);
+            }
+    }
+    walked_key_ = relative;
+    walked_entry_ = entry;
+    return entry;
+}
+
+std::optional<file_status_t> Incremental::status_ahead(const std::string& relative) {
+    if (!ahead_.joinable()) return std::nullopt;
+    manifest_entry_t* entry = walked(relative);
+    if (entry == nullptr || std::atomic_ref<unsigned char>(entry->ahead).load(std::memory_order_acquire) != seen ||
+        !entry->ahead_source || entry->ahead_source->kind != file_kind_t::regular)
+        return std::nullopt;
+    return entry->ahead_source;
 }
 
 void Incremental::fold_journal(CompileLogBase& log) {
@@ -138,16 +228,18 @@ bool Incremental::dependency_unchanged(std::uint32_t place) {
 bool Incremental::up_to_date(const std::string& relative, manifest_entry_t::kind_t kind, const file_status_t& source,
                              const std::vector<std::string>& outputs) {
     if (!reuse_) return false;
-    const auto found = earlier_.entries.find(relative);
-    if (found == earlier_.entries.end()) return false;
-    manifest_entry_t& entry = found->second;
+    manifest_entry_t* const found = walked(relative);
+    if (found == nullptr) return false;
+    manifest_entry_t& entry = *found;
     if (entry.rebuild || entry.kind != kind || entry.source != stamp_of(source) || entry.outputs.size() != outputs.size())
         return false;
+    const bool seen_ahead = std::atomic_ref<unsigned char>(entry.ahead).load(std::memory_order_acquire) == seen;
     for (std::size_t i = 0; i < outputs.size(); ++i)
-        if (entry.outputs[i].path != outputs[i] || !unchanged(entry.outputs[i])) return false;
+        if (entry.outputs[i].path != outputs[i] || (!seen_ahead && !unchanged(entry.outputs[i]))) return false;
+    if (seen_ahead && !entry.ahead_outputs_hold) return false;
     for (const std::uint32_t place : entry.dependencies)
         if (!dependency_unchanged(place)) return false;
-    found->second.kept = true;
+    entry.kept = true;
     ++kept_;
     return true;
 }
@@ -248,6 +340,7 @@ void Incremental::finish(bool complete, CompileLogBase& log, std::uint64_t& remo
             journal.reset();
         }
     } drop{journal_};
+    stop_looking_ahead();
     for (const std::string& warning : std::exchange(warnings_, {})) log.warning(warning);
     if (!complete) {
         save();

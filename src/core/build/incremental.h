@@ -4,12 +4,14 @@
 #include "build/manifest.h"
 #include "platform/file_lock.h"
 
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <functional>
 #include <optional>
 #include <stdexcept>
 #include <string>
+#include <thread>
 #include <unordered_map>
 #include <unordered_set>
 #include <vector>
@@ -41,6 +43,19 @@ public:
     Incremental(const std::string& folder, const std::string& destination, const std::string& resolved_destination,
                 const file_identity_t& identity, std::string options, bool reuse, CompileLogBase& log,
                 const std::function<std::uint64_t()>& site_files, bool dry = false);
+    Incremental(const Incremental&) = delete;
+    Incremental& operator=(const Incremental&) = delete;
+    ~Incremental();
+
+    // Starts looking at the files the record lists (each source and its outputs) on a thread
+    // of its own, from the end of the walk's order backwards, while the walk goes forwards:
+    // a rebuild is mostly looking, and this shares it between two processors. source is the
+    // folder the record's paths are under. The walk takes what was seen or looks itself;
+    // either way each file is looked at once.
+    void look_ahead(const std::string& source);
+    // The status of a source file (relative path) as the thread ahead saw it, when it saw a
+    // regular file; else the walk looks itself.
+    std::optional<file_status_t> status_ahead(const std::string& relative);
 
     // Whether the earlier run's entry for a source path still holds: the outputs it lists are
     // all as it wrote them, the source is as it was and every dependency too. An entry that
@@ -90,6 +105,10 @@ private:
     void fold_journal(CompileLogBase& log);
     // Saves what holds now: this run's entries, and the earlier ones it has not replaced.
     void save() const;
+    // The earlier entry of a source path for the walk, once the thread ahead is done with it
+    // (the thread leaves it alone from then on); the last one is kept for the next question.
+    manifest_entry_t* walked(const std::string& relative);
+    void stop_looking_ahead() noexcept;
 
     std::string folder_;
     std::string path_;
@@ -105,6 +124,10 @@ private:
     std::vector<signed char> dependencies_;  // by place in the earlier table: 1 unchanged, 0 changed, -1 not looked at
     std::size_t kept_ = 0;                   // earlier entries found to hold
     std::optional<Journal> journal_;
+    std::thread ahead_;
+    std::atomic<bool> ahead_stop_{false};
+    std::string walked_key_;  // the walk's last question, and its answer
+    manifest_entry_t* walked_entry_ = nullptr;
 };
 
 // Refuses a state folder inside the source or the destination (with every link resolved, and

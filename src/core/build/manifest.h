@@ -38,6 +38,11 @@ struct manifest_entry_t {
     std::vector<std::uint32_t> dependencies;
     bool rebuild = false;  // done again on every run: it showed the time, reported something, or failed
     bool kept = false;     // set by a run's walk: the entry still holds
+    // Looked at ahead of the walk by a thread of its own (see Incremental::look_ahead): how far
+    // that went, read and written through std::atomic_ref, then what it saw.
+    unsigned char ahead = 0;
+    bool ahead_outputs_hold = false;
+    std::optional<file_status_t> ahead_source;
 };
 
 // The record of the runs into one destination, kept outside it (so that nothing of ours is

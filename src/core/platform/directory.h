@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/file_system.h"
+
 #include <cstddef>
 #include <string>
 #include <vector>
@@ -12,7 +14,12 @@ public:
     // the listing does not tell, is unknown (ask the file system).
     enum class kind_t { unknown, regular, directory };
 
-    explicit Directory(std::string path) : path_(std::move(path)) {}
+    // With stay_open, the folder is kept open after it is read, so that lstat looks names up
+    // in it rather than along the whole path (each open folder holds a descriptor).
+    explicit Directory(std::string path, bool stay_open = false) : path_(std::move(path)), stay_open_(stay_open) {}
+    Directory(const Directory&) = delete;
+    Directory& operator=(const Directory&) = delete;
+    ~Directory();
 
     // The next entry's name; false when there is none. The first call reads the directory.
     bool next(std::string& name) {
@@ -20,6 +27,10 @@ public:
         return next(name, kind);
     }
     bool next(std::string& name, kind_t& kind);
+
+    // lstat_path of the entry name (read already), looked up in the open folder when it is
+    // kept open; errors name the whole path.
+    file_status_t lstat(const std::string& name) const;
 
 private:
     struct entry_t {
@@ -33,6 +44,8 @@ private:
     std::vector<entry_t> entries_;
     std::size_t position_ = 0;
     bool read_ = false;
+    bool stay_open_ = false;
+    void* handle_ = nullptr;  // the open folder, when it stays open
 };
 
 // The order the entries of a directory are delivered in.

@@ -4,6 +4,11 @@
 
 #include <algorithm>
 
+Directory::~Directory() = default;
+
+// Windows looks names up by path: the folder is not kept open.
+file_status_t Directory::lstat(const std::string& name) const { return lstat_path(path_ + "/" + name); }
+
 void Directory::read() {
     std::wstring pattern = win32::native_path(path_);
     if (!pattern.ends_with(L'\\')) pattern += L'\\';

@@ -1,4 +1,5 @@
 #include "platform/file_system.h"
+#include "platform/posix_status.h"
 
 #include "base/exceptions.h"
 #include "platform/file.h"
@@ -20,9 +21,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-namespace {
-constexpr std::size_t copy_chunk = 1 << 16;
-
 file_status_t to_status(const struct stat& st) {
     file_status_t status;
     status.kind = S_ISREG(st.st_mode)   ? file_kind_t::regular
@@ -36,6 +34,9 @@ file_status_t to_status(const struct stat& st) {
     status.identity = {static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino)};
     return status;
 }
+
+namespace {
+constexpr std::size_t copy_chunk = 1 << 16;
 
 // Pairs of file systems (source device, destination device) between which copy_file_range
 // failed once: copies between them go straight to sendfile, rather than failing once per file.

@@ -20,10 +20,13 @@ void SiteWalk::walk(const std::string& root, const file_identity_t& identity, co
 }
 
 void SiteWalk::walk_folder(const std::string& folder, const std::string& relative, Visitor& visitor) {
-    Directory directory(folder);
+    // Entries are looked up in their open folder, but a walk deep enough to run short of
+    // descriptors looks the deepest ones up by path.
+    constexpr std::size_t folders_kept_open = 64;
+    Directory directory(folder, open_.size() <= folders_kept_open);
     for (std::string name; directory.next(name);) {
         visitor.next();
-        const walk_entry_t entry = classify(folder, relative, name);
+        const walk_entry_t entry = classify(directory, folder, relative, name, &visitor);
         if (entry.kind != entry_kind_t::folder) {
             visitor.visit(entry);
             continue;
@@ -36,8 +39,8 @@ void SiteWalk::walk_folder(const std::string& folder, const std::string& relativ
     }
 }
 
-walk_entry_t SiteWalk::classify(const std::string& folder, const std::string& relative,
-                                const std::string& name) const {
+walk_entry_t SiteWalk::classify(const Directory& listing, const std::string& folder, const std::string& relative,
+                                const std::string& name, Visitor* visitor) const {
     walk_entry_t entry;
     entry.name = name;
     entry.path = folder + "/" + name;
@@ -46,7 +49,8 @@ walk_entry_t SiteWalk::classify(const std::string& folder, const std::string& re
     if (std::find(filter_.left_out.begin(), filter_.left_out.end(), entry.path) != filter_.left_out.end()) return entry;
     // A run's temporary output (one left by a run that was killed) is never part of the site.
     if (is_temporary_name(name)) return entry;
-    entry.status = lstat_path(entry.path);
+    std::optional<file_status_t> seen = visitor != nullptr ? visitor->status_seen(entry.path) : std::nullopt;
+    entry.status = seen && seen->kind == file_kind_t::regular ? *seen : listing.lstat(name);
     if (entry.status.kind == file_kind_t::link) {
         // Links are followed, within the site: a broken one, or one leading out, is left out.
         try {

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+class Directory;
 class MyFileFilter;
 struct SSIDirectoryPreferences;
 
@@ -51,6 +52,9 @@ public:
         virtual void leave(const walk_entry_t&) {}
         // Any other entry.
         virtual void visit(const walk_entry_t& entry) = 0;
+        // A status of the file at path seen already in this run, which the walk takes rather
+        // than looking again (a regular file's only: links and folders are looked at anew).
+        virtual std::optional<file_status_t> status_seen(const std::string&) { return std::nullopt; }
     };
 
     // destination, when given, is never walked; links may lead only below site_folders
@@ -63,7 +67,8 @@ public:
     void walk(const std::string& root, const file_identity_t& identity, const std::string& relative, Visitor& visitor);
 
     // What the entry name of folder is, with the folders open in the walk.
-    walk_entry_t classify(const std::string& folder, const std::string& relative, const std::string& name) const;
+    walk_entry_t classify(const Directory& listing, const std::string& folder, const std::string& relative,
+                          const std::string& name, Visitor* visitor = nullptr) const;
 
 private:
     void walk_folder(const std::string& folder, const std::string& relative, Visitor& visitor);
