@@ -7,6 +7,8 @@
 #include <algorithm>
 #include <map>
 #include <stdexcept>
+#include <string_view>
+#include <unordered_map>
 #include <unordered_set>
 #include <utility>
 
@@ -347,40 +349,37 @@ void Incremental::finish(bool complete, CompileLogBase& log, std::uint64_t& remo
         return;
     }
     // Outputs this run wrote or kept are never removed, whoever wrote them before; any other
-    // output of an earlier entry is stale, whatever options the runs had.
-    std::unordered_set<std::string> kept;
-    const bool any_stale = !earlier_.leftovers.empty() ||
-                           std::any_of(earlier_.entries.begin(), earlier_.entries.end(),
-                                       [](const auto& item) { return !item.second.kept; });
-    if (any_stale) {
-        for (const auto& [source, entry] : current_.entries)
-            for (const manifest_entry_t::file_t& output : entry.outputs) kept.insert(output.path);
-        for (const auto& [source, entry] : earlier_.entries)
-            if (entry.kept)
-                for (const manifest_entry_t::file_t& output : entry.outputs) kept.insert(output.path);
-    }
-    std::map<std::string, const manifest_entry_t::file_t*> files;
-    std::map<std::string, const manifest_entry_t::file_t*, std::greater<>> folders;  // deepest first
-    for (const manifest_entry_t::file_t& output : earlier_.leftovers)
-        if (!kept.contains(output.path)) files.emplace(output.path, &output);
+    // output of an earlier entry is stale, whatever options the runs had. The few that may be
+    // are gathered first, then those still listed are struck out.
+    std::unordered_map<std::string_view, const manifest_entry_t::file_t*> stale_files;
+    std::unordered_map<std::string_view, const manifest_entry_t::file_t*> stale_folders;
+    for (const manifest_entry_t::file_t& output : earlier_.leftovers) stale_files.emplace(output.path, &output);
     for (const auto& [source, entry] : earlier_.entries) {
         if (entry.kept) continue;
-        for (const manifest_entry_t::file_t& output : entry.outputs)
-            if (!kept.contains(output.path))
-            {
-                if (entry.kind == manifest_entry_t::kind_t::folder)
-                    folders.emplace(output.path, &output);
-                else
-                    files.emplace(output.path, &output);
-            }
+        auto& stale = entry.kind == manifest_entry_t::kind_t::folder ? stale_folders : stale_files;
+        for (const manifest_entry_t::file_t& output : entry.outputs) stale.emplace(output.path, &output);
     }
+    if (!stale_files.empty() || !stale_folders.empty()) {
+        const auto strike = [&](const manifest_entry_t& entry) {
+            for (const manifest_entry_t::file_t& output : entry.outputs) {
+                stale_files.erase(output.path);
+                stale_folders.erase(output.path);
+            }
+        };
+        for (const auto& [source, entry] : current_.entries) strike(entry);
+        for (const auto& [source, entry] : earlier_.entries)
+            if (entry.kept) strike(entry);
+    }
+    const std::map<std::string_view, const manifest_entry_t::file_t*> files(stale_files.begin(), stale_files.end());
+    const std::map<std::string_view, const manifest_entry_t::file_t*, std::greater<>> folders(  // deepest first
+        stale_folders.begin(), stale_folders.end());
     for (const auto& [path, output] : files) {
         const removal_t result = remove_output(*output, false);
         if (result == removal_t::removed) {
-            log.message("Removing " + path + "...");
+            log.message("Removing " + std::string(path) + "...");
             ++removed;
         } else if (result == removal_t::failed) {
-            log.warning("Cannot remove " + path + ", an output of an earlier run");
+            log.warning("Cannot remove " + std::string(path) + ", an output of an earlier run");
         }
     }
     for (const auto& [path, output] : folders) remove_output(*output, true);
