@@ -9,16 +9,13 @@
 // --sarif FILE: passes every line on to the log that shows the run, and keeps each
 // diagnostic (every occurrence, also those the text view collapses) for a SARIF 2.1.0 log,
 // the form code-scanning services read.
-class SarifLog : public CompileLogBase {
+class SarifLog : public ForwardingLog {
 public:
-    explicit SarifLog(CompileLogBase& target) : target_(target) {}
+    explicit SarifLog(CompileLogBase& target) : ForwardingLog(target) {}
 
-    void output_line(const std::string& text) override { target_.output_line(text); }
-    void message(const std::string& text) override { target_.message(text); }
     void error(const std::string& text) override;
     void warning(const std::string& text) override;
     void diagnostic(severity_t severity, const std::string& text, const diagnostic_location_t& where) override;
-    void summary(const std::string& text) override { target_.summary(text); }
 
     // The error that ended the run.
     void add(severity_t severity, const std::string& text, const std::optional<diagnostic_location_t>& where);
@@ -35,7 +32,6 @@ private:
         std::optional<diagnostic_location_t> where;
     };
 
-    CompileLogBase& target_;
     std::vector<result_t> results_;
 };
 

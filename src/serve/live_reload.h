@@ -21,16 +21,13 @@ struct page_diagnostic_t {
 
 // Passes every line on to the terminal's log and keeps the diagnostics of the run going on,
 // for the overlay. Lines may come from several threads.
-class DiagnosticsLog : public CompileLogBase {
+class DiagnosticsLog : public ForwardingLog {
 public:
-    explicit DiagnosticsLog(CompileLogBase& target) : target_(target) {}
+    explicit DiagnosticsLog(CompileLogBase& target) : ForwardingLog(target) {}
 
-    void output_line(const std::string& text) override { target_.output_line(text); }
-    void message(const std::string& text) override { target_.message(text); }
     void error(const std::string& text) override;
     void warning(const std::string& text) override;
     void diagnostic(severity_t severity, const std::string& text, const diagnostic_location_t& where) override;
-    void summary(const std::string& text) override { target_.summary(text); }
 
     // The diagnostics since the last call.
     std::vector<page_diagnostic_t> take();
@@ -38,7 +35,6 @@ public:
 private:
     void keep(page_diagnostic_t diagnostic);
 
-    CompileLogBase& target_;
     std::mutex mutex_;
     std::vector<page_diagnostic_t> kept_;
 };

@@ -63,26 +63,41 @@ private:
     int write_errno_ = 0;
 };
 
-// Passes every line on to another log and counts the errors and warnings among them. A place
-// that depends on the request is passed on and counted once, however many pages reach it (an
-// include's place is the same for every page that includes it), and not among the warnings.
-class CountingLog : public CompileLogBase {
+// Passes every line on to another log; a log that watches what goes by overrides the kinds it
+// looks at. A request dependency takes the default way, as a warning diagnostic.
+class ForwardingLog : public CompileLogBase {
 public:
-    explicit CountingLog(CompileLogBase& target) : target_(target) {}
+    explicit ForwardingLog(CompileLogBase& target) : target_(target) {}
 
     void output_line(const std::string& text) override { target_.output_line(text); }
     void message(const std::string& text) override { target_.message(text); }
+    void error(const std::string& text) override { target_.error(text); }
+    void warning(const std::string& text) override { target_.warning(text); }
+    void diagnostic(severity_t severity, const std::string& text, const diagnostic_location_t& where) override {
+        target_.diagnostic(severity, text, where);
+    }
+    void summary(const std::string& text) override { target_.summary(text); }
+
+protected:
+    CompileLogBase& target_;
+};
+
+// Passes every line on to another log and counts the errors and warnings among them. A place
+// that depends on the request is passed on and counted once, however many pages reach it (an
+// include's place is the same for every page that includes it), and not among the warnings.
+class CountingLog : public ForwardingLog {
+public:
+    explicit CountingLog(CompileLogBase& target) : ForwardingLog(target) {}
+
     void error(const std::string& text) override;
     void warning(const std::string& text) override;
     void diagnostic(severity_t severity, const std::string& text, const diagnostic_location_t& where) override;
     void request_dependency(const std::string& text, const diagnostic_location_t& where) override;
-    void summary(const std::string& text) override { target_.summary(text); }
 
     std::uint64_t errors = 0;
     std::uint64_t warnings = 0;
     std::uint64_t request_dependent = 0;
 
 private:
-    CompileLogBase& target_;
     std::set<std::string> places_;  // the request dependencies passed on, by place and text
 };
