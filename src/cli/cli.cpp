@@ -94,21 +94,23 @@ std::optional<int> parse(const std::vector<std::string>& args, options_t& option
 }
 
 // Mistakes seen before the run starts, which print no summary: a SOURCE that is not there,
-// and a DEST that is SOURCE itself. Returns the exit status when the program ends here.
-std::optional<int> refuse_folders(const run_request_t& request, std::ostream& err) {
+// and a DEST that is SOURCE itself. Returns the exit status when the program ends here; with
+// JSON lines asked for, the error is one of them too (a fatal diagnostic).
+std::optional<int> refuse_folders(const options_t& options, std::ostream& out, std::ostream& err) {
+    const run_request_t& request = options.request;
+    const auto refuse = [&](int status, const std::string& text) {
+        err << "orrinfold: error: " << text << "\n";
+        if (options.log_format == "json") JsonLog(out, false).fatal(text, std::nullopt);
+        return status;
+    };
     const std::optional<file_status_t> source = try_stat_path(request.source);
-    if (!source || source->kind != file_kind_t::directory) {
-        err << "orrinfold: error: " << printable(request.source) << ": " << system_error_text(source ? ENOTDIR : ENOENT)
-            << "\n";
-        return 1;
-    }
+    if (!source || source->kind != file_kind_t::directory)
+        return refuse(1, printable(request.source) + ": " + system_error_text(source ? ENOTDIR : ENOENT));
     if (request.destination.empty()) return std::nullopt;
     const std::optional<file_status_t> destination = try_stat_path(request.destination);
-    if (destination && destination->identity == source->identity) {
-        err << "orrinfold: error: SOURCE and DEST are the same folder (" << printable(request.destination)
-            << "); give another folder for the static site\n";
-        return 2;
-    }
+    if (destination && destination->identity == source->identity)
+        return refuse(2, "SOURCE and DEST are the same folder (" + printable(request.destination) +
+                             "); give another folder for the static site");
     return std::nullopt;
 }
 }  // namespace
@@ -125,7 +127,7 @@ int run_cli(const std::vector<std::string>& args, std::ostream& out, std::ostrea
     }
     options_t options;
     if (const std::optional<int> code = parse(args, options, out, err)) return *code;
-    if (const std::optional<int> code = refuse_folders(options.request, err)) return *code;
+    if (const std::optional<int> code = refuse_folders(options, out, err)) return *code;
     if (options.settings_read && options.request.preferences.verbose)
         out << "Settings read from " << printable(*options.settings_read) << "\n";
     if (options.apache_reason)

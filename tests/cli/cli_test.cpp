@@ -25,6 +25,11 @@ TEST(Cli, RunsPrintProgressAndEndWithFinishedOrTheError) {
         // A SOURCE that is not there is named before anything runs: no summary.
         {{"--quiet", t.path("none"), t.path("dst2")}, 1, "",
          "orrinfold: error: " + t.path("none") + ": No such file or directory\n"},
+        // ... and with JSON lines asked for, in one of them as well.
+        {{"--log-format=json", t.path("none"), t.path("dst2")}, 1,
+         "{\"event\":\"diagnostic\",\"severity\":\"error\",\"message\":\"" + t.path("none") +
+             ": No such file or directory\",\"fatal\":true}\n",
+         "orrinfold: error: " + t.path("none") + ": No such file or directory\n"},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.args.front());
