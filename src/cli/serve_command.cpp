@@ -8,6 +8,7 @@
 #include "run_options.h"
 #include "serve/live_reload.h"
 #include "serve/server.h"
+#include "serve/site_files.h"
 
 #include <CLI/CLI.hpp>
 #include <cstdio>
@@ -129,6 +130,7 @@ int run_serve(const std::vector<std::string>& args, std::ostream& out, std::ostr
     const std::string& extension = request.preferences.rename_pages;
     LiveReload live(extension.empty() ? std::vector<std::string>{} : std::vector<std::string>{extension});
     options.listen.root = request.destination;
+    options.listen.index_names = directory_index(request.source, request.preferences);
     PreviewServer server(options.listen, live);
     try {
         server.start();

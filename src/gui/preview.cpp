@@ -9,6 +9,7 @@
 #include "platform/process.h"
 #include "run/watch.h"
 #include "serve/live_reload.h"
+#include "serve/site_files.h"
 #include "serve/server.h"
 
 #include <QPushButton>
@@ -68,7 +69,10 @@ struct Preview::state_t {
     state_t(run_request_t request, GUICompileLog& log)
         : live(request.preferences.rename_pages.empty() ? std::vector<std::string>{}
                                                         : std::vector<std::string>{request.preferences.rename_pages}),
-          server({request.destination, "127.0.0.1", 8000, false}, live), diagnostics(log) {
+          server({request.destination, "127.0.0.1", 8000, false,
+                  directory_index(request.source, request.preferences)},
+                 live),
+          diagnostics(log) {
         try {
             server.start();
         } catch (const bind_failure& e) {

@@ -55,6 +55,7 @@ struct PreviewServer::impl_t {
     std::string root;  // resolved
     std::int64_t started = 0;
     LiveReload* live = nullptr;
+    index_names_for_t index_names;
 
     void serve_file(const httplib::Request& req, httplib::Response& res) const;
 };
@@ -62,7 +63,7 @@ struct PreviewServer::impl_t {
 // A file of the folder, or its 404 or redirect. A page gets the snippet; its validators
 // name both the file and the snippet (which changes with each start of the server).
 void PreviewServer::impl_t::serve_file(const httplib::Request& req, httplib::Response& res) const {
-    const lookup_t found = look_up(root, req.path);
+    const lookup_t found = look_up(root, req.path, index_names);
     if (found.kind == lookup_t::kind_t::redirect) {
         const std::string query = req.target.find('?') != std::string::npos ? req.target.substr(req.target.find('?')) : "";
         res.set_redirect(found.location + query, 301);
@@ -92,6 +93,7 @@ PreviewServer::PreviewServer(serve_settings_t settings, LiveReload& live)
     impl_->root = real_path(settings_.root);
     impl_->started = system_time();
     impl_->live = &live_;
+    impl_->index_names = settings_.index_names;
     httplib::Server& http = impl_->http;
     // Each open page holds a connection for its event stream: leave room for many tabs.
     http.new_task_queue = [] { return new httplib::ThreadPool(64); };

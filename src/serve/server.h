@@ -1,8 +1,10 @@
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <thread>
+#include <vector>
 
 class LiveReload;
 
@@ -12,6 +14,9 @@ struct serve_settings_t {
     std::string bind = "127.0.0.1";   // the address listened on
     int port = 8000;                  // the port asked for
     bool exact_port = false;          // false: the next free one after port will do
+    // The index pages of a folder (its path below root), as Apache's DirectoryIndex names
+    // them; empty, or none given, for the usual ones.
+    std::function<std::vector<std::string>(const std::string& folder)> index_names;
 };
 
 // The port that was asked for (or every one tried) is taken, or the address cannot be bound.

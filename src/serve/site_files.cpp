@@ -2,7 +2,10 @@
 
 #include "base/exceptions.h"
 #include "base/text.h"
+#include "html/links.h"
 #include "platform/time_format.h"
+#include "site/folder_settings.h"
+#include "ssi/preferences.h"
 
 #include <algorithm>
 #include <array>
@@ -63,7 +66,7 @@ std::optional<file_status_t> inside(const std::string& root, const std::string& 
 }
 }  // namespace
 
-lookup_t look_up(const std::string& root, std::string_view url_path) {
+lookup_t look_up(const std::string& root, std::string_view url_path, const index_names_for_t& index_names) {
     lookup_t found;
     std::vector<std::string> names;
     bool folder = false;
@@ -82,13 +85,41 @@ lookup_t look_up(const std::string& root, std::string_view url_path) {
         found.location = encode_url_path(std::string(url_path) + "/");
         return found;
     }
-    for (const char* index : {"index.html", "index.htm", "index.shtml"}) {
-        const std::string candidate = path + "/" + index;
+    std::vector<std::string> indexes = index_names ? index_names(relative) : std::vector<std::string>{};
+    if (indexes.empty()) indexes = {"index.html", "index.htm", "index.shtml"};
+    for (const std::string& index : indexes) {
+        if (index == "disabled") break;
+        // A name from the root ("/home.html") stands for the same page in every folder; it is
+        // looked up as a request for it would be.
+        std::vector<std::string> parts;
+        bool ends_with_slash = false;
+        const std::string below = index.starts_with('/') ? index.substr(1) : (relative.empty() ? "" : relative + "/") + index;
+        if (!split_plain("/" + below, parts, ends_with_slash) || ends_with_slash) continue;
+        const std::string candidate = root + "/" + below;
         const std::optional<file_status_t> page = inside(root, candidate);
-        if (page && page->kind == file_kind_t::regular)
-            return {lookup_t::kind_t::file, candidate, relative.empty() ? index : relative + "/" + index, *page, {}};
+        if (page && page->kind == file_kind_t::regular) return {lookup_t::kind_t::file, candidate, below, *page, {}};
     }
     return found;
+}
+
+index_names_for_t directory_index(const std::string& source, const SSIDirectoryPreferences& preferences) {
+    if (preferences.dialect != dialect_t::apache) return {};
+    return [source, preferences](const std::string& folder) {
+        std::vector<std::string> names;
+        try {
+            FolderSettings settings(source, preferences);
+            for (const std::string& name : settings.index_names(folder.empty() ? source : source + "/" + folder)) {
+                names.push_back(name);
+                if (!preferences.rename_pages.empty() && name != "disabled") {
+                    std::string renamed = renamed_name(name, preferences.rename_pages);
+                    if (renamed != name) names.push_back(std::move(renamed));
+                }
+            }
+        } catch (const std::exception&) {
+            // A configuration that cannot be read: the run reports it; the usual names serve.
+        }
+        return names;
+    };
 }
 
 std::string encode_url_path(std::string_view path) {

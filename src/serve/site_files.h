@@ -3,10 +3,13 @@
 #include "platform/file_system.h"
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
+
+struct SSIDirectoryPreferences;
 
 // What a request path leads to in the served folder.
 struct lookup_t {
@@ -22,8 +25,18 @@ struct lookup_t {
 // real_path). Only files that really lie in root are found: a path with "..", ".", an empty
 // segment, a backslash, a NUL byte or a colon, or one that leads out through a link, finds
 // nothing. A folder asked for without its slash is redirected to it; a folder is answered by
-// its index.html, index.htm or index.shtml (the first there), else by nothing: no listings.
-lookup_t look_up(const std::string& root, std::string_view url_path);
+// the first of its index names that is there, else by nothing: no listings. index_names gives
+// a folder's names (its path below root, "" for root) as Apache's DirectoryIndex does ("/x"
+// from the root, "disabled" for none); without it, or when it gives none, index.html,
+// index.htm and index.shtml.
+using index_names_for_t = std::function<std::vector<std::string>(const std::string& folder)>;
+lookup_t look_up(const std::string& root, std::string_view url_path, const index_names_for_t& index_names = {});
+
+// A folder's index pages as the Apache configuration of the site in source names them
+// (DirectoryIndex), for look_up; nothing for a site converted in the default dialect. The
+// configuration is read afresh for each folder asked for, so that an edited .htaccess counts
+// at once; pages renamed by the run are found under their new names too.
+index_names_for_t directory_index(const std::string& source, const SSIDirectoryPreferences& preferences);
 
 // The path with every byte outside the URL's unreserved set and "/" percent-encoded.
 std::string encode_url_path(std::string_view path);

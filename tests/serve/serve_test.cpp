@@ -2,6 +2,7 @@
 #include "serve/live_reload.h"
 #include "serve/server.h"
 #include "serve/site_files.h"
+#include "ssi/preferences.h"
 
 #include "cli.h"
 #include "temp_tree.h"
@@ -40,7 +41,7 @@ struct site_t {
 struct serving_t {
     site_t site;
     LiveReload live;
-    PreviewServer server{{site.root, "127.0.0.1", 18400, false}, live};
+    PreviewServer server{{site.root, "127.0.0.1", 18400, false, {}}, live};
     serving_t() { server.start(); }
     httplib::Client client() const {
         httplib::Client c("127.0.0.1", server.port());
@@ -80,6 +81,36 @@ TEST(SiteFiles, PathsThatCouldLeaveTheFolderFindNothing) {
     EXPECT_EQ(look_up(root, "/a b").kind, lookup_t::kind_t::not_found);
     s.tree.make_dir("out/a b");
     EXPECT_EQ(look_up(root, "/a b").location, "/a%20b/");
+}
+
+// An Apache site's DirectoryIndex names a folder's index pages: inherited, from the root, or
+// none; pages renamed by the run under their new names. Other sites keep the usual names.
+TEST(SiteFiles, FoldersAreServedByTheirDirectoryIndex) {
+    TempTree t;
+    t.write("src/.htaccess", "DirectoryIndex home.shtml index.html\n");
+    t.write("src/off/.htaccess", "DirectoryIndex disabled\n");
+    t.write("src/top/.htaccess", "DirectoryIndex /main.html\n");
+    t.make_dir("src/sub");
+    for (const char* page : {"out/home.html", "out/index.html", "out/main.html", "out/off/index.html",
+                             "out/top/index.html", "out/sub/index.html"})
+        t.write(page, page);
+    const std::string root = std::filesystem::canonical(t.path("out")).string();
+    SSIDirectoryPreferences preferences;
+    preferences.dialect = dialect_t::apache;
+    preferences.rename_pages = "html";
+    const index_names_for_t apache = directory_index(t.path("src"), preferences);
+    const struct { std::string url, apache, usual; } rows[] = {
+        {"/", "home.html", "index.html"},
+        {"/sub/", "sub/index.html", "sub/index.html"},
+        {"/off/", "", "off/index.html"},
+        {"/top/", "main.html", "top/index.html"},
+    };
+    for (const auto& row : rows) {
+        EXPECT_EQ(look_up(root, row.url, apache).relative, row.apache) << row.url;
+        preferences.dialect = dialect_t::orrinfold;
+        EXPECT_EQ(look_up(root, row.url, directory_index(t.path("src"), preferences)).relative, row.usual) << row.url;
+        preferences.dialect = dialect_t::apache;
+    }
 }
 
 TEST(SiteFiles, ContentTypesAndCharsets) {
@@ -198,10 +229,10 @@ TEST(PreviewServer, ByteRanges) {
 TEST(PreviewServer, ATakenPortIsTheNextOneOrAnErrorNamingIt) {
     serving_t s;
     LiveReload live;
-    PreviewServer next({s.site.root, "127.0.0.1", s.server.port(), false}, live);
+    PreviewServer next({s.site.root, "127.0.0.1", s.server.port(), false, {}}, live);
     next.start();
     EXPECT_GT(next.port(), s.server.port());
-    PreviewServer exact({s.site.root, "127.0.0.1", s.server.port(), true}, live);
+    PreviewServer exact({s.site.root, "127.0.0.1", s.server.port(), true, {}}, live);
     try {
         exact.start();
         FAIL() << "a taken port was bound";
