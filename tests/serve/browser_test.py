@@ -1,11 +1,10 @@
 #!/usr/bin/env python3
-"""Drives headless Chromium through chromedriver (the W3C WebDriver protocol, spoken here over
-plain HTTP) against `orrinfold serve` of a copy of the example site: the page shows, an edit of
+"""Drives headless Chromium through chromedriver with Selenium against `orrinfold serve` of a
+copy of the example site: the page shows, an edit of
 an included header reloads it with the new text, a broken directive shows the error overlay
-with its location, and the fix takes the overlay away. Exits 77 (skipped) when no browser or
-driver is installed.
+with its location, and the fix takes the overlay away. Exits 77 (skipped) when the browser, its
+driver or Selenium is not installed.
 Usage: browser_test.py ORRINFOLD EXAMPLE-SITE"""
-import json
 import os
 import shutil
 import signal
@@ -15,6 +14,12 @@ import sys
 import tempfile
 import time
 import urllib.request
+
+try:
+    from selenium import webdriver
+    from selenium.webdriver.chrome.service import Service
+except ImportError:
+    webdriver = None
 
 SKIP = 77
 
@@ -40,35 +45,26 @@ def wait_for(what, check, timeout=15.0):
 
 
 class Browser:
-    """A WebDriver session: just the calls this test needs."""
+    """A Selenium session with headless Chromium: just the calls this test needs."""
 
-    def __init__(self, driver_port):
-        self.base = f"http://127.0.0.1:{driver_port}"
-        args = ["--headless=new", "--disable-gpu", "--disable-dev-shm-usage", "--window-size=1024,768"]
+    def __init__(self, chromedriver):
+        options = webdriver.ChromeOptions()
+        for argument in ("--headless=new", "--disable-gpu", "--disable-dev-shm-usage", "--window-size=1024,768"):
+            options.add_argument(argument)
         if os.geteuid() == 0:
-            args.append("--no-sandbox")  # Chromium's sandbox refuses to run as root (CI)
-        chrome = {"args": args}
+            options.add_argument("--no-sandbox")  # Chromium's sandbox refuses to run as root (CI)
         if shutil.which("chromium"):
-            chrome["binary"] = shutil.which("chromium")
-        session = self.call("POST", "/session",
-                            {"capabilities": {"alwaysMatch": {"goog:chromeOptions": chrome}}})
-        self.session = f"/session/{session['sessionId']}"
-
-    def call(self, method, path, body=None):
-        data = json.dumps(body).encode() if body is not None else None
-        request = urllib.request.Request(self.base + path, data=data, method=method,
-                                         headers={"Content-Type": "application/json"})
-        with urllib.request.urlopen(request, timeout=60) as response:
-            return json.load(response)["value"]
+            options.binary_location = shutil.which("chromium")
+        self.driver = webdriver.Chrome(service=Service(executable_path=chromedriver), options=options)
 
     def get(self, url):
-        self.call("POST", self.session + "/url", {"url": url})
+        self.driver.get(url)
 
     def run(self, script):
-        return self.call("POST", self.session + "/execute/sync", {"script": script, "args": []})
+        return self.driver.execute_script(script)
 
     def quit(self):
-        self.call("DELETE", self.session)
+        self.driver.quit()
 
 
 OVERLAY = """var host = document.querySelector('orrinfold-overlay');
@@ -112,32 +108,26 @@ def check_site(browser, url, site):
 def main():
     orrinfold, example = sys.argv[1], sys.argv[2]
     chromedriver = shutil.which("chromedriver")
-    if not chromedriver or not (shutil.which("chromium") or shutil.which("google-chrome")):
-        print("skipped: chromium and chromedriver are needed (scripts/install-deps.sh installs them)")
+    if not chromedriver or not (shutil.which("chromium") or shutil.which("google-chrome")) or webdriver is None:
+        print("skipped: chromium, chromedriver and Selenium are needed (scripts/install-deps.sh installs them)")
         return SKIP
     with tempfile.TemporaryDirectory() as work:
         site = os.path.join(work, "site")
         shutil.copytree(example, site)
-        port, driver_port = free_port(), free_port()
+        port = free_port()
         env = dict(os.environ, XDG_CACHE_HOME=os.path.join(work, "cache"))
         env.pop("BROWSER", None)
         serve = subprocess.Popen([orrinfold, "serve", "-q", "--port", str(port), site, os.path.join(work, "out")],
                                  stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True, env=env)
-        driver = subprocess.Popen([chromedriver, f"--port={driver_port}"], stdout=subprocess.DEVNULL,
-                                  stderr=subprocess.DEVNULL)
         browser = None
         try:
             url = f"http://127.0.0.1:{port}/"
             wait_for("the server", lambda: urllib.request.urlopen(url + "index.shtml", timeout=2).status == 200)
-            wait_for("chromedriver", lambda: urllib.request.urlopen(
-                f"http://127.0.0.1:{driver_port}/status", timeout=2).status == 200)
-            browser = Browser(driver_port)
+            browser = Browser(chromedriver)
             check_site(browser, url, site)
         finally:
             if browser:
                 browser.quit()
-            driver.terminate()
-            driver.wait(timeout=10)
             serve.send_signal(signal.SIGINT)
             out, err = serve.communicate(timeout=20)
         if serve.returncode != 0 or "Stopped serving" not in err:
