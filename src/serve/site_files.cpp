@@ -85,15 +85,11 @@ lookup_t look_up(const std::string& root, std::string_view url_path, const index
         found.location = encode_url_path(std::string(url_path) + "/");
         return found;
     }
-    std::vector<std::string> indexes = index_names ? index_names(relative) : std::vector<std::string>{};
-    if (indexes.empty()) indexes = {"index.html", "index.htm", "index.shtml"};
-    for (const std::string& index : indexes) {
-        if (index == "disabled") break;
-        // A name from the root ("/home.html") stands for the same page in every folder; it is
-        // looked up as a request for it would be.
+    const std::vector<std::string> given = index_names ? index_names(relative) : std::vector<std::string>{};
+    for (const std::string& below : index_places(relative, given, {"index.html", "index.htm", "index.shtml"})) {
+        // Each place is looked up as a request for it would be.
         std::vector<std::string> parts;
         bool ends_with_slash = false;
-        const std::string below = index.starts_with('/') ? index.substr(1) : (relative.empty() ? "" : relative + "/") + index;
         if (!split_plain("/" + below, parts, ends_with_slash) || ends_with_slash) continue;
         const std::string candidate = root + "/" + below;
         const std::optional<file_status_t> page = inside(root, candidate);
@@ -108,7 +104,7 @@ index_names_for_t directory_index(const std::string& source, const SSIDirectoryP
         std::vector<std::string> names;
         try {
             FolderSettings settings(source, preferences);
-            for (const std::string& name : settings.index_names(folder.empty() ? source : source + "/" + folder)) {
+            for (const std::string& name : settings.index_names(folder)) {
                 names.push_back(name);
                 if (!preferences.rename_pages.empty() && name != "disabled") {
                     std::string renamed = renamed_name(name, preferences.rename_pages);

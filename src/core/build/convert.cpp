@@ -212,9 +212,7 @@ void convert_directory(const std::string& relative, const std::string& source, c
     if (preferences.check_links && !preferences.check) {
         index_names_t index_names;
         if (filter.folders)
-            index_names = [&](const std::string& folder) {
-                return filter.folders->index_names(folder.empty() ? source : source + "/" + folder);
-            };
+            index_names = [&](const std::string& folder) { return filter.folders->index_names(folder); };
         // Page by page, so that a stop ends the check too.
         for (const std::string& page : state.written_pages) {
             if (stopped(control)) raise(conversion_cancelled());

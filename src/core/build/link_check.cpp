@@ -5,6 +5,7 @@
 #include "html/web_text.h"
 #include "platform/file.h"
 #include "platform/file_system.h"
+#include "site/folder_settings.h"
 #include "ssi/output_origins.h"
 
 #include <optional>
@@ -36,14 +37,9 @@ private:
 
 // Whether a folder of the output is served through one of its index pages.
 bool has_index(const std::string& destination, const std::string& folder, const index_names_t& index_names) {
-    std::vector<std::string> names = index_names ? index_names(folder) : std::vector<std::string>{};
-    if (names.empty()) names = {"index.html", "index.htm"};
-    const std::string where = destination + (folder.empty() ? "" : "/" + folder);
-    for (const std::string& name : names) {
-        if (name == "disabled") return false;
-        // A name from the server's root ("/cgi-bin/index.pl") is one place for every folder.
-        if (try_stat_path(name.starts_with('/') ? destination + name : where + "/" + name)) return true;
-    }
+    const std::vector<std::string> names = index_names ? index_names(folder) : std::vector<std::string>{};
+    for (const std::string& place : index_places(folder, names, {"index.html", "index.htm"}))
+        if (try_stat_path(destination + "/" + place)) return true;
     return false;
 }
 }  // namespace

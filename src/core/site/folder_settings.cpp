@@ -158,8 +158,19 @@ std::vector<static_redirect_t> FolderSettings::take_redirects() {
     return std::exchange(redirects_, {});
 }
 
-std::vector<std::string> FolderSettings::index_names(const std::string& path) {
-    return folder(path)->apache.directory_index;
+std::vector<std::string> FolderSettings::index_names(const std::string& relative) {
+    const std::lock_guard lock(mutex_);
+    return resolve(relative)->apache.directory_index;
+}
+
+std::vector<std::string> index_places(const std::string& folder, const std::vector<std::string>& names,
+                                      const std::vector<std::string>& fallback) {
+    std::vector<std::string> places;
+    for (const std::string& name : names.empty() ? fallback : names) {
+        if (name == "disabled") break;
+        places.push_back(name.starts_with('/') ? name.substr(1) : folder.empty() ? name : folder + "/" + name);
+    }
+    return places;
 }
 
 namespace {

@@ -37,9 +37,9 @@ public:
     // With redirect pages asked for: the redirects of the configuration read so far that a page
     // can stand for (the others are notes), each once.
     std::vector<static_redirect_t> take_redirects();
-    // The names that serve a folder of the site (its path as the walk names it): DirectoryIndex's,
-    // or empty when none is given there.
-    std::vector<std::string> index_names(const std::string& path);
+    // The names that serve a folder of the site (its path below the site, "" for the site
+    // itself): DirectoryIndex's, or empty when none is given there.
+    std::vector<std::string> index_names(const std::string& relative);
 
 private:
     std::shared_ptr<const folder_t> resolve(const std::string& relative);
@@ -56,6 +56,13 @@ private:
     std::vector<std::string> notes_;
     std::vector<static_redirect_t> redirects_;
 };
+
+// Where the index pages of a folder (its path below the site's root, "" for the root) may be,
+// in the order they are tried, as paths below the root: names as DirectoryIndex gives them
+// (a name starting with '/' is one place for every folder; "disabled" ends the list), or
+// fallback when there are none.
+std::vector<std::string> index_places(const std::string& folder, const std::vector<std::string>& names,
+                                      const std::vector<std::string>& fallback);
 
 // Reads a whole small text file (a configuration).
 std::string read_text_file(const std::string& path);
