@@ -10,13 +10,14 @@
 #include <regex>
 #include <stdexcept>
 
-namespace {
 bool same_name(std::string_view a, std::string_view b) {
     return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
                return ascii_lower(static_cast<char32_t>(static_cast<unsigned char>(x))) ==
                       ascii_lower(static_cast<char32_t>(static_cast<unsigned char>(y)));
            });
 }
+
+namespace {
 
 // Splits a line into words: "..." and '...' quote a word (with \" inside), others end at spaces.
 std::vector<std::string> words(std::string_view line) {

@@ -67,6 +67,10 @@ struct apache_settings_t {
 // and nothing for those that change nothing on a static page.
 std::optional<std::string> apply_directive(apache_settings_t& settings, const apache_directive_t& directive);
 
+// Whether two of Apache's names (directives, sections, arguments such as "On") are the same:
+// ASCII letters compare without regard to case, as Apache compares them.
+bool same_name(std::string_view a, std::string_view b);
+
 // Whether a section applies to a folder, given its path from the site's root ("" for the
 // root), with <Directory> paths taken under document_root.
 bool section_applies_to_folder(const apache_section_t& section, const std::string& document_root,

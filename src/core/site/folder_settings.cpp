@@ -106,11 +106,7 @@ std::shared_ptr<const FolderSettings::folder_t> FolderSettings::resolve(const st
 namespace {
 // Directives Apache takes only from the server's or a virtual host's configuration: in a
 // <Directory> section it refuses to start, in .htaccess it fails the folder's requests.
-bool server_wide(std::string_view name) {
-    std::string lower(name);
-    for (char& c : lower) c = static_cast<char>(ascii_lower(static_cast<char32_t>(static_cast<unsigned char>(c))));
-    return lower == "ssistarttag" || lower == "ssiendtag";
-}
+bool server_wide(std::string_view name) { return same_name(name, "SSIStartTag") || same_name(name, "SSIEndTag"); }
 }  // namespace
 
 void FolderSettings::apply(folder_t& folder, const std::vector<apache_directive_t>& directives,

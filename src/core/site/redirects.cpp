@@ -6,12 +6,6 @@
 #include <cctype>
 
 namespace {
-bool same_name(std::string_view a, std::string_view b) {
-    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-               return std::tolower(static_cast<unsigned char>(x)) == std::tolower(static_cast<unsigned char>(y));
-           });
-}
-
 // The status word or number that may come first: permanent, temp, seeother, gone or 3xx.
 bool is_status(const std::string& word) {
     if (same_name(word, "permanent") || same_name(word, "temp") || same_name(word, "seeother") ||
