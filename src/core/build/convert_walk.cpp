@@ -49,7 +49,8 @@ public:
     void leave(const walk_entry_t&) override { folders_.pop_back(); }
     void visit(const walk_entry_t& entry) override;
     std::optional<file_status_t> status_seen(const std::string& path) override {
-        if (state_.incremental == nullptr) return std::nullopt;
+        // Without a thread ahead, not even the record's key is worth making.
+        if (state_.incremental == nullptr || !state_.incremental->looking_ahead()) return std::nullopt;
         return state_.incremental->status_ahead(from_root(path, settings_.source));
     }
 

@@ -111,7 +111,7 @@ manifest_entry_t* Incremental::walked(const std::string& relative) {
     const auto found = earlier_.entries.find(relative);
     if (found == earlier_.entries.end()) return nullptr;
     manifest_entry_t* entry = &found->second;
-    if (ahead_.joinable()) {
+    if (looking_ahead()) {
         std::atomic_ref<unsigned char> state(entry->ahead);
         unsigned char now = not_looked;
         if (!state.compare_exchange_strong(now, walk_looks, std::memory_order_acquire))
@@ -126,7 +126,7 @@ manifest_entry_t* Incremental::walked(const std::string& relative) {
 }
 
 std::optional<file_status_t> Incremental::status_ahead(const std::string& relative) {
-    if (!ahead_.joinable()) return std::nullopt;
+    if (!looking_ahead()) return std::nullopt;
     manifest_entry_t* entry = walked(relative);
     if (entry == nullptr || std::atomic_ref<unsigned char>(entry->ahead).load(std::memory_order_acquire) != seen ||
         !entry->ahead_source || entry->ahead_source->kind != file_kind_t::regular)

@@ -56,6 +56,8 @@ public:
     // The status of a source file (relative path) as the thread ahead saw it, when it saw a
     // regular file; else the walk looks itself.
     std::optional<file_status_t> status_ahead(const std::string& relative);
+    // Whether a thread is looking ahead (status_ahead has nothing to give otherwise).
+    bool looking_ahead() const noexcept { return ahead_.joinable(); }
 
     // Whether the earlier run's entry for a source path still holds: the outputs it lists are
     // all as it wrote them, the source is as it was and every dependency too. An entry that
