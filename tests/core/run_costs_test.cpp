@@ -3,6 +3,7 @@
 // temporary name, and a pool that never leaves its caller waiting.
 #include "base/compile_log.h"
 #include "build/journal.h"
+#include "build/manifest.h"
 #include "build/worker_pool.h"
 #include "platform/file.h"
 #include "platform/file_system.h"
@@ -110,6 +111,33 @@ TEST(Journal, FoldsOnlyWholeEntries) {
     Manifest record;
     EXPECT_FALSE(Journal::fold(t.write("other", "orrinfold-manifest 2\n"), record));
     EXPECT_FALSE(Journal::fold(t.path("missing"), record));
+}
+
+// The record lists its entries in the walk's order, whichever entries a rebuild kept and which
+// it did again, so that the next run finds each where it looks next.
+TEST(Record, KeepsTheWalksOrder) {
+    TempTree t;
+    for (const char* name : {"b/z.shtml", "b/a.txt", "B.txt", "a/c.shtml", "a/b/x.txt", "index.shtml"})
+        t.write(std::string("src/") + name, name);
+    const SSIDirectoryPreferences preferences = rebuilding(t, 2);
+    const auto recorded = [&] {
+        std::vector<std::string> sources;
+        for (const std::string& name : names_in(t.path("state")))
+            if (name.ends_with(".manifest")) {
+                const Manifest record = Manifest::read(t.path("state/" + name), 1 << 20).value();
+                sources.resize(record.entries.size());
+                for (const auto& [source, entry] : record.entries) sources.at(entry.position) = source;
+            }
+        return sources;
+    };
+    ASSERT_EQ(convert(t, preferences).error, "");
+    const std::vector<std::string> walk = recorded();
+    EXPECT_EQ(walk, (std::vector<std::string>{"a", "a/b", "a/b/x.txt", "a/c.shtml", "b", "b/a.txt", "b/z.shtml",
+                                              "B.txt", "index.shtml"}));
+    t.write("src/a/c.shtml", "edited");
+    t.write("src/b/z.shtml", "edited");
+    ASSERT_EQ(convert(t, preferences).error, "");
+    EXPECT_EQ(recorded(), walk);
 }
 
 // However many pages and workers read an include or ask for its size and time, the file

@@ -68,6 +68,7 @@ private:
     const run_settings_t& settings_;
     run_state_t& state_;
     std::vector<folder_t> folders_;  // the walk's open folders
+    std::uint32_t reached_ = 0;      // files and folders the record was asked about, in walk order
 };
 
 void ConvertWalk::open_folder(const std::string& relative, const std::string& destination) {
@@ -94,9 +95,11 @@ bool ConvertWalk::enter(const walk_entry_t& folder) {
     if (state_.incremental != nullptr) {
         const std::string key = from_root(folder.path, settings_.source);
         state_.incremental->make_room(key, true);
-        if (!state_.incremental->keep_folder(key)) {
+        const std::uint32_t walked = reached_++;
+        if (!state_.incremental->keep_folder(key, walked)) {
             manifest_entry_t record;
             record.kind = manifest_entry_t::kind_t::folder;
+            record.walked = walked;
             record.outputs.push_back({from_root(destination_path, settings_.destination_root), {}});
             walk_log(state_);
             state_.walk.records.emplace_back(key, std::move(record));
@@ -142,7 +145,8 @@ bool ConvertWalk::up_to_date(file_job_t& job) {
     if (job.convert && settings_.preferences.redirects && job.output_name != job.name)
         job.outputs.push_back(from_root(job.destination_path, settings_.destination_root));
     const auto kind = job.convert ? manifest_entry_t::kind_t::converted : manifest_entry_t::kind_t::copied;
-    if (state_.incremental->up_to_date(job.key, kind, job.status, job.outputs)) {
+    job.walked = reached_++;
+    if (state_.incremental->up_to_date(job.key, job.walked, kind, job.status, job.outputs)) {
         OrderedLog::Step& step = walk_log(state_);
         if (settings_.preferences.verbose) step.message("Up to date: " + job.relative_path);
         ++state_.walk.counts.up_to_date;

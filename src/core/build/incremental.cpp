@@ -19,24 +19,13 @@ constexpr std::uint64_t expected_bytes_per_file = 256;
 constexpr std::uint64_t expected_bytes_at_least = 1024 * 1024;
 constexpr std::uint64_t larger_than_written = 64;
 
-// How far the thread ahead went with an entry (manifest_entry_t::ahead).
+// How far the thread ahead went with an entry (Incremental::seen_ahead_t::state).
 enum ahead_t : unsigned char {
     not_looked = 0,
-    looking = 1,  // the thread ahead is looking now
-    seen = 2,     // the thread ahead saw it: see ahead_source and ahead_outputs_hold
+    looking = 1,     // the thread ahead is looking now
+    seen = 2,        // the thread ahead saw it: see its source and outputs_hold
     walk_looks = 3,  // the walk came first and looks itself
 };
-
-// Close to the walk's order (names compared with ASCII letters folded, a folder's entries
-// right after it), so that the thread ahead and the walk meet late.
-bool walk_order_less(std::string_view a, std::string_view b) {
-    const std::size_t n = std::min(a.size(), b.size());
-    for (std::size_t i = 0; i < n; ++i) {
-        const auto weight = [](char c) { return c == '/' ? 0 : ascii_upper(static_cast<unsigned char>(c)) + 1; };
-        if (weight(a[i]) != weight(b[i])) return weight(a[i]) < weight(b[i]);
-    }
-    return a.size() < b.size();
-}
 }  // namespace
 
 Incremental::Incremental(const std::string& folder, const std::string& destination,
@@ -67,36 +56,33 @@ Incremental::Incremental(const std::string& folder, const std::string& destinati
 Incremental::~Incremental() { stop_looking_ahead(); }
 
 void Incremental::look_ahead(const std::string& source) {
-    if (!reuse_ || earlier_.entries.empty() || ahead_.joinable()) return;
+    if (!reuse_ || order_.empty() || ahead_.joinable()) return;
+    seen_ahead_.resize(order_.size());
     ahead_ = std::thread([this, source] {
-        manifest_entry_t* entry = nullptr;
+        seen_ahead_t* seen = nullptr;
         try {
-            std::vector<std::pair<std::string_view, manifest_entry_t*>> order;
-            order.reserve(earlier_.entries.size());
-            for (auto& [path, earlier] : earlier_.entries)
-                if (earlier.kind != manifest_entry_t::kind_t::folder && !earlier.rebuild)
-                    order.emplace_back(path, &earlier);
-            std::sort(order.begin(), order.end(),
-                      [](const auto& a, const auto& b) { return walk_order_less(b.first, a.first); });
-            for (const auto& [path, next] : order) {
+            // From the end of the record backwards: the walk comes from its start.
+            for (auto at = order_.rbegin(); at != order_.rend(); ++at) {
                 if (ahead_stop_.load(std::memory_order_relaxed)) return;
-                std::atomic_ref<unsigned char> state(next->ahead);
+                const auto& [path, entry] = **at;
+                if (entry.kind == manifest_entry_t::kind_t::folder || entry.rebuild) continue;
+                seen = &seen_ahead_[entry.position];
+                std::atomic_ref<unsigned char> state(seen->state);
                 unsigned char expected = not_looked;
                 if (!state.compare_exchange_strong(expected, looking, std::memory_order_acquire)) continue;
-                entry = next;
                 try {
-                    entry->ahead_source = lstat_path(source + "/" + std::string(path));
+                    seen->source = lstat_path(source + "/" + path);
                 } catch (const std::runtime_error&) {
-                    entry->ahead_source.reset();  // the walk finds out itself
+                    seen->source.reset();  // the walk finds out itself
                 }
-                entry->ahead_outputs_hold = std::all_of(entry->outputs.begin(), entry->outputs.end(),
-                                                        [this](const auto& output) { return unchanged(output); });
-                state.store(seen, std::memory_order_release);
-                entry = nullptr;
+                seen->outputs_hold = std::all_of(entry.outputs.begin(), entry.outputs.end(),
+                                                 [this](const auto& output) { return unchanged(output); });
+                state.store(ahead_t::seen, std::memory_order_release);
+                seen = nullptr;
             }
         } catch (...) {
             // Out of memory: the walk looks at the rest itself.
-            if (entry != nullptr) std::atomic_ref<unsigned char>(entry->ahead).store(walk_looks, std::memory_order_release);
+            if (seen != nullptr) std::atomic_ref<unsigned char>(seen->state).store(walk_looks, std::memory_order_release);
         }
     });
 }
@@ -106,13 +92,20 @@ void Incremental::stop_looking_ahead() noexcept {
     if (ahead_.joinable()) ahead_.join();
 }
 
-manifest_entry_t* Incremental::walked(const std::string& relative) {
-    if (walked_entry_ != nullptr && walked_key_ == relative) return walked_entry_;
+manifest_entry_t* Incremental::find_earlier(const std::string& relative) {
+    if (next_ < order_.size() && order_[next_]->first == relative) return &order_[next_++]->second;
     const auto found = earlier_.entries.find(relative);
     if (found == earlier_.entries.end()) return nullptr;
-    manifest_entry_t* entry = &found->second;
+    next_ = found->second.position + 1;
+    return &found->second;
+}
+
+manifest_entry_t* Incremental::walked(const std::string& relative) {
+    if (walked_entry_ != nullptr && walked_key_ == relative) return walked_entry_;
+    manifest_entry_t* const entry = find_earlier(relative);
+    if (entry == nullptr) return nullptr;
     if (looking_ahead()) {
-        std::atomic_ref<unsigned char> state(entry->ahead);
+        std::atomic_ref<unsigned char> state(seen_ahead_[entry->position].state);
         unsigned char now = not_looked;
         if (!state.compare_exchange_strong(now, walk_looks, std::memory_order_acquire))
             while (now == looking) {  // a few system calls away
@@ -127,11 +120,13 @@ manifest_entry_t* Incremental::walked(const std::string& relative) {
 
 std::optional<file_status_t> Incremental::status_ahead(const std::string& relative) {
     if (!looking_ahead()) return std::nullopt;
-    manifest_entry_t* entry = walked(relative);
-    if (entry == nullptr || std::atomic_ref<unsigned char>(entry->ahead).load(std::memory_order_acquire) != seen ||
-        !entry->ahead_source || entry->ahead_source->kind != file_kind_t::regular)
+    const manifest_entry_t* const entry = walked(relative);
+    if (entry == nullptr) return std::nullopt;
+    const seen_ahead_t& seen = seen_ahead_[entry->position];
+    if (std::atomic_ref<const unsigned char>(seen.state).load(std::memory_order_acquire) != ahead_t::seen ||
+        !seen.source || seen.source->kind != file_kind_t::regular)
         return std::nullopt;
-    return entry->ahead_source;
+    return seen.source;
 }
 
 void Incremental::fold_journal(CompileLogBase& log) {
@@ -179,10 +174,13 @@ void Incremental::read_record(const std::string& resolved_destination, const std
         // A record made with other options still tells which files are ours.
         reuse_ = reuse_ && earlier->options == options;
         earlier_ = std::move(*earlier);
+        order_.resize(earlier_.entries.size());
+        for (auto& entry : earlier_.entries) order_[entry.second.position] = &entry;
     } catch (const std::runtime_error& e) {
         log.warning(std::string("Cannot read the record of the last run (") + e.what() + "); every file is done again");
         reuse_ = false;
         earlier_ = Manifest();
+        order_.clear();
     }
 }
 
@@ -227,29 +225,33 @@ bool Incremental::dependency_unchanged(std::uint32_t place) {
     return known == 1;
 }
 
-bool Incremental::up_to_date(const std::string& relative, manifest_entry_t::kind_t kind, const file_status_t& source,
-                             const std::vector<std::string>& outputs) {
+bool Incremental::up_to_date(const std::string& relative, std::uint32_t walked_at, manifest_entry_t::kind_t kind,
+                             const file_status_t& source, const std::vector<std::string>& outputs) {
     if (!reuse_) return false;
     manifest_entry_t* const found = walked(relative);
     if (found == nullptr) return false;
     manifest_entry_t& entry = *found;
     if (entry.rebuild || entry.kind != kind || entry.source != stamp_of(source) || entry.outputs.size() != outputs.size())
         return false;
-    const bool seen_ahead = std::atomic_ref<unsigned char>(entry.ahead).load(std::memory_order_acquire) == seen;
+    const seen_ahead_t* const seen = looking_ahead() ? &seen_ahead_[entry.position] : nullptr;
+    const bool seen_ahead =
+        seen != nullptr && std::atomic_ref<const unsigned char>(seen->state).load(std::memory_order_acquire) == ahead_t::seen;
     for (std::size_t i = 0; i < outputs.size(); ++i)
         if (entry.outputs[i].path != outputs[i] || (!seen_ahead && !unchanged(entry.outputs[i]))) return false;
-    if (seen_ahead && !entry.ahead_outputs_hold) return false;
+    if (seen_ahead && !seen->outputs_hold) return false;
     for (const std::uint32_t place : entry.dependencies)
         if (!dependency_unchanged(place)) return false;
     entry.kept = true;
+    entry.walked = walked_at;
     ++kept_;
     return true;
 }
 
-bool Incremental::keep_folder(const std::string& relative) {
-    const auto found = earlier_.entries.find(relative);
-    if (found == earlier_.entries.end() || found->second.kind != manifest_entry_t::kind_t::folder) return false;
-    found->second.kept = true;
+bool Incremental::keep_folder(const std::string& relative, std::uint32_t walked_at) {
+    manifest_entry_t* const found = find_earlier(relative);
+    if (found == nullptr || found->kind != manifest_entry_t::kind_t::folder) return false;
+    found->kept = true;
+    found->walked = walked_at;
     ++kept_;
     return true;
 }
@@ -314,11 +316,12 @@ void Incremental::record(const std::string& relative, manifest_entry_t entry,
     if (journal_) journal_->append(relative, at->second, current_);
 }
 
-void Incremental::record_failure(const std::string& relative) {
+void Incremental::record_failure(const std::string& relative, std::uint32_t walked_at) {
     const auto found = earlier_.entries.find(relative);
     if (found == earlier_.entries.end()) return;
     manifest_entry_t entry = found->second;
     entry.rebuild = true;
+    entry.walked = walked_at;
     std::vector<manifest_entry_t::file_t> dependencies;
     for (const std::uint32_t place : entry.dependencies) dependencies.push_back(earlier_.dependencies[place]);
     record(relative, std::move(entry), dependencies);

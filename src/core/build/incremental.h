@@ -62,10 +62,12 @@ public:
     // Whether the earlier run's entry for a source path still holds: the outputs it lists are
     // all as it wrote them, the source is as it was and every dependency too. An entry that
     // holds is kept as it is.
-    bool up_to_date(const std::string& relative, manifest_entry_t::kind_t kind, const file_status_t& source,
-                    const std::vector<std::string>& outputs);
+    // walked is where the walk reached the file (its count of files and folders so far): the
+    // record keeps the walk's order, so the next run finds each entry where it looks next.
+    bool up_to_date(const std::string& relative, std::uint32_t walked, manifest_entry_t::kind_t kind,
+                    const file_status_t& source, const std::vector<std::string>& outputs);
     // A folder of the source: kept when the earlier run made it, else to be recorded.
-    bool keep_folder(const std::string& relative);
+    bool keep_folder(const std::string& relative, std::uint32_t walked);
 
     // Before a folder is made where an earlier run wrote a file, or a file written where it
     // made a folder: the earlier outputs in the way that are unchanged are removed.
@@ -75,7 +77,7 @@ public:
     void record(const std::string& relative, manifest_entry_t entry,
                 const std::vector<manifest_entry_t::file_t>& dependencies = {});
     // A file that failed: its earlier output stays, and it is done again next time.
-    void record_failure(const std::string& relative);
+    void record_failure(const std::string& relative, std::uint32_t walked);
     // Writes the journal of the files recorded since the last call, about once a second, so
     // that a run killed keeps what it did; the record itself is written once, at the end.
     // Never throws: a journal that cannot be written (a full disk, a folder made read-only)
@@ -107,6 +109,9 @@ private:
     void fold_journal(CompileLogBase& log);
     // Saves what holds now: this run's entries, and the earlier ones it has not replaced.
     void save() const;
+    // The earlier entry of a source path: most often the one after the last found, since the
+    // walk asks in the record's order.
+    manifest_entry_t* find_earlier(const std::string& relative);
     // The earlier entry of a source path for the walk, once the thread ahead is done with it
     // (the thread leaves it alone from then on); the last one is kept for the next question.
     manifest_entry_t* walked(const std::string& relative);
@@ -118,6 +123,8 @@ private:
     std::optional<FileLock> destination_lock_;
     std::optional<FileLock> lock_;
     Manifest earlier_;  // read-only once read: the walk looks in it while workers record
+    std::vector<std::pair<const std::string, manifest_entry_t>*> order_;  // its entries in the record's order
+    std::size_t next_ = 0;  // in order_: where find_earlier looks first
     Manifest current_;  // what this run did, in walk order
     bool reuse_ = false;
     bool dry_ = false;
@@ -126,6 +133,14 @@ private:
     std::vector<signed char> dependencies_;  // by place in the earlier table: 1 unchanged, 0 changed, -1 not looked at
     std::size_t kept_ = 0;                   // earlier entries found to hold
     std::optional<Journal> journal_;
+    // What the thread ahead saw of each earlier entry, by its position, read and written
+    // through std::atomic_ref on state.
+    struct seen_ahead_t {
+        unsigned char state = 0;
+        bool outputs_hold = false;
+        std::optional<file_status_t> source;
+    };
+    std::vector<seen_ahead_t> seen_ahead_;
     std::thread ahead_;
     std::atomic<bool> ahead_stop_{false};
     std::string walked_key_;  // the walk's last question, and its answer

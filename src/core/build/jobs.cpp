@@ -91,6 +91,7 @@ manifest_entry_t record_of(const run_settings_t& settings, const Incremental& in
     entry.kind = job.convert ? manifest_entry_t::kind_t::converted : manifest_entry_t::kind_t::copied;
     entry.source = stamp_of(job.status);
     entry.rebuild = dependencies.uses_time || reported;
+    entry.walked = job.walked;
     for (const std::string& output : job.outputs) {
         // Read through the output's descriptor when it was written: no path is looked up again.
         const std::optional<file_status_t> placed = outputs.placed(settings.destination_root + "/" + output);
@@ -144,7 +145,7 @@ void finish_file(const run_settings_t& settings, run_state_t& state, file_result
             job.key, record_of(settings, *state.incremental, job, result.outputs, result.dependencies, result.reported),
             read);
     } else {
-        state.incremental->record_failure(job.key);
+        state.incremental->record_failure(job.key, job.walked);
     }
     state.incremental->save_if_due();
 }

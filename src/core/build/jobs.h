@@ -1,5 +1,6 @@
 #pragma once
 
+#include "build/manifest.h"
 #include "build/ordered_log.h"
 #include "html/links.h"
 #include "platform/file_system.h"
@@ -28,6 +29,7 @@ struct file_job_t {
     std::optional<text_kind_t> kind;   // HTML or CSS, whose links are looked at
     file_status_t status;
     bool fresh = false;  // its folder was made by this run: no earlier output to compare with
+    std::uint32_t walked = manifest_entry_t::not_walked;  // where the walk reached it, for the record's order
     std::shared_ptr<const SSIDirectoryPreferences> preferences;  // its folder's, when not the run's
 };
 

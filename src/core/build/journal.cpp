@@ -115,6 +115,7 @@ bool Journal::fold(const std::string& path, Manifest& record) {
     std::vector<manifest_entry_t::file_t> leftovers;
     std::string source;
     std::optional<manifest_entry_t> entry;
+    auto next_position = static_cast<std::uint32_t>(record.entries.size());
     std::size_t line_number = 0;
     for (std::size_t start = 0; start < text.size();) {
         const std::size_t end = text.find('\n', start);
@@ -144,6 +145,9 @@ bool Journal::fold(const std::string& path, Manifest& record) {
         } else if (part[0] == "i" && part.size == 2 && entry) {
             entry->dependencies.push_back(table[parse_place(part[1], table.size())]);
         } else if (line == "." && entry) {
+            // In the record's order where it replaces an entry, else after every entry.
+            const auto found = record.entries.find(source);
+            entry->position = found != record.entries.end() ? found->second.position : next_position++;
             record.entries.insert_or_assign(std::move(source), std::move(*entry));
             entry.reset();
             for (auto& leftover : std::exchange(leftovers, {})) record.leftovers.push_back(std::move(leftover));

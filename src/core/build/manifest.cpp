@@ -134,6 +134,7 @@ std::optional<Manifest> Manifest::read(const std::string& path, std::uint64_t li
                 const auto [at, fresh] = manifest.entries.try_emplace(relative_path(part[1]));
                 if (!fresh) throw std::runtime_error("an entry recorded twice");
                 entry = &at->second;
+                entry->position = static_cast<std::uint32_t>(count);
                 entry->kind = static_cast<manifest_entry_t::kind_t>(part[0][0]);
                 entry->source = parse_stamp(part[2]);
                 if (part[3] != "0" && part[3] != "1") throw std::runtime_error("bad flag");
@@ -177,22 +178,39 @@ std::uint32_t Manifest::add_dependency(const manifest_entry_t::file_t& dependenc
 
 void Manifest::write(const std::string& path, const Manifest* more,
                      const std::function<bool(const manifest_entry_t&)>& wanted) const {
-    const auto written = [&](const std::string& source, const manifest_entry_t& entry) {
-        return !entries.contains(source) && (!wanted || wanted(entry));
+    // The entries in the walk's order, then those the walk did not reach in the order they had.
+    struct written_t {
+        const std::string* source;
+        const manifest_entry_t* entry;
+        bool more;  // an entry of more, numbered by its table
     };
-    // The dependencies that the entries written name are numbered anew and written first.
+    std::vector<written_t> written;
+    written.reserve(entries.size() + (more != nullptr ? more->entries.size() : 0));
+    for (const auto& [source, entry] : entries) written.push_back({&source, &entry, false});
+    if (more != nullptr)
+        for (const auto& [source, entry] : more->entries)
+            if (!entries.contains(source) && (!wanted || wanted(entry))) written.push_back({&source, &entry, true});
+    std::sort(written.begin(), written.end(), [](const written_t& a, const written_t& b) {
+        if (a.entry->walked != b.entry->walked) return a.entry->walked < b.entry->walked;
+        if (a.entry->position != b.entry->position) return a.entry->position < b.entry->position;
+        return *a.source < *b.source;
+    });
+
+    // The dependencies that the entries written name are numbered anew, in the order first
+    // named, and written first.
     constexpr std::uint32_t unused = UINT32_MAX;
     std::vector<std::uint32_t> numbers(dependencies.size(), unused);
     std::vector<std::uint32_t> more_numbers(more != nullptr ? more->dependencies.size() : 0, unused);
-    std::uint32_t next = 0;
-    for (const auto& [source, entry] : entries)
-        for (const std::uint32_t place : entry.dependencies)
-            if (numbers[place] == unused) numbers[place] = next++;
-    if (more != nullptr)
-        for (const auto& [source, entry] : more->entries)
-            if (written(source, entry))
-                for (const std::uint32_t place : entry.dependencies)
-                    if (more_numbers[place] == unused) more_numbers[place] = next++;
+    std::vector<const manifest_entry_t::file_t*> table;
+    for (const written_t& entry : written) {
+        std::vector<std::uint32_t>& renumbered = entry.more ? more_numbers : numbers;
+        const std::vector<manifest_entry_t::file_t>& from = entry.more ? more->dependencies : dependencies;
+        for (const std::uint32_t place : entry.entry->dependencies)
+            if (renumbered[place] == unused) {
+                renumbered[place] = static_cast<std::uint32_t>(table.size());
+                table.push_back(&from[place]);
+            }
+    }
 
     // Written in pieces, so that a large record never needs its whole text in memory.
     OutputFile output(path);
@@ -214,11 +232,6 @@ void Manifest::write(const std::string& path, const Manifest* more,
     text += "\noptions\t";
     append_escaped(text, options);
     text += '\n';
-    std::vector<const manifest_entry_t::file_t*> table(next);
-    for (std::size_t place = 0; place < numbers.size(); ++place)
-        if (numbers[place] != unused) table[numbers[place]] = &dependencies[place];
-    for (std::size_t place = 0; place < more_numbers.size(); ++place)
-        if (more_numbers[place] != unused) table[more_numbers[place]] = &more->dependencies[place];
     for (const manifest_entry_t::file_t* dependency : table) {
         append_file("t\t", *dependency);
         flush(false);
@@ -227,25 +240,24 @@ void Manifest::write(const std::string& path, const Manifest* more,
     for (const manifest_entry_t::file_t& leftover : leftovers) append_file("x\t", leftover);
     if (more != nullptr && !wanted)
         for (const manifest_entry_t::file_t& leftover : more->leftovers) append_file("x\t", leftover);
-    std::size_t count = 0;
-    const auto append_entry = [&](const std::vector<std::uint32_t>& renumbered, const std::string& source,
-                                  const manifest_entry_t& entry) {
-        ++count;
-        text.push_back(static_cast<char>(entry.kind));
+    for (const auto& [source, entry, from_more] : written) {
+        text.push_back(static_cast<char>(entry->kind));
         text += '\t';
-        append_escaped(text, source);
+        append_escaped(text, *source);
         text += '\t';
-        append_stamp(text, entry.source);
-        text += entry.rebuild ? "\t1\n" : "\t0\n";
-        for (const manifest_entry_t::file_t& file : entry.outputs) append_file("o\t", file);
-        for (const std::uint32_t place : entry.dependencies) text += "i\t" + std::to_string(renumbered[place]) + "\n";
+        append_stamp(text, entry->source);
+        text += entry->rebuild ? "\t1\n" : "\t0\n";
+        for (const manifest_entry_t::file_t& file : entry->outputs) append_file("o\t", file);
+        const std::vector<std::uint32_t>& renumbered = from_more ? more_numbers : numbers;
+        for (const std::uint32_t place : entry->dependencies) {
+            char digits[16];
+            text += "i\t";
+            text.append(digits, std::to_chars(digits, digits + sizeof digits, renumbered[place]).ptr);
+            text += '\n';
+        }
         flush(false);
-    };
-    for (const auto& [source, entry] : entries) append_entry(numbers, source, entry);
-    if (more != nullptr)
-        for (const auto& [source, entry] : more->entries)
-            if (written(source, entry)) append_entry(more_numbers, source, entry);
-    text += "end\t" + std::to_string(count) + "\n";
+    }
+    text += "end\t" + std::to_string(written.size()) + "\n";
     flush(true);
     output.commit();
 }

@@ -30,19 +30,21 @@ struct manifest_entry_t {
         std::string path;  // outputs: from the destination's root; dependencies: as read
         file_stamp_t stamp;
     };
+    static constexpr std::uint32_t not_walked = UINT32_MAX;
     kind_t kind = kind_t::copied;
+    // Its place in the record it was read from. Records are written in the walk's order, so a
+    // run that reads the entries in this order meets them in the order its own walk asks.
+    std::uint32_t position = 0;
     file_stamp_t source;
     std::vector<file_t> outputs;
     // Included documents, fsize and flastmod targets: places in the record's table of them,
     // which pages share (a site's pages include the same few files).
     std::vector<std::uint32_t> dependencies;
+    // Where this run's walk reached it: the record is written in that order, then the entries
+    // the walk did not reach in the order they had.
+    std::uint32_t walked = not_walked;
     bool rebuild = false;  // done again on every run: it showed the time, reported something, or failed
     bool kept = false;     // set by a run's walk: the entry still holds
-    // Looked at ahead of the walk by a thread of its own (see Incremental::look_ahead): how far
-    // that went, read and written through std::atomic_ref, then what it saw.
-    unsigned char ahead = 0;
-    bool ahead_outputs_hold = false;
-    std::optional<file_status_t> ahead_source;
 };
 
 // The record of the runs into one destination, kept outside it (so that nothing of ours is
