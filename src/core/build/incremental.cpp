@@ -50,6 +50,7 @@ Incremental::Incremental(const std::string& folder, const std::string& destinati
     read_record(resolved_destination, options, log, site_files);
     current_.destination = resolved_destination;
     current_.options = std::move(options);
+    current_.entries.reserve(earlier_.entries.size());  // most runs record about as many
     if (!dry_) journal_.emplace(Journal::path_for(path_), current_.destination, current_.options);
 }
 
@@ -92,17 +93,17 @@ void Incremental::stop_looking_ahead() noexcept {
     if (ahead_.joinable()) ahead_.join();
 }
 
-manifest_entry_t* Incremental::find_earlier(const std::string& relative) {
-    if (next_ < order_.size() && order_[next_]->first == relative) return &order_[next_++]->second;
+manifest_entry_t* Incremental::find_earlier(const std::string& relative, std::size_t& next) {
+    if (next < order_.size() && order_[next]->first == relative) return &order_[next++]->second;
     const auto found = earlier_.entries.find(relative);
     if (found == earlier_.entries.end()) return nullptr;
-    next_ = found->second.position + 1;
+    next = found->second.position + 1;
     return &found->second;
 }
 
 manifest_entry_t* Incremental::walked(const std::string& relative) {
     if (walked_entry_ != nullptr && walked_key_ == relative) return walked_entry_;
-    manifest_entry_t* const entry = find_earlier(relative);
+    manifest_entry_t* const entry = find_earlier(relative, walk_next_);
     if (entry == nullptr) return nullptr;
     if (looking_ahead()) {
         std::atomic_ref<unsigned char> state(seen_ahead_[entry->position].state);
@@ -248,7 +249,7 @@ bool Incremental::up_to_date(const std::string& relative, std::uint32_t walked_a
 }
 
 bool Incremental::keep_folder(const std::string& relative, std::uint32_t walked_at) {
-    manifest_entry_t* const found = find_earlier(relative);
+    manifest_entry_t* const found = walked(relative);
     if (found == nullptr || found->kind != manifest_entry_t::kind_t::folder) return false;
     found->kept = true;
     found->walked = walked_at;
@@ -269,17 +270,17 @@ removal_t Incremental::remove_output(const manifest_entry_t::file_t& output, boo
 
 void Incremental::make_room(const std::string& relative, bool folder) {
     if (dry_) return;
-    const auto found = earlier_.entries.find(relative);
-    if (found == earlier_.entries.end() || (found->second.kind == manifest_entry_t::kind_t::folder) == folder) return;
+    const manifest_entry_t* const found = walked(relative);
+    if (found == nullptr || (found->kind == manifest_entry_t::kind_t::folder) == folder) return;
     if (folder) {
         // A file of ours stands where the folder goes.
-        for (const manifest_entry_t::file_t& output : found->second.outputs) remove_output(output, false);
+        for (const manifest_entry_t::file_t& output : found->outputs) remove_output(output, false);
         return;
     }
     // A folder of ours stands where the file goes: its files first, then its folders, deepest first.
     const std::string prefix = relative + "/";
     std::vector<const manifest_entry_t::file_t*> folders;
-    for (const manifest_entry_t::file_t& output : found->second.outputs) folders.push_back(&output);
+    for (const manifest_entry_t::file_t& output : found->outputs) folders.push_back(&output);
     for (const auto& [source, entry] : earlier_.entries) {
         if (!source.starts_with(prefix)) continue;
         for (const manifest_entry_t::file_t& output : entry.outputs) {
@@ -306,12 +307,20 @@ void Incremental::record(const std::string& relative, manifest_entry_t entry,
             entry.dependencies.push_back(place);
     }
     // Outputs the earlier entry had and this one has not stay ours until a whole run removes them.
-    if (const auto found = earlier_.entries.find(relative); found != earlier_.entries.end())
-        for (const manifest_entry_t::file_t& output : found->second.outputs)
-            if (found->second.kind != manifest_entry_t::kind_t::folder &&
-                std::none_of(entry.outputs.begin(), entry.outputs.end(),
-                             [&output](const manifest_entry_t::file_t& now) { return now.path == output.path; }))
-                current_.leftovers.push_back(output);
+    if (manifest_entry_t* const found = find_earlier(relative, record_next_)) {
+        const auto folder = manifest_entry_t::kind_t::folder;
+        if (found->kind != folder) {
+            for (const manifest_entry_t::file_t& output : found->outputs)
+                if (std::none_of(entry.outputs.begin(), entry.outputs.end(),
+                                 [&output](const manifest_entry_t::file_t& now) { return now.path == output.path; }))
+                    current_.leftovers.push_back(output);
+            found->replaced = entry.kind != folder;
+        } else {
+            found->replaced = entry.kind == folder &&
+                              std::equal(entry.outputs.begin(), entry.outputs.end(), found->outputs.begin(),
+                                         found->outputs.end(), [](const auto& a, const auto& b) { return a.path == b.path; });
+        }
+    }
     const auto [at, added] = current_.entries.insert_or_assign(relative, std::move(entry));
     if (journal_) journal_->append(relative, at->second, current_);
 }
@@ -353,12 +362,14 @@ void Incremental::finish(bool complete, CompileLogBase& log, std::uint64_t& remo
     }
     // Outputs this run wrote or kept are never removed, whoever wrote them before; any other
     // output of an earlier entry is stale, whatever options the runs had. The few that may be
-    // are gathered first, then those still listed are struck out.
+    // are gathered first (of an entry this run recorded again, only the outputs it left
+    // behind), then those still listed are struck out.
     std::unordered_map<std::string_view, const manifest_entry_t::file_t*> stale_files;
     std::unordered_map<std::string_view, const manifest_entry_t::file_t*> stale_folders;
     for (const manifest_entry_t::file_t& output : earlier_.leftovers) stale_files.emplace(output.path, &output);
+    for (const manifest_entry_t::file_t& output : current_.leftovers) stale_files.emplace(output.path, &output);
     for (const auto& [source, entry] : earlier_.entries) {
-        if (entry.kept) continue;
+        if (entry.kept || entry.replaced) continue;
         auto& stale = entry.kind == manifest_entry_t::kind_t::folder ? stale_folders : stale_files;
         for (const manifest_entry_t::file_t& output : entry.outputs) stale.emplace(output.path, &output);
     }

@@ -109,9 +109,9 @@ private:
     void fold_journal(CompileLogBase& log);
     // Saves what holds now: this run's entries, and the earlier ones it has not replaced.
     void save() const;
-    // The earlier entry of a source path: most often the one after the last found, since the
-    // walk asks in the record's order.
-    manifest_entry_t* find_earlier(const std::string& relative);
+    // The earlier entry of a source path, looked for first at next in order_ (then the place
+    // after the entry found): the walk asks in the record's order, and so does record.
+    manifest_entry_t* find_earlier(const std::string& relative, std::size_t& next);
     // The earlier entry of a source path for the walk, once the thread ahead is done with it
     // (the thread leaves it alone from then on); the last one is kept for the next question.
     manifest_entry_t* walked(const std::string& relative);
@@ -124,7 +124,8 @@ private:
     std::optional<FileLock> lock_;
     Manifest earlier_;  // read-only once read: the walk looks in it while workers record
     std::vector<std::pair<const std::string, manifest_entry_t>*> order_;  // its entries in the record's order
-    std::size_t next_ = 0;  // in order_: where find_earlier looks first
+    std::size_t walk_next_ = 0;    // in order_: where the walk's next question is looked for first
+    std::size_t record_next_ = 0;  // and record's
     Manifest current_;  // what this run did, in walk order
     bool reuse_ = false;
     bool dry_ = false;

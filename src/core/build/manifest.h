@@ -45,6 +45,9 @@ struct manifest_entry_t {
     std::uint32_t walked = not_walked;
     bool rebuild = false;  // done again on every run: it showed the time, reported something, or failed
     bool kept = false;     // set by a run's walk: the entry still holds
+    // Set by a run that recorded the source again: each output is the new entry's, or one of
+    // the run's leftovers.
+    bool replaced = false;
 };
 
 // The record of the runs into one destination, kept outside it (so that nothing of ours is

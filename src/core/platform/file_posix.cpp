@@ -105,6 +105,32 @@ std::pair<std::string, int> make_unnamed(const std::string& target, int mode) {
     return {std::string(), -1};
 }
 
+// Whether linking a descriptor itself was refused once (a kernel before 6.10 lets only a
+// privileged process do that): from then on the descriptor's path under /proc is linked.
+std::atomic<bool> descriptor_link_refused{false};
+
+// Links the unnamed file open as fd (descriptor_path its path under /proc) under name; errno
+// says why not. Through the descriptor where the system allows it: looking up the path under
+// /proc costs about as much as the link itself.
+int link_unnamed(int fd, const std::string& descriptor_path, const std::string& name) {
+#ifdef AT_EMPTY_PATH
+    if (!descriptor_link_refused.load(std::memory_order_relaxed)) {
+        if (::linkat(fd, "", AT_FDCWD, name.c_str(), AT_EMPTY_PATH) == 0) return 0;
+        if (errno != ENOENT) return -1;
+        const int error = errno;
+        if (::linkat(AT_FDCWD, descriptor_path.c_str(), AT_FDCWD, name.c_str(), AT_SYMLINK_FOLLOW) != 0) {
+            errno = error;
+            return -1;
+        }
+        descriptor_link_refused = true;
+        return 0;
+    }
+#else
+    (void)fd;
+#endif
+    return ::linkat(AT_FDCWD, descriptor_path.c_str(), AT_FDCWD, name.c_str(), AT_SYMLINK_FOLLOW);
+}
+
 std::pair<std::string, int> make_output(const std::string& target, std::optional<unsigned> mode, bool fresh) {
     const int created = creation_mode(mode);
     const int open_mode = created < 0 ? 0666 : created;
@@ -165,12 +191,13 @@ void OutputFile::commit() {
         placed_ = settled_status(file_, permissions_);
         // Linked straight under the target's name; something that came there meanwhile is
         // replaced as a named temporary file would replace it.
-        if (::linkat(AT_FDCWD, temporary_.c_str(), AT_FDCWD, target.c_str(), AT_SYMLINK_FOLLOW) != 0) {
+        const int fd = file_.native_handle();
+        if (link_unnamed(fd, temporary_, target) != 0) {
             if (errno != EEXIST) throw_os_error(errno, target);
             std::pair<std::string, int> named = make_temporary(target);
             ::close(named.second);
             ::unlink(named.first.c_str());
-            if (::linkat(AT_FDCWD, temporary_.c_str(), AT_FDCWD, named.first.c_str(), AT_SYMLINK_FOLLOW) != 0)
+            if (link_unnamed(fd, temporary_, named.first) != 0)
                 throw_os_error(errno, target);
             if (::rename(named.first.c_str(), target.c_str()) != 0) {
                 const int error = errno;
