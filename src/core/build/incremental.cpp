@@ -50,7 +50,7 @@ Incremental::Incremental(const std::string& folder, const std::string& destinati
     read_record(resolved_destination, options, log, site_files);
     current_.destination = resolved_destination;
     current_.options = std::move(options);
-    current_.entries.reserve(earlier_.entries.size());  // most runs record about as many
+    current_.recorded.reserve(earlier_.entries.size());  // most runs record about as many
     if (!dry_) journal_.emplace(Journal::path_for(path_), current_.destination, current_.options);
 }
 
@@ -308,21 +308,16 @@ void Incremental::record(const std::string& relative, manifest_entry_t entry,
     }
     // Outputs the earlier entry had and this one has not stay ours until a whole run removes them.
     if (manifest_entry_t* const found = find_earlier(relative, record_next_)) {
-        const auto folder = manifest_entry_t::kind_t::folder;
-        if (found->kind != folder) {
+        if (found->kind != manifest_entry_t::kind_t::folder)
             for (const manifest_entry_t::file_t& output : found->outputs)
                 if (std::none_of(entry.outputs.begin(), entry.outputs.end(),
                                  [&output](const manifest_entry_t::file_t& now) { return now.path == output.path; }))
                     current_.leftovers.push_back(output);
-            found->replaced = entry.kind != folder;
-        } else {
-            found->replaced = entry.kind == folder &&
-                              std::equal(entry.outputs.begin(), entry.outputs.end(), found->outputs.begin(),
-                                         found->outputs.end(), [](const auto& a, const auto& b) { return a.path == b.path; });
-        }
+        found->replaced = true;
     }
-    const auto [at, added] = current_.entries.insert_or_assign(relative, std::move(entry));
-    if (journal_) journal_->append(relative, at->second, current_);
+    // The walk reaches each source once.
+    const auto& [source, recorded] = current_.recorded.emplace_back(relative, std::move(entry));
+    if (journal_) journal_->append(source, recorded, current_);
 }
 
 void Incremental::record_failure(const std::string& relative, std::uint32_t walked_at) {
@@ -369,7 +364,7 @@ void Incremental::finish(bool complete, CompileLogBase& log, std::uint64_t& remo
     for (const manifest_entry_t::file_t& output : earlier_.leftovers) stale_files.emplace(output.path, &output);
     for (const manifest_entry_t::file_t& output : current_.leftovers) stale_files.emplace(output.path, &output);
     for (const auto& [source, entry] : earlier_.entries) {
-        if (entry.kept || entry.replaced) continue;
+        if (entry.kept || (entry.replaced && entry.kind != manifest_entry_t::kind_t::folder)) continue;
         auto& stale = entry.kind == manifest_entry_t::kind_t::folder ? stale_folders : stale_files;
         for (const manifest_entry_t::file_t& output : entry.outputs) stale.emplace(output.path, &output);
     }
@@ -380,7 +375,7 @@ void Incremental::finish(bool complete, CompileLogBase& log, std::uint64_t& remo
                 stale_folders.erase(output.path);
             }
         };
-        for (const auto& [source, entry] : current_.entries) strike(entry);
+        for (const auto& [source, entry] : current_.recorded) strike(entry);
         for (const auto& [source, entry] : earlier_.entries)
             if (entry.kept) strike(entry);
     }
@@ -402,7 +397,7 @@ void Incremental::finish(bool complete, CompileLogBase& log, std::uint64_t& remo
     // A run that changed nothing leaves the record as it is. After a move, the entries of the
     // earlier destination not replaced stay, for the next run to tell which files are ours.
     if (!moved_) current_.leftovers.clear();  // removed above, or changed since and no longer ours
-    if (!current_.entries.empty() || kept_ != earlier_.entries.size() || !reuse_ || !earlier_.leftovers.empty())
+    if (!current_.recorded.empty() || kept_ != earlier_.entries.size() || !reuse_ || !earlier_.leftovers.empty())
         current_.write(path_, &earlier_, [this](const manifest_entry_t& entry) { return moved_ || entry.kept; });
     prune_manifests(folder_);
 }

@@ -185,11 +185,13 @@ void Manifest::write(const std::string& path, const Manifest* more,
         bool more;  // an entry of more, numbered by its table
     };
     std::vector<written_t> written;
-    written.reserve(entries.size() + (more != nullptr ? more->entries.size() : 0));
+    written.reserve(entries.size() + recorded.size() + (more != nullptr ? more->entries.size() : 0));
     for (const auto& [source, entry] : entries) written.push_back({&source, &entry, false});
+    for (const auto& [source, entry] : recorded) written.push_back({&source, &entry, false});
     if (more != nullptr)
         for (const auto& [source, entry] : more->entries)
-            if (!entries.contains(source) && (!wanted || wanted(entry))) written.push_back({&source, &entry, true});
+            if (!entry.replaced && !entries.contains(source) && (!wanted || wanted(entry)))
+                written.push_back({&source, &entry, true});
     std::sort(written.begin(), written.end(), [](const written_t& a, const written_t& b) {
         if (a.entry->walked != b.entry->walked) return a.entry->walked < b.entry->walked;
         if (a.entry->position != b.entry->position) return a.entry->position < b.entry->position;

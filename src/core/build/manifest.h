@@ -45,8 +45,8 @@ struct manifest_entry_t {
     std::uint32_t walked = not_walked;
     bool rebuild = false;  // done again on every run: it showed the time, reported something, or failed
     bool kept = false;     // set by a run's walk: the entry still holds
-    // Set by a run that recorded the source again: each output is the new entry's, or one of
-    // the run's leftovers.
+    // Set by a run that recorded the source again: the new entry stands instead, and each
+    // output of a file's entry is the new entry's or one of the run's leftovers.
     bool replaced = false;
 };
 
@@ -56,6 +56,9 @@ struct Manifest {
     std::string destination;  // the destination's real path, to tell a folder that took its place
     std::string options;      // everything that shapes the outputs besides the files
     std::unordered_map<std::string, manifest_entry_t> entries;
+    // A run's own entries, in the order recorded (the walk's), each source once: written with
+    // entries, never looked up.
+    std::vector<std::pair<std::string, manifest_entry_t>> recorded;
     std::vector<manifest_entry_t::file_t> dependencies;  // each as read by one page or more
     // Outputs of earlier entries that a run stopped half-way replaced with other outputs (a
     // page since renamed): still ours, for the next whole run to remove.
@@ -69,9 +72,9 @@ struct Manifest {
     // path below its folder (see is_plain_relative_path), which no run writes.
     static std::optional<Manifest> read(const std::string& path, std::uint64_t limit);
     // Written beside path and renamed over it, so that a reader sees the old or the new whole.
-    // With more, the entries of more that this one has no entry for and that wanted accepts
-    // are written too, and without wanted its leftovers (the record is written straight from
-    // both: no copy of either is made).
+    // With more, the entries of more that this one has not replaced (see
+    // manifest_entry_t::replaced) and that wanted accepts are written too, and without wanted
+    // its leftovers (the record is written straight from both: no copy of either is made).
     void write(const std::string& path, const Manifest* more = nullptr,
                const std::function<bool(const manifest_entry_t&)>& wanted = {}) const;
 
