@@ -154,7 +154,7 @@ TEST(Record, ASaveThatFailsIsANote) {
     std::atomic<bool> slowed{false};
     // The first page is slow, so that the run is due to save its record on the way.
     set_write_hook([&slowed](const std::string& path) {
-        if (path.ends_with(".manifest")) throw_os_error(ENOSPC, path);
+        if (path.ends_with(".manifest") || path.ends_with(".journal")) throw_os_error(ENOSPC, path);
         if (!slowed.exchange(true)) std::this_thread::sleep_for(std::chrono::milliseconds(2100));
     });
     const run_t run = convert(t, rebuilding(t, 2));

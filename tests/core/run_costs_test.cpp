@@ -92,7 +92,7 @@ TEST(Journal, FoldsOnlyWholeEntries) {
         {"with its dependency", "t\tinc/x.inc\t1 9 3 4 5\nc\td.shtml\t1 2 3 4 5\t1\ni\t0\n.\n", {"a.txt", "d.shtml"}},
     };
     for (const auto& row : cases) {
-        const std::string path = t.write("journal", "orrinfold-journal 1\ndestination\t/d\noptions\tnew\n" + whole + row.tail);
+        const std::string path = t.write("journal", "orrinfold-manifest 3\ndestination\t/d\noptions\tnew\n" + whole + row.tail);
         Manifest record;
         record.options = "old";
         ASSERT_TRUE(Journal::fold(path, record)) << row.name;

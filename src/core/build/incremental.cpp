@@ -396,9 +396,17 @@ void Incremental::finish(bool complete, CompileLogBase& log, std::uint64_t& remo
     if (dry_) return;
     // A run that changed nothing leaves the record as it is. After a move, the entries of the
     // earlier destination not replaced stay, for the next run to tell which files are ours.
+    // A run that recorded every entry itself, left nothing behind and keeps nothing of the
+    // record before it (a whole run) has written its record already: the journal, in the
+    // walk's order.
+    const bool whole = !moved_ && kept_ == 0 && current_.leftovers.empty();
     if (!moved_) current_.leftovers.clear();  // removed above, or changed since and no longer ours
-    if (!current_.recorded.empty() || kept_ != earlier_.entries.size() || !reuse_ || !earlier_.leftovers.empty())
+    if (whole && journal_ && journal_->become_record(path_, current_.recorded.size())) {
+        journal_.reset();
+    } else if (!current_.recorded.empty() || kept_ != earlier_.entries.size() || !reuse_ ||
+               !earlier_.leftovers.empty()) {
         current_.write(path_, &earlier_, [this](const manifest_entry_t& entry) { return moved_ || entry.kept; });
+    }
     prune_manifests(folder_);
 }
 

@@ -12,7 +12,6 @@
 using namespace manifest_text;
 
 namespace {
-constexpr std::string_view header = "orrinfold-journal 1";
 constexpr std::size_t buffered_at_most = std::size_t{64} * 1024;
 constexpr auto flush_every = std::chrono::seconds(1);
 
@@ -40,7 +39,7 @@ std::string Journal::path_for(const std::string& record_path) {
 
 Journal::Journal(std::string path, std::string destination, std::string options)
     : path_(std::move(path)), flushed_(std::chrono::steady_clock::now()) {
-    text_ = header;
+    text_ = streamed_header;
     text_ += "\ndestination\t";
     append_escaped(text_, destination);
     text_ += "\noptions\t";
@@ -72,6 +71,7 @@ void Journal::append(const std::string& source, const manifest_entry_t& entry, c
         }
         text_ += ".\n";  // the entry is whole: one cut off by a kill is left out
         pending_ = true;
+        ++entries_;
     } catch (...) {
         failed_ = true;
         text_.clear();
@@ -93,6 +93,22 @@ bool Journal::flush(bool force) noexcept {
     } catch (...) {
         failed_ = true;
         text_.clear();
+        return false;
+    }
+}
+
+bool Journal::become_record(const std::string& record_path, std::size_t entries) noexcept {
+    if (failed_ || entries != entries_) return false;
+    try {
+        text_ += "end\t" + std::to_string(entries_) + "\n";
+        pending_ = true;
+        if (!flush(true)) return false;
+        file_->close();
+        replace_file(path_, record_path);
+        file_.reset();
+        return true;
+    } catch (...) {
+        failed_ = true;
         return false;
     }
 }
@@ -124,7 +140,7 @@ bool Journal::fold(const std::string& path, Manifest& record) {
         start = end + 1;
         const fields_t part = fields(line);
         if (++line_number == 1) {
-            if (line != header) return false;
+            if (line != streamed_header) return false;
         } else if (part[0] == "destination" && part.size == 2) {
             record.destination = unescaped(part[1]);
         } else if (part[0] == "options" && part.size == 2) {

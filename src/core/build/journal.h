@@ -28,6 +28,11 @@ public:
     void append(const std::string& source, const manifest_entry_t& entry, const Manifest& current) noexcept;
     // Writes what is buffered when due (always with force); false once the journal is given up.
     bool flush(bool force = false) noexcept;
+    // Makes the journal the record at record_path when it holds the record's whole text: the
+    // record of a run that recorded each of its entries (entries of them) and kept nothing
+    // from the record before it, nor left any output behind. False, with the journal still
+    // there to remove, when it cannot.
+    bool become_record(const std::string& record_path, std::size_t entries) noexcept;
     // Removes the journal file: its entries are in the record now (or never will be).
     void remove() noexcept;
 
@@ -42,6 +47,7 @@ private:
     std::unique_ptr<File> file_;
     std::size_t dependencies_written_ = 0;
     std::size_t leftovers_written_ = 0;
+    std::size_t entries_ = 0;
     bool pending_ = false;  // entries not written yet
     bool failed_ = false;
     std::chrono::steady_clock::time_point flushed_;

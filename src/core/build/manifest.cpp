@@ -19,7 +19,6 @@
 #include <string_view>
 
 namespace {
-constexpr std::string_view header = "orrinfold-manifest 2";
 constexpr std::string_view suffix = ".manifest";
 }  // namespace
 
@@ -124,7 +123,7 @@ std::optional<Manifest> Manifest::read(const std::string& path, std::uint64_t li
         const fields_t part = fields(line);
         try {
             if (line_number == 1) {
-                if (line != header) throw std::runtime_error("not a manifest of this format");
+                if (line != header && line != streamed_header) throw std::runtime_error("not a manifest of this format");
             } else if (part[0] == "destination" && part.size == 2) {
                 manifest.destination = unescaped(part[1]);
             } else if (part[0] == "options" && part.size == 2) {
@@ -146,6 +145,8 @@ std::optional<Manifest> Manifest::read(const std::string& path, std::uint64_t li
                 manifest.leftovers.push_back({relative_path(part[1]), parse_stamp(part[2])});
             } else if (part[0] == "t" && part.size == 3 && entry == nullptr) {
                 manifest.dependencies.push_back({unescaped(part[1]), parse_stamp(part[2])});
+            } else if (line == "." && entry != nullptr) {
+                entry = nullptr;  // the end of an entry of a record written as the run went
             } else if (part[0] == "i" && part.size == 2 && entry != nullptr) {
                 std::uint32_t place = 0;
                 const auto [end_of_number, error] = std::from_chars(part[1].data(), part[1].data() + part[1].size(), place);
@@ -285,7 +286,8 @@ void prune_manifests(const std::string& folder) {
             const std::string_view prefix = "\ndestination\t";
             const std::size_t start = head.find(prefix);
             const std::size_t end = start == std::string::npos ? start : head.find('\n', start + prefix.size());
-            if (!head.starts_with(header) || end == std::string::npos) continue;  // the run into it says so
+            if ((!head.starts_with(header) && !head.starts_with(streamed_header)) || end == std::string::npos)
+                continue;  // the run into it says so
             const std::size_t from = start + prefix.size();
             const std::string destination = unescaped(std::string_view(head).substr(from, end - from));
             const std::optional<file_status_t> status = try_stat_path(destination);

@@ -8,6 +8,12 @@
 
 // The pieces of the record's text that the journal writes and reads the same way.
 namespace manifest_text {
+// A record written whole at the end of a run, its dependencies first.
+constexpr std::string_view header = "orrinfold-manifest 2";
+// One written as the run goes: a journal, whose entries end with a line ".", and which takes
+// dependencies and leftovers between them; with its last line "end N" it is a record.
+constexpr std::string_view streamed_header = "orrinfold-manifest 3";
+
 // Paths may hold any byte but NUL: the few that would end a field or a line are escaped.
 void append_escaped(std::string& out, std::string_view text);
 std::string unescaped(std::string_view text);

@@ -105,6 +105,8 @@ std::string user_cache_folder();
 
 // Renames a file or folder; an existing entry at the new path is an error (EEXIST), never replaced.
 void rename_path(const std::string& from, const std::string& to);
+// Renames a file over another, replacing it in one step: a reader sees the old file or the new.
+void replace_file(const std::string& from, const std::string& to);
 
 // The path with every link, "." and ".." resolved; the path must exist.
 std::string real_path(const std::string& path);

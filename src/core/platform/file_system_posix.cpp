@@ -250,6 +250,10 @@ void rename_path(const std::string& from, const std::string& to) {
     }
 }
 
+void replace_file(const std::string& from, const std::string& to) {
+    if (::rename(from.c_str(), to.c_str()) != 0) throw_os_error(errno, to);
+}
+
 std::string real_path(const std::string& path) {
     std::unique_ptr<char, decltype(&std::free)> resolved(::realpath(path.c_str(), nullptr), &std::free);
     if (!resolved) throw_os_error(errno, path);

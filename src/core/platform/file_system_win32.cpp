@@ -222,6 +222,13 @@ void rename_path(const std::string& from, const std::string& to) {
     }
 }
 
+void replace_file(const std::string& from, const std::string& to) {
+    if (!::MoveFileExW(win32::native_path(from).c_str(), win32::native_path(to).c_str(), MOVEFILE_REPLACE_EXISTING)) {
+        const DWORD error = ::GetLastError();
+        win32::throw_error(error, error == ERROR_FILE_NOT_FOUND ? from : to);
+    }
+}
+
 std::string real_path(const std::string& path) {
     const unique_handle handle(::CreateFileW(win32::native_path(path).c_str(), FILE_READ_ATTRIBUTES, share_all, nullptr,
                                              OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
