@@ -20,6 +20,10 @@ struct cli_log_settings_t {
     bool all_diagnostics = false;  // print a repeated diagnostic of an included document every time
     bool dialect_hint = false;     // the default dialect: suggest --dialect apache when Apache's directives show
     bool itemize = false;          // a dry run: "convert a.shtml", "copy b.txt", "remove c", "up to date d"
+    // Standard output is no terminal (a file, a pipe): progress lines go out in batches, at
+    // least ten times a second, rather than one write each; diagnostics and the summary still
+    // come in order.
+    bool batched = false;
 };
 
 // The command line's log, as a compiler's: progress lines (or one status line) on standard
@@ -58,7 +62,8 @@ private:
     void write_location(severity_t severity, const std::string& text, const diagnostic_location_t& where);
     bool repeated(severity_t severity, const std::string& text, const diagnostic_location_t& where);
     void watch_for_apache(const std::string& text);
-    void write_out(const std::string& line);
+    void write_out(const std::string& line, bool now = false);
+    void flush_out();
     void before_err();
     void after_err();
     void clear_status();
@@ -76,6 +81,7 @@ private:
     bool run_started_ = false;
     std::chrono::steady_clock::time_point started_ = std::chrono::steady_clock::now();
     std::chrono::steady_clock::time_point drawn_{};
+    std::chrono::steady_clock::time_point flushed_{};  // standard output's last flush
 };
 
 // A position as the user opens it from the current folder: the path the document was read

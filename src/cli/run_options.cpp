@@ -220,6 +220,7 @@ cli_log_settings_t log_settings(const options_t& options, const console_t& conso
                                                              : color_choice_t::automatic;
     settings.color = use_color(choice, console);
     settings.status_line = console.out_terminal && !preferences.verbose;
+    settings.batched = !console.out_terminal;
     settings.all_diagnostics = options.all_diagnostics;
     settings.dialect_hint = preferences.dialect == dialect_t::orrinfold && !options.settings_read;
     return settings;
