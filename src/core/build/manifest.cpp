@@ -15,6 +15,7 @@
 #include <climits>
 #include <cstdint>
 #include <cstdio>
+#include <memory>
 #include <stdexcept>
 #include <string_view>
 
@@ -39,6 +40,7 @@ void append_escaped(std::string& out, std::string_view text) {
 }
 
 std::string unescaped(std::string_view text) {
+    if (text.find('%') == std::string_view::npos) return std::string(text);  // most paths
     std::string out;
     out.reserve(text.size());
     if (!append_percent_decoded(out, text)) throw std::runtime_error("bad escape");
@@ -106,7 +108,10 @@ std::optional<Manifest> Manifest::read(const std::string& path, std::uint64_t li
     if (!try_stat_path(path)) return std::nullopt;
     File file(path, File::access_t::read);
     if (file.size() > limit) throw std::runtime_error(path + ": larger than any record of this site");
-    const std::string text = read_bytes(file, std::min(file.size(), limit));
+    // Read straight into memory not cleared first: a large site's record is megabytes.
+    const auto size = static_cast<std::size_t>(std::min(file.size(), limit));
+    const auto bytes = std::make_unique_for_overwrite<char[]>(size);
+    const std::string_view text(bytes.get(), file.read(bytes.get(), size));
     Manifest manifest;
     manifest.entries.reserve(text.size() / 128);
     manifest_entry_t* entry = nullptr;
