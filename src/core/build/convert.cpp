@@ -120,7 +120,7 @@ std::exception_ptr run_walk(const run_settings_t& settings, run_state_t& state, 
         WorkerPool pool(jobs, conversion_stack_bytes);
         state.pool = &pool;
         state.window = std::size_t{16} * jobs;
-        // With a processor to spare, the record's files are looked at from both ends at once.
+        // With a processor to spare, a thread looks at the record's files ahead of the walk.
         if (jobs > 1 && state.incremental != nullptr) state.incremental->look_ahead(settings.source);
         try {
             walk_site(settings, state, filter, destination, root);

@@ -62,10 +62,11 @@ void Incremental::look_ahead(const std::string& source) {
     ahead_ = std::thread([this, source] {
         seen_ahead_t* seen = nullptr;
         try {
-            // From the end of the record backwards: the walk comes from its start.
-            for (auto at = order_.rbegin(); at != order_.rend(); ++at) {
+            // In the record's order, the walk's: the walk has more to do for each file than
+            // looking at it, so this stays ahead of it.
+            for (const auto* at : order_) {
                 if (ahead_stop_.load(std::memory_order_relaxed)) return;
-                const auto& [path, entry] = **at;
+                const auto& [path, entry] = *at;
                 if (entry.kind == manifest_entry_t::kind_t::folder || entry.rebuild) continue;
                 seen = &seen_ahead_[entry.position];
                 std::atomic_ref<unsigned char> state(seen->state);

@@ -48,10 +48,11 @@ public:
     ~Incremental();
 
     // Starts looking at the files the record lists (each source and its outputs) on a thread
-    // of its own, from the end of the walk's order backwards, while the walk goes forwards:
-    // a rebuild is mostly looking, and this shares it between two processors. source is the
-    // folder the record's paths are under. The walk takes what was seen or looks itself;
-    // either way each file is looked at once.
+    // of its own, in the walk's order and ahead of it: a rebuild is mostly looking, and this
+    // shares it between two processors. The walk, which also reads and sorts every folder,
+    // mostly finds what it asks for seen already; where it catches up, it looks itself and the
+    // thread moves on past it, so each file is looked at once. source is the folder the
+    // record's paths are under.
     void look_ahead(const std::string& source);
     // The status of a source file (relative path) as the thread ahead saw it, when it saw a
     // regular file; else the walk looks itself.
