@@ -18,6 +18,9 @@ namespace {
 constexpr std::uint64_t expected_bytes_per_file = 256;
 constexpr std::uint64_t expected_bytes_at_least = 1024 * 1024;
 constexpr std::uint64_t larger_than_written = 64;
+// How near the walk comes before the thread ahead leaps, and how far it leaps.
+constexpr std::size_t close_behind = 4;
+constexpr std::size_t leap_ahead = 64;
 
 // How far the thread ahead went with an entry (Incremental::seen_ahead_t::state).
 enum ahead_t : unsigned char {
@@ -62,11 +65,16 @@ void Incremental::look_ahead(const std::string& source) {
     ahead_ = std::thread([this, source] {
         seen_ahead_t* seen = nullptr;
         try {
-            // In the record's order, the walk's: the walk has more to do for each file than
-            // looking at it, so this stays ahead of it.
-            for (const auto* at : order_) {
+            // In the record's order, the walk's, ahead of the walk. With the walk close behind,
+            // the two would take turns at the same few files: the walk is left the next ones and
+            // this goes on further ahead.
+            for (std::size_t i = 0; i < order_.size(); ++i) {
                 if (ahead_stop_.load(std::memory_order_relaxed)) return;
-                const auto& [path, entry] = *at;
+                if (const std::size_t walk = walk_reached_.load(std::memory_order_relaxed); i < walk + close_behind) {
+                    i = walk + leap_ahead;
+                    if (i >= order_.size()) return;
+                }
+                const auto& [path, entry] = *order_[i];
                 if (entry.kind == manifest_entry_t::kind_t::folder || entry.rebuild) continue;
                 seen = &seen_ahead_[entry.position];
                 std::atomic_ref<unsigned char> state(seen->state);
@@ -105,6 +113,7 @@ manifest_entry_t* Incremental::find_earlier(const std::string& relative, std::si
 manifest_entry_t* Incremental::walked(const std::string& relative) {
     if (walked_entry_ != nullptr && walked_key_ == relative) return walked_entry_;
     manifest_entry_t* const entry = find_earlier(relative, walk_next_);
+    walk_reached_.store(walk_next_, std::memory_order_relaxed);
     if (entry == nullptr) return nullptr;
     if (looking_ahead()) {
         std::atomic_ref<unsigned char> state(seen_ahead_[entry->position].state);

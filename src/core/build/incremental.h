@@ -126,6 +126,7 @@ private:
     Manifest earlier_;  // read-only once read: the walk looks in it while workers record
     std::vector<std::pair<const std::string, manifest_entry_t>*> order_;  // its entries in the record's order
     std::size_t walk_next_ = 0;    // in order_: where the walk's next question is looked for first
+    std::atomic<std::size_t> walk_reached_{0};  // walk_next_, for the thread ahead
     std::size_t record_next_ = 0;  // and record's
     Manifest current_;  // what this run did, in walk order
     bool reuse_ = false;
