@@ -27,11 +27,13 @@ namespace manifest_text {
 
 // Paths may hold any byte but NUL: the few that would end a field or a line are escaped.
 void append_escaped(std::string& out, std::string_view text) {
-    static constexpr std::string_view special = "%\t\n\r";
+    // A plain loop: find_first_of looks each byte up in the set with a call of its own.
+    const auto special = [](char c) { return c == '%' || c == '\t' || c == '\n' || c == '\r'; };
     for (std::size_t start = 0;;) {
-        const std::size_t at = text.find_first_of(special, start);
+        std::size_t at = start;
+        while (at < text.size() && !special(text[at])) ++at;
         out.append(text.substr(start, at - start));
-        if (at == std::string_view::npos) return;
+        if (at == text.size()) return;
         static constexpr char hex[] = "0123456789ABCDEF";
         const auto c = static_cast<unsigned char>(text[at]);
         out += {'%', hex[c >> 4], hex[c & 15]};
