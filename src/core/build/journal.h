@@ -9,9 +9,9 @@
 class File;
 
 // The files a run has finished, appended to a file beside the record as they finish, so that
-// a run that is killed still knows what it did; the record itself is written once, at the end,
-// with the journal folded into it. Lines are buffered and written about once a second: a kill
-// loses at most the last second's files, which the next run does again.
+// a run that is killed still knows what it did; the record itself is written once, at the end
+// (the journal of a run that did every file becomes it). Lines are buffered and written about
+// once a second: a kill loses at most the last second's files, which the next run does again.
 class Journal {
 public:
     // The journal kept beside a record.
