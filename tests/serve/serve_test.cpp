@@ -281,6 +281,15 @@ TEST(OutputTracker, ReportsFilesWrittenRewrittenAndRemoved) {
     const output_changes_t changes = tracker.update();
     EXPECT_EQ(changes.written, std::vector<std::string>{"a.html"});
     EXPECT_EQ(changes.removed, std::vector<std::string>{"sub/b.css"});
+    // Names in the folded order of a listing, a new folder's files, and a file now a folder.
+    t.write("out/B.html", "B");
+    t.write("out/c/d.html", "d");
+    std::filesystem::remove(t.path("out/a.html"));
+    t.write("out/a.html/e.html", "e");
+    const output_changes_t more = tracker.update();
+    EXPECT_EQ(more.written, (std::vector<std::string>{"B.html", "a.html/e.html", "c/d.html"}));
+    EXPECT_EQ(more.removed, std::vector<std::string>{"a.html"});
+    EXPECT_TRUE(tracker.update().written.empty());
 }
 
 // Without DEST the site goes to the user's cache, the same folder on each start; Ctrl-C ends

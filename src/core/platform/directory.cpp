@@ -6,7 +6,7 @@
 
 // The order is the same on every system, so that a site converts the same way everywhere.
 
-bool directory_order_less(const std::string& a, const std::string& b) noexcept {
+bool directory_order_less(std::string_view a, std::string_view b) noexcept {
     const std::size_t n = std::min(a.size(), b.size());
     for (std::size_t i = 0; i < n; ++i) {
         const unsigned char x = ascii_upper(static_cast<unsigned char>(a[i]));

@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <string>
+#include <string_view>
 #include <vector>
 
 // Enumerates one directory's entries, leaving out only "." and "..". The entries come in a
@@ -49,4 +50,4 @@ private:
 };
 
 // The order the entries of a directory are delivered in.
-bool directory_order_less(const std::string& a, const std::string& b) noexcept;
+bool directory_order_less(std::string_view a, std::string_view b) noexcept;

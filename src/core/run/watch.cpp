@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <chrono>
 #include <optional>
+#include <string_view>
 #include <thread>
 
 std::vector<std::string> watched_folders(const std::string& source, const SSIDirectoryPreferences& preferences) {
@@ -138,21 +139,37 @@ void watch_folders(const std::vector<std::string>& folders, const std::vector<st
 
 OutputTracker::OutputTracker(std::string destination) : destination_(std::move(destination)) {}
 
+namespace {
+// The order OutputTracker::scan lists files in: each folder's entries in the directory order,
+// the files of a folder in its place among them.
+bool scan_order_less(std::string_view a, std::string_view b) {
+    for (;;) {
+        const std::string_view x = a.substr(0, a.find('/'));
+        const std::string_view y = b.substr(0, b.find('/'));
+        if (x != y) return directory_order_less(x, y);
+        if (x.size() == a.size() || y.size() == b.size()) return a.size() < b.size();
+        a.remove_prefix(x.size() + 1);
+        b.remove_prefix(y.size() + 1);
+    }
+}
+}  // namespace
+
 // Files below relative (a folder of the destination, "" for itself) into into; folders that
-// cannot be read are passed over: a rebuild may be removing them meanwhile.
-void OutputTracker::scan(const std::string& relative, std::map<std::string, stamp_t>& into) const {
+// cannot be read are passed over: a rebuild may be removing them meanwhile. Entries are looked
+// up in their open folder: a large site's destination is tens of thousands of files.
+void OutputTracker::scan(const std::string& relative, files_t& into) const {
     const std::string folder = relative.empty() ? destination_ : destination_ + "/" + relative;
     try {
-        Directory listing(folder);
+        Directory listing(folder, true);
         std::string name;
         while (listing.next(name)) {
             if (is_temporary_name(name)) continue;
             const std::string path = relative.empty() ? name : relative + "/" + name;
-            const file_status_t status = lstat_path(destination_ + "/" + path);
+            const file_status_t status = listing.lstat(name);
             if (status.kind == file_kind_t::directory)
                 scan(path, into);
             else if (status.kind == file_kind_t::regular)
-                into[path] = {status.identity, status.size, status.modified, status.modified_nanoseconds};
+                into.emplace_back(path, stamp_t{status.identity, status.size, status.modified, status.modified_nanoseconds});
         }
     } catch (const os_exception&) {
         // Gone or unreadable: nothing of it is served either.
@@ -160,15 +177,25 @@ void OutputTracker::scan(const std::string& relative, std::map<std::string, stam
 }
 
 output_changes_t OutputTracker::update() {
-    std::map<std::string, stamp_t> now;
+    files_t now;
+    now.reserve(files_.size());
     scan("", now);
+    // Both lists are in the order scan lists files: one pass over the two tells what changed.
     output_changes_t changes;
+    auto before = files_.cbegin();
     for (const auto& [path, stamp] : now) {
-        const auto before = files_.find(path);
-        if (before == files_.end() || !(before->second == stamp)) changes.written.push_back(path);
+        while (before != files_.cend() && before->first != path && scan_order_less(before->first, path))
+            changes.removed.push_back((before++)->first);
+        if (before != files_.cend() && before->first == path) {
+            if (!(before->second == stamp)) changes.written.push_back(path);
+            ++before;
+        } else {
+            changes.written.push_back(path);
+        }
     }
-    for (const auto& entry : files_)
-        if (!now.contains(entry.first)) changes.removed.push_back(entry.first);
+    for (; before != files_.cend(); ++before) changes.removed.push_back(before->first);
     files_ = std::move(now);
+    std::sort(changes.written.begin(), changes.written.end());
+    std::sort(changes.removed.begin(), changes.removed.end());
     return changes;
 }

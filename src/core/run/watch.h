@@ -5,8 +5,8 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
-#include <map>
 #include <string>
+#include <utility>
 #include <vector>
 
 class CompileLogBase;
@@ -57,8 +57,9 @@ private:
         long modified_nanoseconds = 0;
         bool operator==(const stamp_t&) const = default;
     };
-    void scan(const std::string& relative, std::map<std::string, stamp_t>& into) const;
+    using files_t = std::vector<std::pair<std::string, stamp_t>>;  // in the order scan lists them
+    void scan(const std::string& relative, files_t& into) const;
 
     std::string destination_;
-    std::map<std::string, stamp_t> files_;
+    files_t files_;
 };
