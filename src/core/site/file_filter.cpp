@@ -52,12 +52,12 @@ bool MyFileFilter::matches_any(const mask_set_t& masks, std::string_view name) {
     return false;
 }
 
-bool match_mask(std::string_view mask_text, std::string_view name_text) {
-    const std::vector<char32_t> mask = characters(mask_text);
-    const std::vector<char32_t> name = characters(name_text);
-    // Greedy matching that, on a mismatch, lets the latest star take one more character.
-    // Earlier stars never need to move again, which keeps this free of exponential backtracking
-    // and gives the same answers as trying every split.
+namespace {
+// Greedy matching that, on a mismatch, lets the latest star take one more character.
+// Earlier stars never need to move again, which keeps this free of exponential backtracking
+// and gives the same answers as trying every split. mask and name give characters, folded.
+template <typename Characters>
+bool greedy_match(const Characters& mask, const Characters& name) {
     std::size_t i = 0, j = 0;
     std::size_t star = mask.size(), star_j = 0;
     while (j < name.size()) {
@@ -76,6 +76,25 @@ bool match_mask(std::string_view mask_text, std::string_view name_text) {
     }
     while (i < mask.size() && mask[i] == U'*') ++i;
     return i == mask.size();
+}
+
+// ASCII text as characters, read in place: each byte is its character.
+struct ascii_characters_t {
+    std::string_view text;
+    std::size_t size() const { return text.size(); }
+    char32_t operator[](std::size_t i) const { return ascii_lower(static_cast<char32_t>(text[i])); }
+};
+
+bool is_ascii(std::string_view text) {
+    return std::all_of(text.begin(), text.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+}
+}  // namespace
+
+bool match_mask(std::string_view mask_text, std::string_view name_text) {
+    // Most names and masks are ASCII: matched where they lie, with nothing decoded or copied.
+    if (is_ascii(mask_text) && is_ascii(name_text))
+        return greedy_match(ascii_characters_t{mask_text}, ascii_characters_t{name_text});
+    return greedy_match(characters(mask_text), characters(name_text));
 }
 
 MyFileFilter site_filter(const std::string& source, const SSIDirectoryPreferences& preferences) {
