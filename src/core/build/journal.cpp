@@ -15,14 +15,6 @@ namespace {
 constexpr std::size_t buffered_at_most = std::size_t{64} * 1024;
 constexpr auto flush_every = std::chrono::seconds(1);
 
-void append_file(std::string& text, const char* kind, const manifest_entry_t::file_t& file) {
-    text += kind;
-    append_escaped(text, file.path);
-    text += '\t';
-    append_stamp(text, file.stamp);
-    text += '\n';
-}
-
 std::uint32_t parse_place(std::string_view text, std::size_t table_size) {
     std::uint32_t place = 0;
     const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), place);
@@ -39,12 +31,7 @@ std::string Journal::path_for(const std::string& record_path) {
 
 Journal::Journal(std::string path, std::string destination, std::string options)
     : path_(std::move(path)), flushed_(std::chrono::steady_clock::now()) {
-    text_ = streamed_header;
-    text_ += "\ndestination\t";
-    append_escaped(text_, destination);
-    text_ += "\noptions\t";
-    append_escaped(text_, options);
-    text_ += '\n';
+    append_head(text_, streamed_header, destination, options);
 }
 
 Journal::~Journal() = default;
@@ -56,19 +43,7 @@ void Journal::append(const std::string& source, const manifest_entry_t& entry, c
             append_file(text_, "t\t", current.dependencies[dependencies_written_]);
         for (; leftovers_written_ < current.leftovers.size(); ++leftovers_written_)
             append_file(text_, "x\t", current.leftovers[leftovers_written_]);
-        text_.push_back(static_cast<char>(entry.kind));
-        text_ += '\t';
-        append_escaped(text_, source);
-        text_ += '\t';
-        append_stamp(text_, entry.source);
-        text_ += entry.rebuild ? "\t1\n" : "\t0\n";
-        for (const manifest_entry_t::file_t& output : entry.outputs) append_file(text_, "o\t", output);
-        char digits[16];
-        for (const std::uint32_t place : entry.dependencies) {
-            text_ += "i\t";
-            text_.append(digits, std::to_chars(digits, digits + sizeof digits, place).ptr);
-            text_ += '\n';
-        }
+        append_entry(text_, source, entry);
         text_ += ".\n";  // the entry is whole: one cut off by a kill is left out
         pending_ = true;
         ++entries_;

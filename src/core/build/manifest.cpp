@@ -88,6 +88,43 @@ file_stamp_t parse_stamp(std::string_view text) {
     return stamp;
 }
 
+bool is_header(std::string_view line) { return line == header || line == streamed_header; }
+
+void append_head(std::string& out, std::string_view first_line, std::string_view destination, std::string_view options) {
+    out += first_line;
+    out += "\ndestination\t";
+    append_escaped(out, destination);
+    out += "\noptions\t";
+    append_escaped(out, options);
+    out += '\n';
+}
+
+void append_file(std::string& out, std::string_view kind, const manifest_entry_t::file_t& file) {
+    out += kind;
+    append_escaped(out, file.path);
+    out += '\t';
+    append_stamp(out, file.stamp);
+    out += '\n';
+}
+
+void append_entry(std::string& out, std::string_view source, const manifest_entry_t& entry,
+                  const std::vector<std::uint32_t>* renumbered) {
+    out.push_back(static_cast<char>(entry.kind));
+    out += '\t';
+    append_escaped(out, source);
+    out += '\t';
+    append_stamp(out, entry.source);
+    out += entry.rebuild ? "\t1\n" : "\t0\n";
+    for (const manifest_entry_t::file_t& file : entry.outputs) append_file(out, "o\t", file);
+    for (const std::uint32_t place : entry.dependencies) {
+        char digits[16];
+        out += "i\t";
+        out.append(digits, std::to_chars(digits, digits + sizeof digits,
+                                         renumbered != nullptr ? (*renumbered)[place] : place).ptr);
+        out += '\n';
+    }
+}
+
 fields_t fields(std::string_view line) {
     fields_t parts;
     for (std::size_t start = 0;;) {
@@ -130,7 +167,7 @@ std::optional<Manifest> Manifest::read(const std::string& path, std::uint64_t li
         const fields_t part = fields(line);
         try {
             if (line_number == 1) {
-                if (line != header && line != streamed_header) throw std::runtime_error("not a manifest of this format");
+                if (!is_header(line)) throw std::runtime_error("not a manifest of this format");
             } else if (part[0] == "destination" && part.size == 2) {
                 manifest.destination = unescaped(part[1]);
             } else if (part[0] == "options" && part.size == 2) {
@@ -224,47 +261,23 @@ void Manifest::write(const std::string& path, const Manifest* more,
 
     // Written in pieces, so that a large record never needs its whole text in memory.
     OutputFile output(path);
-    std::string text(header);
+    std::string text;
     const auto flush = [&](bool always) {
         if (!always && text.size() < (std::size_t{1} << 20)) return;
         output.file().write(text.data(), text.size());
         text.clear();
     };
-    const auto append_file = [&](const char* kind, const manifest_entry_t::file_t& file) {
-        text += kind;
-        append_escaped(text, file.path);
-        text += '\t';
-        append_stamp(text, file.stamp);
-        text += '\n';
-    };
-    text += "\ndestination\t";
-    append_escaped(text, destination);
-    text += "\noptions\t";
-    append_escaped(text, options);
-    text += '\n';
+    append_head(text, header, destination, options);
     for (const manifest_entry_t::file_t* dependency : table) {
-        append_file("t\t", *dependency);
+        append_file(text, "t\t", *dependency);
         flush(false);
     }
     // Only a record with leftovers has these lines, so that others stay as they were.
-    for (const manifest_entry_t::file_t& leftover : leftovers) append_file("x\t", leftover);
+    for (const manifest_entry_t::file_t& leftover : leftovers) append_file(text, "x\t", leftover);
     if (more != nullptr && !wanted)
-        for (const manifest_entry_t::file_t& leftover : more->leftovers) append_file("x\t", leftover);
+        for (const manifest_entry_t::file_t& leftover : more->leftovers) append_file(text, "x\t", leftover);
     for (const auto& [source, entry, from_more] : written) {
-        text.push_back(static_cast<char>(entry->kind));
-        text += '\t';
-        append_escaped(text, *source);
-        text += '\t';
-        append_stamp(text, entry->source);
-        text += entry->rebuild ? "\t1\n" : "\t0\n";
-        for (const manifest_entry_t::file_t& file : entry->outputs) append_file("o\t", file);
-        const std::vector<std::uint32_t>& renumbered = from_more ? more_numbers : numbers;
-        for (const std::uint32_t place : entry->dependencies) {
-            char digits[16];
-            text += "i\t";
-            text.append(digits, std::to_chars(digits, digits + sizeof digits, renumbered[place]).ptr);
-            text += '\n';
-        }
+        append_entry(text, *source, *entry, from_more ? &more_numbers : &numbers);
         flush(false);
     }
     text += "end\t" + std::to_string(written.size()) + "\n";
@@ -293,7 +306,7 @@ void prune_manifests(const std::string& folder) {
             const std::string_view prefix = "\ndestination\t";
             const std::size_t start = head.find(prefix);
             const std::size_t end = start == std::string::npos ? start : head.find('\n', start + prefix.size());
-            if ((!head.starts_with(header) && !head.starts_with(streamed_header)) || end == std::string::npos)
+            if (!is_header(std::string_view(head).substr(0, head.find('\n'))) || end == std::string::npos)
                 continue;  // the run into it says so
             const std::size_t from = start + prefix.size();
             const std::string destination = unescaped(std::string_view(head).substr(from, end - from));
