@@ -1,10 +1,10 @@
 #pragma once
 
-#include <functional>
+#include "serve/site_files.h"
+
 #include <memory>
 #include <string>
 #include <thread>
-#include <vector>
 
 class LiveReload;
 
@@ -16,7 +16,7 @@ struct serve_settings_t {
     bool exact_port = false;          // false: the next free one after port will do
     // The index pages of a folder (its path below root), as Apache's DirectoryIndex names
     // them; empty, or none given, for the usual ones.
-    std::function<std::vector<std::string>(const std::string& folder)> index_names;
+    index_names_for_t index_names;
 };
 
 // The port that was asked for (or every one tried) is taken, or the address cannot be bound.
