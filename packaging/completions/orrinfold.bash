@@ -24,14 +24,14 @@ _orrinfold() {
             mapfile -t COMPREPLY < <(compgen -W "auto always never" -- "$cur"); return ;;
         --rename-pages)
             mapfile -t COMPREPLY < <(compgen -W "html htm" -- "$cur"); return ;;
-        --convert | --skip | --jobs | -j | --port | --bind)
+        --convert | --skip | --jobs | -j | --settle | --port | --bind)
             COMPREPLY=(); return ;;
     esac
     if [[ $cur == -* ]]; then
         mapfile -t COMPREPLY < <(compgen -W "--help --version --virtual-root --convert --skip
             --allow-outside --dialect --ap-expr --rename-pages --redirects --check-links
             --config --apache-config
-            --jobs --full --state-dir --watch --verbose
+            --jobs --full --state-dir --watch --settle --verbose
             --quiet --keep-going --werror --check --color --all-diagnostics
             --log-format --sarif --dry-run -n
             -h -V -j -q -v -k

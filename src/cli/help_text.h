@@ -6,7 +6,7 @@ inline constexpr const char* usage_text =
     "Usage: orrinfold [--virtual-root DIR] [--convert MASKS] [--skip MASKS] [--allow-outside PATH]\n"
     "                 [--dialect orrinfold|apache] [--ap-expr] [--rename-pages EXT [--redirects]]\n"
     "                 [--check-links] [--config FILE] [--apache-config FILE]\n"
-    "                 [-j N] [--full] [--state-dir DIR] [--watch]\n"
+    "                 [-j N] [--full] [--state-dir DIR] [--watch [--settle MS]]\n"
     "                 [-q] [-v] [-k] [--werror] [--color=WHEN] [--all-diagnostics]\n"
     "                 [-n] [--log-format text|json] [--sarif FILE] SOURCE DEST\n"
     "       orrinfold --check [options] SOURCE\n"
@@ -72,7 +72,8 @@ A second run into the same DEST while one is going refuses to start.
 Files are converted and copied on one worker per processor (-j N for N; -j 1 does
 one after the other); the log, the outputs and the diagnostics are the same.
 --watch, after the run, waits for changes in SOURCE (and the virtual root) and
-rebuilds what changed each time, until Ctrl-C. `orrinfold serve` also serves DEST to a
+rebuilds what changed each time, until Ctrl-C: once SOURCE has been quiet for 200 ms
+(--settle MS), it looks only at the files it saw change and at the files pages read. `orrinfold serve` also serves DEST to a
 browser that reloads as you save (see orrinfold serve --help).
 
 Diagnostics go to standard error, progress lines and the summary to standard

@@ -5,6 +5,7 @@
 #include "base/exceptions.h"
 #include "platform/file_system.h"
 #include "platform/interrupt.h"
+#include "run/watch.h"
 #include "site/folder_settings.h"
 #include "site/settings_file.h"
 #include "site_settings.h"
@@ -32,6 +33,18 @@ std::function<std::string(const std::string&)> one_of(const char* what, std::vec
         for (std::size_t i = 0; i < values.size(); ++i)
             list += (i == 0 ? "" : i + 1 == values.size() ? " or " : ", ") + values[i];
         return "'" + value + "' is not " + what + ": give " + list;
+    };
+}
+
+// A whole number from 1 to most, refused in plain words: "'0' is not a number of files from 1
+// to 1024".
+std::function<std::string(const std::string&)> whole_number(const char* unit, unsigned long most) {
+    return [unit, most](const std::string& value) {
+        const bool digits = !value.empty() && value.size() <= std::to_string(most).size() &&
+                            value.find_first_not_of("0123456789") == std::string::npos;
+        return digits && std::stoul(value) >= 1 && std::stoul(value) <= most
+                   ? std::string()
+                   : "'" + value + "' is not a number of " + unit + " from 1 to " + std::to_string(most);
     };
 }
 
@@ -144,13 +157,7 @@ void add_run_options(CLI::App& app, options_t& options) {
     app.add_option("-j,--jobs", options.jobs,
                    "Files converted or copied at once (default: one per processor; 1: one after the other)")
         ->option_text("N")
-        ->check([](const std::string& value) {
-            const bool digits = !value.empty() && value.size() <= 4 &&
-                                value.find_first_not_of("0123456789") == std::string::npos;
-            return digits && std::stoul(value) >= 1 && std::stoul(value) <= 1024
-                       ? std::string()
-                       : "'" + value + "' is not a number of files from 1 to 1024";
-        });
+        ->check(whole_number("files", 1024));
     app.add_flag("-n,--dry-run", options.dry_run,
                  "Do everything but write: list what would be converted, copied, removed and left up to date "
                  "in DEST, from the record of the last run");
@@ -158,7 +165,14 @@ void add_run_options(CLI::App& app, options_t& options) {
     app.add_option("--state-dir", preferences.state_folder,
                    "Folder for the record of runs that rebuilds rely on (default: $XDG_CACHE_HOME/orrinfold)")
         ->option_text("DIR");
-    app.add_flag("--watch", options.watch, "After the run, rebuild what changed whenever SOURCE changes, until Ctrl-C");
+    CLI::Option* watch =
+        app.add_flag("--watch", options.watch, "After the run, rebuild what changed whenever SOURCE changes, until Ctrl-C");
+    app.add_option("--settle", options.request.quiet_ms,
+                   "With --watch: how long SOURCE must stay unchanged after a change before the rebuild (default: " +
+                       std::to_string(default_quiet_ms) + ")")
+        ->option_text("MS")
+        ->check(whole_number("milliseconds", 60000))
+        ->needs(watch);
     app.add_flag("-v,--verbose", preferences.verbose, "Also print a line for each file that is up to date");
     app.add_flag("--werror", options.request.werror, "Exit with status 1 when any warning was reported, too");
     app.add_option("--color", options.color,

@@ -10,6 +10,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <optional>
 
@@ -156,6 +157,17 @@ TEST(FolderWatcher, SeesChangesAtAnyDepthAndInNewFoldersButNotInExcludedOnes) {
     t.write("site/index.shtml", "b");
     EXPECT_TRUE(watcher.wait(2000));
     EXPECT_FALSE(watcher.wait(0)) << "every change was taken by the first wait";
+    // Each change is told by the real path of what changed.
+    const std::string site = real_path(t.path("site"));
+    const auto reported = [&watcher] {
+        folder_changes_t changes = watcher.take_changes();
+        EXPECT_FALSE(changes.everything);
+        std::sort(changes.paths.begin(), changes.paths.end());
+        changes.paths.erase(std::unique(changes.paths.begin(), changes.paths.end()), changes.paths.end());
+        return changes.paths;
+    };
+    EXPECT_EQ(reported(), std::vector<std::string>{site + "/index.shtml"});
+    EXPECT_TRUE(reported().empty()) << "taken once";
 #ifndef _WIN32
     // Wine, where the Windows build's tests run, reports nothing from folders older than the watch.
     t.write("site/sub/deep/page.shtml", "b");
@@ -167,9 +179,13 @@ TEST(FolderWatcher, SeesChangesAtAnyDepthAndInNewFoldersButNotInExcludedOnes) {
     t.write("site/new/page.shtml", "c");
     EXPECT_TRUE(watcher.wait(2000)) << "a folder made after add_tree is watched too";
 
+    const std::vector<std::string> made = reported();
+    EXPECT_TRUE(std::find(made.begin(), made.end(), site + "/new") != made.end());
+
     t.write("site/out/old.html", "b");
     t.write("site/out/more/new.html", "c");
     EXPECT_FALSE(watcher.wait(300));
+    EXPECT_TRUE(reported().empty()) << "nothing of the excluded folder";
 }
 
 TEST(OutputFile, CommitIfChangedKeepsATargetWithTheSameBytes) {

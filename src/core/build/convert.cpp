@@ -99,6 +99,18 @@ void open_record(std::optional<Incremental>& incremental, const run_settings_t& 
     }
 }
 
+// Tells the record what a watching caller saw change (real paths) as its own keys, paths below
+// the site's folder; a change outside it is only of files pages read, which are looked at anyway.
+void trust_unchanged(Incremental& incremental, const std::string& source, const std::vector<std::string>& changed) {
+    const std::string root = real_path(source);
+    std::vector<std::string> keys;
+    for (const std::string& path : changed) {
+        if (path == root) return;  // the site's folder itself: everything is looked at
+        if (path_within(path, root)) keys.push_back(path.substr(root.ends_with('/') ? root.size() : root.size() + 1));
+    }
+    incremental.trust_unchanged(std::move(keys));
+}
+
 bool stopped(const conversion_control_t* control) { return control != nullptr && control->cancel.load(); }
 
 // After a failure: the folders made after the last step handed on go again (when empty, as
@@ -171,7 +183,8 @@ private:
 }  // namespace
 
 void convert_directory(const std::string& relative, const std::string& source, const std::string& destination,
-                       const SSIDirectoryPreferences& preferences, CompileLogBase& log, conversion_control_t* control) {
+                       const SSIDirectoryPreferences& preferences, CompileLogBase& log, conversion_control_t* control,
+                       const std::vector<std::string>* changed) {
     const file_status_t source_status = stat_path(source);
     if (source_status.kind != file_kind_t::directory) throw_os_error(ENOTDIR, source);
     if (!preferences.check && !preferences.state_folder.empty())
@@ -196,6 +209,7 @@ void convert_directory(const std::string& relative, const std::string& source, c
 
     std::optional<Incremental> incremental;
     if (destination_identity) open_record(incremental, settings, state, *destination_identity);
+    if (incremental && changed != nullptr) trust_unchanged(*incremental, source, *changed);
     std::exception_ptr failure = run_walk(settings, state, filter, destination_identity, source_status.identity);
     if (incremental) {
         try {

@@ -9,6 +9,7 @@
 #include <optional>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 class CompileLogBase;
 struct SSIDirectoryPreferences;
@@ -42,9 +43,13 @@ public:
 // goes on; failures of the walk itself still end it. The destination must not be or contain
 // the source; a destination inside the source is left out of the walk. A checking run writes nothing and needs no
 // destination (an empty one is allowed).
+// A caller that watches the source may pass changed: the real paths of what it saw change
+// since its last run into the same destination, which ended well (a folder's path stands for
+// everything below it). Every other source file, and its outputs, is then taken to be as that
+// run recorded it, without being looked at; the files pages read are looked at as always.
 void convert_directory(const std::string& relative, const std::string& source, const std::string& destination,
                        const SSIDirectoryPreferences& preferences, CompileLogBase& log,
-                       conversion_control_t* control = nullptr);
+                       conversion_control_t* control = nullptr, const std::vector<std::string>* changed = nullptr);
 
 // How many files a run over source would convert or copy, for a progress bar: it walks as
 // the run does, leaving out the same entries, but writes nothing. A site it cannot read

@@ -6,6 +6,7 @@
 #include "build/run.h"
 #include "build/worker_pool.h"
 #include "html/web_text.h"
+#include "site/file_filter.h"
 #include "site/walk.h"
 
 #include <stdexcept>
@@ -37,9 +38,13 @@ std::string from_root(const std::string& path, const std::string& root) { return
 
 class ConvertWalk : public SiteWalk::Visitor {
 public:
-    ConvertWalk(const run_settings_t& settings, run_state_t& state) : settings_(settings), state_(state) {}
+    // trust_status: whether a file's recorded status may stand for it when the record is
+    // trusted (not when its permissions may decide whether it is converted).
+    ConvertWalk(const run_settings_t& settings, run_state_t& state, bool trust_status)
+        : settings_(settings), state_(state),
+          trust_status_(trust_status && state.incremental != nullptr && state.incremental->trusting()) {}
 
-    void start() { open_folder(settings_.prefix, settings_.destination_root); }
+    void start() { open_folder(settings_.prefix, settings_.destination_root, false); }
 
     void next() override {
         // A failure in an earlier file ends the run: nothing more is started.
@@ -49,6 +54,11 @@ public:
     void leave(const walk_entry_t&) override { folders_.pop_back(); }
     void visit(const walk_entry_t& entry) override;
     std::optional<file_status_t> status_seen(const std::string& path) override {
+        if (trust_status_ && !folders_.back().linked) {
+            std::optional<file_status_t> recorded = state_.incremental->status_recorded(from_root(path, settings_.source));
+            if (recorded) recorded_path_ = path;
+            return recorded;
+        }
         // Without a thread ahead, not even the record's key is worth making.
         if (state_.incremental == nullptr || !state_.incremental->looking_ahead()) return std::nullopt;
         return state_.incremental->status_ahead(from_root(path, settings_.source));
@@ -59,9 +69,12 @@ private:
         std::string relative;     // for the log
         std::string destination;  // where its entries are written
         bool fresh = false;       // made by this run
+        // Reached through a link: a change in it is reported under another path, so what
+        // the record says of its files is not trusted.
+        bool linked = false;
     };
 
-    void open_folder(const std::string& relative, const std::string& destination);
+    void open_folder(const std::string& relative, const std::string& destination, bool linked);
     void file(const walk_entry_t& entry);
     bool up_to_date(file_job_t& job);
 
@@ -69,19 +82,22 @@ private:
     run_state_t& state_;
     std::vector<folder_t> folders_;  // the walk's open folders
     std::uint32_t reached_ = 0;      // files and folders the record was asked about, in walk order
+    const bool trust_status_;
+    std::string recorded_path_;  // the last file whose status the record gave
 };
 
-void ConvertWalk::open_folder(const std::string& relative, const std::string& destination) {
+void ConvertWalk::open_folder(const std::string& relative, const std::string& destination, bool linked) {
     const bool fresh = !settings_.preferences.check && make_directory(destination);
     if (!settings_.preferences.check && !fresh) {
         refuse_link_out(settings_, destination);
-        remove_stale_temporaries(destination);
+        // A run told what changed follows one that ended well: it left no temporary files.
+        if (state_.incremental == nullptr || !state_.incremental->trusting()) remove_stale_temporaries(destination);
     }
     if (fresh) {
         walk_log(state_);  // the folder belongs to the walk's step, before any file in it
         state_.made_folders.push_back(destination);
     }
-    folders_.push_back({relative, destination, fresh});
+    folders_.push_back({relative, destination, fresh, linked});
 }
 
 bool ConvertWalk::enter(const walk_entry_t& folder) {
@@ -105,7 +121,7 @@ bool ConvertWalk::enter(const walk_entry_t& folder) {
             state_.walk.records.emplace_back(key, std::move(record));
         }
     }
-    open_folder(folder.relative, destination_path);
+    open_folder(folder.relative, destination_path, folders_.back().linked || folder.link);
     return true;
 }
 
@@ -155,6 +171,8 @@ bool ConvertWalk::up_to_date(file_job_t& job) {
         return true;
     }
     state_.incremental->make_room(job.key, false);
+    // The record's status lacks the permissions the output gets.
+    if (job.source_path == recorded_path_) job.status = stat_path(job.source_path);
     return false;
 }
 
@@ -187,7 +205,7 @@ void ConvertWalk::file(const walk_entry_t& entry) {
 
 void walk_site(const run_settings_t& settings, run_state_t& state, const MyFileFilter& filter,
                const std::optional<file_identity_t>& destination, const file_identity_t& root) {
-    ConvertWalk visitor(settings, state);
+    ConvertWalk visitor(settings, state, !filter.folders);
     visitor.start();
     SiteWalk(filter, destination, settings.site_folders).walk(settings.source, root, settings.prefix, visitor);
 }

@@ -60,7 +60,7 @@ Incremental::Incremental(const std::string& folder, const std::string& destinati
 Incremental::~Incremental() { stop_looking_ahead(); }
 
 void Incremental::look_ahead(const std::string& source) {
-    if (!reuse_ || order_.empty() || ahead_.joinable()) return;
+    if (!reuse_ || order_.empty() || ahead_.joinable() || trusting()) return;
     seen_ahead_.resize(order_.size());
     ahead_ = std::thread([this, source] {
         seen_ahead_t* seen = nullptr;
@@ -126,7 +126,37 @@ manifest_entry_t* Incremental::walked(const std::string& relative) {
     }
     walked_key_ = relative;
     walked_entry_ = entry;
+    walked_trusted_ = trusted(relative);
     return entry;
+}
+
+void Incremental::trust_unchanged(std::vector<std::string> changed) {
+    changed_.emplace(std::make_move_iterator(changed.begin()), std::make_move_iterator(changed.end()));
+    walked_entry_ = nullptr;
+}
+
+bool Incremental::trusted(std::string_view relative) const {
+    if (!changed_ || !reuse_) return false;
+    for (;;) {
+        if (changed_->contains(relative)) return false;
+        const std::size_t slash = relative.rfind('/');
+        if (slash == std::string_view::npos) return true;
+        relative = relative.substr(0, slash);
+    }
+}
+
+std::optional<file_status_t> Incremental::status_recorded(const std::string& relative) {
+    if (!trusting()) return std::nullopt;
+    const manifest_entry_t* const entry = walked(relative);
+    if (entry == nullptr || !walked_trusted_ || entry->rebuild || entry->kind == manifest_entry_t::kind_t::folder)
+        return std::nullopt;
+    file_status_t status;
+    status.kind = file_kind_t::regular;
+    status.identity = entry->source.identity;
+    status.size = entry->source.size;
+    status.modified = entry->source.seconds;
+    status.modified_nanoseconds = entry->source.nanoseconds;
+    return status;
 }
 
 std::optional<file_status_t> Incremental::status_ahead(const std::string& relative) {
@@ -247,8 +277,9 @@ bool Incremental::up_to_date(const std::string& relative, std::uint32_t walked_a
     const seen_ahead_t* const seen = looking_ahead() ? &seen_ahead_[entry.position] : nullptr;
     const bool seen_ahead =
         seen != nullptr && std::atomic_ref<const unsigned char>(seen->state).load(std::memory_order_acquire) == ahead_t::seen;
+    const bool look = !seen_ahead && !walked_trusted_;
     for (std::size_t i = 0; i < outputs.size(); ++i)
-        if (entry.outputs[i].path != outputs[i] || (!seen_ahead && !unchanged(entry.outputs[i]))) return false;
+        if (entry.outputs[i].path != outputs[i] || (look && !unchanged(entry.outputs[i]))) return false;
     if (seen_ahead && !seen->outputs_hold) return false;
     for (const std::uint32_t place : entry.dependencies)
         if (!dependency_unchanged(place)) return false;

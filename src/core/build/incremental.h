@@ -11,6 +11,7 @@
 #include <optional>
 #include <stdexcept>
 #include <string>
+#include <string_view>
 #include <thread>
 #include <unordered_map>
 #include <unordered_set>
@@ -59,6 +60,17 @@ public:
     std::optional<file_status_t> status_ahead(const std::string& relative);
     // Whether a thread is looking ahead (status_ahead has nothing to give otherwise).
     bool looking_ahead() const noexcept { return ahead_.joinable(); }
+
+    // Takes every earlier entry but those in changed (source paths; a folder's stands for
+    // everything below it) to hold as recorded: neither its source nor its outputs are looked
+    // at again, only what its pages read. For a caller told what changed since the last run
+    // into the destination, one that ended well. Nothing is looked at ahead then.
+    void trust_unchanged(std::vector<std::string> changed);
+    bool trusting() const noexcept { return changed_.has_value(); }
+    // The status of a source file (relative path) as the record has it, when it is trusted and
+    // recorded as a file done without fault; else the walk looks itself. Its permissions are
+    // not recorded: an entry that does not hold is looked at again before it is done.
+    std::optional<file_status_t> status_recorded(const std::string& relative);
 
     // Whether the earlier run's entry for a source path still holds: the outputs it lists are
     // all as it wrote them, the source is as it was and every dependency too. An entry that
@@ -146,8 +158,16 @@ private:
     std::vector<seen_ahead_t> seen_ahead_;
     std::thread ahead_;
     std::atomic<bool> ahead_stop_{false};
+    // Sources reported changed, when the rest is trusted (see trust_unchanged).
+    struct key_hash {
+        using is_transparent = void;
+        std::size_t operator()(std::string_view key) const noexcept { return std::hash<std::string_view>{}(key); }
+    };
+    std::optional<std::unordered_set<std::string, key_hash, std::equal_to<>>> changed_;
+    bool trusted(std::string_view relative) const;
     std::string walked_key_;  // the walk's last question, and its answer
     manifest_entry_t* walked_entry_ = nullptr;
+    bool walked_trusted_ = false;
 };
 
 // Refuses a state folder inside the source or the destination (with every link resolved, and

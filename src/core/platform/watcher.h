@@ -1,8 +1,22 @@
 #pragma once
 
+#include <iterator>
 #include <memory>
 #include <string>
 #include <vector>
+
+// What a watcher saw change: the real paths of the entries written, created, removed,
+// renamed or given new permissions (a folder's path stands for everything below it), or
+// everything, when the system lost count (its queue of changes overflowed).
+struct folder_changes_t {
+    bool everything = false;
+    std::vector<std::string> paths;
+
+    void add(folder_changes_t more) {
+        everything = everything || more.everything;
+        paths.insert(paths.end(), std::make_move_iterator(more.paths.begin()), std::make_move_iterator(more.paths.end()));
+    }
+};
 
 // Tells a rebuild loop that something changed below the folders it watches: a file written,
 // created, removed, renamed or given new permissions, at any depth. Folders created later
@@ -23,6 +37,9 @@ public:
     // Waits up to timeout_ms (0: just looks) for changes and takes every change already
     // reported; true when there was at least one. Returns early, false, when interrupted.
     bool wait(int timeout_ms);
+
+    // The changes wait took since the last call, which it gathers until they are taken.
+    folder_changes_t take_changes();
 
     // True once the root of a tree is no longer watched: removed, moved away, or its file
     // system gone. Nothing below it is reported from then on; a new watcher must be made

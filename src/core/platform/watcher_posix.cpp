@@ -10,6 +10,7 @@
 #include <sys/inotify.h>
 #include <unistd.h>
 #include <unordered_map>
+#include <utility>
 
 // One inotify watch per folder. Every path kept here is a real path: links are never
 // followed, so a folder's real path is its parent's plus its name, and the excluded folders
@@ -48,6 +49,7 @@ struct FolderWatcher::impl_t {
     int fd = -1;
     std::unordered_map<int, folder_t> folders;  // by watch descriptor
     bool lost = false;                          // a root's watch has ended
+    folder_changes_t changes;                   // since the last take_changes
 
     ~impl_t() {
         if (fd >= 0) ::close(fd);
@@ -101,7 +103,10 @@ struct FolderWatcher::impl_t {
 
     // True when the event tells of a change (not just of a watch that ended).
     bool take(const inotify_event& event) {
-        if ((event.mask & IN_Q_OVERFLOW) != 0) return true;  // changes were lost: something changed
+        if ((event.mask & IN_Q_OVERFLOW) != 0) {  // changes were lost: something changed
+            changes.everything = true;
+            return true;
+        }
         const auto found = folders.find(event.wd);
         const bool root = found != folders.end() && found->second.root;
         if ((event.mask & IN_IGNORED) != 0) {
@@ -111,11 +116,19 @@ struct FolderWatcher::impl_t {
         }
         // A root moved away would go on reporting under its old name.
         if ((event.mask & IN_MOVE_SELF) != 0 && root) lost = true;
-        if (event.len == 0 || found == folders.end()) return true;
+        if (found == folders.end()) {
+            changes.everything = true;  // of a folder no longer known: where is not told
+            return true;
+        }
+        if (event.len == 0) {  // the watched folder itself
+            changes.paths.push_back(found->second.path);
+            return true;
+        }
         const folder_t parent = found->second;  // the map may change below
         const std::string child = join(parent.path, event.name);
         // An excluded folder itself coming or going (a destination made by a run) is no change.
         if (within_any(child, *parent.excluded)) return false;
+        changes.paths.push_back(child);
         if ((event.mask & IN_ISDIR) != 0) {
             if ((event.mask & IN_MOVED_FROM) != 0) forget_tree(child);
             if ((event.mask & (IN_CREATE | IN_MOVED_TO)) != 0) watch_tree(child, parent.excluded, false);
@@ -162,5 +175,7 @@ bool FolderWatcher::wait(int timeout_ms) {
     }
     return changed;
 }
+
+folder_changes_t FolderWatcher::take_changes() { return std::exchange(impl_->changes, {}); }
 
 bool FolderWatcher::lost() const noexcept { return impl_->lost; }

@@ -7,6 +7,7 @@
 #include <memory>
 #include <optional>
 #include <stdexcept>
+#include <utility>
 
 // One ReadDirectoryChangesW on each tree's root, watching the whole subtree: Windows reports
 // folders created later by itself, and does not go through junctions or links. Changes are
@@ -28,6 +29,7 @@ struct tree_t {
     std::unique_ptr<DWORD[]> buffer = std::make_unique<DWORD[]>(buffer_bytes / sizeof(DWORD));  // DWORD-aligned
     bool pending = false;
     bool lost = false;  // the root is gone: no call is pending and none is started again
+    folder_changes_t changes;  // since the last take_changes
 
     tree_t() = default;
     tree_t(const tree_t&) = delete;
@@ -80,6 +82,7 @@ struct tree_t {
                 // The call ends with an error when the root itself is removed or moved.
                 if (!still_there()) {
                     lost = true;
+                    changes.everything = true;
                     return true;
                 }
                 win32::throw_error(error, root);
@@ -88,6 +91,7 @@ struct tree_t {
         }
         if (bytes == 0) {
             changed = true;  // more changes than the buffer holds: they are lost, but there were some
+            changes.everything = true;
         } else {
             const char* at = reinterpret_cast<const char*>(buffer.get());
             for (;;) {
@@ -95,7 +99,10 @@ struct tree_t {
                 std::string path = root + "/" +
                                    win32::narrow(std::wstring_view(info->FileName, info->FileNameLength / sizeof(WCHAR)));
                 std::replace(path.begin() + static_cast<std::ptrdiff_t>(root.size()), path.end(), '\\', '/');
-                if (!within_any(path, excluded)) changed = true;
+                if (!within_any(path, excluded)) {
+                    changed = true;
+                    changes.paths.push_back(std::move(path));
+                }
                 if (info->NextEntryOffset == 0) break;
                 at += info->NextEntryOffset;
             }
@@ -163,6 +170,12 @@ bool FolderWatcher::wait(int timeout_ms) {
         }
     }
     return changed;
+}
+
+folder_changes_t FolderWatcher::take_changes() {
+    folder_changes_t changes;
+    for (const auto& tree : impl_->trees) changes.add(std::exchange(tree->changes, {}));
+    return changes;
 }
 
 bool FolderWatcher::lost() const noexcept {

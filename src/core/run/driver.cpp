@@ -26,18 +26,19 @@ RunDriver::~RunDriver() = default;
 
 // The walk itself, with the count of its files beside it when asked for. Returns what ended
 // it early, if anything did.
-std::exception_ptr RunDriver::convert() {
+std::exception_ptr RunDriver::convert(const std::vector<std::string>* changed) {
     control_.summary = {};
     control_.files_done = 0;
     files_found_ = 0;
     std::thread counter;
-    if (request_.count_files)
+    // A rebuild told what changed looks at little more: counting the site would take longer.
+    if (request_.count_files && changed == nullptr)
         counter = std::thread(
             [this] { files_found_ = count_files(request_.source, request_.destination, request_.preferences, &control_.cancel); });
     std::exception_ptr error;
     try {
-        run_with_stack(conversion_stack_bytes, [this] {
-            convert_directory("", request_.source, request_.destination, request_.preferences, log_, &control_);
+        run_with_stack(conversion_stack_bytes, [this, changed] {
+            convert_directory("", request_.source, request_.destination, request_.preferences, log_, &control_, changed);
         });
     } catch (...) {
         error = std::current_exception();
@@ -46,8 +47,10 @@ std::exception_ptr RunDriver::convert() {
     return error;
 }
 
-run_outcome_t RunDriver::run() {
-    const std::exception_ptr error = convert();
+run_outcome_t RunDriver::run() { return run(nullptr); }
+
+run_outcome_t RunDriver::run(const std::vector<std::string>* changed) {
+    const std::exception_ptr error = convert(changed);
     run_outcome_t outcome;
     outcome.summary = control_.summary;
     try {
@@ -94,7 +97,12 @@ run_outcome_t RunDriver::run() {
 // The folders are watched before the first run, so that no change made during it is missed.
 watch_outcome_t RunDriver::watch() {
     watch_outcome_t outcome;
-    const auto rebuild = [&] { outcome.last = run(); };
+    // After a run that ended well, a rebuild looks only at what the watch saw change (and at
+    // what pages read); after one that stopped, at everything, as it may not have reached all.
+    const auto rebuild = [&](const folder_changes_t& changes) {
+        const bool told = outcome.last.end == run_end_t::finished && !changes.everything;
+        outcome.last = run(told ? &changes.paths : nullptr);
+    };
     try {
         const std::vector<std::string> folders = watched_folders(request_.source, request_.preferences);
         // The destination is made first, so that it can be left out: its outputs must not wake the watch.
@@ -103,7 +111,7 @@ watch_outcome_t RunDriver::watch() {
             folders, {real_path(request_.destination)}, request_.quiet_ms > 0 ? request_.quiet_ms : default_quiet_ms,
             control_.cancel, rebuild,
             [&] {
-                rebuild();
+                outcome.last = run(nullptr);
                 request_.preferences.rebuild = SSIDirectoryPreferences::rebuild_t::changed;
                 if (outcome.last.end != run_end_t::cancelled) report_.watching();
             },

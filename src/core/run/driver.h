@@ -10,6 +10,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 class CompileLogBase;
 class InterruptGuard;
@@ -86,7 +87,9 @@ public:
     std::uint64_t files_found() const noexcept { return files_found_; }
 
 private:
-    std::exception_ptr convert();
+    // changed: what a watch saw change since the last run, which ended well (see convert_directory).
+    std::exception_ptr convert(const std::vector<std::string>* changed);
+    run_outcome_t run(const std::vector<std::string>* changed);
 
     run_request_t request_;
     CompileLogBase& log_;

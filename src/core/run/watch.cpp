@@ -83,6 +83,8 @@ public:
         }
     }
 
+    folder_changes_t take_changes() { return watcher_ ? watcher_->take_changes() : folder_changes_t{true, {}}; }
+
     // Says that root is gone, waits for every watched folder to be a folder again and watches
     // them anew; false when stopped first.
     bool wait_for_return(const root_t& gone_root) {
@@ -116,14 +118,14 @@ private:
 }  // namespace
 
 void watch_folders(const std::vector<std::string>& folders, const std::vector<std::string>& excluded, int quiet_ms,
-                   const std::atomic<bool>& stop, const std::function<void()>& rebuild,
+                   const std::atomic<bool>& stop, const std::function<void(const folder_changes_t&)>& rebuild,
                    const std::function<void()>& ready, CompileLogBase* log) {
     Watch watch(folders, excluded, stop, log);
     watch.start();
     if (ready) ready();
     while (!stop.load()) {
         if (const root_t* root = watch.gone()) {
-            if (watch.wait_for_return(*root)) rebuild();
+            if (watch.wait_for_return(*root)) rebuild(folder_changes_t{true, {}});
             continue;
         }
         if (!watch.wait(tick_ms)) continue;
@@ -133,7 +135,7 @@ void watch_folders(const std::vector<std::string>& folders, const std::vector<st
             quiet = watch.wait(slice) ? 0 : quiet + slice;
         }
         // A folder gone meanwhile is told of, and waited for, at the top of the loop.
-        if (!stop.load() && watch.gone() == nullptr) rebuild();
+        if (!stop.load() && watch.gone() == nullptr) rebuild(watch.take_changes());
     }
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/file_system.h"
+#include "platform/watcher.h"
 
 #include <atomic>
 #include <cstdint>
@@ -24,14 +25,15 @@ std::vector<std::string> watched_folders(const std::string& source, const SSIDir
 
 // Keeps a destination in step with its sources while they are edited: watches the folders
 // (and every folder below them, leaving out the subtrees in excluded, such as a destination
-// inside the source) and calls rebuild once quiet_ms have passed without a change after one.
+// inside the source) and calls rebuild once quiet_ms have passed without a change after one,
+// with the changes seen since the last call (everything, after a watched folder came back).
 // ready is called once the folders are watched: a change after it is never missed. Returns
 // when stop is set (checked at least ten times a second).
 // A watched folder that goes away (removed, moved, replaced) is not rebuilt from: the watch
 // says so on log, as a warning, looks every return_poll_ms for it to be back, says so, watches
 // it again and rebuilds. Only a folder missing at the start is an error (os_exception).
 void watch_folders(const std::vector<std::string>& folders, const std::vector<std::string>& excluded, int quiet_ms,
-                   const std::atomic<bool>& stop, const std::function<void()>& rebuild,
+                   const std::atomic<bool>& stop, const std::function<void(const folder_changes_t&)>& rebuild,
                    const std::function<void()>& ready = {}, CompileLogBase* log = nullptr);
 
 // The outputs one rebuild wrote or removed, as paths relative to the destination ("a/b.html").

@@ -24,9 +24,10 @@ void SiteWalk::walk_folder(const std::string& folder, const std::string& relativ
     // descriptors looks the deepest ones up by path.
     constexpr std::size_t folders_kept_open = 64;
     Directory directory(folder, open_.size() <= folders_kept_open);
-    for (std::string name; directory.next(name);) {
+    std::string name;
+    for (Directory::kind_t listed; directory.next(name, listed);) {
         visitor.next();
-        const walk_entry_t entry = classify(directory, folder, relative, name, &visitor);
+        const walk_entry_t entry = classify(directory, folder, relative, name, &visitor, listed);
         if (entry.kind != entry_kind_t::folder) {
             visitor.visit(entry);
             continue;
@@ -40,7 +41,7 @@ void SiteWalk::walk_folder(const std::string& folder, const std::string& relativ
 }
 
 walk_entry_t SiteWalk::classify(const Directory& listing, const std::string& folder, const std::string& relative,
-                                const std::string& name, Visitor* visitor) const {
+                                const std::string& name, Visitor* visitor, Directory::kind_t listed) const {
     walk_entry_t entry;
     entry.name = name;
     entry.path = folder + "/" + name;
@@ -49,9 +50,11 @@ walk_entry_t SiteWalk::classify(const Directory& listing, const std::string& fol
     if (std::find(filter_.left_out.begin(), filter_.left_out.end(), entry.path) != filter_.left_out.end()) return entry;
     // A run's temporary output (one left by a run that was killed) is never part of the site.
     if (is_temporary_name(name)) return entry;
-    std::optional<file_status_t> seen = visitor != nullptr ? visitor->status_seen(entry.path) : std::nullopt;
+    std::optional<file_status_t> seen;
+    if (visitor != nullptr && listed == Directory::kind_t::regular) seen = visitor->status_seen(entry.path);
     entry.status = seen && seen->kind == file_kind_t::regular ? *seen : listing.lstat(name);
     if (entry.status.kind == file_kind_t::link) {
+        entry.link = true;
         // Links are followed, within the site: a broken one, or one leading out, is left out.
         try {
             entry.status = stat_path(entry.path);

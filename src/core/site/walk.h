@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/directory.h"
 #include "platform/file_system.h"
 
 #include <memory>
@@ -7,7 +8,6 @@
 #include <string>
 #include <vector>
 
-class Directory;
 class MyFileFilter;
 struct SSIDirectoryPreferences;
 
@@ -33,6 +33,7 @@ struct walk_entry_t {
     std::string relative;  // from where the walk started, for the log
     file_status_t status;  // with links followed; for folders and files
     std::string resolved;  // where a link leading out of the site leads
+    bool link = false;     // the entry is a symbolic link (followed)
     // A file's folder's settings, when they differ by folder (the Apache dialect), and notes
     // about its configuration met while classifying it.
     std::shared_ptr<const SSIDirectoryPreferences> preferences;
@@ -52,8 +53,9 @@ public:
         virtual void leave(const walk_entry_t&) {}
         // Any other entry.
         virtual void visit(const walk_entry_t& entry) = 0;
-        // A status of the file at path seen already in this run, which the walk takes rather
-        // than looking again (a regular file's only: links and folders are looked at anew).
+        // A status of the file at path known already, which the walk takes rather than looking
+        // again; asked only of entries the listing shows as regular files (links and folders
+        // are looked at anew).
         virtual std::optional<file_status_t> status_seen(const std::string&) { return std::nullopt; }
     };
 
@@ -67,8 +69,10 @@ public:
     void walk(const std::string& root, const file_identity_t& identity, const std::string& relative, Visitor& visitor);
 
     // What the entry name of folder is, with the folders open in the walk.
+    // listed is what the listing told of it.
     walk_entry_t classify(const Directory& listing, const std::string& folder, const std::string& relative,
-                          const std::string& name, Visitor* visitor = nullptr) const;
+                          const std::string& name, Visitor* visitor = nullptr,
+                          Directory::kind_t listed = Directory::kind_t::unknown) const;
 
 private:
     void walk_folder(const std::string& folder, const std::string& relative, Visitor& visitor);
