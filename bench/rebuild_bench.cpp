@@ -18,6 +18,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <csignal>
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
@@ -395,6 +396,62 @@ double run_together(const std::vector<std::vector<std::string>>& commands) {
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
 }
 
+// A program left running, its standard output and error read line by line; stopped with SIGINT.
+class RunningProgram {
+public:
+    explicit RunningProgram(const std::vector<std::string>& arguments) {
+        std::vector<char*> argv;
+        for (const std::string& argument : arguments) argv.push_back(const_cast<char*>(argument.c_str()));
+        argv.push_back(nullptr);
+        int pipe_ends[2];
+        if (::pipe2(pipe_ends, O_CLOEXEC) != 0) throw std::system_error(errno, std::generic_category(), "pipe");
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_adddup2(&actions, pipe_ends[1], STDOUT_FILENO);
+        posix_spawn_file_actions_adddup2(&actions, pipe_ends[1], STDERR_FILENO);
+        const int spawned = ::posix_spawnp(&pid_, argv[0], &actions, nullptr, argv.data(), environ);
+        posix_spawn_file_actions_destroy(&actions);
+        ::close(pipe_ends[1]);
+        output_ = pipe_ends[0];
+        if (spawned != 0) {
+            ::close(output_);
+            throw std::system_error(spawned, std::generic_category(), "cannot start " + arguments[0]);
+        }
+    }
+    RunningProgram(const RunningProgram&) = delete;
+    RunningProgram& operator=(const RunningProgram&) = delete;
+    ~RunningProgram() {
+        ::kill(pid_, SIGINT);
+        int status = 0;
+        while (::waitpid(pid_, &status, 0) < 0 && errno == EINTR) {
+        }
+        ::close(output_);
+    }
+
+    // The next line holding text; throws when the program ends first.
+    std::string line_with(const std::string& text) {
+        for (;;) {
+            for (std::size_t end; (end = buffered_.find('\n')) != std::string::npos;) {
+                std::string line = buffered_.substr(0, end);
+                buffered_.erase(0, end + 1);
+                if (line.find(text) != std::string::npos) return line;
+            }
+            char buffer[4096];
+            const ssize_t n = ::read(output_, buffer, sizeof buffer);
+            if (n == 0) throw std::runtime_error("the program ended before printing \"" + text + "\"");
+            if (n > 0)
+                buffered_.append(buffer, static_cast<std::size_t>(n));
+            else if (errno != EINTR)
+                throw std::system_error(errno, std::generic_category(), "read");
+        }
+    }
+
+private:
+    pid_t pid_ = 0;
+    int output_ = -1;
+    std::string buffered_;
+};
+
 // The floors a run is measured against, each timed once per round.
 struct floors_t {
     double copy = std::numeric_limits<double>::infinity();
@@ -544,6 +601,28 @@ void run(const options_t& options) {
         expect(text.find(notice(i)) != std::string::npos, site.notice_page + " does not show the edited notice");
     }
 
+    // A watch told of the same edit: from the save to the rebuild's summary, with the watch
+    // waiting 10 ms for quiet.
+    best_t watched;
+    {
+        std::vector<std::string> watch = rebuild;
+        watch.insert(watch.begin() + 1, {"--watch", "--settle", "10"});
+        RunningProgram program(watch);
+        program.line_with("Watching");
+        for (int i = 1; i <= options.runs; ++i) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(300));
+            const auto saved = std::chrono::steady_clock::now();
+            write_file(source + "/include/notice.inc", notice(100 + i));
+            child_run_t run;
+            run.output = program.line_with("documents converted") + "\n";
+            run.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - saved).count();
+            watched.add(run);
+            watched.summary = parse_summary(run.output);
+            expect(watched.summary.documents == static_cast<std::uint64_t>(site.notice_pages),
+                   "a watch's rebuild after notice.inc changed did " + counts(watched.summary));
+        }
+    }
+
     const double c = floors.copy;
     std::printf("%-40s %8.3f s\n", "cp -r", c);
     std::printf("%-40s %8.3f s  %5.3f x cp -r\n", "cp -r --preserve=mode,timestamps", floors.copy_preserving,
@@ -566,6 +645,7 @@ void run(const options_t& options) {
     print_ratio("rebuild, notice.inc edited", edited, c, 0.1,
                 std::to_string(edited.summary.documents) + " documents converted (1 % of the pages: " +
                     std::to_string(site.notice_pages) + "), " + memory(edited));
+    print_ratio("--watch, notice.inc edited", watched, c, 0.1, "from the save to the summary line");
     std::printf(
         "peak memory of a full run: %.1f MiB with -j 1, %.1f MiB with %u workers (target <= 64 MiB; this "
         "program's own peak, a floor for its children's figures: %.1f MiB)\n",

@@ -91,9 +91,12 @@ public:
     void run_ended(const run_outcome_t& outcome) override {
         StreamReport::run_ended(outcome);
         std::vector<page_diagnostic_t> diagnostics = log_.take();
-        if (outcome.end == run_end_t::cancelled) return;
+        if (outcome.end == run_end_t::cancelled) {
+            tracker_.missed_run();
+            return;
+        }
         if (outcome.end == run_end_t::failed) diagnostics.push_back({severity_t::error, outcome.error, outcome.where});
-        live_.publish(tracker_.update(), diagnostics);
+        live_.publish(tracker_.update(outcome.outputs ? &*outcome.outputs : nullptr), diagnostics);
     }
 
     // The first build is done: the browser may come.

@@ -37,6 +37,7 @@ public:
     void run_ended(const run_outcome_t& outcome) override {
         std::vector<page_diagnostic_t> diagnostics = diagnostics_.take();
         if (outcome.end == run_end_t::cancelled) {
+            tracker_.missed_run();
             log_.message(outcome.error);
             return;
         }
@@ -47,7 +48,7 @@ public:
                 log_.error(outcome.error);
             diagnostics.push_back({severity_t::error, outcome.error, outcome.where});
         }
-        live_.publish(tracker_.update(), diagnostics);
+        live_.publish(tracker_.update(outcome.outputs ? &*outcome.outputs : nullptr), diagnostics);
     }
 
     void watching() override {

@@ -224,6 +224,11 @@ TEST(Rebuild, ToldWhatChangedLooksOnlyThere) {
         const run_t told = convert(t, preferences, "dst", nullptr, &changed);
         EXPECT_EQ(told.error, "");
         EXPECT_EQ(work_of(told), row.work);
+        // What a preview server looks at afterwards: the outputs of the files done and removed.
+        Lines outputs;
+        for (const std::string& line : row.work) outputs.push_back(line.substr(line.find(' ') + 1, line.size() - line.find(' ') - 4));
+        std::sort(outputs.begin(), outputs.end());
+        EXPECT_EQ(told.outputs, outputs);
 #ifndef _WIN32
         EXPECT_EQ(stat_path(t.path("dst/a.shtml")).permissions, 0640u) << "a page done again keeps its source's mode";
 #endif

@@ -290,6 +290,28 @@ TEST(OutputTracker, ReportsFilesWrittenRewrittenAndRemoved) {
     EXPECT_EQ(more.written, (std::vector<std::string>{"B.html", "a.html/e.html", "c/d.html"}));
     EXPECT_EQ(more.removed, std::vector<std::string>{"a.html"});
     EXPECT_TRUE(tracker.update().written.empty());
+
+    // Given a run's outputs, only those are looked at (c/d.html changed unseen); one that is a
+    // folder now, or a run that went by unseen, has the whole destination looked at again.
+    t.write("out/c/d.html", "d2");
+    t.write("out/n.html", "n");
+    t.write("out/B.html", "B2");
+    std::filesystem::remove(t.path("out/a.html/e.html"));
+    const std::vector<std::string> outputs{"n.html", "a.html/e.html", "B.html", "gone.html", "n.html"};
+    const output_changes_t given = tracker.update(&outputs);
+    EXPECT_EQ(given.written, (std::vector<std::string>{"B.html", "n.html"}));
+    EXPECT_EQ(given.removed, std::vector<std::string>{"a.html/e.html"});
+    EXPECT_TRUE(tracker.update(&outputs).written.empty());
+    std::filesystem::remove(t.path("out/n.html"));
+    t.write("out/n.html/f.html", "f");
+    const std::vector<std::string> folder{"n.html"};
+    const output_changes_t scanned = tracker.update(&folder);
+    EXPECT_EQ(scanned.written, (std::vector<std::string>{"c/d.html", "n.html/f.html"}));
+    EXPECT_EQ(scanned.removed, std::vector<std::string>{"n.html"});
+    t.write("out/B.html", "B3");
+    tracker.missed_run();
+    const std::vector<std::string> none;
+    EXPECT_EQ(tracker.update(&none).written, std::vector<std::string>{"B.html"});
 }
 
 // Without DEST the site goes to the user's cache, the same folder on each start; Ctrl-C ends

@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -18,6 +19,7 @@ struct run_t {
     Lines log;  // warnings and errors behind their kind
     std::string error;  // what ended the run, empty if nothing did
     run_summary_t summary;
+    std::optional<Lines> outputs;  // as the run reports them, sorted
 };
 
 // A run that rebuilds what changed, with src as the root and its record in state.
@@ -43,7 +45,8 @@ inline run_t convert(const TempTree& t, const SSIDirectoryPreferences& preferenc
     } catch (const std::exception& e) {
         error = e.what();
     }
-    return {recording.texts(true), error, control.summary};
+    if (control.outputs) std::sort(control.outputs->begin(), control.outputs->end());
+    return {recording.texts(true), error, control.summary, std::move(control.outputs)};
 }
 
 inline bool logged(const run_t& run, std::string_view text) {

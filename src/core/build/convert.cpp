@@ -220,6 +220,9 @@ void convert_directory(const std::string& relative, const std::string& source, c
         }
     }
     if (failure) std::rethrow_exception(failure);
+    // Redirect pages are written besides the record.
+    if (control != nullptr && incremental && !preferences.dry_run && !(filter.folders && settings.preferences.redirects))
+        control->outputs = incremental->outputs_touched();
     if (filter.folders && settings.preferences.redirects)
         write_redirect_pages(filter.folders->take_redirects(), source, settings.preferences.virtual_root, destination,
                              !preferences.check, state.log);

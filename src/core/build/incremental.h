@@ -104,6 +104,10 @@ public:
     // and records of destinations that no longer exist dropped.
     void finish(bool complete, CompileLogBase& log, std::uint64_t& removed);
 
+    // The outputs of every file this run did and those it removed (paths from the
+    // destination's root): every output it may have written or removed.
+    const std::vector<std::string>& outputs_touched() const noexcept { return touched_; }
+
     // The status of an output, when it is a regular file (links and folders are no output of ours).
     std::optional<file_stamp_t> output_stamp(const std::string& output) const;
 
@@ -147,6 +151,7 @@ private:
     std::vector<std::string> warnings_;  // found by the walk's removals, logged at the end
     std::vector<signed char> dependencies_;  // by place in the earlier table: 1 unchanged, 0 changed, -1 not looked at
     std::size_t kept_ = 0;                   // earlier entries found to hold
+    std::vector<std::string> touched_;       // see outputs_touched
     std::optional<Journal> journal_;
     // What the thread ahead saw of each earlier entry, by its position, read and written
     // through std::atomic_ref on state.

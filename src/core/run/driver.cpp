@@ -28,6 +28,7 @@ RunDriver::~RunDriver() = default;
 // it early, if anything did.
 std::exception_ptr RunDriver::convert(const std::vector<std::string>* changed) {
     control_.summary = {};
+    control_.outputs.reset();
     control_.files_done = 0;
     files_found_ = 0;
     std::thread counter;
@@ -78,6 +79,7 @@ run_outcome_t RunDriver::run(const std::vector<std::string>* changed) {
     switch (outcome.end) {
         case run_end_t::finished: {
             log_.message("Finished!");
+            outcome.outputs = std::move(control_.outputs);
             const bool failed_files = summary.failed_documents + summary.failed_copies > 0;
             const bool diagnostics = summary.errors + summary.warnings > 0;
             outcome.status = failed_files || summary.errors > 0 || (request_.werror && diagnostics) ? 1 : 0;

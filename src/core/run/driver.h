@@ -37,6 +37,9 @@ struct run_outcome_t {
     std::string error;
     std::optional<diagnostic_location_t> where;  // set when the error was met in a document
     int signal = 0;                              // the signal that stopped a cancelled run (0: none)
+    // The outputs a finished run wrote or removed, or may have, when it can tell (see
+    // conversion_control_t::outputs).
+    std::optional<std::vector<std::string>> outputs;
     // 0; 1 for a failed run, files that failed, any error, or warnings with werror; 128 + signal
     // when stopped.
     int status = 0;

@@ -178,7 +178,52 @@ void OutputTracker::scan(const std::string& relative, files_t& into) const {
     }
 }
 
-output_changes_t OutputTracker::update() {
+bool OutputTracker::look_at(const std::vector<std::string>& outputs, output_changes_t& changes) {
+    std::vector<std::optional<file_status_t>> statuses;
+    statuses.reserve(outputs.size());
+    for (const std::string& path : outputs) {
+        std::optional<file_status_t> status;
+        try {
+            status = lstat_path(destination_ + "/" + path);
+        } catch (const os_exception&) {
+            // Gone, or unreadable: nothing of it is served either.
+        }
+        if (status && status->kind == file_kind_t::directory) return false;
+        statuses.push_back(status);
+    }
+    const auto less = [](const auto& entry, const std::string& path) { return scan_order_less(entry.first, path); };
+    for (std::size_t i = 0; i < outputs.size(); ++i) {
+        const std::string& path = outputs[i];
+        const std::optional<file_status_t>& status = statuses[i];
+        const auto at = std::lower_bound(files_.begin(), files_.end(), path, less);
+        const bool known = at != files_.end() && at->first == path;
+        if (!status || status->kind != file_kind_t::regular) {
+            if (!known) continue;
+            files_.erase(at);
+            changes.removed.push_back(path);
+            continue;
+        }
+        const stamp_t stamp{status->identity, status->size, status->modified, status->modified_nanoseconds};
+        if (known && at->second == stamp) continue;
+        if (known)
+            at->second = stamp;
+        else
+            files_.emplace(at, path, stamp);
+        changes.written.push_back(path);
+    }
+    return true;
+}
+
+output_changes_t OutputTracker::update(const std::vector<std::string>* outputs) {
+    if (outputs != nullptr && in_step_) {
+        std::vector<std::string> paths = *outputs;
+        std::sort(paths.begin(), paths.end());
+        paths.erase(std::unique(paths.begin(), paths.end()), paths.end());
+        output_changes_t changes;
+        // A folder that stands where a file was is scanned with everything else.
+        if (look_at(paths, changes)) return changes;
+    }
+    in_step_ = true;
     files_t now;
     now.reserve(files_.size());
     scan("", now);

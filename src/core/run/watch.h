@@ -48,8 +48,13 @@ struct output_changes_t {
 class OutputTracker {
 public:
     explicit OutputTracker(std::string destination);
-    // Looks at the destination again; the first call reports every file as written.
-    output_changes_t update();
+    // Looks at the destination again; the first call reports every file as written. With
+    // outputs (paths from the destination's root: every output the rebuild may have written or
+    // removed, as a run reports them), only those are looked at, unless one is now a folder.
+    output_changes_t update(const std::vector<std::string>* outputs = nullptr);
+    // A run went by without update (one stopped): the next update looks at the whole
+    // destination again.
+    void missed_run() noexcept { in_step_ = false; }
 
 private:
     struct stamp_t {
@@ -61,7 +66,10 @@ private:
     };
     using files_t = std::vector<std::pair<std::string, stamp_t>>;  // in the order scan lists them
     void scan(const std::string& relative, files_t& into) const;
+    // Looks at the given outputs only; false when one of them is a folder now.
+    bool look_at(const std::vector<std::string>& outputs, output_changes_t& changes);
 
     std::string destination_;
     files_t files_;
+    bool in_step_ = false;  // files_ is what the destination holds but for outputs given to update
 };
