@@ -1,4 +1,5 @@
 // Rebuilds that do only what changed.
+#include "build/incremental.h"
 #include "platform/file_system.h"
 #include "site_run.h"
 
@@ -208,6 +209,8 @@ TEST(Rebuild, ToldWhatChangedLooksOnlyThere) {
         TempTree t;
         t.write("src/include/x.inc", "X");
         t.write("src/a.shtml", "<!--#include virtual=\"/include/x.inc\" -->");
+        t.write("src/include/y.inc", "Y");  // numbered after x.inc, before it once a.shtml no longer reads that
+        t.write("src/c.shtml", "<!--#include virtual=\"/include/y.inc\" -->");
         t.write("src/b.txt", "b");
         t.write("src/d/e.txt", "e");
         t.write("src/real/p.txt", "p");
@@ -216,13 +219,21 @@ TEST(Rebuild, ToldWhatChangedLooksOnlyThere) {
         std::filesystem::create_directory_symlink("real", t.path("src/alias"));
 #endif
         const SSIDirectoryPreferences preferences = rebuilding(t, 2);
-        convert(t, preferences);
+        run_memory_t memory;
+        convert(t, preferences, "dst", nullptr, &memory);
         row.change(t);
-        std::vector<std::string> changed;
+        memory.changed.emplace();
         const std::string root = real_path(t.path("src"));
-        for (const std::string& path : row.changed) changed.push_back(path.empty() ? root : root + "/" + path);
-        const run_t told = convert(t, preferences, "dst", nullptr, &changed);
+        for (const std::string& path : row.changed) memory.changed->push_back(path.empty() ? root : root + "/" + path);
+        const run_t told = convert(t, preferences, "dst", nullptr, &memory);
         EXPECT_EQ(told.error, "");
+        // The record kept in memory for the next run is the one written.
+        ASSERT_TRUE(memory.record);
+        const auto rewritten = [&](const Manifest& record, const char* name) {
+            record.write(t.path(name));
+            return read_file(t.path(name));
+        };
+        EXPECT_EQ(rewritten(memory.record->record, "kept"), rewritten(*Manifest::read(memory.record->path, 1 << 20), "read"));
         EXPECT_EQ(work_of(told), row.work);
         // What a preview server looks at afterwards: the outputs of the files done and removed.
         Lines outputs;

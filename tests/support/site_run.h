@@ -32,16 +32,16 @@ inline SSIDirectoryPreferences rebuilding(const TempTree& t, unsigned jobs = 1, 
     return preferences;
 }
 
-// Converts src into destination; with log, the lines go there instead. changed: what a
-// watch saw change (see convert_directory).
+// Converts src into destination; with log, the lines go there instead. memory: a watch's
+// (see convert_directory).
 inline run_t convert(const TempTree& t, const SSIDirectoryPreferences& preferences, const char* destination = "dst",
-                     CompileLogBase* log = nullptr, const std::vector<std::string>* changed = nullptr) {
+                     CompileLogBase* log = nullptr, run_memory_t* memory = nullptr) {
     RecordingLog recording;
     conversion_control_t control;
     std::string error;
     try {
         convert_directory("", t.path("src"), t.path(destination), preferences, log != nullptr ? *log : recording,
-                          &control, changed);
+                          &control, memory);
     } catch (const std::exception& e) {
         error = e.what();
     }

@@ -77,7 +77,7 @@ SSIDirectoryPreferences effective_preferences(const SSIDirectoryPreferences& pre
 // Opens the destination's record, when runs are recorded; a record that cannot be kept is
 // not a problem of the site: the run does what a run without records does, and says so.
 void open_record(std::optional<Incremental>& incremental, const run_settings_t& settings, run_state_t& state,
-                 const file_identity_t& destination) {
+                 const file_identity_t& destination, std::shared_ptr<kept_record_t>* kept) {
     const SSIDirectoryPreferences& preferences = settings.preferences;
     if (preferences.rebuild == SSIDirectoryPreferences::rebuild_t::off || (preferences.check && !preferences.dry_run))
         return;
@@ -89,7 +89,7 @@ void open_record(std::optional<Incremental>& incremental, const run_settings_t& 
                             preferences.rebuild == SSIDirectoryPreferences::rebuild_t::changed, state.log, [&settings] {
                                 return count_files(settings.source, settings.destination_root, settings.preferences);
                             },
-                            preferences.dry_run);
+                            preferences.dry_run, kept);
         state.incremental = &*incremental;
     } catch (const destination_busy&) {
         throw;
@@ -184,7 +184,7 @@ private:
 
 void convert_directory(const std::string& relative, const std::string& source, const std::string& destination,
                        const SSIDirectoryPreferences& preferences, CompileLogBase& log, conversion_control_t* control,
-                       const std::vector<std::string>* changed) {
+                       run_memory_t* memory) {
     const file_status_t source_status = stat_path(source);
     if (source_status.kind != file_kind_t::directory) throw_os_error(ENOTDIR, source);
     if (!preferences.check && !preferences.state_folder.empty())
@@ -208,8 +208,9 @@ void convert_directory(const std::string& relative, const std::string& source, c
     const publish_t publish{state};
 
     std::optional<Incremental> incremental;
-    if (destination_identity) open_record(incremental, settings, state, *destination_identity);
-    if (incremental && changed != nullptr) trust_unchanged(*incremental, source, *changed);
+    if (destination_identity)
+        open_record(incremental, settings, state, *destination_identity, memory != nullptr ? &memory->record : nullptr);
+    if (incremental && memory != nullptr && memory->changed) trust_unchanged(*incremental, source, *memory->changed);
     std::exception_ptr failure = run_walk(settings, state, filter, destination_identity, source_status.identity);
     if (incremental) {
         try {

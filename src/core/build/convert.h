@@ -6,6 +6,7 @@
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <stdexcept>
 #include <string>
@@ -31,6 +32,21 @@ struct conversion_control_t {
     std::optional<std::vector<std::string>> outputs;
 };
 
+struct kept_record_t;
+
+// What a caller that runs again and again into one destination (a watch) carries from each
+// run to the next, so that a run after a change does little more than the change asks for.
+struct run_memory_t {
+    // The real paths of what changed since the last run, when that run ended well and the
+    // caller could tell (a folder's path stands for everything below it). Every other source
+    // file, and its outputs, is then taken to be as that run recorded it, without being
+    // looked at; the files pages read are looked at as always.
+    std::optional<std::vector<std::string>> changed;
+    // The record the last run left, kept by convert_directory: the next run takes it rather
+    // than reading the file, while the file is as that run wrote it.
+    std::shared_ptr<kept_record_t> record;
+};
+
 // Ends a run that was asked to stop.
 class conversion_cancelled : public std::runtime_error {
 public:
@@ -47,13 +63,10 @@ public:
 // goes on; failures of the walk itself still end it. The destination must not be or contain
 // the source; a destination inside the source is left out of the walk. A checking run writes nothing and needs no
 // destination (an empty one is allowed).
-// A caller that watches the source may pass changed: the real paths of what it saw change
-// since its last run into the same destination, which ended well (a folder's path stands for
-// everything below it). Every other source file, and its outputs, is then taken to be as that
-// run recorded it, without being looked at; the files pages read are looked at as always.
+// A caller that runs again and again into one destination (a watch) may pass memory.
 void convert_directory(const std::string& relative, const std::string& source, const std::string& destination,
                        const SSIDirectoryPreferences& preferences, CompileLogBase& log,
-                       conversion_control_t* control = nullptr, const std::vector<std::string>* changed = nullptr);
+                       conversion_control_t* control = nullptr, struct run_memory_t* memory = nullptr);
 
 // How many files a run over source would convert or copy, for a progress bar: it walks as
 // the run does, leaving out the same entries, but writes nothing. A site it cannot read

@@ -33,8 +33,10 @@ enum ahead_t : unsigned char {
 
 Incremental::Incremental(const std::string& folder, const std::string& destination,
                          const std::string& resolved_destination, const file_identity_t& identity, std::string options,
-                         bool reuse, CompileLogBase& log, const std::function<std::uint64_t()>& site_files, bool dry)
-    : folder_(folder), path_(manifest_path(folder, identity)), destination_(destination), reuse_(reuse), dry_(dry) {
+                         bool reuse, CompileLogBase& log, const std::function<std::uint64_t()>& site_files, bool dry,
+                         std::shared_ptr<kept_record_t>* kept)
+    : folder_(folder), path_(manifest_path(folder, identity)), destination_(destination), reuse_(reuse), dry_(dry),
+      kept_record_(dry ? nullptr : kept) {
     // The destination folder itself is locked, so that runs keeping their records in other
     // state folders still meet.
     destination_lock_ = FileLock::try_lock_folder(destination);
@@ -188,20 +190,28 @@ void Incremental::fold_journal(CompileLogBase& log) {
 
 void Incremental::read_record(const std::string& resolved_destination, const std::string& options,
                               CompileLogBase& log, const std::function<std::uint64_t()>& site_files) {
+    // What was kept in memory is taken once, whatever becomes of it.
+    const std::shared_ptr<kept_record_t> kept = kept_record_ != nullptr ? std::exchange(*kept_record_, {}) : nullptr;
     try {
-        // The site is counted only for a record large enough to be in doubt.
-        std::uint64_t limit = larger_than_written * expected_bytes_at_least;
-        if (const std::optional<file_status_t> status = try_stat_path(path_); status && status->size > limit) {
-            const std::uint64_t files = site_files ? site_files() : 0;
-            limit = larger_than_written * std::max(expected_bytes_at_least, files * expected_bytes_per_file);
-            if (status->size > limit) {
-                log.warning("The record of the last run (" + path_ + ", " + std::to_string(status->size) +
-                            " bytes) is larger than any record of this site; every file is done again");
-                reuse_ = false;
-                return;
+        const std::optional<file_status_t> status = try_stat_path(path_);
+        std::optional<Manifest> earlier;
+        if (kept && status && kept->path == path_ && stamp_of(*status) == kept->stamp) {
+            earlier = std::move(kept->record);
+        } else {
+            // The site is counted only for a record large enough to be in doubt.
+            std::uint64_t limit = larger_than_written * expected_bytes_at_least;
+            if (status && status->size > limit) {
+                const std::uint64_t files = site_files ? site_files() : 0;
+                limit = larger_than_written * std::max(expected_bytes_at_least, files * expected_bytes_per_file);
+                if (status->size > limit) {
+                    log.warning("The record of the last run (" + path_ + ", " + std::to_string(status->size) +
+                                " bytes) is larger than any record of this site; every file is done again");
+                    reuse_ = false;
+                    return;
+                }
             }
+            earlier = Manifest::read(path_, limit);
         }
-        std::optional<Manifest> earlier = Manifest::read(path_, limit);
         if (!earlier) return;
         if (earlier->destination != resolved_destination) {
             // A new folder that took the identity of one since deleted holds none of its outputs.
@@ -445,13 +455,18 @@ void Incremental::finish(bool complete, CompileLogBase& log, std::uint64_t& remo
     // walk's order.
     const bool whole = !moved_ && kept_ == 0 && current_.leftovers.empty();
     if (!moved_) current_.leftovers.clear();  // removed above, or changed since and no longer ours
+    const auto wanted = [this](const manifest_entry_t& entry) { return moved_ || entry.kept; };
     if (whole && journal_ && journal_->become_record(path_, current_.recorded.size())) {
         journal_.reset();
     } else if (!current_.recorded.empty() || kept_ != earlier_.entries.size() || !reuse_ ||
                !earlier_.leftovers.empty()) {
-        current_.write(path_, &earlier_, [this](const manifest_entry_t& entry) { return moved_ || entry.kept; });
+        current_.write(path_, &earlier_, wanted);
     }
     prune_manifests(folder_);
+    if (kept_record_ != nullptr)
+        if (const std::optional<file_status_t> status = try_stat_path(path_))
+            *kept_record_ = std::make_shared<kept_record_t>(
+                kept_record_t{path_, stamp_of(*status), current_.merged(&earlier_, wanted)});
 }
 
 void refuse_state_folder_inside(const std::string& state_folder, const std::string& source,

@@ -8,6 +8,7 @@
 #include <chrono>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <stdexcept>
 #include <string>
@@ -18,6 +19,14 @@
 #include <vector>
 
 class CompileLogBase;
+
+// The record a run left, kept in memory for the next run into the same destination (a
+// watch's), which takes it instead of reading the file while the file is as that run wrote it.
+struct kept_record_t {
+    std::string path;
+    file_stamp_t stamp;  // of the file as written
+    Manifest record;
+};
 
 // Another run holds the destination's record: two runs must not interleave their writes.
 class destination_busy : public std::runtime_error {
@@ -41,9 +50,12 @@ public:
     // and the run removes nothing.
     // A dry run (dry) reads the record and answers as usual, but removes and saves nothing:
     // finish only logs and counts what it would remove.
+    // With kept, the record is taken from there when it is the record read, and a run that ends
+    // well leaves its record there.
     Incremental(const std::string& folder, const std::string& destination, const std::string& resolved_destination,
                 const file_identity_t& identity, std::string options, bool reuse, CompileLogBase& log,
-                const std::function<std::uint64_t()>& site_files, bool dry = false);
+                const std::function<std::uint64_t()>& site_files, bool dry = false,
+                std::shared_ptr<kept_record_t>* kept = nullptr);
     Incremental(const Incremental&) = delete;
     Incremental& operator=(const Incremental&) = delete;
     ~Incremental();
@@ -152,6 +164,7 @@ private:
     std::vector<signed char> dependencies_;  // by place in the earlier table: 1 unchanged, 0 changed, -1 not looked at
     std::size_t kept_ = 0;                   // earlier entries found to hold
     std::vector<std::string> touched_;       // see outputs_touched
+    std::shared_ptr<kept_record_t>* kept_record_ = nullptr;
     std::optional<Journal> journal_;
     // What the thread ahead saw of each earlier entry, by its position, read and written
     // through std::atomic_ref on state.

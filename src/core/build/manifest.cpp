@@ -221,23 +221,35 @@ std::uint32_t Manifest::add_dependency(const manifest_entry_t::file_t& dependenc
     return places.back();
 }
 
-void Manifest::write(const std::string& path, const Manifest* more,
-                     const std::function<bool(const manifest_entry_t&)>& wanted) const {
-    // The entries in the walk's order, then those the walk did not reach in the order they had.
+struct Manifest::plan_t {
     struct written_t {
         const std::string* source;
         const manifest_entry_t* entry;
         bool more;  // an entry of more, numbered by its table
+        std::size_t recorded = none;  // its place in recorded, for one of those
     };
+    static constexpr std::size_t none = SIZE_MAX;
     std::vector<written_t> written;
+    // The new number of each dependency of this and of more, unused when no entry names it.
+    static constexpr std::uint32_t unused = UINT32_MAX;
+    std::vector<std::uint32_t> numbers;
+    std::vector<std::uint32_t> more_numbers;
+    std::vector<const manifest_entry_t::file_t*> table;  // in their new order
+};
+
+Manifest::plan_t Manifest::plan(const Manifest* more,
+                                const std::function<bool(const manifest_entry_t&)>& wanted) const {
+    // The entries in the walk's order, then those the walk did not reach in the order they had.
+    plan_t plan;
+    std::vector<plan_t::written_t>& written = plan.written;
     written.reserve(entries.size() + recorded.size() + (more != nullptr ? more->entries.size() : 0));
     for (const auto& [source, entry] : entries) written.push_back({&source, &entry, false});
-    for (const auto& [source, entry] : recorded) written.push_back({&source, &entry, false});
+    for (std::size_t i = 0; i < recorded.size(); ++i) written.push_back({&recorded[i].first, &recorded[i].second, false, i});
     if (more != nullptr)
         for (const auto& [source, entry] : more->entries)
             if (!entry.replaced && !entries.contains(source) && (!wanted || wanted(entry)))
                 written.push_back({&source, &entry, true});
-    std::sort(written.begin(), written.end(), [](const written_t& a, const written_t& b) {
+    std::sort(written.begin(), written.end(), [](const plan_t::written_t& a, const plan_t::written_t& b) {
         if (a.entry->walked != b.entry->walked) return a.entry->walked < b.entry->walked;
         if (a.entry->position != b.entry->position) return a.entry->position < b.entry->position;
         return *a.source < *b.source;
@@ -245,20 +257,55 @@ void Manifest::write(const std::string& path, const Manifest* more,
 
     // The dependencies that the entries written name are numbered anew, in the order first
     // named, and written first.
-    constexpr std::uint32_t unused = UINT32_MAX;
-    std::vector<std::uint32_t> numbers(dependencies.size(), unused);
-    std::vector<std::uint32_t> more_numbers(more != nullptr ? more->dependencies.size() : 0, unused);
-    std::vector<const manifest_entry_t::file_t*> table;
-    for (const written_t& entry : written) {
-        std::vector<std::uint32_t>& renumbered = entry.more ? more_numbers : numbers;
+    plan.numbers.assign(dependencies.size(), plan_t::unused);
+    plan.more_numbers.assign(more != nullptr ? more->dependencies.size() : 0, plan_t::unused);
+    for (const plan_t::written_t& entry : written) {
+        std::vector<std::uint32_t>& renumbered = entry.more ? plan.more_numbers : plan.numbers;
         const std::vector<manifest_entry_t::file_t>& from = entry.more ? more->dependencies : dependencies;
         for (const std::uint32_t place : entry.entry->dependencies)
-            if (renumbered[place] == unused) {
-                renumbered[place] = static_cast<std::uint32_t>(table.size());
-                table.push_back(&from[place]);
+            if (renumbered[place] == plan_t::unused) {
+                renumbered[place] = static_cast<std::uint32_t>(plan.table.size());
+                plan.table.push_back(&from[place]);
             }
     }
+    return plan;
+}
 
+Manifest Manifest::merged(Manifest* more, const std::function<bool(const manifest_entry_t&)>& wanted) {
+    const plan_t plan = this->plan(more, wanted);
+    Manifest result;
+    result.destination = destination;
+    result.options = options;
+    result.dependencies.reserve(plan.table.size());
+    for (const manifest_entry_t::file_t* dependency : plan.table) result.dependencies.push_back(*dependency);
+    result.leftovers = leftovers;
+    if (more != nullptr && !wanted)
+        result.leftovers.insert(result.leftovers.end(), more->leftovers.begin(), more->leftovers.end());
+    result.entries.reserve(plan.written.size());
+    // Entries of the two maps move over whole, those recorded by this run one by one.
+    for (std::size_t i = 0; i < plan.written.size(); ++i) {
+        const plan_t::written_t& written = plan.written[i];
+        manifest_entry_t* entry = nullptr;
+        if (written.recorded != plan_t::none) {
+            auto& [source, moved] = recorded[written.recorded];
+            entry = &result.entries.try_emplace(std::move(source), std::move(moved)).first->second;
+        } else {
+            auto node = (written.more ? *more : *this).entries.extract(*written.source);
+            entry = &result.entries.insert(std::move(node)).position->second;
+        }
+        entry->position = static_cast<std::uint32_t>(i);
+        entry->walked = manifest_entry_t::not_walked;
+        entry->kept = false;
+        entry->replaced = false;
+        const std::vector<std::uint32_t>& renumbered = written.more ? plan.more_numbers : plan.numbers;
+        for (std::uint32_t& place : entry->dependencies) place = renumbered[place];
+    }
+    return result;
+}
+
+void Manifest::write(const std::string& path, const Manifest* more,
+                     const std::function<bool(const manifest_entry_t&)>& wanted) const {
+    const plan_t plan = this->plan(more, wanted);
     // Written in pieces, so that a large record never needs its whole text in memory.
     OutputFile output(path);
     std::string text;
@@ -268,7 +315,7 @@ void Manifest::write(const std::string& path, const Manifest* more,
         text.clear();
     };
     append_head(text, header, destination, options);
-    for (const manifest_entry_t::file_t* dependency : table) {
+    for (const manifest_entry_t::file_t* dependency : plan.table) {
         append_file(text, "t\t", *dependency);
         flush(false);
     }
@@ -276,11 +323,11 @@ void Manifest::write(const std::string& path, const Manifest* more,
     for (const manifest_entry_t::file_t& leftover : leftovers) append_file(text, "x\t", leftover);
     if (more != nullptr && !wanted)
         for (const manifest_entry_t::file_t& leftover : more->leftovers) append_file(text, "x\t", leftover);
-    for (const auto& [source, entry, from_more] : written) {
-        append_entry(text, *source, *entry, from_more ? &more_numbers : &numbers);
+    for (const plan_t::written_t& written : plan.written) {
+        append_entry(text, *written.source, *written.entry, written.more ? &plan.more_numbers : &plan.numbers);
         flush(false);
     }
-    text += "end\t" + std::to_string(written.size()) + "\n";
+    text += "end\t" + std::to_string(plan.written.size()) + "\n";
     flush(true);
     output.commit();
 }

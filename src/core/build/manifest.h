@@ -77,8 +77,15 @@ struct Manifest {
     // its leftovers (the record is written straight from both: no copy of either is made).
     void write(const std::string& path, const Manifest* more = nullptr,
                const std::function<bool(const manifest_entry_t&)>& wanted = {}) const;
+    // What write would write, as read back: the entries taken out of this and more, which are
+    // left without them.
+    Manifest merged(Manifest* more = nullptr, const std::function<bool(const manifest_entry_t&)>& wanted = {});
 
 private:
+    struct plan_t;
+    // The entries write writes, in their order, and the dependencies they name, numbered anew.
+    plan_t plan(const Manifest* more, const std::function<bool(const manifest_entry_t&)>& wanted) const;
+
     std::unordered_map<std::string, std::vector<std::uint32_t>> places_;  // by path, for add_dependency
 };
 

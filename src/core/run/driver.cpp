@@ -26,20 +26,20 @@ RunDriver::~RunDriver() = default;
 
 // The walk itself, with the count of its files beside it when asked for. Returns what ended
 // it early, if anything did.
-std::exception_ptr RunDriver::convert(const std::vector<std::string>* changed) {
+std::exception_ptr RunDriver::convert(run_memory_t* memory) {
     control_.summary = {};
     control_.outputs.reset();
     control_.files_done = 0;
     files_found_ = 0;
     std::thread counter;
     // A rebuild told what changed looks at little more: counting the site would take longer.
-    if (request_.count_files && changed == nullptr)
+    if (request_.count_files && (memory == nullptr || !memory->changed))
         counter = std::thread(
             [this] { files_found_ = count_files(request_.source, request_.destination, request_.preferences, &control_.cancel); });
     std::exception_ptr error;
     try {
-        run_with_stack(conversion_stack_bytes, [this, changed] {
-            convert_directory("", request_.source, request_.destination, request_.preferences, log_, &control_, changed);
+        run_with_stack(conversion_stack_bytes, [this, memory] {
+            convert_directory("", request_.source, request_.destination, request_.preferences, log_, &control_, memory);
         });
     } catch (...) {
         error = std::current_exception();
@@ -50,8 +50,8 @@ std::exception_ptr RunDriver::convert(const std::vector<std::string>* changed) {
 
 run_outcome_t RunDriver::run() { return run(nullptr); }
 
-run_outcome_t RunDriver::run(const std::vector<std::string>* changed) {
-    const std::exception_ptr error = convert(changed);
+run_outcome_t RunDriver::run(run_memory_t* memory) {
+    const std::exception_ptr error = convert(memory);
     run_outcome_t outcome;
     outcome.summary = control_.summary;
     try {
@@ -101,9 +101,13 @@ watch_outcome_t RunDriver::watch() {
     watch_outcome_t outcome;
     // After a run that ended well, a rebuild looks only at what the watch saw change (and at
     // what pages read); after one that stopped, at everything, as it may not have reached all.
+    run_memory_t memory;
     const auto rebuild = [&](const folder_changes_t& changes) {
-        const bool told = outcome.last.end == run_end_t::finished && !changes.everything;
-        outcome.last = run(told ? &changes.paths : nullptr);
+        if (outcome.last.end == run_end_t::finished && !changes.everything)
+            memory.changed = changes.paths;
+        else
+            memory.changed.reset();
+        outcome.last = run(&memory);
     };
     try {
         const std::vector<std::string> folders = watched_folders(request_.source, request_.preferences);
@@ -113,7 +117,7 @@ watch_outcome_t RunDriver::watch() {
             folders, {real_path(request_.destination)}, request_.quiet_ms > 0 ? request_.quiet_ms : default_quiet_ms,
             control_.cancel, rebuild,
             [&] {
-                outcome.last = run(nullptr);
+                outcome.last = run(&memory);
                 request_.preferences.rebuild = SSIDirectoryPreferences::rebuild_t::changed;
                 if (outcome.last.end != run_end_t::cancelled) report_.watching();
             },

@@ -90,9 +90,9 @@ public:
     std::uint64_t files_found() const noexcept { return files_found_; }
 
 private:
-    // changed: what a watch saw change since the last run, which ended well (see convert_directory).
-    std::exception_ptr convert(const std::vector<std::string>* changed);
-    run_outcome_t run(const std::vector<std::string>* changed);
+    // With memory, a watch's run (see convert_directory).
+    std::exception_ptr convert(run_memory_t* memory);
+    run_outcome_t run(run_memory_t* memory);
 
     run_request_t request_;
     CompileLogBase& log_;
