@@ -227,7 +227,9 @@ TEST(Rebuild, ToldWhatChangedLooksOnlyThere) {
         for (const std::string& path : row.changed) memory.changed->push_back(path.empty() ? root : root + "/" + path);
         const run_t told = convert(t, preferences, "dst", nullptr, &memory);
         EXPECT_EQ(told.error, "");
-        // The record kept in memory for the next run is the one written.
+        // The record kept in memory for the next run is the one written, once saved.
+        if (memory.saving.joinable()) memory.saving.join();
+        EXPECT_EQ(memory.saving_failure, "");
         ASSERT_TRUE(memory.record);
         const auto rewritten = [&](const Manifest& record, const char* name) {
             record.write(t.path(name));

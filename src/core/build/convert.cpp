@@ -76,27 +76,49 @@ SSIDirectoryPreferences effective_preferences(const SSIDirectoryPreferences& pre
 
 // Opens the destination's record, when runs are recorded; a record that cannot be kept is
 // not a problem of the site: the run does what a run without records does, and says so.
-void open_record(std::optional<Incremental>& incremental, const run_settings_t& settings, run_state_t& state,
+void open_record(std::unique_ptr<Incremental>& incremental, const run_settings_t& settings, run_state_t& state,
                  const file_identity_t& destination, std::shared_ptr<kept_record_t>* kept) {
     const SSIDirectoryPreferences& preferences = settings.preferences;
     if (preferences.rebuild == SSIDirectoryPreferences::rebuild_t::off || (preferences.check && !preferences.dry_run))
         return;
     try {
         const std::string folder = preferences.state_folder.empty() ? user_cache_folder() : preferences.state_folder;
-        incremental.emplace(folder, settings.destination_root, settings.resolved_destination_root, destination,
-                            options_text(preferences, settings.link_rewriter()) +
-                                settings_digest(settings.source, preferences),
-                            preferences.rebuild == SSIDirectoryPreferences::rebuild_t::changed, state.log, [&settings] {
-                                return count_files(settings.source, settings.destination_root, settings.preferences);
-                            },
-                            preferences.dry_run, kept);
-        state.incremental = &*incremental;
+        const auto site_files = [&settings] {
+            return count_files(settings.source, settings.destination_root, settings.preferences);
+        };
+        incremental = std::make_unique<Incremental>(
+            folder, settings.destination_root, settings.resolved_destination_root, destination,
+            options_text(preferences, settings.link_rewriter()) + settings_digest(settings.source, preferences),
+            preferences.rebuild == SSIDirectoryPreferences::rebuild_t::changed, state.log, site_files,
+            preferences.dry_run, kept);
+        state.incremental = incremental.get();
     } catch (const destination_busy&) {
         throw;
     } catch (const std::runtime_error& e) {
         state.log.message(std::string("Note: no record of this run can be kept (") + e.what() +
                           "), so every file is done");
     }
+}
+
+// Waits for the record of the caller's last run to be saved; a failure is a note of this run.
+void wait_for_saving(run_memory_t& memory, CompileLogBase& log) {
+    if (!memory.saving.joinable()) return;
+    memory.saving.join();
+    if (!memory.saving_failure.empty())
+        log.message("Note: the record of the last run could not be saved (" + std::exchange(memory.saving_failure, {}) +
+                    "); this run does again what it cannot tell is up to date");
+}
+
+// Saves the record while the caller goes on: a watch shows the run's end at once.
+void save_later(run_memory_t& memory, std::unique_ptr<Incremental> incremental) {
+    memory.saving = std::thread([&memory, incremental = std::move(incremental)]() mutable {
+        try {
+            incremental->save_record();
+        } catch (const std::exception& e) {
+            memory.saving_failure = e.what();
+        }
+        incremental.reset();  // and its locks are let go
+    });
 }
 
 // Tells the record what a watching caller saw change (real paths) as its own keys, paths below
@@ -185,6 +207,7 @@ private:
 void convert_directory(const std::string& relative, const std::string& source, const std::string& destination,
                        const SSIDirectoryPreferences& preferences, CompileLogBase& log, conversion_control_t* control,
                        run_memory_t* memory) {
+    if (memory != nullptr) wait_for_saving(*memory, log);
     const file_status_t source_status = stat_path(source);
     if (source_status.kind != file_kind_t::directory) throw_os_error(ENOTDIR, source);
     if (!preferences.check && !preferences.state_folder.empty())
@@ -207,23 +230,28 @@ void convert_directory(const std::string& relative, const std::string& source, c
     run_state_t state(log, control);
     const publish_t publish{state};
 
-    std::optional<Incremental> incremental;
+    std::unique_ptr<Incremental> incremental;
     if (destination_identity)
         open_record(incremental, settings, state, *destination_identity, memory != nullptr ? &memory->record : nullptr);
     if (incremental && memory != nullptr && memory->changed) trust_unchanged(*incremental, source, *memory->changed);
     std::exception_ptr failure = run_walk(settings, state, filter, destination_identity, source_status.identity);
+    bool saved_later = memory != nullptr && !failure && !preferences.dry_run;
     if (incremental) {
         try {
-            incremental->finish(!failure, state.log, state.summary.removed);
+            incremental->finish(!failure, state.log, state.summary.removed, saved_later);
         } catch (const std::runtime_error& e) {
+            saved_later = false;
             state.log.message(std::string("Note: the record of this run could not be saved (") + e.what() +
                               "); the next run does again what it cannot tell is up to date");
         }
     }
     if (failure) std::rethrow_exception(failure);
-    // Redirect pages are written besides the record.
-    if (control != nullptr && incremental && !preferences.dry_run && !(filter.folders && settings.preferences.redirects))
-        control->outputs = incremental->outputs_touched();
+    if (incremental) {
+        // Redirect pages are written besides the record.
+        if (control != nullptr && !preferences.dry_run && !(filter.folders && settings.preferences.redirects))
+            control->outputs = incremental->outputs_touched();
+        if (saved_later) save_later(*memory, std::move(incremental));
+    }
     if (filter.folders && settings.preferences.redirects)
         write_redirect_pages(filter.folders->take_redirects(), source, settings.preferences.virtual_root, destination,
                              !preferences.check, state.log);

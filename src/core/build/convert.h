@@ -10,6 +10,7 @@
 #include <optional>
 #include <stdexcept>
 #include <string>
+#include <thread>
 #include <vector>
 
 class CompileLogBase;
@@ -45,6 +46,18 @@ struct run_memory_t {
     // The record the last run left, kept by convert_directory: the next run takes it rather
     // than reading the file, while the file is as that run wrote it.
     std::shared_ptr<kept_record_t> record;
+    // The last run's record being saved on a thread of its own, so that the caller need not
+    // wait for it to show the run's end; the next run waits for it first and tells of its
+    // failure (saving_failure, set by the thread).
+    std::thread saving;
+    std::string saving_failure;
+
+    run_memory_t() = default;
+    run_memory_t(const run_memory_t&) = delete;
+    run_memory_t& operator=(const run_memory_t&) = delete;
+    ~run_memory_t() {
+        if (saving.joinable()) saving.join();
+    }
 };
 
 // Ends a run that was asked to stop.

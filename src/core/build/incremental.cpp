@@ -394,18 +394,22 @@ void Incremental::save_if_due() noexcept {
     if (journal_) journal_->flush();
 }
 
-void Incremental::finish(bool complete, CompileLogBase& log, std::uint64_t& removed) {
-    // Whatever becomes of the record, the journal's entries are in it or never will be.
-    struct drop_journal_t {
-        std::optional<Journal>& journal;
-        ~drop_journal_t() {
-            if (journal) journal->remove();
-            journal.reset();
-        }
-    } drop{journal_};
+namespace {
+// Whatever becomes of the record, the journal's entries are in it or never will be.
+struct drop_journal_t {
+    std::optional<Journal>& journal;
+    ~drop_journal_t() {
+        if (journal) journal->remove();
+        journal.reset();
+    }
+};
+}  // namespace
+
+void Incremental::finish(bool complete, CompileLogBase& log, std::uint64_t& removed, bool save_later) {
     stop_looking_ahead();
     for (const std::string& warning : std::exchange(warnings_, {})) log.warning(warning);
     if (!complete) {
+        const drop_journal_t drop{journal_};
         save();
         return;
     }
@@ -447,7 +451,15 @@ void Incremental::finish(bool complete, CompileLogBase& log, std::uint64_t& remo
     }
     for (const auto& [path, output] : folders) remove_output(*output, true);
     for (const std::string& warning : std::exchange(warnings_, {})) log.warning(warning);
-    if (dry_) return;
+    if (dry_) {
+        const drop_journal_t drop{journal_};
+        return;
+    }
+    if (!save_later) save_record();
+}
+
+void Incremental::save_record() {
+    const drop_journal_t drop{journal_};
     // A run that changed nothing leaves the record as it is. After a move, the entries of the
     // earlier destination not replaced stay, for the next run to tell which files are ours.
     // A run that recorded every entry itself, left nothing behind and keeps nothing of the

@@ -114,7 +114,11 @@ public:
     // for) are removed when unchanged since written (logged and counted in removed), never
     // through a link; then the record is saved (a failure throws, with no file left behind),
     // and records of destinations that no longer exist dropped.
-    void finish(bool complete, CompileLogBase& log, std::uint64_t& removed);
+    // With save_later, a run that ended well leaves its record to save_record.
+    void finish(bool complete, CompileLogBase& log, std::uint64_t& removed, bool save_later = false);
+    // Saves the record of a run that ended well (see finish): on any thread, once; a failure
+    // throws, with no file left behind.
+    void save_record();
 
     // The outputs of every file this run did and those it removed (paths from the
     // destination's root): every output it may have written or removed.
