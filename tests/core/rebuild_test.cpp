@@ -191,8 +191,10 @@ TEST(Rebuild, ToldWhatChangedLooksOnlyThere) {
         std::function<void(const TempTree&)> change;
         Lines changed;  // below src; "" for src itself
         Lines work;
+        const char* error = "";
     } rows[] = {
-        {"include edited", [](const TempTree& t) { t.write("src/include/x.inc", "X2"); }, {}, {"Converting a.shtml..."}},
+        {"include edited", [](const TempTree& t) { t.write("src/include/x.inc", "X2"); }, {},
+         {"Converting a.shtml...", "Converting d/g.shtml..."}},
         {"page reported", [](const TempTree& t) { t.write("src/a.shtml", "new"); }, {"a.shtml"}, {"Converting a.shtml..."}},
         {"copy not reported", [](const TempTree& t) { t.write("src/b.txt", "unseen"); }, {}, {}},
         {"new folder reported", [](const TempTree& t) { t.write("src/n/m.txt", "m"); }, {"n"}, {"Copying n/m.txt..."}},
@@ -202,6 +204,15 @@ TEST(Rebuild, ToldWhatChangedLooksOnlyThere) {
 #ifndef _WIN32
         {"file behind a linked folder", [](const TempTree& t) { t.write("src/real/p.txt", "p2"); }, {"real/p.txt"},
          {"Copying alias/p.txt...", "Copying real/p.txt..."}},
+        {"destination folder now a link out",
+         [](const TempTree& t) {
+             t.write("src/include/x.inc", "X2");
+             std::filesystem::remove_all(t.path("dst/d"));
+             std::filesystem::create_directory_symlink(t.make_dir("elsewhere"), t.path("dst/d"));
+         },
+         {},
+         {"Converting a.shtml..."},
+         "is a link out of the destination folder"},
 #endif
     };
     for (const auto& row : rows) {
@@ -213,6 +224,7 @@ TEST(Rebuild, ToldWhatChangedLooksOnlyThere) {
         t.write("src/c.shtml", "<!--#include virtual=\"/include/y.inc\" -->");
         t.write("src/b.txt", "b");
         t.write("src/d/e.txt", "e");
+        t.write("src/d/g.shtml", "<!--#include virtual=\"/include/x.inc\" -->");
         t.write("src/real/p.txt", "p");
 #ifndef _WIN32
         ::chmod(t.path("src/a.shtml").c_str(), 0640);
@@ -226,7 +238,13 @@ TEST(Rebuild, ToldWhatChangedLooksOnlyThere) {
         const std::string root = real_path(t.path("src"));
         for (const std::string& path : row.changed) memory.changed->push_back(path.empty() ? root : root + "/" + path);
         const run_t told = convert(t, preferences, "dst", nullptr, &memory);
-        EXPECT_EQ(told.error, "");
+        EXPECT_NE(told.error.find(row.error), std::string::npos) << told.error;
+        EXPECT_EQ(told.error.empty(), *row.error == 0) << told.error;
+        EXPECT_EQ(work_of(told), row.work);
+        if (!told.error.empty()) {
+            EXPECT_TRUE(std::filesystem::is_empty(t.path("elsewhere")));
+            continue;
+        }
         // The record kept in memory for the next run is the one written, once saved.
         if (memory.saving.joinable()) memory.saving.join();
         EXPECT_EQ(memory.saving_failure, "");

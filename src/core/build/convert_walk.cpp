@@ -72,9 +72,14 @@ private:
         // Reached through a link: a change in it is reported under another path, so what
         // the record says of its files is not trusted.
         bool linked = false;
+        // Made (or found) and checked in the destination; a folder the record is trusted for
+        // is only once a file in it is done.
+        bool prepared = true;
     };
 
-    void open_folder(const std::string& relative, const std::string& destination, bool linked);
+    void open_folder(const std::string& relative, const std::string& destination, bool linked, bool later = false);
+    // Makes or checks the destination folders of the open folders not prepared yet.
+    void prepare_folders();
     void file(const walk_entry_t& entry);
     bool up_to_date(file_job_t& job);
 
@@ -86,18 +91,27 @@ private:
     std::string recorded_path_;  // the last file whose status the record gave
 };
 
-void ConvertWalk::open_folder(const std::string& relative, const std::string& destination, bool linked) {
-    const bool fresh = !settings_.preferences.check && make_directory(destination);
-    if (!settings_.preferences.check && !fresh) {
-        refuse_link_out(settings_, destination);
-        // A run told what changed follows one that ended well: it left no temporary files.
-        if (state_.incremental == nullptr || !state_.incremental->trusting()) remove_stale_temporaries(destination);
+void ConvertWalk::open_folder(const std::string& relative, const std::string& destination, bool linked, bool later) {
+    folders_.push_back({relative, destination, false, linked, false});
+    if (!later) prepare_folders();
+}
+
+void ConvertWalk::prepare_folders() {
+    for (folder_t& folder : folders_) {
+        if (folder.prepared) continue;
+        folder.prepared = true;
+        folder.fresh = !settings_.preferences.check && make_directory(folder.destination);
+        if (!settings_.preferences.check && !folder.fresh) {
+            refuse_link_out(settings_, folder.destination);
+            // A run told what changed follows one that ended well: it left no temporary files.
+            if (state_.incremental == nullptr || !state_.incremental->trusting())
+                remove_stale_temporaries(folder.destination);
+        }
+        if (folder.fresh) {
+            walk_log(state_);  // the folder belongs to the walk's step, before any file in it
+            state_.made_folders.push_back(folder.destination);
+        }
     }
-    if (fresh) {
-        walk_log(state_);  // the folder belongs to the walk's step, before any file in it
-        state_.made_folders.push_back(destination);
-    }
-    folders_.push_back({relative, destination, fresh, linked});
 }
 
 bool ConvertWalk::enter(const walk_entry_t& folder) {
@@ -108,11 +122,15 @@ bool ConvertWalk::enter(const walk_entry_t& folder) {
                                     "Version-control folder " + folder.name + " is published with the site; add " +
                                         folder.name + " to the Skip masks to leave it out",
                                     {{folder.relative, 0, 0, folder.path}, {}});
+    const bool linked = folders_.back().linked || folder.link;
+    bool trusted = false;  // made by an earlier run, and trusted to be there still
     if (state_.incremental != nullptr) {
         const std::string key = from_root(folder.path, settings_.source);
         state_.incremental->make_room(key, true);
         const std::uint32_t walked = reached_++;
-        if (!state_.incremental->keep_folder(key, walked)) {
+        if (state_.incremental->keep_folder(key, walked)) {
+            trusted = !linked && state_.incremental->trusted(key);
+        } else {
             manifest_entry_t record;
             record.kind = manifest_entry_t::kind_t::folder;
             record.walked = walked;
@@ -121,7 +139,7 @@ bool ConvertWalk::enter(const walk_entry_t& folder) {
             state_.walk.records.emplace_back(key, std::move(record));
         }
     }
-    open_folder(folder.relative, destination_path, folders_.back().linked || folder.link);
+    open_folder(folder.relative, destination_path, linked, trusted);
     return true;
 }
 
@@ -186,7 +204,6 @@ void ConvertWalk::file(const walk_entry_t& entry) {
     job.source_path = entry.path;
     job.destination_path = folder.destination + "/" + entry.name;
     job.status = entry.status;
-    job.fresh = folder.fresh;
     job.preferences = entry.preferences;
     const std::string& extension = settings_.preferences.rename_pages;
     job.output_name = job.convert && !extension.empty() ? renamed_name(entry.name, extension) : entry.name;
@@ -194,6 +211,8 @@ void ConvertWalk::file(const walk_entry_t& entry) {
     job.page = folder.relative.empty() ? job.output_name : folder.relative + "/" + job.output_name;
     job.kind = job.convert ? std::optional(text_kind_t::html) : web_text_kind(entry.name);
     if (state_.incremental != nullptr && up_to_date(job)) return;
+    prepare_folders();
+    job.fresh = folders_.back().fresh;
     close_walk_step(state_);
     if (state_.window > 0) state_.ordered.wait_for_room(state_.window);
     OrderedLog::Step step = state_.ordered.open();

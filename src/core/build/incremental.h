@@ -79,6 +79,8 @@ public:
     // into the destination, one that ended well. Nothing is looked at ahead then.
     void trust_unchanged(std::vector<std::string> changed);
     bool trusting() const noexcept { return changed_.has_value(); }
+    // Whether the record is trusted for a source path: neither it nor a folder above it changed.
+    bool trusted(std::string_view relative) const;
     // The status of a source file (relative path) as the record has it, when it is trusted and
     // recorded as a file done without fault; else the walk looks itself. Its permissions are
     // not recorded: an entry that does not hold is looked at again before it is done.
@@ -186,7 +188,6 @@ private:
         std::size_t operator()(std::string_view key) const noexcept { return std::hash<std::string_view>{}(key); }
     };
     std::optional<std::unordered_set<std::string, key_hash, std::equal_to<>>> changed_;
-    bool trusted(std::string_view relative) const;
     std::string walked_key_;  // the walk's last question, and its answer
     manifest_entry_t* walked_entry_ = nullptr;
     bool walked_trusted_ = false;
