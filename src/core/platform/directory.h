@@ -18,6 +18,10 @@ public:
     // With stay_open, the folder is kept open after it is read, so that lstat looks names up
     // in it rather than along the whole path (each open folder holds a descriptor).
     explicit Directory(std::string path, bool stay_open = false) : path_(std::move(path)), stay_open_(stay_open) {}
+    // The folder name listed in parent, opened through parent when that is kept open (its
+    // path is parent's, "/", name). parent must outlive the first call of next.
+    Directory(const Directory& parent, const std::string& name, bool stay_open = false)
+        : path_(parent.path_ + "/" + name), stay_open_(stay_open), parent_(&parent), name_(name) {}
     Directory(const Directory&) = delete;
     Directory& operator=(const Directory&) = delete;
     ~Directory();
@@ -46,7 +50,9 @@ private:
     std::size_t position_ = 0;
     bool read_ = false;
     bool stay_open_ = false;
-    void* handle_ = nullptr;  // the open folder, when it stays open
+    const Directory* parent_ = nullptr;  // the folder listing it, and its name there
+    std::string name_;
+    int descriptor_ = -1;  // the open folder, when it stays open (where the system has descriptors)
 };
 
 // The order the entries of a directory are delivered in.

@@ -16,14 +16,15 @@ SiteWalk::SiteWalk(const MyFileFilter& filter, std::optional<file_identity_t> de
 void SiteWalk::walk(const std::string& root, const file_identity_t& identity, const std::string& relative,
                     Visitor& visitor) {
     open_ = {identity};
-    walk_folder(root, relative, visitor);
+    Directory directory(root, true);
+    walk_folder(directory, root, relative, visitor);
 }
 
-void SiteWalk::walk_folder(const std::string& folder, const std::string& relative, Visitor& visitor) {
+void SiteWalk::walk_folder(Directory& directory, const std::string& folder, const std::string& relative,
+                           Visitor& visitor) {
     // Entries are looked up in their open folder, but a walk deep enough to run short of
     // descriptors looks the deepest ones up by path.
     constexpr std::size_t folders_kept_open = 64;
-    Directory directory(folder, open_.size() <= folders_kept_open);
     std::string name;
     for (Directory::kind_t listed; directory.next(name, listed);) {
         visitor.next();
@@ -34,7 +35,8 @@ void SiteWalk::walk_folder(const std::string& folder, const std::string& relativ
         }
         if (!visitor.enter(entry)) continue;
         open_.push_back(entry.status.identity);
-        walk_folder(entry.path, entry.relative, visitor);
+        Directory below(directory, name, open_.size() <= folders_kept_open);
+        walk_folder(below, entry.path, entry.relative, visitor);
         open_.pop_back();
         visitor.leave(entry);
     }

@@ -75,7 +75,8 @@ public:
                           Directory::kind_t listed = Directory::kind_t::unknown) const;
 
 private:
-    void walk_folder(const std::string& folder, const std::string& relative, Visitor& visitor);
+    // directory: the listing of folder.
+    void walk_folder(Directory& directory, const std::string& folder, const std::string& relative, Visitor& visitor);
 
     const MyFileFilter& filter_;
     std::optional<file_identity_t> destination_;
