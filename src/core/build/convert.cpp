@@ -233,7 +233,10 @@ void convert_directory(const std::string& relative, const std::string& source, c
     std::unique_ptr<Incremental> incremental;
     if (destination_identity)
         open_record(incremental, settings, state, *destination_identity, memory != nullptr ? &memory->record : nullptr);
-    if (incremental && memory != nullptr && memory->changed) trust_unchanged(*incremental, source, *memory->changed);
+    if (incremental && memory != nullptr) {
+        incremental->gather_outputs_touched();
+        if (memory->changed) trust_unchanged(*incremental, source, *memory->changed);
+    }
     std::exception_ptr failure = run_walk(settings, state, filter, destination_identity, source_status.identity);
     bool saved_later = memory != nullptr && !failure && !preferences.dry_run;
     if (incremental) {
@@ -248,7 +251,8 @@ void convert_directory(const std::string& relative, const std::string& source, c
     if (failure) std::rethrow_exception(failure);
     if (incremental) {
         // Redirect pages are written besides the record.
-        if (control != nullptr && !preferences.dry_run && !(filter.folders && settings.preferences.redirects))
+        if (control != nullptr && memory != nullptr && !preferences.dry_run &&
+            !(filter.folders && settings.preferences.redirects))
             control->outputs = incremental->outputs_touched();
         if (saved_later) save_later(*memory, std::move(incremental));
     }

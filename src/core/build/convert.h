@@ -28,8 +28,8 @@ struct conversion_control_t {
     std::atomic<std::uint64_t> files_done{0};
     run_summary_t summary;
     // Every output a run that ended well wrote or removed, or may have (paths from the
-    // destination's root), when it can tell (it keeps a record): for a caller that follows the
-    // destination, such as a preview server.
+    // destination's root), when it can tell (it keeps a record, and was given a run_memory_t):
+    // for a caller that follows the destination, such as a preview server.
     std::optional<std::vector<std::string>> outputs;
 };
 

@@ -314,7 +314,7 @@ removal_t Incremental::remove_output(const manifest_entry_t::file_t& output, boo
     const removal_t result = remove_below(destination_, output.path, folder, [&output](const file_status_t& status) {
         return stamp_of(status) == output.stamp;
     });
-    if (result == removal_t::removed && !folder) touched_.push_back(output.path);
+    if (gather_touched_ && result == removal_t::removed && !folder) touched_.push_back(output.path);
     if (result == removal_t::behind_link)
         warnings_.push_back("Left " + output.path + " as it is: a folder on its way in the destination is now a link");
     return result;
@@ -367,7 +367,7 @@ void Incremental::record(const std::string& relative, manifest_entry_t entry,
                     current_.leftovers.push_back(output);
         found->replaced = true;
     }
-    if (entry.kind != manifest_entry_t::kind_t::folder)
+    if (gather_touched_ && entry.kind != manifest_entry_t::kind_t::folder)
         for (const manifest_entry_t::file_t& output : entry.outputs) touched_.push_back(output.path);
     // The walk reaches each source once.
     const auto& [source, recorded] = current_.recorded.emplace_back(relative, std::move(entry));

@@ -123,7 +123,9 @@ public:
     void save_record();
 
     // The outputs of every file this run did and those it removed (paths from the
-    // destination's root): every output it may have written or removed.
+    // destination's root): every output it may have written or removed. Gathered once asked
+    // for, before the walk.
+    void gather_outputs_touched() noexcept { gather_touched_ = true; }
     const std::vector<std::string>& outputs_touched() const noexcept { return touched_; }
 
     // The status of an output, when it is a regular file (links and folders are no output of ours).
@@ -170,6 +172,7 @@ private:
     std::vector<signed char> dependencies_;  // by place in the earlier table: 1 unchanged, 0 changed, -1 not looked at
     std::size_t kept_ = 0;                   // earlier entries found to hold
     std::vector<std::string> touched_;       // see outputs_touched
+    bool gather_touched_ = false;
     std::shared_ptr<kept_record_t>* kept_record_ = nullptr;
     std::optional<Journal> journal_;
     // What the thread ahead saw of each earlier entry, by its position, read and written
