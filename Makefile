@@ -35,7 +35,7 @@ bench: build
 	./$(BUILD)/bench/pathological_bench
 	./$(BUILD)/bench/rebuild_bench --preset medium
 	./$(BUILD)/bench/rebuild_bench --preset large
-	python3 bench/serve_bench.py ./$(BUILD)/orrinfold examples/site
+	python3 bench/serve_bench.py ./$(BUILD)/orrinfold examples/site ./$(BUILD)/bench/rebuild_bench
 	if [ -x ./$(BUILD)/bench/gui_bench ]; then ./$(BUILD)/bench/gui_bench; fi
 
 # Random sites through a real Apache 2.4 and through --dialect apache, page by page
