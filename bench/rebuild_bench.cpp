@@ -320,9 +320,9 @@ struct child_run_t {
     std::string output;
 };
 
-// Runs a program to its end with its standard output read into the result; the time counts from
-// before it starts to after it is reaped.
-child_run_t run_program(const std::vector<std::string>& arguments) {
+// Starts a program with its standard output (and with errors, its standard error) going into
+// a pipe, whose reading end is output.
+pid_t spawn_piped(const std::vector<std::string>& arguments, bool errors, int& output) {
     std::vector<char*> argv;
     for (const std::string& argument : arguments) argv.push_back(const_cast<char*>(argument.c_str()));
     argv.push_back(nullptr);
@@ -331,8 +331,7 @@ child_run_t run_program(const std::vector<std::string>& arguments) {
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_adddup2(&actions, pipe_ends[1], STDOUT_FILENO);
-    child_run_t run;
-    const auto start = std::chrono::steady_clock::now();
+    if (errors) posix_spawn_file_actions_adddup2(&actions, pipe_ends[1], STDERR_FILENO);
     pid_t pid = 0;
     const int spawned = ::posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ);
     posix_spawn_file_actions_destroy(&actions);
@@ -341,14 +340,25 @@ child_run_t run_program(const std::vector<std::string>& arguments) {
         ::close(pipe_ends[0]);
         throw std::system_error(spawned, std::generic_category(), "cannot start " + arguments[0]);
     }
+    output = pipe_ends[0];
+    return pid;
+}
+
+// Runs a program to its end with its standard output read into the result; the time counts from
+// before it starts to after it is reaped.
+child_run_t run_program(const std::vector<std::string>& arguments) {
+    child_run_t run;
+    const auto start = std::chrono::steady_clock::now();
+    int output = -1;
+    const pid_t pid = spawn_piped(arguments, false, output);
     char buffer[4096];
-    for (ssize_t n; (n = ::read(pipe_ends[0], buffer, sizeof buffer)) != 0;) {
+    for (ssize_t n; (n = ::read(output, buffer, sizeof buffer)) != 0;) {
         if (n > 0)
             run.output.append(buffer, static_cast<std::size_t>(n));
         else if (errno != EINTR)
             break;
     }
-    ::close(pipe_ends[0]);
+    ::close(output);
     int status = 0;
     rusage usage{};
     while (::wait4(pid, &status, 0, &usage) < 0)
@@ -399,25 +409,7 @@ double run_together(const std::vector<std::vector<std::string>>& commands) {
 // A program left running, its standard output and error read line by line; stopped with SIGINT.
 class RunningProgram {
 public:
-    explicit RunningProgram(const std::vector<std::string>& arguments) {
-        std::vector<char*> argv;
-        for (const std::string& argument : arguments) argv.push_back(const_cast<char*>(argument.c_str()));
-        argv.push_back(nullptr);
-        int pipe_ends[2];
-        if (::pipe2(pipe_ends, O_CLOEXEC) != 0) throw std::system_error(errno, std::generic_category(), "pipe");
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_adddup2(&actions, pipe_ends[1], STDOUT_FILENO);
-        posix_spawn_file_actions_adddup2(&actions, pipe_ends[1], STDERR_FILENO);
-        const int spawned = ::posix_spawnp(&pid_, argv[0], &actions, nullptr, argv.data(), environ);
-        posix_spawn_file_actions_destroy(&actions);
-        ::close(pipe_ends[1]);
-        output_ = pipe_ends[0];
-        if (spawned != 0) {
-            ::close(output_);
-            throw std::system_error(spawned, std::generic_category(), "cannot start " + arguments[0]);
-        }
-    }
+    explicit RunningProgram(const std::vector<std::string>& arguments) : pid_(spawn_piped(arguments, true, output_)) {}
     RunningProgram(const RunningProgram&) = delete;
     RunningProgram& operator=(const RunningProgram&) = delete;
     ~RunningProgram() {
@@ -447,8 +439,8 @@ public:
     }
 
 private:
+    int output_ = -1;  // set by the start of the program, which comes after this
     pid_t pid_ = 0;
-    int output_ = -1;
     std::string buffered_;
 };
 
