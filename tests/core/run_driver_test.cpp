@@ -140,7 +140,9 @@ TEST(RunDriver, UnlocatedFailureAndFileCount) {
 }
 
 // After a first full run the watch rebuilds only what changed; a rebuild that fails is
-// reported and the watch goes on; a stop between two runs ends it with status 0.
+// reported and the watch goes on; a stop between two runs ends it with status 0. A rebuild
+// after a good run looks only at what the watch saw change (an output removed by hand stays
+// gone); one after a failed run looks at everything (and puts it back).
 TEST(RunDriver, WatchGoesOnAfterAFailedRebuildUntilStopped) {
     TempTree t;
     t.write("src/a.shtml", "a");
@@ -156,7 +158,10 @@ TEST(RunDriver, WatchGoesOnAfterAFailedRebuildUntilStopped) {
         driver.control().cancel = true;
     });
     const char* const edits[] = {"A", "<!--#include virtual=\"gone.inc\" -->", "fixed"};
-    report.on_watching = [&] { t.write("src/a.shtml", edits[0]); };
+    report.on_watching = [&] {
+        std::filesystem::remove(t.path("dst/b.shtml"));
+        t.write("src/a.shtml", edits[0]);
+    };
     report.on_run_ended = [&] {
         const std::size_t runs = report.outcomes.size();
         if (runs >= 2 && runs <= 3) t.write("src/a.shtml", edits[runs - 1]);
@@ -174,10 +179,12 @@ TEST(RunDriver, WatchGoesOnAfterAFailedRebuildUntilStopped) {
     EXPECT_EQ(report.outcomes[0].summary.documents, 2u);
     EXPECT_EQ(report.outcomes[1].summary.documents, 1u);  // only the page that changed
     EXPECT_EQ(report.outcomes[1].summary.up_to_date, 1u);
+    EXPECT_EQ(report.outcomes[3].summary.documents, 2u);  // and b.shtml, put back
     EXPECT_EQ(outcome.last.end, run_end_t::finished);
     EXPECT_EQ(outcome.status, 0);
     EXPECT_EQ(outcome.failure, "");
     EXPECT_EQ(read_file(t.path("dst/a.shtml")), "fixed");
+    EXPECT_EQ(read_file(t.path("dst/b.shtml")), "b");
 }
 
 // A destination that cannot be made ends the watch before any run, with status 1.
