@@ -79,7 +79,7 @@ public:
 // A caller that runs again and again into one destination (a watch) may pass memory.
 void convert_directory(const std::string& relative, const std::string& source, const std::string& destination,
                        const SSIDirectoryPreferences& preferences, CompileLogBase& log,
-                       conversion_control_t* control = nullptr, struct run_memory_t* memory = nullptr);
+                       conversion_control_t* control = nullptr, run_memory_t* memory = nullptr);
 
 // How many files a run over source would convert or copy, for a progress bar: it walks as
 // the run does, leaving out the same entries, but writes nothing. A site it cannot read
