@@ -171,7 +171,7 @@ void OutputTracker::scan(const std::string& relative, files_t& into) const {
             if (status.kind == file_kind_t::directory)
                 scan(path, into);
             else if (status.kind == file_kind_t::regular)
-                into.emplace_back(path, stamp_t{status.identity, status.size, status.modified, status.modified_nanoseconds});
+                into.emplace_back(path, stamp_of(status));
         }
     } catch (const os_exception&) {
         // Gone or unreadable: nothing of it is served either.
@@ -203,7 +203,7 @@ bool OutputTracker::look_at(const std::vector<std::string>& outputs, output_chan
             changes.removed.push_back(path);
             continue;
         }
-        const stamp_t stamp{status->identity, status->size, status->modified, status->modified_nanoseconds};
+        const file_stamp_t stamp = stamp_of(*status);
         if (known && at->second == stamp) continue;
         if (known)
             at->second = stamp;

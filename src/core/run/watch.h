@@ -1,10 +1,10 @@
 #pragma once
 
+#include "build/manifest.h"
 #include "platform/file_system.h"
 #include "platform/watcher.h"
 
 #include <atomic>
-#include <cstdint>
 #include <functional>
 #include <string>
 #include <utility>
@@ -57,14 +57,7 @@ public:
     void missed_run() noexcept { in_step_ = false; }
 
 private:
-    struct stamp_t {
-        file_identity_t identity;
-        std::uint64_t size = 0;
-        std::int64_t modified = 0;
-        long modified_nanoseconds = 0;
-        bool operator==(const stamp_t&) const = default;
-    };
-    using files_t = std::vector<std::pair<std::string, stamp_t>>;  // in the order scan lists them
+    using files_t = std::vector<std::pair<std::string, file_stamp_t>>;  // in the order scan lists them
     void scan(const std::string& relative, files_t& into) const;
     // Looks at the given outputs only; false when one of them is a folder now.
     bool look_at(const std::vector<std::string>& outputs, output_changes_t& changes);
