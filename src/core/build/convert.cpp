@@ -253,7 +253,7 @@ void convert_directory(const std::string& relative, const std::string& source, c
         // Redirect pages are written besides the record.
         if (control != nullptr && memory != nullptr && !preferences.dry_run &&
             !(filter.folders && settings.preferences.redirects))
-            control->outputs = incremental->outputs_touched();
+            control->outputs = incremental->take_outputs_touched();
         if (saved_later) save_later(*memory, std::move(incremental));
     }
     if (filter.folders && settings.preferences.redirects)

@@ -74,7 +74,7 @@ private:
         bool linked = false;
         // Made (or found) and checked in the destination; a folder the record is trusted for
         // is only once a file in it is done.
-        bool prepared = true;
+        bool prepared = false;
     };
 
     void open_folder(const std::string& relative, const std::string& destination, bool linked, bool later = false);
@@ -92,7 +92,7 @@ private:
 };
 
 void ConvertWalk::open_folder(const std::string& relative, const std::string& destination, bool linked, bool later) {
-    folders_.push_back({relative, destination, false, linked, false});
+    folders_.push_back({relative, destination, false, linked});
     if (!later) prepare_folders();
 }
 

@@ -16,6 +16,7 @@
 #include <thread>
 #include <unordered_map>
 #include <unordered_set>
+#include <utility>
 #include <vector>
 
 class CompileLogBase;
@@ -124,9 +125,9 @@ public:
 
     // The outputs of every file this run did and those it removed (paths from the
     // destination's root): every output it may have written or removed. Gathered once asked
-    // for, before the walk.
+    // for, before the walk; taken once, at the end.
     void gather_outputs_touched() noexcept { gather_touched_ = true; }
-    const std::vector<std::string>& outputs_touched() const noexcept { return touched_; }
+    std::vector<std::string> take_outputs_touched() noexcept { return std::move(touched_); }
 
     // The status of an output, when it is a regular file (links and folders are no output of ours).
     std::optional<file_stamp_t> output_stamp(const std::string& output) const;
@@ -171,7 +172,7 @@ private:
     std::vector<std::string> warnings_;  // found by the walk's removals, logged at the end
     std::vector<signed char> dependencies_;  // by place in the earlier table: 1 unchanged, 0 changed, -1 not looked at
     std::size_t kept_ = 0;                   // earlier entries found to hold
-    std::vector<std::string> touched_;       // see outputs_touched
+    std::vector<std::string> touched_;       // see take_outputs_touched
     bool gather_touched_ = false;
     std::shared_ptr<kept_record_t>* kept_record_ = nullptr;
     std::optional<Journal> journal_;
