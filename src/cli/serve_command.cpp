@@ -55,6 +55,9 @@ std::optional<int> parse_serve(const std::vector<std::string>& args, serve_optio
     for (const char* name : {"--dry-run", "--log-format", "--sarif"})  // a terminal's program, writing DEST
         app.remove_option(app.get_option(name));
     app.get_option("DEST")->description("Folder that receives the static site (default: a folder in the user's cache)");
+    app.get_option("--settle")
+        ->description("How long SOURCE must stay unchanged after a change before the rebuild (default: " +
+                      std::to_string(serve_quiet_ms) + ")");
     app.add_option("--port", options.listen.port, "Port to listen on; a taken one is an error (default: 8000, or the "
                                                   "next free one after it)")
         ->option_text("P")
@@ -149,7 +152,7 @@ int run_serve(const std::vector<std::string>& args, std::ostream& out, std::ostr
     ServeReport report(terminal, request.source, request.destination, log, live);
     if (options.open) report.open_url_ = server.url();
     request.stop_on_signals = true;  // Ctrl-C ends the watch and the serving
-    request.quiet_ms = serve_quiet_ms;
+    if (request.quiet_ms == 0) request.quiet_ms = serve_quiet_ms;
     RunDriver driver(std::move(request), log, report);
     const watch_outcome_t watched = driver.watch();
     server.stop();

@@ -314,6 +314,17 @@ TEST(OutputTracker, ReportsFilesWrittenRewrittenAndRemoved) {
     EXPECT_EQ(tracker.update(&none).written, std::vector<std::string>{"B.html"});
 }
 
+// Serving waits less for quiet than a watch does, and takes --settle as a watch does.
+TEST(ServeCommand, SettleHasItsOwnDefault) {
+    std::ostringstream out, err;
+    EXPECT_EQ(run_cli({"serve", "--help"}, out, err), 0);
+    EXPECT_NE(out.str().find("before the rebuild (default: 25)"), std::string::npos) << out.str();
+    std::ostringstream out2, err2;
+    EXPECT_EQ(run_cli({"serve", "--settle", "0", "site"}, out2, err2), 2);
+    EXPECT_NE(err2.str().find("--settle: '0' is not a number of milliseconds from 1 to 60000"), std::string::npos)
+        << err2.str();
+}
+
 // Without DEST the site goes to the user's cache, the same folder on each start; Ctrl-C ends
 // serving with status 0.
 TEST(ServeCommand, DefaultDestinationIsKeptInTheCacheAndCtrlCEndsWithZero) {
