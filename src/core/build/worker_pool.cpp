@@ -11,10 +11,11 @@ namespace {
 constexpr std::size_t batch = 4;
 }  // namespace
 
-WorkerPool::WorkerPool(unsigned threads, std::size_t stack_bytes) : capacity_(std::size_t{8} * threads), workers_(std::max(1u, threads)) {
-    if (threads <= 1) return;
+WorkerPool::WorkerPool(unsigned workers, std::size_t stack_bytes)
+    : capacity_(std::size_t{8} * (workers > 1 ? workers - 1 : 1)), workers_(workers > 1 ? workers - 1 : 1) {
+    if (workers <= 1) return;
     try {
-        for (unsigned i = 0; i < threads; ++i)
+        for (unsigned i = 1; i < workers; ++i)
             threads_.push_back(std::make_unique<StackThread>(stack_bytes, [this] { serve(); }));
     } catch (...) {
         // A pool of fewer threads still does the work.

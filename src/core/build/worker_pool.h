@@ -11,16 +11,17 @@
 
 class StackThread;
 
-// Threads that take work in the order it is given. With one thread, work runs at once on the
-// caller's thread instead, exactly as without a pool. When the queue is full, submit runs the
-// work on the caller's thread rather than waiting, so a walk far ahead of its workers holds a
-// bounded number of files and its thread is never idle. Workers take a few pieces at a time
+// Threads that take work in the order it is given, the caller's own among them: a pool of n
+// workers starts n - 1 threads, and with one worker, work runs at once on the caller's thread,
+// exactly as without a pool. When the queue is full, submit runs the work on the caller's
+// thread rather than waiting, so a walk far ahead of its workers holds a bounded number of
+// files and its thread is never idle (nor are there more busy threads than processors). Workers take a few pieces at a time
 // and are woken only when one is idle, so that handing work on costs no system call while
 // they are busy. Work that throws all the same is kept from ending the program: its first
 // failure is kept for failure().
 class WorkerPool {
 public:
-    WorkerPool(unsigned threads, std::size_t stack_bytes);
+    WorkerPool(unsigned workers, std::size_t stack_bytes);
     WorkerPool(const WorkerPool&) = delete;
     WorkerPool& operator=(const WorkerPool&) = delete;
     // Finishes the work queued, then ends the threads.
@@ -45,7 +46,7 @@ private:
     std::condition_variable done_;        // all done, for wait()
     std::deque<std::function<void()>> queue_;
     std::size_t capacity_;
-    std::size_t workers_;  // how many threads were asked for: each takes its share of the queue
+    std::size_t workers_;  // how many threads take from the queue: each takes its share of it
     std::size_t running_ = 0;
     std::size_t idle_ = 0;        // workers waiting for work
     bool waiting_ = false;        // wait() is waiting
