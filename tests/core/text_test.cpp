@@ -76,3 +76,19 @@ TEST(Text, PrintableEscapesControlCharactersOnly) {
     };
     for (const auto& [text, shown] : rows) EXPECT_EQ(printable(text), shown) << text;
 }
+
+// Looking for the pivot byte first finds what a plain search finds, wherever the needle and
+// its look-alikes stand.
+TEST(Text, SearchAroundAPivotFindsTheFirstOccurrence) {
+    const std::string needle = "<!--#";
+    const std::string texts[] = {
+        "",  "<!--", "<!--#", "x<!--#", "!<!--#", "<!<!--#", "<!--!--#<!--#", "a!b!c!d", "text <!-- -->!! <!--#e",
+        "ends with <!--", "ends with !", std::string("\0<!--#", 6),
+    };
+    for (const std::string& text : texts)
+        for (std::size_t pivot = 0; pivot <= needle.size(); ++pivot) {
+            const void* plain = find_bytes(text.data(), text.size(), needle.data(), needle.size());
+            EXPECT_EQ(find_bytes_around(text.data(), text.size(), needle.data(), needle.size(), pivot), plain)
+                << '"' << text << "\" pivot " << pivot;
+        }
+}

@@ -230,6 +230,7 @@ private:
     // The bytes that open a directive in this document, in its encoding.
     const unsigned char* opener_ = nullptr;
     std::size_t opener_length_ = 0;
+    std::size_t opener_pivot_ = 0;  // the byte of it looked for first
     std::string custom_opener_;  // holds them when SSIStartTag changed them
     const unsigned char* begin_ = nullptr;
     const unsigned char* current_ = nullptr;

@@ -58,6 +58,8 @@ void SSIParser::choose_opener() {
     if (preferences_->dialect != dialect_t::apache || tag == "<!--#" || tag.empty()) {
         opener_ = wide_ ? opener_utf16 : opener_8bit;
         opener_length_ = wide_ ? sizeof opener_utf16 : sizeof opener_8bit;
+        // "!" is far rarer in a page than "<" (every tag) or "-".
+        opener_pivot_ = wide_ ? 2 : 1;
         return;
     }
     // A UTF-16 document spells each byte of the tag as one code unit.
@@ -68,6 +70,8 @@ void SSIParser::choose_opener() {
     }
     opener_ = reinterpret_cast<const unsigned char*>(custom_opener_.data());
     opener_length_ = custom_opener_.size();
+    // A tag of its own is looked for by its first byte: which of its bytes is rare is not known.
+    opener_pivot_ = 0;
 }
 
 void SSIParser::walk() {
@@ -93,7 +97,7 @@ bool SSIParser::find_directive() {
     const std::size_t length = opener_length_;
     for (;;) {
         for (const unsigned char* from = current_; static_cast<std::size_t>(end_ - from) >= length;) {
-            const void* hit = find_bytes(from, static_cast<std::size_t>(end_ - from), opener, length);
+            const void* hit = find_bytes_around(from, static_cast<std::size_t>(end_ - from), opener, length, opener_pivot_);
             if (hit == nullptr) break;
             const auto* position = static_cast<const unsigned char*>(hit);
             // In a UTF-16 document only whole code units from the start of the file count.

@@ -65,7 +65,13 @@ bool SSIParser::assign_variable(const std::u16string& name, const std::u16string
     return true;
 }
 
-void SSIParser::store_server_software() { assign_variable(u"SERVER_SOFTWARE", to_wide(orrinfold::product_name)); }
+// Every document starts with it, includes too: a value already in place is left as it is.
+void SSIParser::store_server_software() {
+    static const std::u16string product = to_wide(orrinfold::product_name);
+    static const std::u16string name = u"SERVER_SOFTWARE";
+    const auto stored = state_->variables.find(name);
+    if (stored == state_->variables.end() || stored->second != product) assign_variable(name, product);
+}
 
 void SSIParser::do_set(SSIParser& parser, const Command& command) {
     if (parser.assign_variable(*command.find(u"var"), *command.find(u"value"))) return;
