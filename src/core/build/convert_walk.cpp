@@ -217,7 +217,7 @@ void ConvertWalk::file(const walk_entry_t& entry) {
     if (state_.window > 0) state_.ordered.wait_for_room(state_.window);
     OrderedLog::Step step = state_.ordered.open();
     state_.pool->submit([&settings = settings_, &state = state_, step, job = std::move(job)]() mutable {
-        do_file(settings, state, step, job);
+        do_file(settings, state, step, std::move(job));
     });
 }
 }  // namespace

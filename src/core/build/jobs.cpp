@@ -163,7 +163,7 @@ std::exception_ptr failure_of(std::exception_ptr thrown, const file_job_t& job) 
 }
 }  // namespace
 
-void do_file(const run_settings_t& settings, run_state_t& state, OrderedLog::Step& step, const file_job_t& job) {
+void do_file(const run_settings_t& settings, run_state_t& state, OrderedLog::Step& step, file_job_t&& given) {
     // Work after a failure in walk order is not done, and work waiting when the run is
     // stopped is dropped there.
     if (state.ordered.after_failure(step)) {
@@ -176,10 +176,11 @@ void do_file(const run_settings_t& settings, run_state_t& state, OrderedLog::Ste
     }
     std::exception_ptr failure;
     auto result = std::make_shared<file_result_t>();
+    result->job = std::move(given);
+    const file_job_t& job = result->job;
     try {
         // The progress line says the work has started: a stop from now on lets it finish.
         step.message((job.convert ? "Converting " : "Copying ") + job.relative_path + "...");
-        result->job = job;
         page_dependencies_t* recorded = state.incremental != nullptr ? &result->dependencies : nullptr;
         // Broken links are named where they were written, which takes a note of where the
         // output's text came from.

@@ -35,4 +35,4 @@ struct file_job_t {
 
 // Does one file, on a worker or on the walk's thread, and hands what it did to the run in
 // walk order through step.
-void do_file(const run_settings_t& settings, run_state_t& state, OrderedLog::Step& step, const file_job_t& job);
+void do_file(const run_settings_t& settings, run_state_t& state, OrderedLog::Step& step, file_job_t&& job);

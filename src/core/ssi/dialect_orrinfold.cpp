@@ -6,6 +6,7 @@
 #include "ssi/apache_dialect.h"
 #include "ssi/preferences.h"
 
+#include <algorithm>
 #include <set>
 
 // The default dialect: arguments are checked against the command's row before it runs, values
@@ -51,15 +52,22 @@ private:
 // Unsupported arguments are warned about in the order of their names, then a missing one stops
 // the directive.
 void OrrinfoldDialect::check_arguments(const SSIParser::command_info_t& info, const Command& command) {
-    std::set<std::u16string> names;
-    for (const SSIParser::Argument& argument : command.arguments) names.insert(argument.name);
-    for (const std::u16string& name : names) {
-        if (!info.required.contains(name) && !info.optional.contains(name))
-            parser_.report(severity_t::warning,
-                           "Unsupported argument '" + to_narrow(name) + "' in command '" + to_narrow(command.name) + "'");
+    const auto supported = [&info](const std::u16string& name) {
+        return info.required.contains(name) || info.optional.contains(name);
+    };
+    // Most directives have only arguments they support: the sorted list is made for warnings.
+    if (!std::all_of(command.arguments.begin(), command.arguments.end(),
+                     [&](const SSIParser::Argument& argument) { return supported(argument.name); })) {
+        std::set<std::u16string> names;
+        for (const SSIParser::Argument& argument : command.arguments) names.insert(argument.name);
+        for (const std::u16string& name : names)
+            if (!supported(name))
+                parser_.report(severity_t::warning, "Unsupported argument '" + to_narrow(name) + "' in command '" +
+                                                        to_narrow(command.name) + "'");
     }
     for (const std::u16string& name : info.required)
-        if (!names.contains(name))
+        if (std::none_of(command.arguments.begin(), command.arguments.end(),
+                         [&name](const SSIParser::Argument& argument) { return argument.name == name; }))
             parser_.fail("Missing required argument '" + to_narrow(name) + "' in command '" + to_narrow(command.name) +
                          "'");
 }

@@ -6,6 +6,11 @@ namespace {
 constexpr std::size_t capacity = 64 * 1024;
 }
 
+DocumentOutput::DocumentOutput(File* file, bool discard) : file_(file), discard_(discard) {
+    // Room for a whole page at once, rather than growing it step by step.
+    if (file_ != nullptr && !discard_) buffer_.reserve(capacity);
+}
+
 DocumentOutput::~DocumentOutput() {
     try {
         flush();

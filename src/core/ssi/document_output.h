@@ -12,7 +12,7 @@ class File;
 // output is discarded (a run that only checks the site).
 class DocumentOutput {
 public:
-    explicit DocumentOutput(File* file = nullptr, bool discard = false) : file_(file), discard_(discard) {}
+    explicit DocumentOutput(File* file = nullptr, bool discard = false);
     DocumentOutput(const DocumentOutput&) = delete;
     DocumentOutput& operator=(const DocumentOutput&) = delete;
     // Hands over whatever a failure left unwritten, so the file holds everything produced
