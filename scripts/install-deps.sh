@@ -6,7 +6,7 @@
 # cross-compiler, GoogleTest's sources and Wine, for the Windows build and its tests.
 set -e
 packages="cmake g++ make pkg-config libgtest-dev libcli11-dev qt6-base-dev libpcre2-dev libgumbo-dev libtomlplusplus-dev nlohmann-json3-dev python3
-    libcpp-httplib-dev chromium chromium-driver python3-selenium"
+    libcpp-httplib-dev libgoogle-perftools-dev chromium chromium-driver python3-selenium"
 [ "${1:-}" = fuzz ] && packages="$packages clang-14 libclang-rt-14-dev libfuzzer-14-dev"
 [ "${1:-}" = apache ] && packages="$packages apache2 python3"
 [ "${1:-}" = windows ] && packages="$packages g++-mingw-w64-x86-64-posix googletest wine wine64"
