@@ -25,7 +25,12 @@ void OrderedLog::close(Step& step, std::function<void()> finish, std::exception_
 
 void OrderedLog::wait_for_room(std::size_t limit) {
     Lock lock(mutex_);
-    released_.wait(lock, [&] { return steps_.size() < limit || failure_; });
+    if (steps_.size() < limit || failure_) return;
+    // Once full, the caller waits until half the room is free: woken once for many steps,
+    // not for each one.
+    room_at_ = limit / 2;
+    released_.wait(lock, [&] { return steps_.size() <= room_at_ || failure_; });
+    room_at_ = no_waiter;
 }
 
 std::exception_ptr OrderedLog::failure() const {
@@ -64,7 +69,7 @@ bool OrderedLog::release_front(Lock& lock) {
         finish = std::move(front->finish);
         steps_.pop_front();
         if (front->failure) fail(front->failure, dropped);
-        released_.notify_all();
+        if (steps_.size() == room_at_) released_.notify_all();
     }
     lock.unlock();
     std::exception_ptr failed;

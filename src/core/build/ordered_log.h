@@ -59,7 +59,8 @@ public:
     // ended before its turn.
     void close(Step& step, std::function<void()> finish = {}, std::exception_ptr failure = nullptr);
     // Waits while limit steps or more are open or waiting for an earlier one, so that a walk
-    // far ahead of a slow file holds a bounded number of finished files.
+    // far ahead of a slow file holds a bounded number of finished files; once it waits, it
+    // waits until half of them are out. One thread at a time.
     void wait_for_room(std::size_t limit);
 
     // Whether a step has been closed with a failure (work not started yet comes after it in
@@ -100,5 +101,7 @@ private:
     std::atomic<std::uint64_t> failing_at_{UINT64_MAX};  // the first step closed with a failure
     std::uint64_t opened_ = 0;
     bool releasing_ = false;            // a thread is handing lines on
-    std::condition_variable released_;  // steps left the front, or the log ended
+    static constexpr std::size_t no_waiter = SIZE_MAX;
+    std::size_t room_at_ = no_waiter;   // how few steps wait_for_room waits for
+    std::condition_variable released_;  // that few steps are left, or the log ended
 };
