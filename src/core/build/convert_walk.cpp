@@ -214,7 +214,14 @@ void ConvertWalk::file(const walk_entry_t& entry) {
     prepare_folders();
     job.fresh = folders_.back().fresh;
     close_walk_step(state_);
-    if (state_.window > 0) state_.ordered.wait_for_room(state_.window);
+    // With the window full, the walk does the oldest work waiting, which is what holds it up,
+    // and sleeps only when there is none.
+    if (state_.window > 0)
+        while (!state_.ordered.has_room(state_.window))
+            if (!state_.pool->run_queued()) {
+                state_.ordered.wait_for_room(state_.window);
+                break;
+            }
     OrderedLog::Step step = state_.ordered.open();
     state_.pool->submit([&settings = settings_, &state = state_, step, job = std::move(job)]() mutable {
         do_file(settings, state, step, std::move(job));

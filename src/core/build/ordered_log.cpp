@@ -33,6 +33,11 @@ void OrderedLog::wait_for_room(std::size_t limit) {
     room_at_ = no_waiter;
 }
 
+bool OrderedLog::has_room(std::size_t limit) const {
+    const std::lock_guard lock(mutex_);
+    return steps_.size() < limit || failure_;
+}
+
 std::exception_ptr OrderedLog::failure() const {
     const std::lock_guard lock(mutex_);
     return failure_;

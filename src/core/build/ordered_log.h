@@ -62,6 +62,8 @@ public:
     // far ahead of a slow file holds a bounded number of finished files; once it waits, it
     // waits until half of them are out. One thread at a time.
     void wait_for_room(std::size_t limit);
+    // Whether fewer than limit steps are open or waiting for an earlier one.
+    bool has_room(std::size_t limit) const;
 
     // Whether a step has been closed with a failure (work not started yet comes after it in
     // walk order and need not be done), and the first failure in walk order once every step

@@ -53,6 +53,20 @@ void WorkerPool::submit(std::function<void()> work) {
     if (wake) work_ready_.notify_one();
 }
 
+bool WorkerPool::run_queued() {
+    std::unique_lock lock(mutex_);
+    if (queue_.empty()) return false;
+    std::function<void()> work = std::move(queue_.front());
+    queue_.pop_front();
+    ++running_;
+    lock.unlock();
+    run(work);
+    lock.lock();
+    --running_;
+    if (waiting_ && queue_.empty() && running_ == 0) done_.notify_all();
+    return true;
+}
+
 void WorkerPool::wait() {
     std::unique_lock lock(mutex_);
     waiting_ = true;

@@ -28,6 +28,8 @@ public:
     ~WorkerPool();
 
     void submit(std::function<void()> work);
+    // Runs the oldest piece of work still queued on the caller's thread; false when none is.
+    bool run_queued();
     // Returns once every piece of work given so far has ended.
     void wait();
     // What the first piece of work that threw on a worker threw, if any.
