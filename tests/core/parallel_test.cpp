@@ -2,6 +2,7 @@
 // stop is prompt.
 #include "build/ordered_log.h"
 #include "build/worker_pool.h"
+#include "platform/file.h"
 #include "run/driver.h"
 
 #include "recording_log.h"
@@ -9,9 +10,16 @@
 
 #include <gtest/gtest.h>
 
+#ifndef _WIN32
+#include <sys/resource.h>
+#endif
+
 #include <algorithm>
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <functional>
+#include <mutex>
 #include <stdexcept>
 #include <string>
 
@@ -103,6 +111,50 @@ TEST(Parallel, RunsLeaveTheLogAndDestinationOfOneWorker) {
         }
     }
 }
+
+#ifndef _WIN32
+// Files done and waiting for their turn hold a descriptor each: many workers under a low limit
+// of open files still do every file, whatever the number of jobs asked for.
+TEST(Parallel, ManyWorkersStayWithinTheLimitOfOpenFiles) {
+    TempTree t;
+    // In a folder the run makes, where outputs stay open until they are linked into place.
+    t.write("src/in/a.shtml", "first");
+    for (int i = 0; i < 300; ++i) t.write("src/in/f" + std::to_string(i) + (i % 3 == 0 ? ".txt" : ".shtml"), "x");
+    // The first page is held until many after it are done and wait for it.
+    std::mutex mutex;
+    std::condition_variable written;
+    int others = 0;
+    set_write_hook([&](const std::string& path) {
+        std::unique_lock lock(mutex);
+        if (!path.ends_with("/a.shtml")) {
+            ++others;
+            written.notify_all();
+            return;
+        }
+        written.wait_for(lock, std::chrono::seconds(5), [&] { return others >= 100; });
+    });
+    struct limit_t {
+        rlimit before{};
+        limit_t() {
+            ::getrlimit(RLIMIT_NOFILE, &before);
+            rlimit low = before;
+            low.rlim_cur = std::min<rlim_t>(before.rlim_cur, 64);
+            ::setrlimit(RLIMIT_NOFILE, &low);
+        }
+        ~limit_t() { ::setrlimit(RLIMIT_NOFILE, &before); }
+    };
+    TriggeringLog log;
+    run_t result;
+    {
+        const limit_t low;
+        result = run(t, "dst", on_workers(16), log);
+    }
+    set_write_hook(nullptr);
+    EXPECT_EQ(result.outcome.status, 0) << result.outcome.error;
+    EXPECT_EQ(result.outcome.summary.documents, 201u);
+    EXPECT_EQ(result.outcome.summary.copies, 100u);
+}
+#endif
 
 // A file's output that cannot be put in place (a folder stands there) is that file's error
 // when its turn comes: logged with keep_going, else the end of the run there.

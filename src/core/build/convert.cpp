@@ -10,11 +10,13 @@
 #include "build/run.h"
 #include "build/worker_pool.h"
 #include "platform/file_system.h"
+#include "platform/process.h"
 #include "platform/thread.h"
 #include "site/file_filter.h"
 #include "site/folder_settings.h"
 #include "site/walk.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <exception>
 #include <memory>
@@ -153,7 +155,10 @@ std::exception_ptr run_walk(const run_settings_t& settings, run_state_t& state, 
         const unsigned jobs = settings.preferences.jobs == 0 ? hardware_threads() : settings.preferences.jobs;
         WorkerPool pool(jobs, conversion_stack_bytes);
         state.pool = &pool;
-        state.window = std::size_t{16} * jobs;
+        // Files done but waiting for an earlier one may hold an open descriptor each (an
+        // output not linked yet), and so may those being done: a quarter of what the process
+        // may open goes to them, however many jobs were asked for.
+        state.window = std::min(std::size_t{64} * jobs, std::max<std::size_t>(4, open_files_limit() / 4));
         // With a processor to spare, a thread looks at the record's files ahead of the walk.
         if (jobs > 1 && state.incremental != nullptr) state.incremental->look_ahead(settings.source);
         try {

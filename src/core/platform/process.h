@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -11,6 +12,10 @@ std::vector<std::string> program_arguments(int argc, char** argv);
 
 // Whether a process of this id is running (or may be: one that cannot be asked counts as alive).
 bool process_alive(std::uint64_t id) noexcept;
+
+// How many files the process may have open at once; SIZE_MAX where the system sets no such
+// limit (Windows' handles).
+std::size_t open_files_limit() noexcept;
 
 // The program's standard streams, for asking what they are connected to.
 enum class standard_stream_t { output, error };

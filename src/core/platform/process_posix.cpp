@@ -5,6 +5,7 @@
 #include <limits>
 #include <cstdlib>
 #include <spawn.h>
+#include <sys/resource.h>
 #include <sys/types.h>
 #include <unistd.h>
 #include <sys/wait.h>
@@ -16,6 +17,13 @@ std::vector<std::string> program_arguments(int argc, char** argv) {
 }
 
 // EPERM: it exists, but belongs to another user.
+std::size_t open_files_limit() noexcept {
+    rlimit limit{};
+    if (::getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY)
+        return std::numeric_limits<std::size_t>::max();
+    return static_cast<std::size_t>(limit.rlim_cur);
+}
+
 bool process_alive(std::uint64_t id) noexcept {
     if (id == 0 || id > static_cast<std::uint64_t>(std::numeric_limits<pid_t>::max())) return false;
     return ::kill(static_cast<pid_t>(id), 0) == 0 || errno != ESRCH;

@@ -2,6 +2,7 @@
 
 #include "platform/win32.h"
 
+#include <cstdint>
 #include <cstdlib>
 #include <shellapi.h>
 
@@ -26,6 +27,8 @@ std::vector<std::string> program_arguments(int argc, char** argv) {
 }
 
 // ERROR_INVALID_PARAMETER: no process has that id. One that cannot be opened is another user's.
+std::size_t open_files_limit() noexcept { return SIZE_MAX; }
+
 bool process_alive(std::uint64_t id) noexcept {
     if (id == 0 || id > 0xFFFFFFFFu) return false;
     const HANDLE process = ::OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, static_cast<DWORD>(id));
