@@ -12,6 +12,7 @@ TEST(MatchMask, WholeNameWithStarsQuestionMarksAndFoldedLetters) {
         {"?", "", false},                 {"*.*", "README", false},       {"**.inc", "menu.inc", true},
         {"*a*", "bAnana", true},          {"*a", "aaa", true},            {"a*b*c", "aXXbYYbc", true},
         {"a*b*c", "abcb", false},         {"", "", true},                 {"", "a", false},
+        {"*.shtml", "shtml", false},      {"*X", "x", true},              {"*.inc", "a.INC", true},
         // A UTF-8 character is one character; only ASCII letters fold; other bytes are characters of their own.
         {"caf?", "caf\xC3\xA9", true},    {"caf\xC3\x89", "caf\xC3\xA9", false}, {"??", "\xC3\xA9", false},
         {"?", "\xFF", true},              {"a\xE9", "A\xE9", true},       {"\xC3", "\xC3\xA9", false},

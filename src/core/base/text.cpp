@@ -22,9 +22,13 @@ void append_utf16(std::u16string& out, char32_t c) {
 // Decodes UTF-8 into UTF-16, handing each byte of an invalid sequence to on_invalid.
 template <class OnInvalid>
 std::u16string decode(std::string_view s, OnInvalid on_invalid) {
-    std::u16string out;
+    // Most text is ASCII: its start is widened unit by unit, the rest decoded.
+    std::size_t i = 0;
+    while (i < s.size() && static_cast<unsigned char>(s[i]) < 0x80) ++i;
+    std::u16string out(s.begin(), s.begin() + static_cast<std::ptrdiff_t>(i));
+    if (i == s.size()) return out;
     out.reserve(s.size());
-    for (std::size_t i = 0; i < s.size();) {
+    while (i < s.size()) {
         char32_t c;
         if (std::size_t n = decode_utf8(s, i, c); n != 0) {
             append_utf16(out, c);
@@ -89,9 +93,15 @@ std::u16string to_wide(std::string_view narrow) {
 }
 
 std::string to_narrow(std::u16string_view wide) {
-    std::string out;
+    // Most text is ASCII: its start is narrowed unit by unit, the rest encoded.
+    std::size_t i = 0;
+    while (i < wide.size() && wide[i] < 0x80) ++i;
+    std::string out(i, '\0');
+    std::transform(wide.begin(), wide.begin() + static_cast<std::ptrdiff_t>(i), out.begin(),
+                   [](char16_t unit) { return static_cast<char>(unit); });
+    if (i == wide.size()) return out;
     out.reserve(wide.size());
-    for (std::size_t i = 0; i < wide.size(); ++i) {
+    for (; i < wide.size(); ++i) {
         const char32_t c = wide[i];
         if (is_high_surrogate(c) && i + 1 < wide.size() && is_low_surrogate(wide[i + 1])) {
             append_utf8(out, 0x10000 + ((c - 0xD800) << 10) + (wide[i + 1] - 0xDC00u));

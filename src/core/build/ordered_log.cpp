@@ -1,5 +1,6 @@
 #include "build/ordered_log.h"
 
+#include <iterator>
 #include <utility>
 
 OrderedLog::Step OrderedLog::open() {
@@ -69,7 +70,7 @@ bool OrderedLog::release_front(Lock& lock) {
     const bool closed = front->closed;
     if (events.empty() && !closed) return false;
     std::function<void()> finish;
-    std::deque<std::shared_ptr<step_t>> dropped;
+    std::vector<std::shared_ptr<step_t>> dropped;  // empty, and nothing allocated, but after a failure
     if (closed) {
         finish = std::move(front->finish);
         steps_.pop_front();
@@ -97,11 +98,12 @@ bool OrderedLog::release_front(Lock& lock) {
 }
 
 // With the lock held: ends the log; the steps after it are handed to the caller to drop.
-void OrderedLog::fail(std::exception_ptr failure, std::deque<std::shared_ptr<step_t>>& dropped) {
+void OrderedLog::fail(std::exception_ptr failure, std::vector<std::shared_ptr<step_t>>& dropped) {
     failure_ = std::move(failure);
     failing_ = true;
     failing_at_ = 0;  // every step left comes after it
-    dropped = std::exchange(steps_, {});
+    dropped.insert(dropped.end(), std::make_move_iterator(steps_.begin()), std::make_move_iterator(steps_.end()));
+    steps_.clear();
     released_.notify_all();
 }
 void OrderedLog::forward(const event_t& event) {

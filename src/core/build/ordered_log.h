@@ -93,7 +93,7 @@ private:
     void forward(const event_t& event);
     void release(Lock& lock);
     bool release_front(Lock& lock);
-    void fail(std::exception_ptr failure, std::deque<std::shared_ptr<step_t>>& dropped);
+    void fail(std::exception_ptr failure, std::vector<std::shared_ptr<step_t>>& dropped);
 
     CompileLogBase& target_;
     mutable std::mutex mutex_;

@@ -92,8 +92,16 @@ bool is_ascii(std::string_view text) {
 
 bool match_mask(std::string_view mask_text, std::string_view name_text) {
     // Most names and masks are ASCII: matched where they lie, with nothing decoded or copied.
-    if (is_ascii(mask_text) && is_ascii(name_text))
+    if (is_ascii(mask_text) && is_ascii(name_text)) {
+        // The usual mask, a star and an ending ("*.shtml"): the name's end, letters folded.
+        if (mask_text.size() > 1 && mask_text[0] == '*' && mask_text.find_first_of("*?", 1) == std::string_view::npos) {
+            const std::string_view ending = mask_text.substr(1);
+            return name_text.size() >= ending.size() &&
+                   std::equal(ending.begin(), ending.end(), name_text.end() - static_cast<std::ptrdiff_t>(ending.size()),
+                              [](char a, char b) { return ascii_lower(char32_t(a)) == ascii_lower(char32_t(b)); });
+        }
         return greedy_match(ascii_characters_t{mask_text}, ascii_characters_t{name_text});
+    }
     return greedy_match(characters(mask_text), characters(name_text));
 }
 

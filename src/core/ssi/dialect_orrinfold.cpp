@@ -79,6 +79,7 @@ void OrrinfoldDialect::read_directive(Command& command) {
     parser.skip_spaces();
     read_identifier(command.name);
     if (command.name.size() > max_value_length) command.too_long = "A name";
+    command.arguments.reserve(2);  // most directives have one or two
     for (;;) {
         parser.skip_spaces();
         char16_t c = parser.get_char();
@@ -124,7 +125,7 @@ void OrrinfoldDialect::read_directive(Command& command) {
         std::u16string value;
         try {
             if (raw.size() > max_value_length) raise(value_too_long{});
-            value = expand_variables(raw, parser.state_->variables);
+            value = raw.find(u'$') == std::u16string::npos ? std::move(raw) : expand_variables(raw, parser.state_->variables);
         } catch (const value_too_long&) {
             command.too_long = "Argument '" + to_narrow(name) + "' of command '" + to_narrow(command.name) + "'";
             continue;

@@ -58,7 +58,7 @@ inline constexpr std::size_t apache_include_depth = 11;
 // and log, which must outlive it.
 class SSIParser {
 public:
-    using variables_t = std::map<std::u16string, std::u16string>;
+    using variables_t = std::map<std::u16string, std::u16string, std::less<>>;  // looked up by views too
     using size_format_t = ::size_format_t;
 
     // What a top-level document shares with everything it includes, at any depth.

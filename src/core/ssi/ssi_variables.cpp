@@ -12,11 +12,16 @@ constexpr bool is_name_char(char16_t c) noexcept { return is_ascii_alpha(c) || c
 }  // namespace
 
 std::u16string lookup_variable(const SSIParser::variables_t& variables, std::u16string_view name) {
-    const auto found = variables.find(std::u16string(name));
+    const auto found = variables.find(name);
     return found != variables.end() ? found->second : std::u16string(u"(none)");
 }
 
 std::u16string expand_variables(std::u16string_view value, const SSIParser::variables_t& variables) {
+    // Most values name no variable: nothing to expand, and nothing escaped either.
+    if (value.find(u'$') == std::u16string_view::npos) {
+        if (value.size() > max_value_length) raise(value_too_long{});
+        return std::u16string(value);
+    }
     std::u16string result;
     result.reserve(value.size());
     for (std::size_t i = 0; i < value.size();) {
