@@ -58,16 +58,18 @@ std::string relative_path(std::string_view text) {
 
 // Five numbers: device, inode, size, seconds and nanoseconds of the modification time.
 void append_stamp(std::string& out, const file_stamp_t& stamp) {
-    const auto put = [&](auto value, const char* after) {
-        char digits[24];  // any 64-bit number in decimal
-        out.append(digits, std::to_chars(digits, digits + sizeof digits, value).ptr);
-        out += after;
+    // Each number goes out with the space after it in one append.
+    const auto put = [&out](auto value, bool last) {
+        char digits[24];  // any 64-bit number in decimal, and a space
+        char* const end = std::to_chars(digits, digits + sizeof digits - 1, value).ptr;
+        *end = ' ';
+        out.append(digits, static_cast<std::size_t>(end - digits) + (last ? 0 : 1));
     };
-    put(stamp.identity.device, " ");
-    put(stamp.identity.inode, " ");
-    put(stamp.size, " ");
-    put(stamp.seconds, " ");
-    put(stamp.nanoseconds, "");
+    put(stamp.identity.device, false);
+    put(stamp.identity.inode, false);
+    put(stamp.size, false);
+    put(stamp.seconds, false);
+    put(stamp.nanoseconds, true);
 }
 
 file_stamp_t parse_stamp(std::string_view text) {

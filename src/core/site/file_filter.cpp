@@ -46,11 +46,6 @@ void MyFileFilter::add_masks(mask_set_t& masks, std::string_view text) {
     }
 }
 
-bool MyFileFilter::matches_any(const mask_set_t& masks, std::string_view name) {
-    for (const std::string& mask : masks)
-        if (match_mask(mask, name)) return true;
-    return false;
-}
 
 namespace {
 // Greedy matching that, on a mismatch, lets the latest star take one more character.
@@ -88,11 +83,11 @@ struct ascii_characters_t {
 bool is_ascii(std::string_view text) {
     return std::all_of(text.begin(), text.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
 }
-}  // namespace
 
-bool match_mask(std::string_view mask_text, std::string_view name_text) {
+// name_ascii: whether name_text is all ASCII, found once for all the masks it is matched with.
+bool matches(std::string_view mask_text, std::string_view name_text, bool name_ascii) {
     // Most names and masks are ASCII: matched where they lie, with nothing decoded or copied.
-    if (is_ascii(mask_text) && is_ascii(name_text)) {
+    if (name_ascii && is_ascii(mask_text)) {
         // The usual mask, a star and an ending ("*.shtml"): the name's end, letters folded.
         if (mask_text.size() > 1 && mask_text[0] == '*' && mask_text.find_first_of("*?", 1) == std::string_view::npos) {
             const std::string_view ending = mask_text.substr(1);
@@ -103,6 +98,14 @@ bool match_mask(std::string_view mask_text, std::string_view name_text) {
         return greedy_match(ascii_characters_t{mask_text}, ascii_characters_t{name_text});
     }
     return greedy_match(characters(mask_text), characters(name_text));
+}
+}  // namespace
+
+bool match_mask(std::string_view mask, std::string_view name) { return matches(mask, name, is_ascii(name)); }
+
+bool MyFileFilter::matches_any(const mask_set_t& masks, std::string_view name) {
+    const bool ascii = is_ascii(name);
+    return std::any_of(masks.begin(), masks.end(), [&](const std::string& mask) { return matches(mask, name, ascii); });
 }
 
 MyFileFilter site_filter(const std::string& source, const SSIDirectoryPreferences& preferences) {
