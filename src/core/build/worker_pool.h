@@ -15,10 +15,10 @@ class StackThread;
 // workers starts n - 1 threads, and with one worker, work runs at once on the caller's thread,
 // exactly as without a pool. When the queue is full, submit runs the work on the caller's
 // thread rather than waiting, so a walk far ahead of its workers holds a bounded number of
-// files and its thread is never idle (nor are there more busy threads than processors). Workers take a few pieces at a time
-// and are woken only when one is idle, so that handing work on costs no system call while
-// they are busy. Work that throws all the same is kept from ending the program: its first
-// failure is kept for failure().
+// files, its thread is never idle, and no more threads are busy than were asked for. Workers
+// take a few pieces at a time and are woken only when one is idle, so that handing work on
+// costs no system call while they are busy. Work that throws all the same is kept from ending
+// the program: its first failure is kept for failure().
 class WorkerPool {
 public:
     WorkerPool(unsigned workers, std::size_t stack_bytes);

@@ -125,7 +125,8 @@ void OrrinfoldDialect::read_directive(Command& command) {
         std::u16string value;
         try {
             if (raw.size() > max_value_length) raise(value_too_long{});
-            value = raw.find(u'$') == std::u16string::npos ? std::move(raw) : expand_variables(raw, parser.state_->variables);
+            value = raw.find(u'$') == std::u16string::npos ? std::move(raw)
+                                                           : expand_variables(raw, parser.state_->variables);
         } catch (const value_too_long&) {
             command.too_long = "Argument '" + to_narrow(name) + "' of command '" + to_narrow(command.name) + "'";
             continue;

@@ -97,7 +97,8 @@ bool SSIParser::find_directive() {
     const std::size_t length = opener_length_;
     for (;;) {
         for (const unsigned char* from = current_; static_cast<std::size_t>(end_ - from) >= length;) {
-            const void* hit = find_bytes_around(from, static_cast<std::size_t>(end_ - from), opener, length, opener_pivot_);
+            const void* hit =
+                find_bytes_around(from, static_cast<std::size_t>(end_ - from), opener, length, opener_pivot_);
             if (hit == nullptr) break;
             const auto* position = static_cast<const unsigned char*>(hit);
             // In a UTF-16 document only whole code units from the start of the file count.
