@@ -153,6 +153,12 @@ TEST(Parallel, ManyWorkersStayWithinTheLimitOfOpenFiles) {
     EXPECT_EQ(result.outcome.status, 0) << result.outcome.error;
     EXPECT_EQ(result.outcome.summary.documents, 201u);
     EXPECT_EQ(result.outcome.summary.copies, 100u);
+    // The walk did files queued behind the held one itself: the log and the tree are still
+    // those of one worker.
+    TriggeringLog one_log;
+    const run_t one = run(t, "one", on_workers(1), one_log);
+    EXPECT_EQ(result.log, one.log);
+    EXPECT_EQ(read_tree(t.path("dst")), read_tree(t.path("one")));
 }
 #endif
 
