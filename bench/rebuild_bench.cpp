@@ -7,8 +7,10 @@
 //
 // Beside each figure it prints the physical floors measured in the same run: `cp -r`, `cp -r
 // --preserve=mode,timestamps`, two `cp -r` of half the top-level entries each at the same time,
-// and a walk that only looks at every entry of the source and the destination (`find -printf`
-// with sizes and times), which a rebuild with nothing changed is compared with.
+// a walk that only looks at every entry of the source and the destination (`find -printf`
+// with sizes and times), which a rebuild with nothing changed is compared with, and the copies
+// made as a run must make them (each file unnamed until complete, linked into place, with its
+// times kept) on one thread, with no conversion: the floor of `--full -j 1`.
 //
 //   rebuild_bench [--preset small|medium|large] [--pages N] [--files N] [--average-kib N] [--runs N]
 //                 [--orrinfold PATH]
@@ -32,12 +34,16 @@
 #include <sstream>
 #include <stdexcept>
 #include <string>
+#include <string_view>
 #include <system_error>
 #include <thread>
+#include <utility>
 #include <vector>
+#include <dirent.h>
 #include <fcntl.h>
 #include <spawn.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -450,7 +456,62 @@ struct floors_t {
     double copy_preserving = std::numeric_limits<double>::infinity();
     double two_halves = std::numeric_limits<double>::infinity();
     double stat_walk = std::numeric_limits<double>::infinity();
+    double safe_copy = std::numeric_limits<double>::infinity();
 };
+
+// Copies a file the way a run must: into an unnamed file in the destination folder (a named one
+// renamed into place where the system has none), with the source's times, linked under its name
+// once complete. No conversion, no record: the floor of a run's copying.
+void safe_copy_file(int source_folder, const char* name, const std::string& folder, const std::string& target) {
+    const int in = ::openat(source_folder, name, O_RDONLY | O_CLOEXEC);
+    struct stat status {};
+    if (in < 0 || ::fstat(in, &status) != 0) throw std::runtime_error("cannot read " + std::string(name));
+    std::string temporary;
+    int out = ::open(folder.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, status.st_mode & 07777);
+    if (out < 0) {
+        temporary = target + ".floor-tmp";
+        out = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, status.st_mode & 07777);
+    }
+    if (out < 0) throw std::runtime_error("cannot write " + target);
+    for (off_t left = status.st_size; left > 0;) {
+        const ssize_t copied = ::copy_file_range(in, nullptr, out, nullptr, static_cast<std::size_t>(left), 0);
+        if (copied <= 0) throw std::runtime_error("cannot copy " + target);
+        left -= copied;
+    }
+    const timespec times[2] = {status.st_atim, status.st_mtim};
+    ::futimens(out, times);
+    const bool linked = temporary.empty()
+                            ? ::linkat(out, "", AT_FDCWD, target.c_str(), AT_EMPTY_PATH) == 0 ||
+                                  ::linkat(AT_FDCWD, ("/proc/self/fd/" + std::to_string(out)).c_str(), AT_FDCWD,
+                                           target.c_str(), AT_SYMLINK_FOLLOW) == 0
+                            : ::rename(temporary.c_str(), target.c_str()) == 0;
+    ::close(in);
+    ::close(out);
+    if (!linked) throw std::runtime_error("cannot put " + target + " in place");
+}
+
+void safe_copy_tree(const std::string& source, const std::string& destination) {
+    ::mkdir(destination.c_str(), 0777);
+    const int folder = ::open(source.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    DIR* listing = folder < 0 ? nullptr : ::fdopendir(folder);
+    if (listing == nullptr) throw std::runtime_error("cannot list " + source);
+    std::vector<std::pair<std::string, bool>> entries;  // name, and whether a folder
+    while (const dirent* entry = ::readdir(listing)) {
+        const std::string_view name = entry->d_name;
+        if (name == "." || name == "..") continue;
+        struct stat status {};
+        ::fstatat(folder, entry->d_name, &status, AT_SYMLINK_NOFOLLOW);
+        entries.emplace_back(entry->d_name, S_ISDIR(status.st_mode));
+    }
+    std::sort(entries.begin(), entries.end());
+    for (const auto& [name, is_folder] : entries) {
+        if (is_folder)
+            safe_copy_tree(source + "/" + name, destination + "/" + name);
+        else
+            safe_copy_file(folder, name.c_str(), destination, destination + "/" + name);
+    }
+    ::closedir(listing);
+}
 
 // Times each floor once for source, keeping the best of the rounds; the copies are removed again.
 void measure_floors(floors_t& floors, const std::string& source, const std::string& scratch, int round) {
@@ -473,6 +534,11 @@ void measure_floors(floors_t& floors, const std::string& source, const std::stri
     first.push_back(copied + "/");
     second.push_back(copied + "/");
     floors.two_halves = std::min(floors.two_halves, run_together({first, second}));
+    fs::remove_all(copied);
+    const auto started = std::chrono::steady_clock::now();
+    safe_copy_tree(source, copied);
+    floors.safe_copy = std::min(floors.safe_copy,
+                                std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count());
     fs::remove_all(copied);
 }
 
@@ -623,6 +689,8 @@ void run(const options_t& options) {
                 floors.two_halves / c);
     std::printf("%-40s %8.3f s  %5.3f x cp -r\n", "stat-only walk (find -printf) of both", floors.stat_walk,
                 floors.stat_walk / c);
+    std::printf("%-40s %8.3f s  %5.3f x cp -r\n", "safe copies, times kept, one thread", floors.safe_copy,
+                floors.safe_copy / c);
     const auto memory = [](const best_t& best) {
         char text[64];
         std::snprintf(text, sizeof text, "peak %.1f MiB", best.peak_mib);
