@@ -125,6 +125,7 @@ void OrrinfoldDialect::read_directive(Command& command) {
         std::u16string value;
         try {
             if (raw.size() > max_value_length) raise(value_too_long{});
+            // A value naming no variable (no "$", nothing escaped either) is kept as read.
             value = raw.find(u'$') == std::u16string::npos ? std::move(raw)
                                                            : expand_variables(raw, parser.state_->variables);
         } catch (const value_too_long&) {

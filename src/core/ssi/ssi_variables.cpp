@@ -17,11 +17,6 @@ std::u16string lookup_variable(const SSIParser::variables_t& variables, std::u16
 }
 
 std::u16string expand_variables(std::u16string_view value, const SSIParser::variables_t& variables) {
-    // Most values name no variable: nothing to expand, and nothing escaped either.
-    if (value.find(u'$') == std::u16string_view::npos) {
-        if (value.size() > max_value_length) raise(value_too_long{});
-        return std::u16string(value);
-    }
     std::u16string result;
     result.reserve(value.size());
     for (std::size_t i = 0; i < value.size();) {
