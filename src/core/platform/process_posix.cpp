@@ -16,7 +16,6 @@ std::vector<std::string> program_arguments(int argc, char** argv) {
     return std::vector<std::string>(argv + 1, argv + argc);
 }
 
-// EPERM: it exists, but belongs to another user.
 std::size_t open_files_limit() noexcept {
     rlimit limit{};
     if (::getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY)
@@ -24,6 +23,7 @@ std::size_t open_files_limit() noexcept {
     return static_cast<std::size_t>(limit.rlim_cur);
 }
 
+// EPERM: it exists, but belongs to another user.
 bool process_alive(std::uint64_t id) noexcept {
     if (id == 0 || id > static_cast<std::uint64_t>(std::numeric_limits<pid_t>::max())) return false;
     return ::kill(static_cast<pid_t>(id), 0) == 0 || errno != ESRCH;

@@ -26,9 +26,9 @@ std::vector<std::string> program_arguments(int argc, char** argv) {
     return arguments;
 }
 
-// ERROR_INVALID_PARAMETER: no process has that id. One that cannot be opened is another user's.
 std::size_t open_files_limit() noexcept { return SIZE_MAX; }
 
+// ERROR_INVALID_PARAMETER: no process has that id. One that cannot be opened is another user's.
 bool process_alive(std::uint64_t id) noexcept {
     if (id == 0 || id > 0xFFFFFFFFu) return false;
     const HANDLE process = ::OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, static_cast<DWORD>(id));
