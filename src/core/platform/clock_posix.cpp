@@ -54,16 +54,16 @@ std::string format_calendar_time(std::string_view format, const std::tm& time, b
     // strftime gives 0 both for "did not fit" and for an empty result: grow the buffer
     // until the text surely fits, then keep the first `kept` bytes.
     const std::size_t limit = expanded.size() * 128 + 1024;
-    // Dates are short: the first try goes on the stack.
-    if (kept < 512) {
-        char buffer[512];
-        const std::size_t n = ::strftime_l(buffer, kept + 1, expanded.c_str(), &time, c_locale());
-        if (n > 0) return std::string(buffer, n < kept ? n : kept);
-    }
+    char on_stack[512];  // dates are short: the first try needs no allocation
+    std::unique_ptr<char[]> on_heap;
     for (std::size_t capacity = kept + 1;; capacity *= 4) {
-        auto buffer = std::make_unique_for_overwrite<char[]>(capacity);
-        const std::size_t n = ::strftime_l(buffer.get(), capacity, expanded.c_str(), &time, c_locale());
-        if (n > 0) return std::string(buffer.get(), n < kept ? n : kept);
+        char* buffer = on_stack;
+        if (capacity > sizeof on_stack) {
+            on_heap = std::make_unique_for_overwrite<char[]>(capacity);
+            buffer = on_heap.get();
+        }
+        const std::size_t n = ::strftime_l(buffer, capacity, expanded.c_str(), &time, c_locale());
+        if (n > 0) return std::string(buffer, n < kept ? n : kept);
         if (capacity >= limit) return {};
     }
 }
