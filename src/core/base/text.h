@@ -94,11 +94,12 @@ inline const void* find_bytes(const void* data, std::size_t size, const void* ne
 inline const void* find_bytes_around(const void* data, std::size_t size, const void* needle, std::size_t needle_size,
                                      std::size_t pivot) noexcept {
     if (pivot >= needle_size) return find_bytes(data, size, needle, needle_size);
+    if (size < needle_size) return nullptr;
     const auto* const start = static_cast<const unsigned char*>(data);
     const auto* const wanted = static_cast<const unsigned char*>(needle);
     const std::size_t after = needle_size - pivot;  // the pivot byte and those after it
     const unsigned char* from = start + pivot;
-    while (size >= needle_size && static_cast<std::size_t>(start + size - from) >= after) {
+    while (static_cast<std::size_t>(start + size - from) >= after) {
         const auto* hit = static_cast<const unsigned char*>(
             std::memchr(from, wanted[pivot], static_cast<std::size_t>(start + size - from) - after + 1));
         if (hit == nullptr) return nullptr;

@@ -26,7 +26,7 @@ void OrderedLog::close(Step& step, std::function<void()> finish, std::exception_
 
 void OrderedLog::wait_for_room(std::size_t limit) {
     Lock lock(mutex_);
-    if (steps_.size() < limit || failure_) return;
+    if (room_for(limit)) return;
     // Once full, the caller waits until half the room is free: woken once for many steps,
     // not for each one.
     room_at_ = limit / 2;
@@ -36,7 +36,7 @@ void OrderedLog::wait_for_room(std::size_t limit) {
 
 bool OrderedLog::has_room(std::size_t limit) const {
     const std::lock_guard lock(mutex_);
-    return steps_.size() < limit || failure_;
+    return room_for(limit);
 }
 
 std::exception_ptr OrderedLog::failure() const {

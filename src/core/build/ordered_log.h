@@ -89,6 +89,8 @@ private:
     };
 
     using Lock = std::unique_lock<std::mutex>;
+    // With the lock held: see has_room.
+    bool room_for(std::size_t limit) const { return steps_.size() < limit || failure_; }
     void record(const std::shared_ptr<step_t>& step, event_t event);
     void forward(const event_t& event);
     void release(Lock& lock);
