@@ -9,10 +9,13 @@ namespace {
 // A worker takes at most this many pieces of work at once: fewer trips through the lock,
 // while the other workers still get their share of a short queue.
 constexpr std::size_t batch = 4;
+
+// The threads a pool of that many workers takes from its queue with: the caller is one of them.
+std::size_t threads_for(unsigned workers) { return workers > 1 ? workers - 1 : 1; }
 }  // namespace
 
 WorkerPool::WorkerPool(unsigned workers, std::size_t stack_bytes)
-    : capacity_(std::size_t{8} * (workers > 1 ? workers - 1 : 1)), workers_(workers > 1 ? workers - 1 : 1) {
+    : capacity_(8 * threads_for(workers)), workers_(threads_for(workers)) {
     if (workers <= 1) return;
     try {
         for (unsigned i = 1; i < workers; ++i)
@@ -62,15 +65,19 @@ bool WorkerPool::run_queued() {
     lock.unlock();
     run(work);
     lock.lock();
-    --running_;
-    if (waiting_ && queue_.empty() && running_ == 0) done_.notify_all();
+    ended(1);
     return true;
+}
+
+void WorkerPool::ended(std::size_t count) {
+    running_ -= count;
+    if (waiting_ && all_done()) done_.notify_all();
 }
 
 void WorkerPool::wait() {
     std::unique_lock lock(mutex_);
     waiting_ = true;
-    done_.wait(lock, [this] { return queue_.empty() && running_ == 0; });
+    done_.wait(lock, [this] { return all_done(); });
     waiting_ = false;
 }
 
@@ -116,8 +123,7 @@ void WorkerPool::serve() {
         if (wake) work_ready_.notify_one();
         for (std::function<void()>& work : taken) run(work);
         lock.lock();
-        running_ -= taken.size();
+        ended(taken.size());
         taken.clear();
-        if (waiting_ && queue_.empty() && running_ == 0) done_.notify_all();
     }
 }

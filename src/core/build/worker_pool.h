@@ -40,8 +40,11 @@ public:
 
 private:
     void serve();
-    // Runs work, keeping its failure; false when it threw.
+    // Runs work and lets it go; what it throws is kept for failure() if nothing threw before.
     void run(std::function<void()>& work);
+    // With the lock held: count pieces of work have ended; wait() is told when all have.
+    void ended(std::size_t count);
+    bool all_done() const { return queue_.empty() && running_ == 0; }
 
     std::mutex mutex_;
     std::condition_variable work_ready_;  // queued work, or the end
