@@ -189,6 +189,11 @@ bool ends_with_folded(std::string_view text, std::string_view lower_suffix) noex
     return text.size() >= lower_suffix.size() && equals_folded(text.substr(text.size() - lower_suffix.size()), lower_suffix);
 }
 
+bool equals_ignoring_case(std::string_view a, std::string_view b) noexcept {
+    return a.size() == b.size() &&
+           std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) { return ascii_lower(x) == ascii_lower(y); });
+}
+
 std::string escape_html(std::string_view text) {
     std::string result;
     result.reserve(text.size());

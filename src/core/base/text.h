@@ -52,6 +52,8 @@ std::u16string to_ascii_upper(std::u16string_view text);
 // Whether text, with its ASCII letters in lower case, is lower (which is already in lower case).
 bool equals_folded(std::string_view text, std::string_view lower) noexcept;
 bool ends_with_folded(std::string_view text, std::string_view lower_suffix) noexcept;
+// Whether a and b are the same with the ASCII letters of both folded.
+bool equals_ignoring_case(std::string_view a, std::string_view b) noexcept;
 
 // &, <, > and " as character references, for text put into HTML (also inside attributes).
 std::string escape_html(std::string_view text);

@@ -10,12 +10,7 @@
 #include <regex>
 #include <stdexcept>
 
-bool same_name(std::string_view a, std::string_view b) {
-    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-               return ascii_lower(static_cast<char32_t>(static_cast<unsigned char>(x))) ==
-                      ascii_lower(static_cast<char32_t>(static_cast<unsigned char>(y)));
-           });
-}
+bool same_name(std::string_view a, std::string_view b) { return equals_ignoring_case(a, b); }
 
 namespace {
 

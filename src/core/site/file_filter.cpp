@@ -91,9 +91,7 @@ bool matches(std::string_view mask_text, std::string_view name_text, bool name_a
         if (mask_text.size() > 1 && mask_text[0] == '*' && mask_text.find_first_of("*?", 1) == std::string_view::npos) {
             const std::string_view ending = mask_text.substr(1);
             return name_text.size() >= ending.size() &&
-                   std::equal(ending.begin(), ending.end(),
-                              name_text.end() - static_cast<std::ptrdiff_t>(ending.size()),
-                              [](char a, char b) { return ascii_lower(char32_t(a)) == ascii_lower(char32_t(b)); });
+                   equals_ignoring_case(name_text.substr(name_text.size() - ending.size()), ending);
         }
         return greedy_match(ascii_characters_t{mask_text}, ascii_characters_t{name_text});
     }
